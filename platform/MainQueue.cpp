@@ -1,0 +1,91 @@
+#include "platform/MainQueue.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace platform {
+namespace {
+
+class SerialQueue {
+public:
+    ~SerialQueue() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    void Post(MainQueueTask task) {
+        {
+            std::lock_guard lock(mutex_);
+            if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+            tasks_.push_back(std::move(task));
+        }
+        wake_.notify_all();
+    }
+
+    void Drain() {
+        std::unique_lock lock(mutex_);
+        idle_.wait(lock, [this] { return tasks_.empty() && !running_; });
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+            if (tasks_.empty()) return;
+            MainQueueTask task = std::move(tasks_.front());
+            tasks_.pop_front();
+            running_ = true;
+            lock.unlock();
+            task();
+            lock.lock();
+            running_ = false;
+            if (tasks_.empty()) idle_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::deque<MainQueueTask> tasks_;
+    bool running_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+std::mutex gHookMutex;
+MainQueueHook gHook;
+
+SerialQueue& DefaultQueue() {
+    static SerialQueue queue;
+    return queue;
+}
+
+}  // namespace
+
+void SetMainQueueHook(MainQueueHook hook) {
+    std::lock_guard lock(gHookMutex);
+    gHook = std::move(hook);
+}
+
+void PostToMainQueue(MainQueueTask task) {
+    MainQueueHook hook;
+    {
+        std::lock_guard lock(gHookMutex);
+        hook = gHook;
+    }
+    if (hook)
+        hook(std::move(task));
+    else
+        DefaultQueue().Post(std::move(task));
+}
+
+void DrainDefaultMainQueue() { DefaultQueue().Drain(); }
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+#include "platform/imageio/ImageDestination.h"
+
+#include <utility>
+
+#include "platform/imageio/Encoders.h"
+
+namespace platform {
+namespace {
+
+// One row per type identifier that the layer writes; an identifier not listed is refused.
+constexpr std::pair<std::string_view, ImageEncoder> kEncoders[] = {
+    {"", nullptr},
+};
+
+}  // namespace
+
+ImageEncoder FindImageEncoder(std::string_view typeIdentifier) {
+    for (const auto& [uti, encoder] : kEncoders)
+        if (!uti.empty() && uti == typeIdentifier) return encoder;
+    return nullptr;
+}
+
+bool EncodeImageData(std::string_view typeIdentifier, const Bitmap& image,
+                     const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
+    out.clear();
+    ImageEncoder encoder = FindImageEncoder(typeIdentifier);
+    if (!encoder || !image) return false;
+    if (!encoder(image, properties, out)) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Bitmap.h"
+
+// Our stand-in for the system image writer: encoders registered by uniform type identifier,
+// each turning one bitmap into the bytes of a file of its type.
+namespace platform {
+
+// What the caller asks of the encoded file; an unset entry is not asked for.
+struct DestinationProperties {
+    std::optional<int> orientation;        // EXIF orientation 1..8
+    bool hasAlpha = false;                 // the file carries an alpha channel
+    std::optional<float> dpiWidth;         // resolution in dots per inch
+    std::optional<float> dpiHeight;
+    std::optional<int> tiffCompression;    // TIFF compression code (5 = LZW)
+    std::optional<float> lossyQuality;     // 0..1
+};
+
+using ImageEncoder = bool (*)(const Bitmap& image, const DestinationProperties& properties,
+                              std::vector<std::uint8_t>& out);
+
+// The encoder for a type identifier, or nullptr when the identifier is refused.
+ImageEncoder FindImageEncoder(std::string_view typeIdentifier);
+
+// Encodes `image` under `typeIdentifier` into `out` (replacing its contents). False when the
+// identifier is refused or the encoder fails; `out` is then empty.
+bool EncodeImageData(std::string_view typeIdentifier, const Bitmap& image,
+                     const DestinationProperties& properties, std::vector<std::uint8_t>& out);
+
+}  // namespace platform
