@@ -8,3 +8,4 @@ using testpdf::Encryption;
 namespace fs = std::filesystem;
 
 TEST(ConversionEntry, Builds) { EXPECT_EQ(ConvertPDFToImages(nullptr), 0); }
+
