@@ -31,6 +31,7 @@ Bytes EncodeAt(int quality, double dpiX, double dpiY) {
 struct QualityCase {
     double quality;
     int jpegQuality;
+    friend void PrintTo(const QualityCase& c, std::ostream* os) { *os << c.quality << " -> " << c.jpegQuality; }
 };
 
 class CmykJpegQuality : public testing::TestWithParam<QualityCase> {};
@@ -51,7 +52,10 @@ TEST_P(CmykJpegQuality, IsTruncatedFromSinglePrecision) {
 
 INSTANTIATE_TEST_SUITE_P(Values, CmykJpegQuality,
                          testing::Values(QualityCase{0.53, 52}, QualityCase{0.8, 80}, QualityCase{1.0, 100},
-                                         QualityCase{0.0, 1}));
+                                         QualityCase{0.0, 1}),
+                         [](const testing::TestParamInfo<QualityCase>& info) {
+                             return "Quality" + std::to_string(info.param.jpegQuality);
+                         });
 
 TEST(CmykJpeg, CodecFailureGivesNothing) {
     ImageConverter converter;

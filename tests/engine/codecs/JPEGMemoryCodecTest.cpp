@@ -109,6 +109,7 @@ struct RoundTripCase {
     int components;
     std::int32_t colorCode;
     std::vector<Bytes> colours;
+    friend void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class JPEGRoundTrip : public testing::TestWithParam<RoundTripCase> {};
@@ -243,6 +244,9 @@ struct DensityCase {
     std::uint8_t unit;
     std::uint16_t x, y;
     double wantX, wantY;  // -1: the caller's value left alone
+    friend void PrintTo(const DensityCase& c, std::ostream* os) {
+        *os << "unit " << int(c.unit) << ", " << c.x << " x " << c.y;
+    }
 };
 
 class JPEGDensity : public testing::TestWithParam<DensityCase> {};
@@ -269,7 +273,12 @@ INSTANTIATE_TEST_SUITE_P(Units, JPEGDensity,
                          testing::Values(DensityCase{2, 118, 118, double(299.72f), double(299.72f)},
                                          DensityCase{2, 40, 80, double(101.6f), double(203.2f)},
                                          DensityCase{1, 72, 144, 72, 144},
-                                         DensityCase{0, 1, 1, -1, -1}));
+                                         DensityCase{0, 1, 1, -1, -1}),
+                         [](const testing::TestParamInfo<DensityCase>& info) {
+                             const DensityCase& c = info.param;
+                             return "Unit" + std::to_string(c.unit) + "_" + std::to_string(c.x) + "x" +
+                                    std::to_string(c.y);
+                         });
 
 TEST(JPEGCodec, SmallCmykFileCarriesJfifAndAdobeMarkers) {
     const Bytes samples(2 * 2 * 4, 0);
@@ -321,6 +330,7 @@ struct EncodeFailureCase {
     const char* name;
     std::uint32_t width, height;
     int colorSpace, components;
+    friend void PrintTo(const EncodeFailureCase& c, std::ostream* os) { *os << c.name; }
 };
 
 class JPEGEncodeFailure : public testing::TestWithParam<EncodeFailureCase> {};
