@@ -49,6 +49,13 @@ public:
     // The page loop: converts the range and returns `success`.
     std::uint8_t ConvertPages(std::uint8_t resizeEnabled, ImageResizeOptions resizeOptions);
 
+    // Encodes a rendered page's packed samples (CMYK: 0 = no ink) as JPEG bytes at `quality` and
+    // the converter's resolution; nothing when the codec produced no bytes. Keeps nothing here,
+    // so pages may encode in parallel.
+    std::optional<std::vector<std::uint8_t>> EncodeCMYKJPEG(std::uint32_t width, std::uint32_t height,
+                                                            const std::uint8_t* samples, std::int32_t colorSpace,
+                                                            std::int32_t components) const;
+
     // Whether the progress target asks to stop.
     bool IsCancelled() const;
     // Clears `success` for good.
