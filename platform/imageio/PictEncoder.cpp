@@ -4,6 +4,10 @@
 // Format: Apple, "Inside Macintosh: Imaging With QuickDraw", appendix A (Picture Opcodes) and the
 // PixMap record. Sides are limited to 32767 (QuickDraw coordinates are signed 16-bit); a page
 // wider than one PixMap row can hold (4095 pixels) goes in side-by-side strips.
+// Readers differ on two thresholds for pack type 4 (whether a row is packed at all, and whether
+// its byte count is one byte or two): they count the row as 4 or as 3 bytes a pixel. Strips are
+// therefore never 63 to 66 pixels wide, and a PixMap is at least 3 pixels wide (the columns past
+// the page repeat its last pixel and lie outside the source rectangle), so both readings agree.
 #include <algorithm>
 
 #include "platform/imageio/Encoders.h"
@@ -16,6 +20,7 @@ using raster::PutBE16;
 using raster::PutBE32;
 
 constexpr int kStripWidth = 4000;
+constexpr int kMinPixMapWidth = 3;
 
 void PutRect(std::vector<std::uint8_t>& o, int width, int height, int left = 0) {
     PutBE16(o, 0);  // top
@@ -28,13 +33,14 @@ void PutRect(std::vector<std::uint8_t>& o, int width, int height, int left = 0) 
 void PutStrip(const raster::Pixels& px, int left, int width, std::uint32_t hRes, std::uint32_t vRes,
               std::vector<std::uint8_t>& out) {
     const int h = px.height;
-    const std::uint32_t rowBytes = static_cast<std::uint32_t>(width) * 4;
+    const int pixmapWidth = std::max(width, kMinPixMapWidth);
+    const std::uint32_t rowBytes = static_cast<std::uint32_t>(pixmapWidth) * 4;
     PutBE16(out, 0x009A);
     PutBE32(out, 0x000000FF);  // base address placeholder for direct pixels
     PutBE16(out, 0x8000 | rowBytes);
-    PutRect(out, width, h, left);  // bounds
+    PutRect(out, pixmapWidth, h, left);  // bounds
     PutBE16(out, 0);      // PixMap version
-    PutBE16(out, rowBytes < 8 ? 1 : 4);  // packing: none for narrow rows, else by component
+    PutBE16(out, 4);      // packed by component
     PutBE32(out, 0);      // pack size
     PutBE32(out, hRes);
     PutBE32(out, vRes);
@@ -49,20 +55,13 @@ void PutStrip(const raster::Pixels& px, int left, int width, std::uint32_t hRes,
     PutRect(out, width, h, left);  // destination rectangle
     PutBE16(out, 0);      // transfer mode: srcCopy
 
-    std::vector<std::uint8_t> planes(static_cast<std::size_t>(width) * 3);
+    std::vector<std::uint8_t> planes(static_cast<std::size_t>(pixmapWidth) * 3);
     std::vector<std::uint8_t> packed;
     for (int y = 0; y < h; ++y) {
         const std::uint8_t* src = px.row(y) + static_cast<std::size_t>(left) * 3;
-        if (rowBytes < 8) {
-            // Rows narrower than 8 bytes are never packed: stored as the PixMap holds them.
-            for (int x = 0; x < width; ++x) {
-                out.push_back(0);
-                out.insert(out.end(), src + x * 3, src + x * 3 + 3);
-            }
-            continue;
-        }
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c) planes[static_cast<std::size_t>(c) * width + x] = src[x * 3 + c];
+        for (int x = 0; x < pixmapWidth; ++x)
+            for (int c = 0; c < 3; ++c)
+                planes[static_cast<std::size_t>(c) * pixmapWidth + x] = src[std::min(x, width - 1) * 3 + c];
         packed.clear();
         raster::PackBits(planes.data(), planes.size(), packed);
         if (rowBytes > 250)
@@ -101,7 +100,11 @@ bool EncodePict(const Bitmap& image, const DestinationProperties& properties, st
     PutBE16(out, 10);
     PutRect(out, w, h);
 
-    for (int left = 0; left < w; left += kStripWidth) PutStrip(px, left, std::min(kStripWidth, w - left), hRes, vRes, out);
+    for (int left = 0, width; left < w; left += width) {
+        width = std::min(kStripWidth, w - left);
+        if (width >= 63 && width <= 66) width = 40;
+        PutStrip(px, left, width, hRes, vRes, out);
+    }
     PutBE16(out, 0x00FF);  // end of picture
 
     const std::size_t size = out.size() - 512;

@@ -33,11 +33,14 @@ int RunCommand(const std::string& command, std::string* output) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-MagickDecoded DecodeWithMagick(const fs::path& file, const std::string& coder, const std::string& map) {
+MagickDecoded DecodeWithMagick(const fs::path& file, const std::string& coder, const std::string& map,
+                               const fs::path& configDir) {
     MagickDecoded d;
+    const std::string convert =
+        configDir.empty() ? "convert " : "MAGICK_CONFIGURE_PATH=" + ShellQuote(configDir.string()) + " convert ";
     const std::string source = ShellQuote(coder + ":" + file.string());
     std::string info;
-    if (RunCommand("convert " + source + " -format '%w %h %[resolution.x] %[resolution.y]\\n' info:", &info) != 0) {
+    if (RunCommand(convert + source + " -format '%w %h %[resolution.x] %[resolution.y]\\n' info:", &info) != 0) {
         d.error = info;
         return d;
     }
@@ -45,7 +48,7 @@ MagickDecoded DecodeWithMagick(const fs::path& file, const std::string& coder, c
     std::random_device rd;
     const fs::path tmp = fs::temp_directory_path() / ("vellipse-magick-" + std::to_string(rd()) + ".raw");
     std::string log;
-    if (RunCommand("convert " + source + " -depth 8 " + ShellQuote(map + ":" + tmp.string()), &log) != 0) {
+    if (RunCommand(convert + source + " -depth 8 " + ShellQuote(map + ":" + tmp.string()), &log) != 0) {
         d.error = log;
     } else {
         std::ifstream in(tmp, std::ios::binary);

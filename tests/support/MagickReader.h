@@ -6,7 +6,7 @@
 #include <vector>
 
 // Decodes image files with ImageMagick's `convert`, the independent reader for the formats that
-// PIL does not know (PICT, MacPaint).
+// PIL does not know (PICT, X bitmaps as X11 reads them, large Photoshop documents).
 namespace testimage {
 
 struct MagickDecoded {
@@ -18,9 +18,10 @@ struct MagickDecoded {
     bool ok() const { return error.empty(); }
 };
 
-// `coder`: the ImageMagick format prefix ("PICT", "MAC"); `map`: "RGB", "RGBA" or "GRAY".
+// `coder`: the ImageMagick format prefix ("PICT", "PSB"); `map`: "RGB", "RGBA" or "GRAY";
+// `configDir`: a folder with a policy.xml that replaces the system's limits, or empty.
 MagickDecoded DecodeWithMagick(const std::filesystem::path& file, const std::string& coder,
-                               const std::string& map = "RGB");
+                               const std::string& map = "RGB", const std::filesystem::path& configDir = {});
 
 // Runs a shell command; its exit status, with its output (both streams) in `output`.
 int RunCommand(const std::string& command, std::string* output = nullptr);

@@ -17,8 +17,9 @@ struct Colour {
     int r = 0, g = 0, b = 0, a = 255;  // straight colour
 };
 
-inline int PatchAt(int x, int y, int width, int height) {
-    return (y * kDown / height) * kAcross + x * kAcross / width;
+// `shift` rotates the patches, so that even a one-pixel page can show any of them.
+inline int PatchAt(int x, int y, int width, int height, int shift = 0) {
+    return ((y * kDown / height) * kAcross + x * kAcross / width + shift) % kPatches;
 }
 
 inline int PatchAlpha(int patch, bool alpha) {
@@ -71,7 +72,7 @@ inline Colour Flattened(Colour c) {
     return c;
 }
 
-inline platform::Bitmap MakePage(platform::ColorModel model, int width, int height, bool alpha) {
+inline platform::Bitmap MakePage(platform::ColorModel model, int width, int height, bool alpha, int shift = 0) {
     platform::Bitmap b;
     b.width = width;
     b.height = height;
@@ -84,7 +85,7 @@ inline platform::Bitmap MakePage(platform::ColorModel model, int width, int heig
     b.owner = memory;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
-            const int patch = PatchAt(x, y, width, height);
+            const int patch = PatchAt(x, y, width, height, shift);
             const int a = PatchAlpha(patch, alpha);
             const std::vector<int> s = PatchSamples(model, patch);
             std::uint8_t* p = b.row(y) + static_cast<std::size_t>(x) * b.components;
