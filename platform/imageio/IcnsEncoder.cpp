@@ -3,6 +3,7 @@
 // Format: the 'icns' resource layout (type and big-endian length per entry; entry types icp4,
 // icp5, icp6, ic07-ic14 hold PNG data). The page is scaled to fit each square, keeping its
 // aspect ratio, and centred on transparency.
+#include <functional>
 #include <map>
 
 #include "platform/imageio/Encoders.h"
@@ -23,12 +24,15 @@ bool EncodeIcns(const Bitmap& image, const DestinationProperties&, std::vector<s
     if (!raster::ToPremultipliedRgba(image, page)) return false;
     const std::uint8_t clear[4] = {0, 0, 0, 0};
 
-    std::map<int, std::vector<std::uint8_t>> pngs;  // by side
-    for (const Entry& e : kEntries) {
-        if (pngs.count(e.side)) continue;
-        raster::Pixels icon = raster::FitCentred(page, e.side, e.side, true, clear);
+    // Largest first: each smaller square is made from the 1024-pixel one.
+    std::map<int, std::vector<std::uint8_t>, std::greater<int>> pngs;  // by side
+    for (const Entry& e : kEntries) pngs[e.side];
+    raster::Pixels largest;
+    for (auto& [side, png] : pngs) {
+        raster::Pixels icon = raster::FitCentred(largest.data.empty() ? page : largest, side, side, true, clear);
+        if (largest.data.empty()) largest = icon;
         raster::Unpremultiply(icon);
-        if (!raster::EncodePng(icon, std::nullopt, std::nullopt, pngs[e.side])) return false;
+        if (!raster::EncodePng(icon, std::nullopt, std::nullopt, png)) return false;
     }
 
     out.assign({'i', 'c', 'n', 's', 0, 0, 0, 0});

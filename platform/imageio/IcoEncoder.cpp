@@ -10,15 +10,17 @@
 namespace platform::encoders {
 
 bool EncodeIco(const Bitmap& image, const DestinationProperties&, std::vector<std::uint8_t>& out) {
-    static constexpr int kSizes[] = {16, 32, 48, 256};
+    static constexpr int kSizes[] = {256, 48, 32, 16};  // largest first: each smaller one is made from it
     constexpr std::size_t kCount = std::size(kSizes);
     raster::Pixels page;
     if (!raster::ToPremultipliedRgba(image, page)) return false;
     const std::uint8_t clear[4] = {0, 0, 0, 0};
 
     std::vector<std::vector<std::uint8_t>> pngs(kCount);
+    raster::Pixels largest;
     for (std::size_t i = 0; i < kCount; ++i) {
-        raster::Pixels icon = raster::FitCentred(page, kSizes[i], kSizes[i], true, clear);
+        raster::Pixels icon = raster::FitCentred(i ? largest : page, kSizes[i], kSizes[i], true, clear);
+        if (i == 0) largest = icon;
         raster::Unpremultiply(icon);
         if (!raster::EncodePng(icon, std::nullopt, std::nullopt, pngs[i])) return false;
     }
