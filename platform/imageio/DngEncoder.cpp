@@ -4,6 +4,7 @@
 // (D65), so raw developers show the page as rendered. The first directory is an ordinary RGB
 // preview (the page itself, shrunk to 1024 pixels when larger) for readers that only know TIFF.
 // Format: Adobe, "Digital Negative (DNG) Specification", version 1.4.0.0.
+#include <algorithm>
 #include <cmath>
 
 #include "platform/imageio/Encoders.h"
