@@ -10,6 +10,20 @@ namespace {
 // One row per type identifier that the layer writes; an identifier not listed is refused.
 constexpr std::pair<std::string_view, ImageEncoder> kEncoders[] = {
     {"", nullptr},
+    {"com.adobe.photoshop-image", encoders::EncodePhotoshop},
+    {"com.ilm.openexr-image", encoders::EncodeOpenExr},
+    {"com.apple.icns", encoders::EncodeIcns},
+    {"com.truevision.tga-image", encoders::EncodeTga},
+    {"com.sgi.sgi-image", encoders::EncodeSgi},
+    {"com.apple.pict", encoders::EncodePict},
+    {"com.adobe.illustrator.ai-image", encoders::EncodeIllustrator},
+    {"com.apple.macpaint-image", encoders::EncodeMacPaint},
+    {"com.apple.quicktime-image", encoders::EncodeQuickTimeImage},
+    {"com.microsoft.ico", encoders::EncodeIco},
+    {"public.xbitmap-image", encoders::EncodeXbm},
+    {"com.kodak.flashpix.image", encoders::EncodeFlashPix},
+    {"public.fax", encoders::EncodeFax},
+    {"public.camera-raw-image", encoders::EncodeDng},
 };
 
 }  // namespace

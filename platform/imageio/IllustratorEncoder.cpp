@@ -1,0 +1,92 @@
+// Illustrator document: today's Illustrator files are PDF documents, so this is a one-page PDF
+// whose page is the picture at its resolution (the page size is the pixel size at that many dots
+// per inch), written with QPDF. Grey, RGB and CMYK samples keep their colour space (DeviceGray,
+// DeviceRGB, DeviceCMYK); alpha becomes a soft mask. Streams are Flate-compressed.
+#include <qpdf/Buffer.hh>
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFObjectHandle.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include "platform/imageio/Encoders.h"
+#include "platform/imageio/RasterPrep.h"
+
+namespace platform::encoders {
+namespace {
+
+QPDFObjectHandle ImageStream(QPDF& pdf, int width, int height, const char* space, std::string data) {
+    QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf, std::move(data));
+    QPDFObjectHandle dict = stream.getDict();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(width));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(height));
+    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(space));
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(8));
+    return stream;
+}
+
+}  // namespace
+
+bool EncodeIllustrator(const Bitmap& image, const DestinationProperties& properties,
+                       std::vector<std::uint8_t>& out) {
+    raster::Pixels px;
+    if (!raster::ToNative(image, raster::Alpha::Straight, px)) return false;
+    const bool alpha = image.hasAlpha;
+    const int colours = px.channels - (alpha ? 1 : 0);
+    const char* space = colours == 1 ? "/DeviceGray" : colours == 4 ? "/DeviceCMYK" : "/DeviceRGB";
+
+    try {
+        const std::size_t count = static_cast<std::size_t>(px.width) * px.height;
+        std::string colour, mask;
+        colour.resize(count * colours);
+        if (alpha) mask.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            for (int c = 0; c < colours; ++c) colour[i * colours + c] = static_cast<char>(px.data[i * px.channels + c]);
+            if (alpha) mask[i] = static_cast<char>(px.data[i * px.channels + colours]);
+        }
+        px.data.clear();
+        px.data.shrink_to_fit();
+
+        QPDF pdf;
+        pdf.emptyPDF();
+        QPDFObjectHandle picture = ImageStream(pdf, px.width, px.height, space, std::move(colour));
+        if (alpha)
+            picture.getDict().replaceKey("/SMask", ImageStream(pdf, px.width, px.height, "/DeviceGray", std::move(mask)));
+
+        const double w = px.width * 72.0 / raster::DpiOr72(properties.dpiWidth);
+        const double h = px.height * 72.0 / raster::DpiOr72(properties.dpiHeight);
+        char content[128];
+        std::snprintf(content, sizeof content, "q %.4f 0 0 %.4f 0 0 cm /Im0 Do Q\n", w, h);
+        QPDFObjectHandle contents = QPDFObjectHandle::newStream(&pdf, std::string(content));
+
+        QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
+        xobjects.replaceKey("/Im0", picture);
+        QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
+        resources.replaceKey("/XObject", xobjects);
+        QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
+        page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
+        page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, w, h)));
+        page.replaceKey("/Resources", resources);
+        page.replaceKey("/Contents", contents);
+        QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
+
+        QPDFWriter writer(pdf);
+        writer.setOutputMemory();
+        writer.setStreamDataMode(qpdf_s_compress);
+        writer.setDeterministicID(true);
+        writer.write();
+        std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
+        out.assign(buffer->getBuffer(), buffer->getBuffer() + buffer->getSize());
+    } catch (const std::exception&) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace platform::encoders

@@ -1,0 +1,350 @@
+#include "platform/imageio/RasterPrep.h"
+
+#include <spng.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace platform::raster {
+namespace {
+
+std::uint8_t Clamp8(float v) {
+    if (v <= 0.0f) return 0;
+    if (v >= 255.0f) return 255;
+    return static_cast<std::uint8_t>(v + 0.5f);
+}
+
+int UnpremultiplySample(int value, int alpha) {
+    if (alpha == 255) return value;
+    if (alpha == 0) return 0;
+    return std::min(255, (value * 255 + alpha / 2) / alpha);
+}
+
+// Device formulas, as the renderer uses them.
+int GreyOfRgb(int r, int g, int b) { return (77 * r + 151 * g + 28 * b + 128) >> 8; }
+int GreyOfCmyk(int c, int m, int y, int k) {
+    return 255 - std::min(255, ((77 * c + 151 * m + 28 * y + 128) >> 8) + k);
+}
+int RgbOfInk(int ink, int k) { return 255 - std::min(255, ink + k); }
+
+// One pixel's straight colour in RGB (3) or grey (1), and its alpha.
+void ReadPixel(const Bitmap& image, const std::uint8_t* p, bool grey, int out[3], int& alpha) {
+    const int n = image.colorComponents();
+    alpha = image.hasAlpha ? p[n] : 255;
+    int c[4] = {0, 0, 0, 0};
+    for (int i = 0; i < n && i < 4; ++i) c[i] = UnpremultiplySample(p[i], alpha);
+    switch (image.model) {
+        case ColorModel::Monochrome:
+            out[0] = out[1] = out[2] = c[0];
+            return;
+        case ColorModel::CMYK:
+            if (grey) {
+                out[0] = GreyOfCmyk(c[0], c[1], c[2], c[3]);
+            } else {
+                out[0] = RgbOfInk(c[0], c[3]);
+                out[1] = RgbOfInk(c[1], c[3]);
+                out[2] = RgbOfInk(c[2], c[3]);
+            }
+            return;
+        default:
+            if (grey) {
+                out[0] = GreyOfRgb(c[0], c[1], c[2]);
+            } else {
+                out[0] = c[0];
+                out[1] = c[1];
+                out[2] = c[2];
+            }
+            return;
+    }
+}
+
+bool Convert(const Bitmap& image, Alpha alphaMode, bool grey, Pixels& out) {
+    if (!IsUsable(image)) return false;
+    const bool keepAlpha = image.hasAlpha && alphaMode != Alpha::Flatten;
+    const int colours = grey ? 1 : 3;
+    out.width = image.width;
+    out.height = image.height;
+    out.channels = colours + (keepAlpha ? 1 : 0);
+    out.data.assign(out.rowBytes() * out.height, 0);
+    for (int y = 0; y < image.height; ++y) {
+        const std::uint8_t* src = image.row(y);
+        std::uint8_t* dst = out.row(y);
+        for (int x = 0; x < image.width; ++x, src += image.components, dst += out.channels) {
+            int colour[3];
+            int alpha;
+            ReadPixel(image, src, grey, colour, alpha);
+            for (int i = 0; i < colours; ++i) {
+                int v = colour[i];
+                if (alpha != 255) {
+                    if (alphaMode == Alpha::Flatten)
+                        v = (v * alpha + 255 * (255 - alpha) + 127) / 255;
+                    else if (alphaMode == Alpha::Premultiplied)
+                        v = (v * alpha + 127) / 255;
+                }
+                dst[i] = static_cast<std::uint8_t>(v);
+            }
+            if (keepAlpha) dst[colours] = static_cast<std::uint8_t>(alpha);
+        }
+    }
+    return true;
+}
+
+// The source samples and weights that make one output sample along an axis.
+struct Taps {
+    int first = 0;
+    std::vector<float> weights;
+};
+
+std::vector<Taps> AxisWeights(int source, int target) {
+    std::vector<Taps> taps(target);
+    const double scale = static_cast<double>(source) / target;
+    for (int i = 0; i < target; ++i) {
+        Taps& t = taps[i];
+        if (target < source) {
+            // Shrinking: each output sample averages the source area it covers.
+            const double x0 = i * scale, x1 = (i + 1) * scale;
+            t.first = static_cast<int>(std::floor(x0));
+            const int last = std::min(source - 1, static_cast<int>(std::ceil(x1)) - 1);
+            for (int j = t.first; j <= last; ++j) {
+                const double overlap = std::min(x1, j + 1.0) - std::max(x0, static_cast<double>(j));
+                t.weights.push_back(static_cast<float>(std::max(0.0, overlap) / scale));
+            }
+        } else {
+            // Growing (or the same size): linear between the two nearest sample centres.
+            double x = (i + 0.5) * scale - 0.5;
+            x = std::clamp(x, 0.0, static_cast<double>(source - 1));
+            t.first = static_cast<int>(std::floor(x));
+            const float f = static_cast<float>(x - t.first);
+            t.weights.push_back(1.0f - f);
+            if (f > 0.0f && t.first + 1 < source) t.weights.push_back(f);
+        }
+    }
+    return taps;
+}
+
+}  // namespace
+
+bool IsUsable(const Bitmap& image) {
+    if (!image || image.width <= 0 || image.height <= 0) return false;
+    if (image.components != ComponentsOf(image.model) + (image.hasAlpha ? 1 : 0)) return false;
+    return image.stride >= static_cast<std::ptrdiff_t>(image.width) * image.components;
+}
+
+bool ToRgb(const Bitmap& image, Alpha alpha, Pixels& out) { return Convert(image, alpha, false, out); }
+
+bool ToGrey(const Bitmap& image, Alpha alpha, Pixels& out) { return Convert(image, alpha, true, out); }
+
+bool ToNative(const Bitmap& image, Alpha alpha, Pixels& out) {
+    if (!IsUsable(image)) return false;
+    const int colours = image.colorComponents();
+    const bool keepAlpha = image.hasAlpha && alpha != Alpha::Flatten;
+    const bool overWhite = image.model != ColorModel::CMYK;
+    out.width = image.width;
+    out.height = image.height;
+    out.channels = colours + (keepAlpha ? 1 : 0);
+    out.data.resize(out.rowBytes() * out.height);
+    for (int y = 0; y < image.height; ++y) {
+        const std::uint8_t* src = image.row(y);
+        std::uint8_t* dst = out.row(y);
+        for (int x = 0; x < image.width; ++x, src += image.components, dst += out.channels) {
+            const int a = image.hasAlpha ? src[colours] : 255;
+            for (int c = 0; c < colours; ++c) {
+                int v = src[c];
+                if (a != 255) {
+                    if (alpha == Alpha::Straight)
+                        v = UnpremultiplySample(v, a);
+                    else if (alpha == Alpha::Flatten && overWhite)
+                        v = std::min(255, v + 255 - a);
+                }
+                dst[c] = static_cast<std::uint8_t>(v);
+            }
+            if (keepAlpha) dst[colours] = static_cast<std::uint8_t>(a);
+        }
+    }
+    return true;
+}
+
+bool ToPremultipliedRgba(const Bitmap& image, Pixels& out) {
+    Pixels rgb;
+    if (!ToRgb(image, Alpha::Premultiplied, rgb)) return false;
+    if (rgb.channels == 4) {
+        out = std::move(rgb);
+        return true;
+    }
+    out.width = rgb.width;
+    out.height = rgb.height;
+    out.channels = 4;
+    out.data.resize(out.rowBytes() * out.height);
+    const std::size_t count = static_cast<std::size_t>(rgb.width) * rgb.height;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::memcpy(&out.data[i * 4], &rgb.data[i * 3], 3);
+        out.data[i * 4 + 3] = 255;
+    }
+    return true;
+}
+
+void Unpremultiply(Pixels& rgba) {
+    for (std::size_t i = 0; i + 3 < rgba.data.size(); i += 4) {
+        const int a = rgba.data[i + 3];
+        for (int c = 0; c < 3; ++c)
+            rgba.data[i + c] = static_cast<std::uint8_t>(UnpremultiplySample(rgba.data[i + c], a));
+    }
+}
+
+Pixels Resize(const Pixels& image, int width, int height) {
+    Pixels out;
+    out.width = width;
+    out.height = height;
+    out.channels = image.channels;
+    out.data.assign(out.rowBytes() * height, 0);
+    const int ch = image.channels;
+    const std::vector<Taps> across = AxisWeights(image.width, width);
+    const std::vector<Taps> down = AxisWeights(image.height, height);
+
+    // Source rows resampled across, two kept: neighbouring output rows share their edge rows.
+    int cachedRow[2] = {-1, -1};
+    std::vector<float> cache[2];
+    int next = 0;
+    auto across_row = [&](int sy) -> const std::vector<float>& {
+        for (int i = 0; i < 2; ++i)
+            if (cachedRow[i] == sy) return cache[i];
+        std::vector<float>& r = cache[next];
+        cachedRow[next] = sy;
+        next ^= 1;
+        r.assign(static_cast<std::size_t>(width) * ch, 0.0f);
+        const std::uint8_t* src = image.row(sy);
+        for (int x = 0; x < width; ++x) {
+            const Taps& t = across[x];
+            for (std::size_t k = 0; k < t.weights.size(); ++k) {
+                const std::uint8_t* s = src + static_cast<std::size_t>(t.first + k) * ch;
+                for (int c = 0; c < ch; ++c) r[x * ch + c] += t.weights[k] * s[c];
+            }
+        }
+        return r;
+    };
+
+    std::vector<float> acc(static_cast<std::size_t>(width) * ch);
+    for (int y = 0; y < height; ++y) {
+        std::fill(acc.begin(), acc.end(), 0.0f);
+        const Taps& t = down[y];
+        for (std::size_t k = 0; k < t.weights.size(); ++k) {
+            const std::vector<float>& r = across_row(t.first + static_cast<int>(k));
+            for (std::size_t i = 0; i < acc.size(); ++i) acc[i] += t.weights[k] * r[i];
+        }
+        std::uint8_t* dst = out.row(y);
+        for (std::size_t i = 0; i < acc.size(); ++i) dst[i] = Clamp8(acc[i]);
+    }
+    return out;
+}
+
+Pixels FitCentred(const Pixels& image, int boxWidth, int boxHeight, bool enlarge,
+                  const std::uint8_t* background) {
+    double scale = std::min(static_cast<double>(boxWidth) / image.width,
+                            static_cast<double>(boxHeight) / image.height);
+    if (!enlarge) scale = std::min(scale, 1.0);
+    const int w = std::clamp(static_cast<int>(std::lround(image.width * scale)), 1, boxWidth);
+    const int h = std::clamp(static_cast<int>(std::lround(image.height * scale)), 1, boxHeight);
+    const Pixels scaled = (w == image.width && h == image.height) ? image : Resize(image, w, h);
+
+    Pixels box;
+    box.width = boxWidth;
+    box.height = boxHeight;
+    box.channels = image.channels;
+    box.data.resize(box.rowBytes() * boxHeight);
+    for (std::size_t i = 0; i < box.data.size(); ++i) box.data[i] = background[i % box.channels];
+    const int left = (boxWidth - w) / 2, top = (boxHeight - h) / 2;
+    for (int y = 0; y < h; ++y)
+        std::memcpy(box.row(top + y) + static_cast<std::size_t>(left) * box.channels, scaled.row(y),
+                    scaled.rowBytes());
+    return box;
+}
+
+std::vector<std::uint8_t> DitherToBilevel(const Pixels& grey, std::size_t rowBytes) {
+    std::vector<std::uint8_t> bits(rowBytes * grey.height, 0);
+    const int w = grey.width;
+    // Errors of this row and the next, one spare entry on each side.
+    std::vector<float> cur(w + 2, 0.0f), nxt(w + 2, 0.0f);
+    for (int y = 0; y < grey.height; ++y) {
+        const std::uint8_t* src = grey.row(y);
+        std::uint8_t* dst = bits.data() + rowBytes * y;
+        std::fill(nxt.begin(), nxt.end(), 0.0f);
+        for (int x = 0; x < w; ++x) {
+            const float v = src[x * grey.channels] + cur[x + 1];
+            const bool black = v < 128.0f;
+            const float e = v - (black ? 0.0f : 255.0f);
+            if (black) dst[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
+            cur[x + 2] += e * (7.0f / 16);
+            nxt[x] += e * (3.0f / 16);
+            nxt[x + 1] += e * (5.0f / 16);
+            nxt[x + 2] += e * (1.0f / 16);
+        }
+        std::swap(cur, nxt);
+    }
+    return bits;
+}
+
+void PackBits(const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out) {
+    std::size_t i = 0;
+    while (i < n) {
+        std::size_t run = 1;
+        while (i + run < n && run < 128 && in[i + run] == in[i]) ++run;
+        if (run >= 3) {
+            out.push_back(static_cast<std::uint8_t>(257 - run));  // -(run - 1)
+            out.push_back(in[i]);
+            i += run;
+            continue;
+        }
+        // A literal stretch, up to the next run of three or 128 bytes.
+        std::size_t len = 0;
+        while (i + len < n && len < 128) {
+            if (i + len + 2 < n && in[i + len] == in[i + len + 1] && in[i + len] == in[i + len + 2]) break;
+            ++len;
+        }
+        out.push_back(static_cast<std::uint8_t>(len - 1));
+        out.insert(out.end(), in + i, in + i + len);
+        i += len;
+    }
+}
+
+bool EncodePng(const Pixels& image, std::optional<float> dpiX, std::optional<float> dpiY,
+               std::vector<std::uint8_t>& out) {
+    static constexpr std::uint8_t kColourType[] = {0, SPNG_COLOR_TYPE_GRAYSCALE, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA,
+                                                   SPNG_COLOR_TYPE_TRUECOLOR, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA};
+    if (image.channels < 1 || image.channels > 4 || image.width <= 0 || image.height <= 0) return false;
+    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+    if (!ctx) return false;
+    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+    spng_ihdr ihdr{};
+    ihdr.width = static_cast<std::uint32_t>(image.width);
+    ihdr.height = static_cast<std::uint32_t>(image.height);
+    ihdr.bit_depth = 8;
+    ihdr.color_type = kColourType[image.channels];
+    int rc = spng_set_ihdr(ctx, &ihdr);
+    if (rc == 0 && (dpiX || dpiY)) {
+        spng_phys phys{};
+        phys.ppu_x = static_cast<std::uint32_t>(std::lround(DpiOr72(dpiX) / 0.0254));
+        phys.ppu_y = static_cast<std::uint32_t>(std::lround(DpiOr72(dpiY) / 0.0254));
+        phys.unit_specifier = 1;
+        rc = spng_set_phys(ctx, &phys);
+    }
+    if (rc == 0) rc = spng_encode_image(ctx, image.data.data(), image.data.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+    bool ok = false;
+    if (rc == 0) {
+        std::size_t len = 0;
+        int error = 0;
+        void* buffer = spng_get_png_buffer(ctx, &len, &error);
+        if (buffer && error == 0) {
+            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+            out.insert(out.end(), bytes, bytes + len);
+            ok = true;
+        }
+        std::free(buffer);
+    }
+    spng_ctx_free(ctx);
+    return ok;
+}
+
+}  // namespace platform::raster
