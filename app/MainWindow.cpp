@@ -1,0 +1,18 @@
+#include "MainWindow.h"
+
+#include <QCloseEvent>
+
+#include "AppDelegate.h"
+
+MainWindow::MainWindow(AppDelegate* delegate) : delegate_(delegate) {
+    setObjectName(QStringLiteral("window"));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (delegate_ && !delegate_->windowShouldClose()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    if (delegate_) delegate_->windowDidClose();
+}
