@@ -9,30 +9,99 @@
 #include <QThread>
 #include <QVBoxLayout>
 
-#include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/LocalizedStrings.h"
 
 namespace {
 
-// Set once the main thread has left its event loop for good: from then on nothing can show an
-// alert, and callers on other threads get the dismissed answer instead of waiting for ever.
-std::atomic<bool> gMainLoopEnded{false};
+// A question asked by a thread other than the main thread: the main thread shows it and hands
+// the answer back; the asking thread waits for it.
+struct PendingAlert {
+    std::mutex mutex;
+    std::condition_variable answered;
+    bool finished = false;
+    std::int64_t answer = 0;
+};
+
+void Finish(PendingAlert& pending, std::optional<std::int64_t> answer) {
+    {
+        std::lock_guard lock(pending.mutex);
+        if (pending.finished) return;
+        pending.finished = true;
+        if (answer) pending.answer = *answer;
+    }
+    pending.answered.notify_all();
+}
+
+// Ends the wait when the request is dropped without being run (the application goes away with
+// the request still queued): the asker then gets the dismissed answer.
+class ReleaseOnDrop {
+public:
+    explicit ReleaseOnDrop(std::shared_ptr<PendingAlert> pending) : pending_(std::move(pending)) {}
+    ReleaseOnDrop(const ReleaseOnDrop&) = delete;
+    ReleaseOnDrop& operator=(const ReleaseOnDrop&) = delete;
+    ~ReleaseOnDrop() { Finish(*pending_, std::nullopt); }
+
+private:
+    std::shared_ptr<PendingAlert> pending_;
+};
+
+// Once the main thread has left its event loop for good nothing can show an alert: questions
+// still waiting, and any asked later, get the dismissed answer instead of waiting for ever.
+std::mutex gPendingMutex;
+bool gMainLoopEnded = false;
+std::vector<std::shared_ptr<PendingAlert>> gPending;
 std::once_flag gShutdownHookOnce;
 
 void InstallShutdownRelease(QCoreApplication* app) {
     std::call_once(gShutdownHookOnce, [app] {
         QObject::connect(
             app, &QCoreApplication::aboutToQuit, app,
-            [app] {
+            [] {
+                std::lock_guard lock(gPendingMutex);
                 gMainLoopEnded = true;
-                // Requests still queued for the main thread are dropped; dropping one releases
-                // its waiting caller, which then returns the dismissed answer.
-                QCoreApplication::removePostedEvents(app, QEvent::MetaCall);
+                for (const auto& pending : gPending) Finish(*pending, std::nullopt);
             },
             Qt::DirectConnection);
     });
+}
+
+std::int64_t AskOnMainThread(QCoreApplication* app, const CustomAlert& alert, QWidget* window) {
+    InstallShutdownRelease(app);
+    auto pending = std::make_shared<PendingAlert>();
+    pending->answer = alert.answerWhenDismissed();
+    {
+        // Checked and posted under the lock, so a request cannot slip in after the release.
+        std::lock_guard lock(gPendingMutex);
+        if (gMainLoopEnded) return pending->answer;
+        gPending.push_back(pending);
+        auto release = std::make_shared<ReleaseOnDrop>(pending);
+        QMetaObject::invokeMethod(
+            app,
+            [alert, window, pending, release] {
+                {
+                    std::lock_guard done(pending->mutex);
+                    if (pending->finished) return;  // released at the end already
+                }
+                CustomAlert shown = alert;
+                shown.setWindow(window);
+                Finish(*pending, shown.showModalSheet());
+            },
+            Qt::QueuedConnection);
+    }
+    std::int64_t answer;
+    {
+        std::unique_lock lock(pending->mutex);
+        pending->answered.wait(lock, [&] { return pending->finished; });
+        answer = pending->answer;
+    }
+    std::lock_guard lock(gPendingMutex);
+    std::erase(gPending, pending);
+    return answer;
 }
 
 bool Present(const QString& title) { return !title.isEmpty(); }
@@ -160,17 +229,6 @@ std::int64_t ShowAlertSheet(const QString& title, const QString& message, const 
         return alert.showModalSheet();
     }
 
-    InstallShutdownRelease(app);
-    std::int64_t answer = alert.answerWhenDismissed();
-    if (gMainLoopEnded) return answer;
-    // Runs on the main thread while this thread waits. Should the request be dropped unrun (the
-    // application quits first), the wait ends and `answer` keeps the dismissed answer.
-    QMetaObject::invokeMethod(
-        app,
-        [&] {
-            alert.setWindow(window);
-            answer = alert.showModalSheet();
-        },
-        Qt::BlockingQueuedConnection);
-    return answer;
+    // The main thread shows it while this thread waits. The window is only touched there.
+    return AskOnMainThread(app, alert, window);
 }

@@ -13,8 +13,10 @@ class QPushButton;
 //
 // ShowAlertSheet(title, message, defaultButton, alternateButton, otherButton, window) may be
 // called from any thread. On the main thread it shows the alert and runs a local event loop until
-// it is answered (the other windows stay live); from any other thread it has the main thread do
-// that and waits for the answer. A caller that waits must not hold up the main thread.
+// it is answered (the other windows stay live); from any other thread it queues the alert to the
+// main thread and waits for the answer, so the main thread must not be waiting for the caller.
+// The wait is the program's own rather than a blocking queued call, so that it can be ended when
+// the main thread's event loop has finished and no alert can be shown any more.
 //
 // The answer: 1 the default button, 0 the alternate button, -1 the other button. A null or empty
 // alternate or other title leaves that button out; without a default title the default button

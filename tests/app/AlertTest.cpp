@@ -31,6 +31,9 @@ private slots:
     void alertIsModalToItsWindow();
     void attachesToTheActiveWindow();
     void unknownStyleStillAnswers();
+    void requestDroppedUnrunReleasesTheAsker();
+    // Runs the application's event loop to its end: it must stay the last test.
+    void waitingWorkersAreReleasedWhenTheApplicationQuits();
 
 private:
     std::unique_ptr<QMainWindow> window_;
@@ -220,6 +223,61 @@ void AlertTest::unknownStyleStillAnswers() {
     alert.setAlertStyle(CustomAlert::kCriticalStyle);
     driver.setButton(QStringLiteral("defaultButton"));
     QCOMPARE(alert.showModalSheet(), 1);
+}
+
+void AlertTest::requestDroppedUnrunReleasesTheAsker() {
+    // The request reaches the main thread's queue but is thrown away before it runs (as when the
+    // application object goes away): the asker is released with the dismissed answer.
+    AlertDriver driver;
+    std::atomic<bool> done{false};
+    std::atomic<std::int64_t> got{42};
+    QMainWindow* window = window_.get();
+    std::thread worker([&] {
+        got = ShowAlertSheet(QStringLiteral("Dropped"), {}, QStringLiteral("OK"), QStringLiteral("Cancel"), {}, window);
+        done = true;
+    });
+    // No events are processed here, so the request can only be dropped, never shown.
+    while (!done) {
+        QCoreApplication::removePostedEvents(qApp, QEvent::MetaCall);
+        std::this_thread::yield();
+    }
+    worker.join();
+    QCOMPARE(got.load(), 0);
+    QCoreApplication::processEvents();
+    QCOMPARE(driver.count(), 0);
+}
+
+void AlertTest::waitingWorkersAreReleasedWhenTheApplicationQuits() {
+    QMainWindow* window = window_.get();
+    std::atomic<std::int64_t> first{42}, second{42};
+    std::thread asker, another;
+    AlertDriver driver(QStringLiteral("wait"));
+    driver.setOnShow([&](AlertDialog*) {
+        if (driver.count() > 1) return;
+        // While the first question is up, a second worker asks too, and the application quits.
+        // Whether the second request is still queued, already shown, or comes after the end, it
+        // must be released with the dismissed answer.
+        another = std::thread([&] {
+            second = ShowAlertSheet(QStringLiteral("Second"), {}, QStringLiteral("OK"), QStringLiteral("Cancel"), {},
+                                    window);
+        });
+        QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    });
+    QTimer::singleShot(0, [&] {
+        asker = std::thread([&] {
+            first = ShowAlertSheet(QStringLiteral("Quit?"), {}, QStringLiteral("Quit"), QStringLiteral("No"), {}, window);
+        });
+    });
+    QCoreApplication::exec();
+    asker.join();
+    another.join();
+    QCOMPARE(first.load(), 0);
+    QCOMPARE(second.load(), 0);
+
+    // After the end nobody can answer: a worker gets the dismissed answer at once.
+    std::int64_t late = 42;
+    std::thread([&] { late = ShowAlertSheet(QStringLiteral("Late"), {}, QStringLiteral("OK"), {}, {}, window); }).join();
+    QCOMPARE(late, 1);
 }
 
 QTEST_MAIN(AlertTest)

@@ -10,6 +10,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -28,7 +31,11 @@
 #include "PopUpItems.h"
 #include "ProgressHUDView.h"
 #include "Stepper.h"
+
+#include <atomic>
+#include <thread>
 #include "platform/LocalizedStrings.h"
+#include "platform/MainQueue.h"
 #include "platform/PdfDocument.h"
 #include "platform/Resources.h"
 
@@ -66,6 +73,8 @@ private slots:
     void closeWindowQuits();
 
     void helpCommands();
+    void aboutBoxAndHide();
+    void engineReportsReachTheMainThread();
     void userManualIsAPdf();
     void windowSeesCorrectedText();
     void renderWindow();
@@ -475,6 +484,61 @@ void MainWindowTest::helpCommands() {
     platform::SetResourceDirectory({});
     QCOMPARE(none.opened.size(), 0);
     QCOMPARE(platform::ResourceDirectory(), installed);
+}
+
+void MainWindowTest::aboutBoxAndHide() {
+    QString title, text, informative;
+    bool icon = false;
+    QTimer poll;
+    poll.setInterval(5);
+    connect(&poll, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            if (!box || !box->isVisible() || box->objectName() != QLatin1String("aboutBox")) continue;
+            title = box->windowTitle();
+            text = box->text();
+            informative = box->informativeText();
+            icon = !box->iconPixmap().isNull();
+            box->accept();
+        }
+    });
+    poll.start();
+    QCoreApplication::setApplicationVersion(QStringLiteral("9.8.7"));
+    Item("aboutMenuItemOutlet")->trigger();
+    QCOMPARE(title, platform::LocalizedString("ProAboutMenuTitle"));
+    QCOMPARE(text, platform::LocalizedString("ProAppTitle"));
+    QCOMPARE(informative, platform::LocalizedFormat("AboutText", QStringLiteral("9.8.7")));
+    QVERIFY(informative.contains(QLatin1String("9.8.7")));
+    QVERIFY(icon);
+
+    Item("hideMenuItemOutlet")->trigger();
+    QVERIFY(delegate_->window()->windowState() & Qt::WindowMinimized);
+}
+
+void MainWindowTest::engineReportsReachTheMainThread() {
+    // Page reports posted by a worker run on the main thread, without the worker waiting.
+    std::atomic<bool> ran{false};
+    QThread* ranOn = nullptr;
+    std::thread worker([&] {
+        platform::PostToMainQueue([&] {
+            ranOn = QThread::currentThread();
+            ran = true;
+        });
+    });
+    worker.join();
+    QTRY_VERIFY(ran.load());
+    QCOMPARE(ranOn, qApp->thread());
+
+    // Without the application's delegate the reports go to the layer's own queue.
+    delegate_.reset();
+    ran = false;
+    platform::PostToMainQueue([&] {
+        ranOn = QThread::currentThread();
+        ran = true;
+    });
+    platform::DrainDefaultMainQueue();
+    QVERIFY(ran.load());
+    QVERIFY(ranOn != qApp->thread());
 }
 
 void MainWindowTest::userManualIsAPdf() {
