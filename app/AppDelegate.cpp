@@ -156,7 +156,7 @@ void AppDelegate::DefaultResizeOption() {
 }
 
 void AppDelegate::SetToolbarImages() {
-    const QPalette palette = mainToolbar->palette();
+    const QPalette palette = window_->palette();
     const auto image = [&palette](const char* name) { return LoadToolbarImage(QString::fromLatin1(name), palette); };
     // A missing image leaves its button without one.
     addImageMenuItem->setIcon(image("Add.pdf"));
@@ -170,6 +170,10 @@ void AppDelegate::SetToolbarImages() {
     exportAllButton->setIcon(convertAll);
     rateMenuItem_->setIcon(image("Rating.pdf"));
     helpMenuItemOutlet->setIcon(image("Help.pdf"));
+}
+
+void AppDelegate::windowPaletteChanged() {
+    if (awoken_) SetToolbarImages();
 }
 
 // --- Closing and quitting -------------------------------------------------------------------

@@ -96,6 +96,9 @@ public:
     static QUrl SupportPageUrl();
     static QString UserManualResourceName();
 
+    // The window's colours changed: the toolbar images are drawn again in the new text colour.
+    void windowPaletteChanged();
+
     // Documents handed to the program by the file manager or on its command line.
     void applicationOpenFiles(const QStringList& paths);
 

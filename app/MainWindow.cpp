@@ -16,3 +16,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     if (delegate_) delegate_->windowDidClose();
 }
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // The toolbar's template images take the window's colours.
+    if (delegate_ && event->type() == QEvent::PaletteChange) delegate_->windowPaletteChanged();
+}

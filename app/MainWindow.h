@@ -13,6 +13,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QPointer<AppDelegate> delegate_;

@@ -249,6 +249,27 @@ void MainWindowTest::toolbarHasImages() {
     QVERIFY(!Outlet<QPushButton>("exportAllButton")->icon().isNull());
     // The menu items do not show the toolbar's images.
     QVERIFY(!Item("exportMenuItem")->isIconVisibleInMenu());
+
+    // The images are templates: drawn in the window's button text colour, again when it changes.
+    const auto inkOf = [this](const char* button) {
+        const QImage image = Outlet<QToolButton>(button)->icon().pixmap(32, 32).toImage();
+        QColor darkest = Qt::white;
+        int most = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (const QColor c = image.pixelColor(x, y); c.alpha() > most) {
+                    most = c.alpha();
+                    darkest = c;
+                }
+        return darkest;
+    };
+    QPalette red = delegate_->window()->palette();
+    red.setColor(QPalette::ButtonText, QColor(220, 0, 0));
+    delegate_->window()->setPalette(red);
+    const QColor ink = inkOf("addToolbarItem");
+    QCOMPARE(ink.red(), 220);
+    QCOMPARE(ink.green(), 0);
+    QCOMPARE(ink.alpha(), 255);
 }
 
 void MainWindowTest::enabledStateTable_data() {
