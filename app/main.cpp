@@ -11,7 +11,8 @@
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    QApplication::setApplicationName(platform::LocalizedString("ProAppTitle"));
+    // The program's identity does not change with the language; the name it shows does.
+    QApplication::setApplicationName(QStringLiteral("Vellipse"));
     QApplication::setApplicationDisplayName(platform::LocalizedString("ProAppTitle"));
     QApplication::setApplicationVersion(QStringLiteral(VELLIPSE_VERSION));
     QApplication::setOrganizationDomain(QStringLiteral("vellipse.org"));
