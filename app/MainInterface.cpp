@@ -1,0 +1,619 @@
+// The main window's interface: its windows, menus, toolbar and controls with their initial
+// texts and frames. The start-up steps (AppDelegate.cpp) then set titles, images and positions.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "AppDelegate.h"
+#include "BundleImages.h"
+#include "InterfaceGeometry.h"
+#include "MainWindow.h"
+#include "NumberFields.h"
+#include "OVXValidatedViewToolbar.h"
+#include "PopUpItems.h"
+#include "ProgressHUDView.h"
+#include "Stepper.h"
+#include "VerticallyCenteredTextFieldCell.h"
+#include "engine/ImageConversion.h"
+#include "platform/LocalizedStrings.h"
+
+namespace {
+
+QString Text(const char* key) { return platform::LocalizedString(key); }
+
+template <typename T>
+T* Named(T* object, const char* name) {
+    object->setObjectName(QLatin1String(name));
+    return object;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text,
+                  Qt::Alignment alignment = Qt::AlignRight | Qt::AlignVCenter) {
+    auto* label = Named(new QLabel(text, parent), name);
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(alignment);
+    return label;
+}
+
+QLabel* MakeCaption(QWidget* parent, const char* name, const QString& text, Qt::Alignment alignment) {
+    QLabel* caption = MakeLabel(parent, name, text, alignment | Qt::AlignVCenter);
+    QFont small = caption->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    caption->setFont(small);
+    return caption;
+}
+
+QFrame* MakeLine(QWidget* parent, const char* name) {
+    auto* line = Named(new QFrame(parent), name);
+    line->setFrameShape(QFrame::Box);
+    line->setFrameShadow(QFrame::Plain);
+    line->setLineWidth(1);
+    return line;
+}
+
+// A small padlock in the window's text colour, for the aspect-ratio lock beside width and height.
+QPixmap LockImage(const QPalette& palette) {
+    QPixmap pixmap(QSize(16, 18) * 2);
+    pixmap.setDevicePixelRatio(2);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor ink = palette.color(QPalette::WindowText);
+    painter.setPen(QPen(ink, 1.6));
+    painter.setBrush(Qt::NoBrush);
+    QPainterPath shackle;
+    shackle.moveTo(4.5, 9);
+    shackle.lineTo(4.5, 5.5);
+    shackle.arcTo(QRectF(4.5, 1.5, 7, 8), 180, -180);
+    shackle.lineTo(11.5, 9);
+    painter.drawPath(shackle);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    painter.drawRoundedRect(QRectF(2.5, 8.5, 11, 8.5), 1.5, 1.5);
+    return pixmap;
+}
+
+struct ListColumn {
+    const char* identifier;
+    const char* titleKey;
+    int width;  // 0: takes the room that is left
+};
+
+// The table's columns, told apart by their identifiers (kept in the header's Qt::UserRole).
+constexpr ListColumn kListColumns[] = {
+    {"Index", "IndexColumnTitle", 44},        {"Icon", "IconColumnTitle", 52},
+    {"FilePath", "FilePathColumnTitle", 0},   {"NumOfPages", "NumOfPagesColumnTitle", 64},
+    {"Size", "SizeColumnTitle", 110},
+};
+
+// The output types in the order the menu offers them, tagged with their codes.
+struct TaggedTitle {
+    const char* title;
+    int tag;
+};
+constexpr TaggedTitle kOutputTypes[] = {
+    {"JPEG", kOutputJPEG},
+    {"JPEG 2000", kOutputJPEG2000},
+    {"PNG", kOutputPNG},
+    {"TIFF", kOutputTIFF},
+    {"TIFF (CMYK)", kOutputTIFFCMYK},
+    {"Multi-Page TIFF", kOutputMultiPageTIFF},
+    {"GIF", kOutputGIF},
+    {"BMP", kOutputBMP},
+    {"PDF", kOutputPDF},
+    {"Photoshop (PSD)", kOutputPhotoshop},
+    {"OpenEXR", kOutputOpenEXR},
+    {"TGA", kOutputTGA},
+    {"SGI", kOutputSGI},
+    {"ICNS", kOutputICNS},
+    {"ICO", kOutputICO},
+    {"PICT", kOutputPICT},
+    {"Illustrator", kOutputIllustrator},
+    {"MacPaint", kOutputMacPaint},
+    {"QuickTime Image", kOutputQuickTimeImage},
+    {"X Bitmap", kOutputXBitmap},
+    {"FlashPix", kOutputFlashPix},
+    {"Fax", kOutputFax},
+    {"Camera Raw", kOutputCameraRaw},
+};
+constexpr TaggedTitle kTextFormats[] = {
+    {"Plain Text", 1}, {"RTF", 2}, {"RTFD", 3}, {"DOC", 4}, {"DOCX", 5}, {"ODT", 6},
+};
+
+// Frame sizes of the settings views, in points.
+constexpr QSize kSettingsViewSize(870, 112);
+constexpr QSize kPageRangeViewSize(150, 94);
+constexpr QSize kDimensionsViewSize(240, 70);
+
+}  // namespace
+
+QAction* AppDelegate::MakeAction(const char* objectName, const QString& text) {
+    auto* action = Named(new QAction(text, window_.get()), objectName);
+    return action;
+}
+
+void AppDelegate::LoadMainInterface() {
+    window_ = std::make_unique<MainWindow>(this);
+    window_->setWindowIcon(ApplicationIcon());
+
+    BuildActions();
+    BuildMenus();
+    BuildToolbar();
+
+    windowView = Named(new QWidget(window_.get()), "windowView");
+    auto* layout = new QVBoxLayout(windowView);
+    layout->setContentsMargins(10, 8, 10, 10);
+    layout->setSpacing(8);
+
+    BuildFileList();
+    SetFileListModel(nullptr);
+    layout->addWidget(conversionListScrollViewOutlet, 1);
+
+    BuildSettingsControls();
+    layout->addWidget(conversionSettingsTabViewOutlet, 0);
+
+    convertOrExtractOptionPopupOutlet = Named(new QComboBox(windowView), "convertOrExtractOptionPopupOutlet");
+    popup::AddTaggedItem(convertOrExtractOptionPopupOutlet, Text("ConvertPagesItem"), 1);
+    popup::AddTaggedItem(convertOrExtractOptionPopupOutlet, Text("ExtractImagesItem"), 2);
+    createSeparateFolderForEachFileButtonOutlet =
+        Named(new QCheckBox(Text("SeparateFolderCheckbox"), windowView), "createSeparateFolderForEachFileButtonOutlet");
+    createSeparateFolderForEachFileButtonOutlet->setChecked(true);
+    exportButton = Named(new QPushButton(Text("ConvertTitle"), windowView), "exportButton");
+    exportAllButton = Named(new QPushButton(Text("ConvertAllTitle"), windowView), "exportAllButton");
+    exportAllButton->setDefault(true);
+    for (auto [button, command] : {std::pair{exportButton, exportMenuItem}, std::pair{exportAllButton, exportAllMenuItem}}) {
+        button->setIconSize(QSize(20, 20));
+        button->setMinimumWidth(120);
+        // The buttons run the shared command and follow its enabled state.
+        connect(button, &QPushButton::clicked, command, &QAction::trigger);
+        connect(command, &QAction::changed, button, [button, command] { button->setEnabled(command->isEnabled()); });
+    }
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(convertOrExtractOptionPopupOutlet);
+    bottom->addSpacing(12);
+    bottom->addWidget(createSeparateFolderForEachFileButtonOutlet);
+    bottom->addStretch();
+    bottom->addWidget(exportButton);
+    bottom->addWidget(exportAllButton);
+    layout->addLayout(bottom);
+
+    window_->setCentralWidget(windowView);
+    BuildContextMenu();
+    BuildProgressSheet();
+    window_->resize(940, 660);
+}
+
+void AppDelegate::BuildActions() {
+    addImageMenuItem = MakeAction("addImageMenuItem", Text("AddFilesMenuTitle"));
+    addImageMenuItem->setIconText(Text("AddToolbarLabel"));
+    addImageMenuItem->setShortcut(QKeySequence::Open);
+    exportMenuItem = MakeAction("exportMenuItem", Text("ConvertTitle"));
+    exportAllMenuItem = MakeAction("exportAllMenuItem", Text("ConvertAllTitle"));
+    removeMenuItem = MakeAction("removeMenuItem", Text("RemoveMenuTitle"));
+    removeMenuItem->setShortcut(QKeySequence::Delete);
+    removeAllMenuItem = MakeAction("removeAllMenuItem", Text("RemoveAllMenuTitle"));
+    selectAllMenuItem = MakeAction("selectAllMenuItem", Text("SelectAllMenuTitle"));
+    selectAllMenuItem->setShortcut(QKeySequence::SelectAll);
+
+    addImageContextMenuItem = MakeAction("addImageContextMenuItem", Text("AddFilesMenuTitle"));
+    exportContextMenuItem = MakeAction("exportContextMenuItem", Text("ConvertTitle"));
+    exportAllContextMenuItem = MakeAction("exportAllContextMenuItem", Text("ConvertAllTitle"));
+    selectAllContextMenuItem = MakeAction("selectAllContextMenuItem", Text("SelectAllMenuTitle"));
+    removeContextMenuItem = MakeAction("removeContextMenuItem", Text("RemoveMenuTitle"));
+    removeAllContextMenuItem = MakeAction("removeAllContextMenuItem", Text("RemoveAllMenuTitle"));
+    revealInFinderContextMenuItem = MakeAction("revealInFinderContextMenuItem", Text("RevealMenuTitle"));
+
+    // Titles of the application's own items are set at start-up.
+    aboutMenuItemOutlet = MakeAction("aboutMenuItemOutlet", QString());
+    aboutMenuItemOutlet->setMenuRole(QAction::AboutRole);
+    hideMenuItemOutlet = MakeAction("hideMenuItemOutlet", QString());
+    hideMenuItemOutlet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+    quitMenuItemOutlet = MakeAction("quitMenuItemOutlet", QString());
+    quitMenuItemOutlet->setShortcut(QKeySequence::Quit);
+    quitMenuItemOutlet->setMenuRole(QAction::QuitRole);
+    helpMenuItemOutlet = MakeAction("helpMenuItemOutlet", QString());
+    helpMenuItemOutlet->setShortcut(QKeySequence::HelpContents);
+    helpMenuItemOutlet->setIconText(Text("HelpToolbarLabel"));
+    preferencesMenuItemOutlet = MakeAction("preferencesMenuItemOutlet", Text("PreferencesMenuTitle"));
+    preferencesMenuItemOutlet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    preferencesMenuItemOutlet->setMenuRole(QAction::PreferencesRole);
+    generalSettingMenuItemOutlet = MakeAction("generalSettingMenuItemOutlet", Text("GeneralSettingsMenuTitle"));
+    watchFolderOptionMenuItemOutlet = MakeAction("watchFolderOptionMenuItemOutlet", Text("WatchFolderOptionsMenuTitle"));
+    closeWindowMenuItem_ = MakeAction("closeWindowMenuItem", Text("CloseWindowMenuTitle"));
+    closeWindowMenuItem_->setShortcut(QKeySequence::Close);
+    contactSupportMenuItem_ = MakeAction("contactSupportMenuItem", Text("ContactSupportMenuTitle"));
+    rateMenuItem_ = MakeAction("rateMenuItem", Text("RateMenuTitle"));
+    rateMenuItem_->setIconText(Text("RateToolbarLabel"));
+
+    for (QAction* command : {addImageMenuItem, exportMenuItem, exportAllMenuItem, removeMenuItem, removeAllMenuItem,
+                             helpMenuItemOutlet, rateMenuItem_})
+        command->setIconVisibleInMenu(false);
+
+    const auto on = [this](QAction* action, void (AppDelegate::*method)(QObject*)) {
+        connect(action, &QAction::triggered, this, [this, action, method] { (this->*method)(action); });
+    };
+    on(addImageMenuItem, &AppDelegate::AddFilesOrFolder);
+    on(addImageContextMenuItem, &AppDelegate::AddFilesOrFolder);
+    on(exportMenuItem, &AppDelegate::Export);
+    on(exportContextMenuItem, &AppDelegate::Export);
+    on(exportAllMenuItem, &AppDelegate::ExportAll);
+    on(exportAllContextMenuItem, &AppDelegate::ExportAll);
+    on(removeMenuItem, &AppDelegate::Remove);
+    on(removeContextMenuItem, &AppDelegate::Remove);
+    on(removeAllMenuItem, &AppDelegate::RemoveAll);
+    on(removeAllContextMenuItem, &AppDelegate::RemoveAll);
+    on(selectAllMenuItem, &AppDelegate::SelectAll);
+    on(selectAllContextMenuItem, &AppDelegate::SelectAll);
+    on(revealInFinderContextMenuItem, &AppDelegate::RevealInFinder);
+    on(rateMenuItem_, &AppDelegate::RateApplicationAction);
+    on(preferencesMenuItemOutlet, &AppDelegate::Preferences);
+    on(generalSettingMenuItemOutlet, &AppDelegate::OpenGeneralPreferencesSettings);
+    on(watchFolderOptionMenuItemOutlet, &AppDelegate::OpenWatchFolderPreferences);
+    connect(aboutMenuItemOutlet, &QAction::triggered, this, &AppDelegate::AboutAction);
+    connect(hideMenuItemOutlet, &QAction::triggered, this, &AppDelegate::HideAction);
+    connect(quitMenuItemOutlet, &QAction::triggered, this, &AppDelegate::terminate);
+    connect(helpMenuItemOutlet, &QAction::triggered, this, &AppDelegate::UserManualHelpAction);
+    connect(contactSupportMenuItem_, &QAction::triggered, this, &AppDelegate::ContactSupportAction);
+    connect(closeWindowMenuItem_, &QAction::triggered, window_.get(), &QWidget::close);
+}
+
+void AppDelegate::BuildMenus() {
+    QMenuBar* bar = window_->menuBar();
+    bar->setObjectName(QStringLiteral("mainMenu"));
+
+    QMenu* file = Named(bar->addMenu(Text("FileMenuTitle")), "fileMenu");
+    file->addAction(addImageMenuItem);
+    file->addSeparator();
+    file->addAction(exportMenuItem);
+    file->addAction(exportAllMenuItem);
+    file->addSeparator();
+    file->addAction(closeWindowMenuItem_);
+    file->addAction(quitMenuItemOutlet);
+
+    QMenu* edit = Named(bar->addMenu(Text("EditMenuTitle")), "editMenu");
+    edit->addAction(removeMenuItem);
+    edit->addAction(removeAllMenuItem);
+    edit->addSeparator();
+    edit->addAction(selectAllMenuItem);
+    edit->addSeparator();
+    edit->addAction(preferencesMenuItemOutlet);
+    edit->addAction(generalSettingMenuItemOutlet);
+    edit->addAction(watchFolderOptionMenuItemOutlet);
+
+    QMenu* windowMenu = Named(bar->addMenu(Text("WindowMenuTitle")), "windowMenu");
+    windowMenu->addAction(hideMenuItemOutlet);
+
+    QMenu* help = Named(bar->addMenu(Text("HelpMenuTitle")), "helpMenu");
+    help->addAction(helpMenuItemOutlet);
+    help->addAction(contactSupportMenuItem_);
+    help->addAction(rateMenuItem_);
+    help->addSeparator();
+    help->addAction(aboutMenuItemOutlet);
+}
+
+QToolButton* AppDelegate::MakeToolbarButton(const char* objectName, QAction* command, const QString& label) {
+    auto* button = Named(new QToolButton(mainToolbar), objectName);
+    if (!label.isEmpty()) command->setIconText(label);
+    button->setDefaultAction(command);
+    button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    button->setIconSize(QSize(32, 32));
+    button->setAutoRaise(true);
+    button->setMinimumWidth(72);
+    return button;
+}
+
+void AppDelegate::BuildToolbar() {
+    mainToolbar = Named(new OVXValidatedViewToolbar(window_.get()), "mainToolbar");
+    mainToolbar->setMovable(false);
+    mainToolbar->setFloatable(false);
+    mainToolbar->setIconSize(QSize(32, 32));
+    mainToolbar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    mainToolbar->toggleViewAction()->setVisible(false);
+    window_->addToolBar(Qt::TopToolBarArea, mainToolbar);
+
+    addToolbarItem = MakeToolbarButton("addToolbarItem", addImageMenuItem, {});
+    removeToolbarItem = MakeToolbarButton("removeToolbarItem", removeMenuItem, Text("RemoveToolbarLabel"));
+    removeAllToolbarItem = MakeToolbarButton("removeAllToolbarItem", removeAllMenuItem, Text("RemoveAllToolbarLabel"));
+    exportToolbarItem = MakeToolbarButton("exportToolbarItem", exportMenuItem, {});
+    exportAllToolbarItem = MakeToolbarButton("exportAllToolbarItem", exportAllMenuItem, {});
+    ratingToolbarItem = MakeToolbarButton("ratingToolbarItem", rateMenuItem_, {});
+    helpToolbarItem = MakeToolbarButton("helpToolbarItem", helpMenuItemOutlet, {});
+
+    mainToolbar->addWidget(addToolbarItem);
+    mainToolbar->addWidget(removeToolbarItem);
+    mainToolbar->addWidget(removeAllToolbarItem);
+    mainToolbar->addSeparator();
+    exportToolbarButtonItem = Named(mainToolbar->addWidget(exportToolbarItem), "exportToolbarButtonItem");
+    exportAllToolbarButtonItem = Named(mainToolbar->addWidget(exportAllToolbarItem), "exportAllToolbarButtonItem");
+    auto* space = Named(new QWidget(mainToolbar), "flexibleSpace");
+    space->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    mainToolbar->addWidget(space);
+    ratingToolbarItemMain = Named(mainToolbar->addWidget(ratingToolbarItem), "ratingToolbarItemMain");
+    helpToolbarItemMain = Named(mainToolbar->addWidget(helpToolbarItem), "helpToolbarItemMain");
+
+    mainToolbar->setValidator([this](const QAction* command) { return validateMenuItem(command); });
+}
+
+void AppDelegate::BuildFileList() {
+    conversionListScrollViewOutlet = Named(new QWidget(windowView), "conversionListScrollViewOutlet");
+    auto* stack = new QGridLayout(conversionListScrollViewOutlet);
+    stack->setContentsMargins(0, 0, 0, 0);
+
+    imageListTable = Named(new QTableView(conversionListScrollViewOutlet), "imageListTable");
+    imageListTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    imageListTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    imageListTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    imageListTable->setAlternatingRowColors(true);
+    imageListTable->setShowGrid(false);
+    imageListTable->setWordWrap(false);
+    imageListTable->setTextElideMode(Qt::ElideMiddle);
+    imageListTable->setIconSize(QSize(42, 42));
+    imageListTable->verticalHeader()->hide();
+    imageListTable->verticalHeader()->setDefaultSectionSize(48);
+    imageListTable->horizontalHeader()->setHighlightSections(false);
+    imageListTable->setItemDelegate(new VerticallyCenteredTextFieldCell(imageListTable));
+    imageListTable->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(imageListTable, &QWidget::customContextMenuRequested, this, &AppDelegate::ShowListContextMenu);
+
+    emptyFileList_ = new QStandardItemModel(0, static_cast<int>(std::size(kListColumns)), this);
+    for (int column = 0; column < static_cast<int>(std::size(kListColumns)); ++column) {
+        emptyFileList_->setHeaderData(column, Qt::Horizontal, Text(kListColumns[column].titleKey));
+        emptyFileList_->setHeaderData(column, Qt::Horizontal, QString::fromLatin1(kListColumns[column].identifier),
+                                      Qt::UserRole);
+    }
+
+    // The overlay lies over the table in the same cell.
+    addSpinView = Named(new ProgressHUDView(conversionListScrollViewOutlet), "addSpinView");
+    stack->addWidget(imageListTable, 0, 0);
+    stack->addWidget(addSpinView, 0, 0);
+    addSpinView->raise();
+}
+
+void AppDelegate::SetFileListModel(QAbstractItemModel* model) {
+    if (!imageListTable) return;
+    if (!model) model = emptyFileList_;
+    QAbstractItemModel* previous = imageListTable->model();
+    if (previous == model) return;
+    if (previous) disconnect(previous, nullptr, this, nullptr);
+    QItemSelectionModel* previousSelection = imageListTable->selectionModel();
+    imageListTable->setModel(model);
+    if (previousSelection) {
+        disconnect(previousSelection, nullptr, this, nullptr);
+        previousSelection->deleteLater();
+    }
+
+    for (auto signal : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(model, signal, this, &AppDelegate::UpdateEnabledStates);
+    connect(model, &QAbstractItemModel::modelReset, this, &AppDelegate::UpdateEnabledStates);
+    connect(model, &QAbstractItemModel::layoutChanged, this, &AppDelegate::UpdateEnabledStates);
+    connect(imageListTable->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &AppDelegate::UpdateEnabledStates);
+
+    QHeaderView* header = imageListTable->horizontalHeader();
+    for (int section = 0; section < header->count(); ++section) {
+        // Columns without an identifier of their own are taken in the table's order.
+        QString identifier = model->headerData(section, Qt::Horizontal, Qt::UserRole).toString();
+        if (identifier.isEmpty() && section < static_cast<int>(std::size(kListColumns)))
+            identifier = QString::fromLatin1(kListColumns[section].identifier);
+        header->setSectionResizeMode(section, QHeaderView::Interactive);
+        for (const ListColumn& column : kListColumns) {
+            if (identifier != QLatin1String(column.identifier)) continue;
+            if (column.width == 0)
+                header->setSectionResizeMode(section, QHeaderView::Stretch);
+            else
+                header->resizeSection(section, column.width);
+        }
+    }
+    UpdateEnabledStates();
+}
+
+void AppDelegate::BuildSettingsControls() {
+    conversionSettingsTabViewOutlet = Named(new QTabWidget(windowView), "conversionSettingsTabViewOutlet");
+    auto* page = Named(new QWidget, "conversionSettingsPage");
+    auto* centre = new QHBoxLayout(page);
+    centre->setContentsMargins(4, 6, 4, 4);
+    conversionSettingsViewOutlet = Named(new QWidget(page), "conversionSettingsViewOutlet");
+    conversionSettingsViewOutlet->setFixedSize(kSettingsViewSize);
+    centre->addStretch();
+    centre->addWidget(conversionSettingsViewOutlet);
+    centre->addStretch();
+    conversionSettingsTabViewOutlet->addTab(page, Text("ConversionSettingsTabTitle"));
+    conversionSettingsTabViewOutlet->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+
+    QWidget* view = conversionSettingsViewOutlet;
+    using geometry::SetFrame;
+    using geometry::Fitted;
+
+    destinationImageTypeEditFieldOutlet = MakeLabel(view, "destinationImageTypeEditFieldOutlet", QString());
+    destinationImageTypePopUpOutlet = Named(new QComboBox(view), "destinationImageTypePopUpOutlet");
+    for (const TaggedTitle& type : kOutputTypes)
+        popup::AddTaggedItem(destinationImageTypePopUpOutlet, QString::fromLatin1(type.title), type.tag);
+    popup::SelectTag(destinationImageTypePopUpOutlet, kOutputJPEG);
+    destinationImageTypePopUpOutlet->setMaxVisibleItems(24);
+    textFormatTypeOutlet = Named(new QComboBox(view), "textFormatTypeOutlet");
+    for (const TaggedTitle& format : kTextFormats)
+        popup::AddTaggedItem(textFormatTypeOutlet, QString::fromLatin1(format.title), format.tag);
+
+    colorModelEditFieldOutlet = MakeLabel(view, "colorModelEditFieldOutlet", Text("ColorModelLabel"));
+    colorModelPopUpOutlet = Named(new QComboBox(view), "colorModelPopUpOutlet");
+    popup::AddTaggedItem(colorModelPopUpOutlet, Text("RGBColorModel"), kColorRGB);
+    popup::AddTaggedItem(colorModelPopUpOutlet, Text("CMYKColorModel"), kColorCMYK);
+    popup::AddTaggedItem(colorModelPopUpOutlet, Text("GrayColorModel"), kColorGray);
+
+    imageCompressionQuaitySliderOutlet = Named(new QSlider(Qt::Horizontal, view), "imageCompressionQuaitySliderOutlet");
+    imageCompressionQuaitySliderOutlet->setRange(0, 100);  // hundredths of the quality from 0 to 1
+    imageCompressionQuaitySliderOutlet->setValue(80);
+    imageCompressionQuaityLabelOutlet = MakeLabel(view, "imageCompressionQuaityLabelOutlet",
+                                                  QStringLiteral("JPEG Quality (%1%):").arg(80));
+    imageCompressionLeastQuaityEditFieldOutlet =
+        MakeCaption(view, "imageCompressionLeastQuaityEditFieldOutlet", Text("QualityLeastCaption"), Qt::AlignLeft);
+    imageCompressionMediumQuaityEditFieldOutlet =
+        MakeCaption(view, "imageCompressionMediumQuaityEditFieldOutlet", Text("QualityMediumCaption"), Qt::AlignHCenter);
+    imageCompressionLosseessQuaityEditFieldOutlet =
+        MakeCaption(view, "imageCompressionLosseessQuaityEditFieldOutlet", Text("QualityBestCaption"), Qt::AlignRight);
+
+    resolutionStaticText = MakeLabel(view, "resolutionStaticText", Text("ResolutionLabel"));
+    imageResolutionPopUpOutlet = Named(new ResolutionComboBox(view), "imageResolutionPopUpOutlet");
+    resolutionDpiStaticText = MakeLabel(view, "resolutionDpiStaticText", Text("DpiLabel"), Qt::AlignLeft | Qt::AlignVCenter);
+
+    // Frames: x and y of the lower-left corner in the view, y upwards.
+    SetFrame(destinationImageTypeEditFieldOutlet, 20, 84, 126, Fitted(destinationImageTypeEditFieldOutlet));
+    SetFrame(destinationImageTypePopUpOutlet, 150, 80, 180, Fitted(destinationImageTypePopUpOutlet));
+    SetFrame(textFormatTypeOutlet, 150, 80, 180, Fitted(textFormatTypeOutlet));
+    SetFrame(colorModelEditFieldOutlet, 20, 54, 126, Fitted(colorModelEditFieldOutlet));
+    SetFrame(colorModelPopUpOutlet, 150, 50, 180, Fitted(colorModelPopUpOutlet));
+    SetFrame(imageCompressionQuaityLabelOutlet, 10, 24, 136, Fitted(imageCompressionQuaityLabelOutlet));
+    SetFrame(imageCompressionQuaitySliderOutlet, 150, 22, 260, Fitted(imageCompressionQuaitySliderOutlet));
+    SetFrame(imageCompressionLeastQuaityEditFieldOutlet, 150, 4, 60, Fitted(imageCompressionLeastQuaityEditFieldOutlet));
+    SetFrame(imageCompressionMediumQuaityEditFieldOutlet, 250, 4, 60, Fitted(imageCompressionMediumQuaityEditFieldOutlet));
+    SetFrame(imageCompressionLosseessQuaityEditFieldOutlet, 350, 4, 60, Fitted(imageCompressionLosseessQuaityEditFieldOutlet));
+    SetFrame(resolutionStaticText, 440, 11, 80, Fitted(resolutionStaticText));
+    SetFrame(imageResolutionPopUpOutlet, 520, 7, 72, Fitted(imageResolutionPopUpOutlet));
+    SetFrame(resolutionDpiStaticText, 600, 11, 30, Fitted(resolutionDpiStaticText));
+
+    BuildImageDimensionsView();
+    BuildPageRangeView();
+}
+
+void AppDelegate::BuildImageDimensionsView() {
+    // A view of its own; start-up places it in the settings view.
+    imageDimentionsViewOutlet = Named(new QWidget(window_.get()), "imageDimentionsViewOutlet");
+    imageDimentionsViewOutlet->setFixedSize(kDimensionsViewSize);
+    imageDimentionsViewOutlet->hide();
+    QWidget* view = imageDimentionsViewOutlet;
+    using geometry::SetFrame;
+    using geometry::Fitted;
+
+    widthLabel = MakeLabel(view, "widthLabel", Text("WidthLabel"));
+    widthTextField = Named(new NumberField(view), "widthTextField");
+    heightLabel = MakeLabel(view, "heightLabel", Text("HeightLabel"));
+    heightTextField = Named(new NumberField(view), "heightTextField");
+    lockLinesBox1 = MakeLine(view, "lockLinesBox1");
+    lockLinesBox2 = MakeLine(view, "lockLinesBox2");
+    lockLinesBox3 = MakeLine(view, "lockLinesBox3");
+    lockUnlockImageView = Named(new QLabel(view), "lockUnlockImageView");
+    lockUnlockImageView->setPixmap(LockImage(view->palette()));
+    lockUnlockImageView->setAlignment(Qt::AlignCenter);
+    sizeFormatTypePopupButton = Named(new QComboBox(view), "sizeFormatTypePopupButton");
+    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("PixelsUnit"), kSizePixels);
+    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("InchesUnit"), kSizeInches);
+    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("CentimetersUnit"), kSizeCentimetres);
+    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("MillimetersUnit"), kSizeMillimetres);
+    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("PointsUnit"), kSizePoints);
+
+    const int field = Fitted(widthTextField);
+    SetFrame(widthLabel, 0, 44, 50, Fitted(widthLabel));
+    SetFrame(widthTextField, 54, 40, 70, field);
+    SetFrame(heightLabel, 0, 10, 50, Fitted(heightLabel));
+    SetFrame(heightTextField, 54, 6, 70, field);
+    // Brackets from the middle of each field to the lock.
+    const int upper = 40 + field / 2;
+    const int lower = 6 + field / 2;
+    SetFrame(lockLinesBox1, 126, upper, 10, 1);
+    SetFrame(lockLinesBox2, 135, lower, 1, upper - lower + 1);
+    SetFrame(lockLinesBox3, 126, lower, 10, 1);
+    SetFrame(lockUnlockImageView, 138, (upper + lower) / 2 - 9, 16, 18);
+    SetFrame(sizeFormatTypePopupButton, 158, (upper + lower) / 2 - Fitted(sizeFormatTypePopupButton) / 2, 82,
+             Fitted(sizeFormatTypePopupButton));
+}
+
+void AppDelegate::BuildPageRangeView() {
+    pageRangeViewOutlet = Named(new QWidget(window_.get()), "pageRangeViewOutlet");
+    pageRangeViewOutlet->setFixedSize(kPageRangeViewSize);
+    pageRangeViewOutlet->hide();
+    QWidget* view = pageRangeViewOutlet;
+    using geometry::SetFrame;
+    using geometry::Fitted;
+
+    QLabel* title = MakeLabel(view, "pageRangeTitleStaticText", Text("PagesLabel"));
+    pageRangeTypePopUpButtonOutlet = Named(new QComboBox(view), "pageRangeTypePopUpButtonOutlet");
+    popup::AddTaggedItem(pageRangeTypePopUpButtonOutlet, Text("AllPagesItem"), kPageRangeAll);
+    popup::AddTaggedItem(pageRangeTypePopUpButtonOutlet, Text("SinglePageItem"), kPageRangeSingle);
+    popup::AddTaggedItem(pageRangeTypePopUpButtonOutlet, Text("PageRangeItem"), kPageRangeFromTo);
+    pageFromStaticTextOutlet = MakeLabel(view, "pageFromStaticTextOutlet", QString());
+    pageFromStaticTextOutlet->hide();
+    pageRangeStartTextFieldOutlet = Named(new PageCountNumberField(view), "pageRangeStartTextFieldOutlet");
+    pageRangeStartStepperOutlet = Named(new Stepper(view), "pageRangeStartStepperOutlet");
+    pageToStaticTextOutlet = MakeLabel(view, "pageToStaticTextOutlet", QString());
+    pageRangeEndTextFieldOutlet = Named(new PageCountNumberField(view), "pageRangeEndTextFieldOutlet");
+    pageRangeEndStepperOutlet = Named(new Stepper(view), "pageRangeEndStepperOutlet");
+    for (PageCountNumberField* f : {pageRangeStartTextFieldOutlet, pageRangeEndTextFieldOutlet})
+        f->setAlignment(Qt::AlignRight);
+
+    const int field = Fitted(pageRangeStartTextFieldOutlet);
+    SetFrame(title, 0, 70, 54, Fitted(title));
+    SetFrame(pageRangeTypePopUpButtonOutlet, 58, 66, 80, Fitted(pageRangeTypePopUpButtonOutlet));
+    SetFrame(pageFromStaticTextOutlet, 10, 45, 44, Fitted(pageFromStaticTextOutlet));
+    SetFrame(pageRangeStartTextFieldOutlet, 58, 40, 45, field);
+    SetFrame(pageRangeStartStepperOutlet, 105, 37, 16, field + 6);
+    SetFrame(pageToStaticTextOutlet, 10, 15, 44, Fitted(pageToStaticTextOutlet));
+    SetFrame(pageRangeEndTextFieldOutlet, 58, 10, 45, field);
+    SetFrame(pageRangeEndStepperOutlet, 105, 7, 16, field + 6);
+}
+
+void AppDelegate::BuildContextMenu() {
+    imageListContextMenu_ = Named(new QMenu(imageListTable), "imageListContextMenu");
+    imageListContextMenu_->addAction(addImageContextMenuItem);
+    imageListContextMenu_->addSeparator();
+    imageListContextMenu_->addAction(exportContextMenuItem);
+    imageListContextMenu_->addAction(exportAllContextMenuItem);
+    imageListContextMenu_->addSeparator();
+    imageListContextMenu_->addAction(revealInFinderContextMenuItem);
+    imageListContextMenu_->addSeparator();
+    imageListContextMenu_->addAction(selectAllContextMenuItem);
+    imageListContextMenu_->addAction(removeContextMenuItem);
+    imageListContextMenu_->addAction(removeAllContextMenuItem);
+}
+
+void AppDelegate::ShowListContextMenu(const QPoint& position) {
+    UpdateEnabledStates();
+    imageListContextMenu_->popup(imageListTable->viewport()->mapToGlobal(position));
+}
+
+void AppDelegate::BuildProgressSheet() {
+    exportProgressSheet = Named(new QDialog(window_.get()), "exportProgressSheet");
+    exportProgressSheet->setWindowModality(Qt::WindowModal);
+    exportProgressSheet->setWindowTitle(Text("ProAppTitle"));
+    exportProgressSheet->setMinimumWidth(440);
+    auto* layout = new QVBoxLayout(exportProgressSheet);
+    conversionFileNumberStaticText =
+        MakeLabel(exportProgressSheet, "conversionFileNumberStaticText", QString(), Qt::AlignLeft | Qt::AlignVCenter);
+    conversionProgressIndicator = Named(new QProgressBar(exportProgressSheet), "conversionProgressIndicator");
+    conversionPageNumberStaticText =
+        MakeLabel(exportProgressSheet, "conversionPageNumberStaticText", QString(), Qt::AlignLeft | Qt::AlignVCenter);
+    pageProcessingProgressIndicator = Named(new QProgressBar(exportProgressSheet), "pageProcessingProgressIndicator");
+    for (QProgressBar* bar : {conversionProgressIndicator, pageProcessingProgressIndicator}) {
+        bar->setRange(0, 1);
+        bar->setValue(0);
+        bar->setTextVisible(false);
+    }
+    cancelConversionButton_ = Named(new QPushButton(Text("CancelTitle"), exportProgressSheet), "cancelConversionButton");
+    layout->addWidget(conversionFileNumberStaticText);
+    layout->addWidget(conversionProgressIndicator);
+    layout->addSpacing(6);
+    layout->addWidget(conversionPageNumberStaticText);
+    layout->addWidget(pageProcessingProgressIndicator);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(cancelConversionButton_);
+    layout->addLayout(buttons);
+}

@@ -1,0 +1,34 @@
+// The program's entry: the application object, its delegate and the event loop.
+
+#include <QApplication>
+#include <QStringList>
+
+#include "AppDelegate.h"
+#include "BundleImages.h"
+#include "MainWindow.h"
+#include "platform/LocalizedStrings.h"
+#include "platform/Resources.h"
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    // The program's identity does not change with the language; the name it shows does.
+    QApplication::setApplicationName(QStringLiteral("Vellipse"));
+    QApplication::setApplicationDisplayName(platform::LocalizedString("ProAppTitle"));
+    QApplication::setApplicationVersion(QStringLiteral(VELLIPSE_VERSION));
+    QApplication::setOrganizationDomain(QStringLiteral("vellipse.org"));
+    QApplication::setDesktopFileName(QString::fromStdString(platform::BundleIdentifier()));
+    QApplication::setWindowIcon(ApplicationIcon());
+    // Closing the main window goes through the delegate's rules, which decide on quitting.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    AppDelegate delegate;
+    QObject::connect(&delegate, &AppDelegate::terminationApproved, &application, [] { QCoreApplication::exit(0); });
+    delegate.awakeFromNib();
+    delegate.window()->show();
+
+    QStringList documents = QApplication::arguments();
+    documents.removeFirst();
+    delegate.applicationOpenFiles(documents);
+
+    return QApplication::exec();
+}
