@@ -134,7 +134,7 @@ std::optional<double> PixelsToLength(int unit, double pixels, double resolution)
     }
 }
 
-std::optional<QString> StringValueFromNumberForType(int unit, double value) {
+std::optional<QString> GetStringValueFromNumberForType(int unit, double value) {
     switch (unit) {
     case kSizePixels: return QString::asprintf("%.0f", value);
     case kSizePercent:
@@ -147,7 +147,7 @@ std::optional<QString> StringValueFromNumberForType(int unit, double value) {
 }
 
 std::optional<SizeTexts> ConvertSizeTexts(int fromUnit, int toUnit, double resolution, float width, float height) {
-    if (!LengthToPixels(fromUnit, 0, 1) || !PixelsToLength(toUnit, 0, 1) || !StringValueFromNumberForType(toUnit, 0))
+    if (!LengthToPixels(fromUnit, 0, 1) || !PixelsToLength(toUnit, 0, 1) || !GetStringValueFromNumberForType(toUnit, 0))
         return std::nullopt;
     const double lengths[2] = {width, height};
     const bool needsResolution = fromUnit != kSizePixels || toUnit != kSizePixels;
@@ -158,7 +158,7 @@ std::optional<SizeTexts> ConvertSizeTexts(int fromUnit, int toUnit, double resol
         if (needsResolution && !(resolution > 0)) return std::nullopt;
         const double converted = *PixelsToLength(toUnit, *LengthToPixels(fromUnit, lengths[i], resolution), resolution);
         if (!std::isfinite(converted)) return std::nullopt;
-        *outputs[i] = StringValueFromNumberForType(toUnit, converted);
+        *outputs[i] = GetStringValueFromNumberForType(toUnit, converted);
     }
     return texts;
 }

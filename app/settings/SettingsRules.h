@@ -61,7 +61,7 @@ std::optional<double> LengthToPixels(int unit, double length, double resolution)
 std::optional<double> PixelsToLength(int unit, double pixels, double resolution);
 // The text of a length in its unit: "%.0f" for pixels, "%.2f" for percent and the lengths,
 // nothing for any other unit.
-std::optional<QString> StringValueFromNumberForType(int unit, double value);
+std::optional<QString> GetStringValueFromNumberForType(int unit, double value);
 
 // The new texts of the width and height fields after a change of unit; an absent text leaves its
 // field as it is (a field of 0 is never rewritten). Nothing when the change cannot be made: an

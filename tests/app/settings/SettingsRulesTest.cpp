@@ -97,11 +97,11 @@ private slots:
     }
 
     void lengthTexts() {
-        QCOMPARE(*StringValueFromNumberForType(kSizePixels, 1699.6), QStringLiteral("1700"));
-        QCOMPARE(*StringValueFromNumberForType(kSizePercent, 50), QStringLiteral("50.00"));
-        QCOMPARE(*StringValueFromNumberForType(kSizeMillimetres, 215.9), QStringLiteral("215.90"));
-        QVERIFY(!StringValueFromNumberForType(0, 1));
-        QVERIFY(!StringValueFromNumberForType(7, 1));
+        QCOMPARE(*GetStringValueFromNumberForType(kSizePixels, 1699.6), QStringLiteral("1700"));
+        QCOMPARE(*GetStringValueFromNumberForType(kSizePercent, 50), QStringLiteral("50.00"));
+        QCOMPARE(*GetStringValueFromNumberForType(kSizeMillimetres, 215.9), QStringLiteral("215.90"));
+        QVERIFY(!GetStringValueFromNumberForType(0, 1));
+        QVERIFY(!GetStringValueFromNumberForType(7, 1));
     }
 
     // Each step reads the previous step's text back, as the fields do.
