@@ -372,6 +372,8 @@ bool ConversionSettingsController::GetConversionSettings(ImageConversion* record
     const double width = DoubleValue(FieldText(w_.widthTextField));
     const double height = DoubleValue(FieldText(w_.heightTextField));
     record->resizeEnabled = width != 0 || height != 0 ? 1 : 0;
+    // Without resizing the size settings stay zero, also in a record filled before.
+    record->resizeOptions = ImageResizeOptions{};
     if (record->resizeEnabled) {
         ImageResizeOptions& resize = record->resizeOptions;
         resize.targetWidth = width;

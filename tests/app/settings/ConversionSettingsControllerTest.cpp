@@ -629,6 +629,12 @@ private slots:
             QVERIFY(controller->GetConversionSettings(&record, nullptr, nullptr));
             QCOMPARE(record.conversionOptions.outputResolution, Q_INT64_C(72));
         }
+        // Back to no resizing: the size settings of the last fill do not linger.
+        w.heightTextField->setText(QStringLiteral("0"));
+        QVERIFY(controller->GetConversionSettings(&record, nullptr, nullptr));
+        QCOMPARE(record.resizeEnabled, std::uint8_t{0});
+        QCOMPARE(record.resizeOptions.fitMode, 0);
+        QCOMPARE(record.resizeOptions.targetHeight, 0.0);
         // A code outside 1..23 is written as JPEG.
         w.destinationImageTypePopUpOutlet->addItem(QStringLiteral("WebP"), 24);
         Choose(w.destinationImageTypePopUpOutlet, 24);
