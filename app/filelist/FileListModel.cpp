@@ -4,6 +4,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdio>
 #include <set>
 
 namespace {
@@ -47,7 +48,12 @@ QString FileListModel::CellText(int row, int column) const {
         case kNumOfPagesColumn: return QString::asprintf("%lld", static_cast<long long>(it.numOfPages));
         case kSizeColumn:
             if (!it.width || !it.height) return QStringLiteral("-");
-            return QString::asprintf("%.0f x %.0f", static_cast<double>(*it.width), static_cast<double>(*it.height));
+        {
+            // The C library's formatting: exact halves round to even.
+            char text[96];
+            std::snprintf(text, sizeof text, "%.0f x %.0f", static_cast<double>(*it.width), static_cast<double>(*it.height));
+            return QString::fromLatin1(text);
+        }
         default: return {};
     }
 }
