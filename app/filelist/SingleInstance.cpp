@@ -29,6 +29,7 @@ QStringList SingleInstance::DocumentPaths(const QStringList& arguments) {
     for (const QString& argument : arguments) {
         if (argument.isEmpty() || argument.startsWith(QLatin1Char('-'))) continue;
         QString path = argument;
+        if (argument.contains(QLatin1String("://")) && !argument.startsWith(QLatin1String("file:"))) continue;
         if (argument.startsWith(QLatin1String("file:"))) {
             const QUrl url(argument);
             if (!url.isLocalFile()) continue;
@@ -74,12 +75,13 @@ bool SingleInstance::Listen() {
         server_->setSocketOptions(QLocalServer::UserAccessOption);
         connect(server_, &QLocalServer::newConnection, this, &SingleInstance::Accept);
     }
-    if (server_->listen(serverName_)) return true;
-    if (server_->serverError() != QAbstractSocket::AddressInUseError) return false;
-    // Someone answers: another program runs. Nobody: a socket left behind.
+    // Listening would take the name over from a program that runs: ask first. Nobody answering
+    // means at most a socket left behind by a program that ended.
     QLocalSocket probe;
     probe.connectToServer(serverName_);
     if (probe.waitForConnected(500)) return false;
+    if (server_->listen(serverName_)) return true;
+    if (server_->serverError() != QAbstractSocket::AddressInUseError) return false;
     QLocalServer::removeServer(serverName_);
     return server_->listen(serverName_);
 }

@@ -17,8 +17,8 @@ public:
     static QString DefaultServerName();
 
     // The documents named on a command line (the program's name left out): absolute paths,
-    // relative ones taken from the current folder, "file:" URLs as their paths; empty
-    // arguments and options ("-...") left out.
+    // relative ones taken from the current folder, "file:" URLs as their paths; other URLs,
+    // empty arguments and options ("-...") left out.
     static QStringList DocumentPaths(const QStringList& arguments);
 
     // In a launch: hands `paths` (possibly none) to a program already listening on
