@@ -22,8 +22,9 @@ FileListController::FileListController(QTableView* table, QWidget* window, FileL
     hooks_.text = TextsOrKeys(std::move(hooks_.text));
     model_ = new FileListModel(hooks_.text, this);
     passwordSheet_ = new PasswordSheet(window, hooks_.text);
+    prompt_.sheet = passwordSheet_;
     dragOutFolders_ = std::make_shared<QStringList>();
-    adder_ = std::make_unique<FileAdder>(model_, passwordSheet_);
+    adder_ = std::make_unique<FileAdder>(model_, &prompt_);
 
     auto conversion = std::make_shared<DragOutConversion>();
     conversion->settingsValid = hooks_.conversionSettingsValid;
@@ -66,6 +67,14 @@ FileListController::~FileListController() {
         if (widget) widget->removeEventFilter(this);
     adder_.reset();  // ends the adding thread while the sheet still exists
     for (const QString& folder : *dragOutFolders_) QDir(folder).removeRecursively();
+}
+
+void FileListController::SheetPrompt::Ask(const QString& fileName, const QString& typedText,
+                                          std::function<void(const PasswordAnswer&)> done) {
+    if (sheet)
+        sheet->Ask(fileName, typedText, std::move(done));
+    else
+        done(PasswordAnswer{PasswordAnswer::Button::Cancel, false, {}});
 }
 
 AddFilesPanel* FileListController::openPanel() {

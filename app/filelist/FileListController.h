@@ -9,14 +9,14 @@
 #include <vector>
 
 #include "engine/ImageConversion.h"
+#include "filelist/AddFilesPanel.h"
 #include "filelist/DragOut.h"
 #include "filelist/FileAdder.h"
 #include "filelist/ImageListItem.h"
+#include "filelist/PasswordSheet.h"
 #include "filelist/RevealInFileManager.h"
 
-class AddFilesPanel;
 class FileListModel;
-class PasswordSheet;
 class QModelIndex;
 class QTableView;
 class QWidget;
@@ -106,10 +106,19 @@ private:
     QTableView* table_;
     QPointer<QWidget> window_;
     FileListHooks hooks_;
+    // The sheet belongs to the window, which may go first: the adder asks through this guard.
+    class SheetPrompt : public PasswordPrompt {
+    public:
+        QPointer<PasswordSheet> sheet;
+        void Ask(const QString& fileName, const QString& typedText,
+                 std::function<void(const PasswordAnswer&)> done) override;
+    };
+
     FileListModel* model_;
-    PasswordSheet* passwordSheet_;  // outlives the adder (declared before it)
+    QPointer<PasswordSheet> passwordSheet_;
+    SheetPrompt prompt_;  // outlives the adder (declared before it)
     std::shared_ptr<QStringList> dragOutFolders_;
     std::unique_ptr<FileAdder> adder_;
-    AddFilesPanel* panel_ = nullptr;
+    QPointer<AddFilesPanel> panel_;
     QList<QPointer<QWidget>> dropForwarders_;
 };

@@ -82,10 +82,9 @@ QString PathExtension(const QString& path) {
 
 bool IsSupportedInputFile(const QString& path) {
     if (path.isEmpty()) return false;
-    if (HasPdfTypeAttribute(path)) return true;
     const QString extension = PathExtension(path).toLower();
-    if (extension.isEmpty()) return false;
-    return extension == QLatin1String("pdf") || extension == QLatin1String("ai");
+    if (extension == QLatin1String("pdf") || extension == QLatin1String("ai")) return true;
+    return HasPdfTypeAttribute(path);
 }
 
 fs::path ToFsPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }

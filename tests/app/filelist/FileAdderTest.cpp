@@ -109,6 +109,7 @@ private slots:
     void escapeAndClosingMeanCancel();
     void emptyPasswordOpensCopyProtectedFile();
     void destroyedWhileAsking();
+    void windowGoesBeforeTheList();
 };
 
 void FileAdderTest::requestsRunInOrderWithTheBusySwitch() {
@@ -418,6 +419,29 @@ void FileAdderTest::destroyedWhileAsking() {
     QTRY_VERIFY_WITH_TIMEOUT(rig->sheet->isAsking(), 60000);
     // Quitting with the sheet up ends the adding thread without an answer and without a hang.
     rig.reset();
+}
+
+void FileAdderTest::windowGoesBeforeTheList() {
+    testpdf::TempDir dir;
+    WriteLockedPdf(dir / "l1.pdf", "a");
+    WritePdf(dir / "p.pdf");
+    auto window = std::make_unique<QMainWindow>();
+    auto* table = new QTableView(window.get());
+    window->setCentralWidget(table);
+    window->show();
+    FileListController controller(table, window.get(), Hooks());
+    table->setModel(controller.model());
+    QSignalSpy states(&controller, &FileListController::listStateChanged);
+    controller.OpenFiles({Q(dir / "l1.pdf"), Q(dir / "p.pdf")});
+    QTRY_VERIFY_WITH_TIMEOUT(controller.passwordSheet() && controller.passwordSheet()->isAsking(), 60000);
+    // The window (and its sheet) go while the question is open: the request ends as cancelled.
+    window.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(states.count(), 1, 60000);
+    QVERIFY(!controller.passwordSheet());
+    // Later protected files find no sheet and are passed over; the others are still added.
+    controller.OpenFiles({Q(dir / "l1.pdf"), Q(dir / "p.pdf")});
+    QTRY_COMPARE_WITH_TIMEOUT(states.count(), 2, 60000);
+    QCOMPARE(controller.model()->size(), 0);  // Cancel: the rest of the request is not looked at
 }
 
 QTEST_MAIN(FileAdderTest)
