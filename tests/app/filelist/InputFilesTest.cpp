@@ -2,6 +2,9 @@
 
 #include <QtTest>
 
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
@@ -60,6 +63,7 @@ private slots:
     void itemParentFolderOnlyWithTree();
     void badFilesAreNotTaken();
     void protectedFilesAskOnlyWhenNeeded();
+    void corpusPdfs();
 };
 
 void InputFilesTest::fileTypeTable_data() {
@@ -331,6 +335,26 @@ void InputFilesTest::protectedFilesAskOnlyWhenNeeded() {
     QVERIFY(restricted);
     QCOMPARE(restricted->password, QString(""));
     QCOMPARE(asked, QStringList{"no-copy.pdf"});
+}
+
+void InputFilesTest::corpusPdfs() {
+    const std::vector<fs::path> corpus = testpdf::CorpusPdfs();
+    if (corpus.empty()) QSKIP("no corpus");
+    for (const fs::path& path : corpus) {
+        std::size_t pages = 0;
+        try {
+            QPDF pdf;
+            pdf.processFile(path.c_str());
+            pages = QPDFPageDocumentHelper(pdf).getAllPages().size();
+        } catch (const std::exception&) {
+            continue;  // the independent reader cannot read it: nothing to compare with
+        }
+        auto item = MakeImageListItem(Q(path), nullptr, false, {});
+        QVERIFY2(item, path.c_str());
+        QCOMPARE(static_cast<std::size_t>(item->numOfPages), pages);
+        QVERIFY2(item->width && item->height && *item->width > 0 && *item->height > 0, path.c_str());
+        QVERIFY2(!item->icon.isNull(), path.c_str());
+    }
 }
 
 QTEST_MAIN(InputFilesTest)
