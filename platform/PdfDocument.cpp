@@ -49,6 +49,13 @@ int AuthenticatePdf(fz_context* ctx, pdf_document* doc, const char* password) {
     return result;
 }
 
+bool HasCopyPermission(fz_context* ctx, pdf_document* doc) {
+    int allowed = 0;
+    fz_try(ctx) { allowed = pdf_has_permission(ctx, doc, FZ_PERMISSION_COPY); }
+    fz_catch(ctx) { allowed = 0; }
+    return allowed != 0;
+}
+
 int CountPdfPages(fz_context* ctx, pdf_document* doc) {
     int count = 0;
     fz_try(ctx) { count = pdf_count_pages(ctx, doc); }
@@ -138,6 +145,7 @@ struct PdfDocument::Impl {
     mutable std::mutex lock;  // everything that touches `doc` or the base context
     bool encrypted = false;
     bool unlocked = false;
+    std::string password;  // the one that made the document readable
 
     ~Impl() {
         if (doc) {
@@ -178,7 +186,32 @@ bool PdfDocument::Unlock(const std::string& password) {
     if (!impl_->encrypted || impl_->unlocked) return true;
     if (AuthenticatePdf(impl_->base->ctx, impl_->doc, password.c_str()) == 0) return false;
     impl_->unlocked = true;
+    impl_->password = password;
     return true;
+}
+
+bool PdfDocument::AcceptsPassword(const std::string& candidate) {
+    std::lock_guard guard(impl_->lock);
+    if (!impl_->encrypted) return true;
+    if (AuthenticatePdf(impl_->base->ctx, impl_->doc, candidate.c_str()) != 0) {
+        impl_->unlocked = true;
+        impl_->password = candidate;
+        return true;
+    }
+    // A wrong password overwrites the key that the right one computed: compute it again.
+    if (impl_->unlocked) AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
+    return false;
+}
+
+bool PdfDocument::AllowsCopying() const {
+    std::lock_guard guard(impl_->lock);
+    if (!impl_->encrypted) return true;
+    if (!impl_->unlocked) return false;
+    // Authenticating again with the password that opened it is harmless and tells whether
+    // that was the owner password.
+    const int kind = AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
+    if (kind & 4) return true;
+    return HasCopyPermission(impl_->base->ctx, impl_->doc);
 }
 
 int PdfDocument::PageCount() const {

@@ -42,6 +42,14 @@ public:
     // Tries a password (user or owner). True when the document is readable afterwards: a
     // document that is not encrypted, or already unlocked, answers true at once.
     bool Unlock(const std::string& password);
+    // Whether `password` is the document's user or owner password. Unlike Unlock it is also
+    // tried on a document that is readable already (one whose user password is empty, say),
+    // which stays readable whatever the answer; on a locked document a right password unlocks
+    // it. A document that is not encrypted accepts any password.
+    bool AcceptsPassword(const std::string& password);
+    // Whether the reader may copy the content: a document that is not encrypted, or one opened
+    // with its owner password, always; false while locked; otherwise as its permission flags say.
+    bool AllowsCopying() const;
 
     // Number of pages; 0 when locked or unreadable.
     int PageCount() const;
