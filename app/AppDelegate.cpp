@@ -2,9 +2,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
@@ -21,11 +23,21 @@
 #include "OVXUtil.h"
 #include "OVXValidatedViewToolbar.h"
 #include "PopUpItems.h"
+#include "ProgressHUDView.h"
 #include "Stepper.h"
 #include "engine/ImageConversion.h"
+#include "filelist/FileListController.h"
+#include "filelist/FileListModel.h"
+#include "filelist/InputFiles.h"
+#include "filelist/PasswordSheet.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/MainQueue.h"
 #include "platform/Resources.h"
+#include "run/ConversionRun.h"
+#include "run/ProgressSheet.h"
+#include "settings/ConversionSettingsController.h"
+#include "settings/PlistPreferenceStore.h"
+#include "settings/PreferenceSheet.h"
 
 namespace {
 QString Text(const char* key) { return platform::LocalizedString(key); }
@@ -40,6 +52,15 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
 }
 
 AppDelegate::~AppDelegate() {
+    // A run still going ends first: its worker is waited for and its unfinished file cleaned up.
+    StopRun();
+    // The file list goes before the window: its adding thread is ended while the window's
+    // password sheet still answers.
+    if (fileList_) {
+        SetFileListModel(nullptr);
+        delete fileList_;
+        fileList_ = nullptr;
+    }
     platform::SetMainQueueHook({});
     window_.reset();
 }
@@ -47,6 +68,11 @@ AppDelegate::~AppDelegate() {
 void AppDelegate::awakeFromNib() {
     if (awoken_) return;
     LoadMainInterface();
+    MakeSettingsController();
+    MakeFileList();
+    connect(progressSheet_, &ProgressSheet::cancelConversion, this, [this] {
+        if (run_) run_->cancelConversion();
+    });
     awoken_ = true;
 
     // 1. Titles.
@@ -55,33 +81,24 @@ void AppDelegate::awakeFromNib() {
     textFormatTypeOutlet->hide();
     // 3. The page-range view and the dimensions view join the settings view; controls are placed.
     PlaceSettingsControls();
-    // 4. No PDF chosen; the size units of both windows start at points.
+    // 4. No PDF chosen; the size unit starts at points (the preference sheet's does as it is
+    // made).
     currentSelectedPDFIndex = -1;
-    DefaultResizeOption();
-    DefaultPrefResizeOption();
+    settingsController_->DefaultResizeOption();
     // 5. The page fields take their steppers' values; page-range controls start disabled.
-    pageRangeStartTextFieldOutlet->setIntegerValue(pageRangeStartStepperOutlet->value());
-    pageRangeEndTextFieldOutlet->setIntegerValue(pageRangeEndStepperOutlet->value());
-    for (QWidget* control : std::initializer_list<QWidget*>{pageRangeStartStepperOutlet, pageRangeStartTextFieldOutlet,
-                                                           pageToStaticTextOutlet, pageFromStaticTextOutlet,
-                                                           pageRangeEndStepperOutlet, pageRangeEndTextFieldOutlet})
-        control->setEnabled(false);  // labels take the disabled text colour with it
+    settingsController_->PreparePageRangeControls();
     // 6. Toolbar images.
     SetToolbarImages();
     // 7. The list commands follow the (empty) list.
     InitialiseUIControls();
     // 8. The store-rating link.
     MakeRateApplicationObject();
-    // 9. Drag and drop on the list.
-    RegisterListDragTypes();
-    // 10. Sorting state; the list starts empty (the window's empty file list).
-    InitSortingInfo();
+    // 9, 10. Drag and drop on the list and its sorting state come with the file list.
     // 11. Stored defaults, then the rules that follow the output type and the mode.
-    ReadConversionOptionPreferences();
-    SetImageTypeSecondaryOption(nullptr);
-    ConvertOrExtractOptionChange(nullptr);
-    // 12. Run and password flags.
-    ResetConversionAndPasswordFlags();
+    settingsController_->ReadConversionOptionPreferences();
+    settingsController_->SetImageTypeSecondaryOption();
+    settingsController_->ConvertOrExtractOptionChange();
+    // 12. Run state belongs to each run; password state to each add request.
     // 13. The watch folder's drop boxes.
     PrepareWatchFolderDropBoxes();
     // 14. The preference sheet.
@@ -150,11 +167,6 @@ void AppDelegate::PlaceSettingsControls() {
     imageDimentionsViewOutlet->show();
 }
 
-void AppDelegate::DefaultResizeOption() {
-    popup::SelectTag(sizeFormatTypePopupButton, kSizePoints);
-    currentSizeFormatType = kSizePoints;
-}
-
 void AppDelegate::SetToolbarImages() {
     const QPalette palette = window_->palette();
     const auto image = [&palette](const char* name) { return LoadToolbarImage(QString::fromLatin1(name), palette); };
@@ -186,12 +198,19 @@ std::int64_t AskToQuitWhileWatching(QWidget* window) {
 }  // namespace
 
 bool AppDelegate::windowShouldClose() {
+    if (isConverting()) {
+        // Closing the window quits: a run in progress is stopped first, if the user agrees.
+        if (!AskAndStopRunForQuit()) return false;
+        m_mainWindowClosing = true;
+        return true;
+    }
     m_mainWindowClosing = true;
     if (m_Watching && AskToQuitWhileWatching(window_.get()) == 0) m_mainWindowClosing = false;
     return m_mainWindowClosing;
 }
 
 int AppDelegate::applicationShouldTerminate() {
+    if (isConverting()) return AskAndStopRunForQuit() ? 1 : 0;
     if (!m_Watching || m_mainWindowClosing) return 1;
     return AskToQuitWhileWatching(window_.get()) == 0 ? 0 : 1;
 }
@@ -210,10 +229,7 @@ void AppDelegate::windowDidClose() {
 
 void AppDelegate::SetEnableDisableControlWhileConversion(int code) {
     if (!awoken_) return;
-    conversionFileNumberStaticText->clear();
-    conversionPageNumberStaticText->clear();
-    conversionProgressIndicator->setValue(0);
-    pageProcessingProgressIndicator->setValue(0);
+    progressSheet_->ClearProgress();
     busyCode_ = code;
     UpdateEnabledStates();
 }
@@ -296,4 +312,222 @@ void AppDelegate::HideAction() {
 
 void AppDelegate::applicationOpenFiles(const QStringList& paths) {
     if (!paths.isEmpty()) OpenFiles(paths);
+}
+
+// --- The parts of the window ----------------------------------------------------------------
+
+namespace {
+
+settings::Services MakeServices() {
+    settings::Services s;
+    s.alert = [](QWidget* w, const QString& t, const QString& m, const QString& d, const QString& a, const QString& o) {
+        return static_cast<int>(ShowAlertSheet(t, m, d, a, o, w));
+    };
+    s.text = [](std::string_view k) { return platform::LocalizedString(k); };
+    s.format = [](std::string_view k, const QString& arg) { return platform::LocalizedFormat(k, arg); };
+    return s;
+}
+
+}  // namespace
+
+void AppDelegate::MakeSettingsController() {
+    store_ = std::make_unique<settings::PlistPreferenceStore>();
+    QStringList missing;
+    settingsController_ = new settings::ConversionSettingsController(
+        settings::MainSettingsWidgets::Find(window_.get(), &missing), MakeServices(), store_.get(), window_.get());
+    // Every control is made by the interface above; one not found is a fault of the program.
+    Q_ASSERT_X(missing.isEmpty(), "AppDelegate", qPrintable(missing.join(QLatin1String(", "))));
+}
+
+void AppDelegate::PreparePreferenceSheet() {
+    sheet_ = new settings::PreferenceSheet(
+        window_.get(), {MakeServices(), store_.get(), [this] { return m_Watching; },
+                        [](QWidget* p) { return new NumberField(p); }, [](QWidget* p) { return new ResolutionComboBox(p); }});
+}
+
+void AppDelegate::MakeFileList() {
+    FileListHooks hooks;
+    hooks.text = [](std::string_view k) { return platform::LocalizedString(k); };
+    hooks.conversionSettingsValid = [this] { return settingsController_->CheckBeforeRun(); };
+    hooks.conversionSettings = [this] {
+        ImageConversion record{};
+        GetConversionSettings(&record);
+        return record;
+    };
+    // Dragged-out rows are completed as a run's files are, per-file folders included; a row that
+    // fails loses only the folder made for it.
+    hooks.completeRecord = [this](ImageConversion& record, const ImageListItem& item, const QString& destination) {
+        dragOutFileFolder_.reset();
+        const std::optional<run::OutputFolder> output = run::GetConversionSettingsFor(
+            record, item, ToFsPath(destination), createSeparateFolderForEachFileButtonOutlet->isChecked());
+        if (!output) return false;
+        if (output->madeForFile) dragOutFileFolder_ = output->folder;
+        return true;
+    };
+    hooks.convert = [this](const ImageConversion* record) {
+        const std::uint8_t converted = Convert(record);
+        if (!converted && dragOutFileFolder_ && record && record->outputFolderURL == *dragOutFileFolder_)
+            run::RemoveFailedFileFolder({*dragOutFileFolder_, true});
+        dragOutFileFolder_.reset();
+        return converted;
+    };
+    fileList_ = new FileListController(imageListTable, window_.get(), std::move(hooks), this);
+    SetFileListModel(fileList_->model());
+    // Drops while files are being added still land on the table's rows.
+    fileList_->AcceptDropsOver(addSpinView);
+    connect(fileList_, &FileListController::busyStateChanged, this, [this](int code) {
+        if (code == kBusyCode) {
+            SetEnableDisableControlWhileConversion(code);
+            addSpinView->StartAddSpinning();
+        } else {
+            addSpinView->StopAddSpinning();
+            SetEnableDisableControlWhileConversion(code);
+        }
+    });
+    connect(fileList_, &FileListController::listStateChanged, this, &AppDelegate::ResetUIControls);
+}
+
+void AppDelegate::AddFilesOrFolder(QObject*) { fileList_->AddFilesOrFolder(); }
+void AppDelegate::Remove(QObject*) { fileList_->Remove(); }
+void AppDelegate::RemoveAll(QObject*) { fileList_->RemoveAll(); }
+void AppDelegate::SelectAll(QObject*) { fileList_->SelectAll(); }
+void AppDelegate::RevealInFinder(QObject*) { fileList_->RevealInFinder(); }
+void AppDelegate::OpenFiles(const QStringList& paths) { fileList_->OpenFiles(paths); }
+void AppDelegate::Preferences(QObject*) { sheet_->Preferences(); }
+void AppDelegate::OpenGeneralPreferencesSettings(QObject*) { sheet_->OpenGeneralPreferencesSettings(); }
+void AppDelegate::OpenWatchFolderPreferences(QObject*) { sheet_->OpenWatchFolderPreferences(); }
+
+// --- Conversion run -------------------------------------------------------------------------
+
+bool AppDelegate::GetConversionSettings(ImageConversion* record) const {
+    return settingsController_ && settingsController_->GetConversionSettings(record, nullptr, nullptr);
+}
+
+std::uint8_t AppDelegate::Convert(const ImageConversion* record) const {
+    return convert_ ? convert_(record) : ConvertPDFToImages(record);
+}
+
+bool AppDelegate::isConverting() const { return run_ != nullptr; }
+
+void AppDelegate::Export(QObject*) {
+    if (!awoken_) return;
+    StartExport(fileList_->GetSelectedItems());
+}
+
+void AppDelegate::ExportAll(QObject*) {
+    if (!awoken_) return;
+    StartExport(fileList_->GetAllItems());
+}
+
+void AppDelegate::StartExport(std::vector<ImageListItem> items) {
+    // One run at a time; the panel asks for one run's destination at a time.
+    if (isConverting() || sourceURLs_) return;
+    if (!settingsController_->CheckBeforeRun()) return;
+    if (items.empty()) return;
+    sourceURLs_ = std::move(items);
+
+    QFileDialog* panel = exportPanel();
+    // Its title and prompt are the Convert button's (Convert, or Extract).
+    panel->setWindowTitle(exportButton->text());
+    panel->setLabelText(QFileDialog::Accept, exportButton->text());
+    panel->open();
+}
+
+QFileDialog* AppDelegate::exportPanel() {
+    if (exportPanel_) return exportPanel_;
+    exportPanel_ = new QFileDialog(window_.get());
+    exportPanel_->setObjectName(QStringLiteral("exportPanel"));
+    exportPanel_->setOption(QFileDialog::DontUseNativeDialog, true);
+    exportPanel_->setOption(QFileDialog::ShowDirsOnly, true);
+    exportPanel_->setFileMode(QFileDialog::Directory);
+    exportPanel_->setAcceptMode(QFileDialog::AcceptOpen);
+    exportPanel_->setWindowModality(Qt::WindowModal);
+    connect(exportPanel_, &QDialog::finished, this, &AppDelegate::ExportPanelCompletionHandler);
+    return exportPanel_;
+}
+
+void AppDelegate::ExportPanelCompletionHandler(int result) {
+    std::optional<std::vector<ImageListItem>> items = std::move(sourceURLs_);
+    sourceURLs_.reset();
+    const QStringList chosen = exportPanel_ ? exportPanel_->selectedFiles() : QStringList();
+    if (result != QDialog::Accepted || !items || chosen.isEmpty() || isConverting()) return;
+
+    // The controls are read here, on the main thread, once for the whole run: the progress
+    // sheet keeps them from changing until it ends.
+    ImageConversion record{};
+    GetConversionSettings(&record);
+    const bool perFileFolders = createSeparateFolderForEachFileButtonOutlet->isChecked();
+
+    run::ConversionRun::Ui ui;
+    ui.sheet = progressSheet_;
+    ui.reportResult = [this](int code, const std::filesystem::path& destination) {
+        AlertOnSuccessConversion(code, destination);
+    };
+    ui.finished = [this](run::ConversionRun* finished) { RunFinished(finished); };
+    PdfConverter convert = [this](const ImageConversion* r) { return Convert(r); };
+    run_ = std::make_shared<run::ConversionRun>(std::move(*items), ToFsPath(chosen.front()), record, perFileFolders, this,
+                                                std::move(ui), std::move(convert));
+    run_->Start();
+}
+
+void AppDelegate::RunFinished(run::ConversionRun* finished) {
+    if (!run_ || run_.get() != finished) return;
+    std::shared_ptr<run::ConversionRun> ended = std::move(run_);
+    run_.reset();
+    ended->Join();
+    const std::optional<int> result = ended->result();
+    run::ConversionRun::ReleaseAfterReports(std::move(ended));
+    ResetUIControls();
+    emit conversionRunEnded(result.value_or(0));
+}
+
+void AppDelegate::StopRun() {
+    if (!run_) return;
+    std::shared_ptr<run::ConversionRun> stopped = std::move(run_);
+    run_.reset();
+    stopped->StopForQuit();
+    run::ConversionRun::ReleaseAfterReports(std::move(stopped));
+}
+
+bool AppDelegate::AskAndStopRunForQuit() {
+    if (!isConverting()) return true;
+    const std::int64_t answer = ShowAlertSheet(Text("QuitDuringConversionTitle"), Text("QuitDuringConversionMessage"),
+                                               Text("QuitButtonString"), Text("CancelTitle"), QString(), window_.get(), 0);
+    if (answer != 1) return false;
+    // The run may have ended while the question was up.
+    StopRun();
+    // Questions still waiting for an answer get their cautious one: a password question
+    // cancels its add request, an alert is dismissed.
+    if (fileList_ && fileList_->passwordSheet() && fileList_->passwordSheet()->isAsking())
+        fileList_->passwordSheet()->reject();
+    for (AlertDialog* alert : window_->findChildren<AlertDialog*>())
+        if (alert->isVisible()) alert->reject();
+    emit conversionRunEnded(0);
+    return true;
+}
+
+void AppDelegate::AlertOnSuccessConversion(int result, const std::filesystem::path& destination) {
+    QString title, message;
+    bool offerDestination = true;
+    switch (result) {
+        case run::kSomeFailed:
+            title = Text("SuccessfullFailureConvertMsgForImage");
+            message = Text("FailureConvertMsgForImage");
+            break;
+        case run::kNoneConverted:
+            title = Text("FailureConvertMsgTitleForImage");
+            message = Text("FailureConvertMsgForImage");
+            offerDestination = false;
+            break;
+        default:
+            title = Text("SuccessfullConvertMsg");
+            break;
+    }
+    PostUserNotification(Text("Conversion Completed").toStdString(), (title + QLatin1Char('\n') + message).toStdString());
+    // Escape or closing the alert means OK: the folder opens only when asked for.
+    const std::int64_t answer = ShowAlertSheet(title, message, Text("OkButtonString"),
+                                               offerDestination ? Text("OpenDestinationTitle") : QString(), QString(),
+                                               window_.get(), 1);
+    if (answer == 0 && offerDestination)
+        QDesktopServices::openUrl(QUrl::fromLocalFile(FromFsPath(destination)));
 }

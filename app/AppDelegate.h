@@ -5,9 +5,14 @@
 #include <QUrl>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "EnabledState.h"
+#include "filelist/DragOut.h"
+#include "filelist/ImageListItem.h"
 
 class QAbstractItemModel;
 class QAction;
@@ -26,13 +31,26 @@ class QTableView;
 class QToolButton;
 class QWidget;
 
+class FileListController;
 class MainWindow;
 class NumberField;
 class OVXValidatedViewToolbar;
 class PageCountNumberField;
 class ProgressHUDView;
+class ProgressSheet;
+class QFileDialog;
 class ResolutionComboBox;
 class Stepper;
+struct ImageConversion;
+
+namespace run {
+class ConversionRun;
+}
+namespace settings {
+class ConversionSettingsController;
+class PreferenceSheet;
+class PreferenceStore;
+}  // namespace settings
 
 // The application's delegate: it builds the main window, owns its controls and state, and is
 // the target of the menus, the toolbar and the window's buttons. Every method runs on the main
@@ -102,7 +120,35 @@ public:
     // Documents handed to the program by the file manager or on its command line.
     void applicationOpenFiles(const QStringList& paths);
 
+    // --- The parts of the window ----------------------------------------------------------
+    FileListController* fileList() const { return fileList_; }
+    settings::ConversionSettingsController* settingsController() const { return settingsController_; }
+    settings::PreferenceSheet* preferenceSheet() const { return sheet_; }
+    ProgressSheet* progressSheet() const { return progressSheet_; }
+
+    // --- Conversion run -------------------------------------------------------------------
+    // Convert (the selected rows) and Convert All: the settings are checked, then the
+    // destination folder is asked for in a window-modal panel; on OK the run starts. Nothing
+    // starts while a run is in progress or the panel is up, nor without items.
+    void Export(QObject* sender = nullptr);
+    void ExportAll(QObject* sender = nullptr);
+    // The destination panel (made on first use).
+    QFileDialog* exportPanel();
+    // The run in progress (from the panel's OK until its worker has ended), or null.
+    std::shared_ptr<run::ConversionRun> currentRun() const { return run_; }
+    // Fills a zeroed record from the window's controls, as a run does.
+    bool GetConversionSettings(ImageConversion* record) const;
+    // The result report on the main thread: the desktop notification, then the result alert,
+    // whose alternate button opens the destination folder.
+    void AlertOnSuccessConversion(int result, const std::filesystem::path& destination);
+    // The engine's entry for runs and dragged-out rows; empty: ConvertPDFToImages.
+    void setPdfConverter(PdfConverter convert) { convert_ = std::move(convert); }
+
 signals:
+    // A run has ended and been released: its result code, 0 when nothing was reported (a
+    // cancelled run, or one stopped by quitting).
+    void conversionRunEnded(int result);
+
     // The quit was confirmed: the event loop should end.
     void terminationApproved();
 
@@ -125,45 +171,66 @@ private:
     void SetTitles();
     void PlaceSettingsControls();
     void SetToolbarImages();
-    void DefaultResizeOption();
     void UpdateEnabledStates();
     void ShowListContextMenu(const QPoint& position);
 
+    // The parts of the window, made after the interface.
+    void MakeSettingsController();
+    void MakeFileList();
+    void PreparePreferenceSheet();
+
+    // Commands forwarded to the file list and the preference sheet.
+    void AddFilesOrFolder(QObject* sender);
+    void Remove(QObject* sender);
+    void RemoveAll(QObject* sender);
+    void SelectAll(QObject* sender);
+    void RevealInFinder(QObject* sender);
+    void Preferences(QObject* sender);
+    void OpenGeneralPreferencesSettings(QObject* sender);
+    void OpenWatchFolderPreferences(QObject* sender);
+    void OpenFiles(const QStringList& paths);
+
+    // The conversion run.
+    void StartExport(std::vector<ImageListItem> items);
+    void ExportPanelCompletionHandler(int result);
+    void RunFinished(run::ConversionRun* run);
+    bool isConverting() const;
+    // Quitting while a run is in progress: the user is asked; on yes the run is stopped, any
+    // question still waiting is answered, and true is returned.
+    bool AskAndStopRunForQuit();
+    void StopRun();
+    std::uint8_t Convert(const ImageConversion* record) const;
+
     // --- Start-up steps and commands of the parts still to come ---------------------------
     // Each is a no-op until its part is built; the start-up sequence already calls them in order.
-    void DefaultPrefResizeOption() {}                         // preference sheet
     void MakeRateApplicationObject() {}                       // store-rating link
-    void RegisterListDragTypes() {}                           // file list table
-    void InitSortingInfo() {}                                 // file list table
-    void ReadConversionOptionPreferences() {}                 // preference files
-    void SetImageTypeSecondaryOption(QObject* /*sender*/) {}  // conversion settings
-    void ConvertOrExtractOptionChange(QObject* /*sender*/) {} // conversion settings
-    void ResetConversionAndPasswordFlags() {}                 // conversion run, password sheet
     void PrepareWatchFolderDropBoxes() {}                     // watch folder set-up
-    void PreparePreferenceSheet() {}                          // preference sheet
     void ResetWatchFolderState() {}                           // watch folder set-up
     void DoWatchFolderFilesManipulation(QObject* /*sender*/) {}  // watch folder set-up
     void StartAutoWatchFolder() {}                            // watch folder watching
-    void AddFilesOrFolder(QObject* /*sender*/) {}             // adding files
-    void Export(QObject* /*sender*/) {}                       // conversion run
-    void ExportAll(QObject* /*sender*/) {}                    // conversion run
-    void Remove(QObject* /*sender*/) {}                       // file list table
-    void RemoveAll(QObject* /*sender*/) {}                    // file list table
-    void SelectAll(QObject* /*sender*/) {}                    // file list table
-    void RevealInFinder(QObject* /*sender*/) {}               // file list table
     void RateApplicationAction(QObject* /*sender*/) {}        // store-rating link
-    void Preferences(QObject* /*sender*/) {}                  // preference sheet
-    void OpenGeneralPreferencesSettings(QObject* /*sender*/) {}  // preference sheet
-    void OpenWatchFolderPreferences(QObject* /*sender*/) {}   // preference sheet
-    void OpenFiles(const QStringList& /*paths*/) {}           // adding files
 
     // --- State ----------------------------------------------------------------------------
     bool awoken_ = false;
     int busyCode_ = kNotSwitched;
     bool m_Watching = false;
     bool m_mainWindowClosing = false;
-    std::int32_t currentSizeFormatType = 0;
     std::int64_t currentSelectedPDFIndex = -1;
+
+    // --- The parts of the window ----------------------------------------------------------
+    std::unique_ptr<settings::PreferenceStore> store_;
+    settings::ConversionSettingsController* settingsController_ = nullptr;
+    settings::PreferenceSheet* sheet_ = nullptr;
+    FileListController* fileList_ = nullptr;
+
+    // --- Conversion run -------------------------------------------------------------------
+    // The items waiting for the destination panel's answer.
+    std::optional<std::vector<ImageListItem>> sourceURLs_;
+    QFileDialog* exportPanel_ = nullptr;
+    std::shared_ptr<run::ConversionRun> run_;
+    PdfConverter convert_;
+    // The folder made for the dragged-out row being converted, removed when the row fails.
+    std::optional<std::filesystem::path> dragOutFileFolder_;
 
     // --- Main window ----------------------------------------------------------------------
     std::unique_ptr<MainWindow> window_;
@@ -216,6 +283,7 @@ private:
     QAction* rateMenuItem_ = nullptr;
 
     // Progress sheet.
+    ProgressSheet* progressSheet_ = nullptr;
     QDialog* exportProgressSheet = nullptr;
     QProgressBar* conversionProgressIndicator = nullptr;
     QProgressBar* pageProcessingProgressIndicator = nullptr;

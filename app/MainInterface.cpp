@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialog>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -14,7 +13,6 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
 #include <QStandardItemModel>
@@ -33,6 +31,7 @@
 #include "ProgressHUDView.h"
 #include "Stepper.h"
 #include "VerticallyCenteredTextFieldCell.h"
+#include "run/ProgressSheet.h"
 #include "engine/ImageConversion.h"
 #include "platform/LocalizedStrings.h"
 
@@ -590,30 +589,11 @@ void AppDelegate::ShowListContextMenu(const QPoint& position) {
 }
 
 void AppDelegate::BuildProgressSheet() {
-    exportProgressSheet = Named(new QDialog(window_.get()), "exportProgressSheet");
-    exportProgressSheet->setWindowModality(Qt::WindowModal);
-    exportProgressSheet->setWindowTitle(Text("ProAppTitle"));
-    exportProgressSheet->setMinimumWidth(440);
-    auto* layout = new QVBoxLayout(exportProgressSheet);
-    conversionFileNumberStaticText =
-        MakeLabel(exportProgressSheet, "conversionFileNumberStaticText", QString(), Qt::AlignLeft | Qt::AlignVCenter);
-    conversionProgressIndicator = Named(new QProgressBar(exportProgressSheet), "conversionProgressIndicator");
-    conversionPageNumberStaticText =
-        MakeLabel(exportProgressSheet, "conversionPageNumberStaticText", QString(), Qt::AlignLeft | Qt::AlignVCenter);
-    pageProcessingProgressIndicator = Named(new QProgressBar(exportProgressSheet), "pageProcessingProgressIndicator");
-    for (QProgressBar* bar : {conversionProgressIndicator, pageProcessingProgressIndicator}) {
-        bar->setRange(0, 1);
-        bar->setValue(0);
-        bar->setTextVisible(false);
-    }
-    cancelConversionButton_ = Named(new QPushButton(Text("CancelTitle"), exportProgressSheet), "cancelConversionButton");
-    layout->addWidget(conversionFileNumberStaticText);
-    layout->addWidget(conversionProgressIndicator);
-    layout->addSpacing(6);
-    layout->addWidget(conversionPageNumberStaticText);
-    layout->addWidget(pageProcessingProgressIndicator);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(cancelConversionButton_);
-    layout->addLayout(buttons);
+    progressSheet_ = new ProgressSheet(window_.get(), Text("CancelTitle"));
+    exportProgressSheet = progressSheet_;
+    conversionFileNumberStaticText = progressSheet_->fileLine();
+    conversionProgressIndicator = progressSheet_->fileBar();
+    conversionPageNumberStaticText = progressSheet_->pageLine();
+    pageProcessingProgressIndicator = progressSheet_->pageBar();
+    cancelConversionButton_ = progressSheet_->cancelButton();
 }

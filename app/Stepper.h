@@ -8,6 +8,8 @@ class QToolButton;
 // beside a number field.
 class Stepper : public QWidget {
     Q_OBJECT
+    // The settings code finds steppers by this property and its notify signal.
+    Q_PROPERTY(int value READ value WRITE setValue NOTIFY valueChanged)
 public:
     explicit Stepper(QWidget* parent = nullptr);
 

@@ -6,6 +6,7 @@
 #include "AppDelegate.h"
 #include "BundleImages.h"
 #include "MainWindow.h"
+#include "filelist/SingleInstance.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/Resources.h"
 
@@ -21,14 +22,25 @@ int main(int argc, char* argv[]) {
     // Closing the main window goes through the delegate's rules, which decide on quitting.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // One program per session: a later launch hands its documents to the running one and ends.
+    const QStringList documents = SingleInstance::DocumentPaths(QApplication::arguments().mid(1));
+    SingleInstance instance(SingleInstance::DefaultServerName());
+    if (SingleInstance::HandOver(instance.serverName(), documents)) return 0;
+    instance.Listen();
+
     AppDelegate delegate;
     QObject::connect(&delegate, &AppDelegate::terminationApproved, &application, [] { QCoreApplication::exit(0); });
     delegate.awakeFromNib();
     delegate.window()->show();
+    QObject::connect(&instance, &SingleInstance::filesReceived, &delegate, [&delegate](const QStringList& paths) {
+        delegate.applicationOpenFiles(paths);
+        // A launch without documents only brings the window forward.
+        MainWindow* window = delegate.window();
+        if (window->isMinimized()) window->showNormal();
+        window->raise();
+        window->activateWindow();
+    });
 
-    QStringList documents = QApplication::arguments();
-    documents.removeFirst();
     delegate.applicationOpenFiles(documents);
-
     return QApplication::exec();
 }

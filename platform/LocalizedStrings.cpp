@@ -36,6 +36,9 @@ constexpr Entry kTexts[] = {
      "folder may not be writable."},
     {"OkButtonString", "OK"},
     {"OpenDestinationTitle", "Open Destination"},
+    {"QuitDuringConversionTitle", "PDF files are being converted. Do you want to stop and quit Vellipse?"},
+    {"QuitDuringConversionMessage",
+     "The file being converted is left unfinished, and the files not yet started are not converted."},
 
     // Progress sheet
     {"Exporting", "Converting file %1 of %2  %3"},
@@ -45,6 +48,11 @@ constexpr Entry kTexts[] = {
     {"OpenDialogTitle", "Open"},
     {"OpenDialogButton", "Add"},
     {"PasswordAlertMsg", "\u201C%1\u201D is protected by a password. Type the password to add it to the list."},
+    {"PasswordDialogTitle", "Password"},
+    {"PasswordApplyToAllTitle", "Apply to all protected files"},
+    {"PasswordSkipButtonTitle", "Skip"},
+    {"AddRecursiveCheckBoxTitle", "Add folders recursively"},
+    {"MaintainDirTreeTitle", "Keep the folder structure"},
 
     // Conversion settings
     {"WrongPageRangeWarningTitle", "The page range is not valid."},
@@ -63,6 +71,22 @@ constexpr Entry kTexts[] = {
     {"ExtractAllTitle", "Extract All"},
 
     // Preferences and watch folder
+    {"PreferencesWindowTitle", "Preferences"},
+    {"GeneralOptionsToolbarLabel", "General"},
+    {"WatchFolderOptionsToolbarLabel", "Watch Folder"},
+    {"PasswordLabel", "Password:"},
+    {"OverwriteCheckbox", "Overwrite existing files"},
+    {"ApplyButtonTitle", "Apply"},
+    {"ResetButtonTitle", "Reset"},
+    {"DoneButtonTitle", "Done"},
+    {"WatchSourceFolderLabel", "Watch Folder"},
+    {"WatchDestinationFolderLabel", "Destination Folder"},
+    {"WatchMoveFolderLabel", "Move Converted Files To"},
+    {"SelectFolderButtonTitle", "Choose\u2026"},
+    {"OpenFolderButtonTitle", "Open"},
+    {"DeleteSourcesOption", "Delete the PDF files after converting them"},
+    {"MoveToDestinationOption", "Move the PDF files to the destination folder"},
+    {"MoveToFolderOption", "Move the PDF files to another folder"},
     {"ConversionEffectOnWatchMsg", "The new settings are used the next time watching starts."},
     {"DiscardButtonTitle", "Discard"},
     {"OpenDestinationDialogTitle", "Choose the Destination Folder"},

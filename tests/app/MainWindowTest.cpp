@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QStandardItemModel>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -53,6 +54,7 @@ public slots:
 class MainWindowTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -90,7 +92,14 @@ private:
 
     std::unique_ptr<AppDelegate> delegate_;
     std::unique_ptr<QStandardItemModel> list_;
+    QTemporaryDir configHome_;
 };
+
+void MainWindowTest::initTestCase() {
+    // The window reads its preference file: the tests' own, empty configuration folder.
+    QVERIFY(configHome_.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome_.path()));
+}
 
 void MainWindowTest::init() {
     delegate_ = std::make_unique<AppDelegate>();

@@ -28,10 +28,12 @@ void TextsTest::everyKeyHasAText_data() {
         // Conversion run
         "Conversion Completed", "SuccessfullConvertMsg", "SuccessfullFailureConvertMsgForImage",
         "FailureConvertMsgTitleForImage", "FailureConvertMsgForImage", "OkButtonString", "OpenDestinationTitle",
+        "QuitDuringConversionTitle", "QuitDuringConversionMessage",
         // Progress sheet
         "Exporting", "ProcessingPage",
         // Adding files, passwords
-        "OpenDialogTitle", "OpenDialogButton", "PasswordAlertMsg",
+        "OpenDialogTitle", "OpenDialogButton", "PasswordAlertMsg", "PasswordDialogTitle", "PasswordApplyToAllTitle",
+        "PasswordSkipButtonTitle", "AddRecursiveCheckBoxTitle", "MaintainDirTreeTitle",
         // Settings controls
         "WrongPageRangeWarningTitle", "WrongPageRangeWarningMsg", "InvalidValueTitle", "InvalidValueMsg",
         "HighValueTitle", "HighValueMsg", "YesButtonTitle", "CancelTitle", "ConvertTitle", "ConvertAllTitle",
@@ -39,7 +41,11 @@ void TextsTest::everyKeyHasAText_data() {
         // Preferences, watch folder
         "ConversionEffectOnWatchMsg", "DiscardButtonTitle", "OpenDestinationDialogTitle", "OpenFileDialogButton",
         "SourceWatchAndDestSameMsg", "SourceWatchAndMoveSameMsg", "MoveFoderNotSelectedMsg",
-        "StartWatchingButtonTitle", "StopWatchingButtonTitle",
+        "StartWatchingButtonTitle", "StopWatchingButtonTitle", "PreferencesWindowTitle", "GeneralOptionsToolbarLabel",
+        "WatchFolderOptionsToolbarLabel", "PasswordLabel", "OverwriteCheckbox", "ApplyButtonTitle", "ResetButtonTitle",
+        "DoneButtonTitle", "WatchSourceFolderLabel", "WatchDestinationFolderLabel", "WatchMoveFolderLabel",
+        "SelectFolderButtonTitle", "OpenFolderButtonTitle", "DeleteSourcesOption", "MoveToDestinationOption",
+        "MoveToFolderOption",
         // Extracted images
         "Page",
     };
