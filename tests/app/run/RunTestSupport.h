@@ -102,8 +102,9 @@ public slots:
 // The real application's delegate with its window shown.
 class App {
 public:
-    App() {
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config_.path()));
+    // `configHome`: the folder of the preference files; empty: a fresh one of its own.
+    explicit App(const QString& configHome = {}) : configHome_(configHome.isEmpty() ? config_.path() : configHome) {
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome_));
         delegate = std::make_unique<AppDelegate>();
         delegate->awakeFromNib();
         delegate->window()->show();
@@ -121,7 +122,7 @@ public:
     }
     QAction* Action(const char* name) const { return Outlet<QAction>(name); }
     FileListModel* model() const { return delegate->fileList()->model(); }
-    QString configPath() const { return config_.path(); }
+    QString configHome() const { return configHome_; }
 
     // Adds files as the file manager would hand them over, and waits until they are listed.
     bool Add(const std::vector<fs::path>& files) {
@@ -167,6 +168,7 @@ public:
 
 private:
     QTemporaryDir config_;
+    QString configHome_;
 };
 
 }  // namespace runtest
