@@ -11,6 +11,7 @@
 #include "engine/ImageConverter.h"
 #include "engine/OperationQueue.h"
 #include "engine/OutputFile.h"
+#include "platform/BufferPool.h"
 
 namespace {
 
@@ -115,6 +116,8 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
         }
     }
     queue.WaitUntilAllOperationsAreFinished();
+    // The page buffers kept for the next page go back to the system with the document.
+    platform::TrimBufferPool();
 
     if (tiff) {
         // Only the loop closes the file; a file of no page at all is no TIFF and is not kept.
