@@ -67,6 +67,10 @@ double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
+double CpuSeconds(const rusage& u) {
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 std::uintmax_t FolderBytes(const fs::path& folder) {
     std::uintmax_t total = 0;
     std::error_code ec;
@@ -174,13 +178,18 @@ int main(int argc, char** argv) {
         record.conversionOptions.pageRangeType = kPageRangeFromTo;
         record.conversionOptions.startPage = first;
         record.conversionOptions.endPage = last;
+        rusage before{};
+        getrusage(RUSAGE_SELF, &before);
         const auto start = std::chrono::steady_clock::now();
         const std::uint8_t ok = ConvertPDFToImages(&record);
         const double seconds = Seconds(start);
+        rusage after{};
+        getrusage(RUSAGE_SELF, &after);
+        const double cpu = CpuSeconds(after) - CpuSeconds(before);
         bytes = FolderBytes(folder);
         if (!s.keep && ownFolder) fs::remove_all(folder);
-        std::printf("vellipse: %s, %.3f s wall, %.1f pages/s, %ju output bytes\n", ok ? "ok" : "FAILED", seconds,
-                    count / seconds, bytes);
+        std::printf("vellipse: %s, %.3f s wall, %.1f pages/s, %ju output bytes, %.2f s processor time\n",
+                    ok ? "ok" : "FAILED", seconds, count / seconds, bytes, cpu);
         if (r == 0 || seconds < best) best = seconds;
     }
     rusage usage{};

@@ -1,7 +1,12 @@
 #include "platform/imageio/PixelRows.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace platform {
 namespace {
@@ -25,6 +30,35 @@ inline std::uint8_t Unpremultiply(unsigned value, unsigned alpha) {
     if (alpha == 0) return 0;
     if (alpha == 255) return static_cast<std::uint8_t>(value);
     return static_cast<std::uint8_t>(std::min(255u, (value * 255 + alpha / 2) / alpha));
+}
+
+#if defined(__x86_64__)
+bool HasSsse3() {
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has;
+}
+
+// Four pixels at a time: 16 bytes read (12 used), spread to 16 with the alpha set. Returns the
+// pixels done; stops where a 16-byte read would pass the end of the row.
+__attribute__((target("ssse3"))) int ExpandRgbToRgbaSsse3(const std::uint8_t* in, int width, std::uint8_t* out) {
+    const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    int x = 0;
+    // 16 bytes from pixel x must lie inside the row's 3 x width bytes.
+    for (; 3 * x + 16 <= 3 * width; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * x), _mm_or_si128(_mm_shuffle_epi8(v, spread), opaque));
+    }
+    return x;
+}
+#endif
+
+// Sets the fourth byte in memory of a 32-bit word to 255.
+inline std::uint32_t LittleEndianOpaque(std::uint32_t v) {
+    if constexpr (std::endian::native == std::endian::little)
+        return v | 0xFF000000u;
+    else
+        return v | 0xFFu;
 }
 
 inline std::uint8_t GrayOf(unsigned r, unsigned g, unsigned b) {
@@ -64,7 +98,23 @@ void ConvertRow(const Bitmap& image, const std::uint8_t* in, int width, PixelLay
 
     // The common cases on their own: an opaque page gaining an alpha channel.
     if (!srcAlpha && image.model == ColorModel::RGB && layout == PixelLayout::RGBA) {
-        for (int x = 0; x < width; ++x, in += 3, out += 4) {
+        // Four bytes at a time (the fourth read belongs to the next pixel and is replaced by
+        // the alpha); the last pixel on its own so that nothing past the row is read.
+        int x = 0;
+#if defined(__x86_64__)
+        if (HasSsse3()) {
+            x = ExpandRgbToRgbaSsse3(in, width, out);
+            in += 3 * x;
+            out += 4 * x;
+        }
+#endif
+        for (; x + 1 < width; ++x, in += 3, out += 4) {
+            std::uint32_t v;
+            std::memcpy(&v, in, 4);
+            v = LittleEndianOpaque(v);
+            std::memcpy(out, &v, 4);
+        }
+        if (x < width) {
             out[0] = in[0];
             out[1] = in[1];
             out[2] = in[2];

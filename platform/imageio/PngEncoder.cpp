@@ -140,15 +140,23 @@ std::size_t FilterAndCompressRows(const Bitmap& image, PixelLayout layout, const
         }
     }
 
-    std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
-        libdeflate_alloc_compressor(tuning.level));
+    // One compressor per thread and level, kept: making one allocates and clears its tables.
+    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
+    thread_local int compressorLevel = -1;
+    if (!compressor || compressorLevel != tuning.level) {
+        compressor.reset(libdeflate_alloc_compressor(tuning.level));
+        compressorLevel = tuning.level;
+    }
     if (!compressor) return 0;
     const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
-    const std::size_t start = out.size();
-    out.resize(start + bound);
+    // Compressed into scratch memory, then only the compressed bytes are copied: growing `out`
+    // to the bound would clear megabytes that the compressed stream never reaches.
+    std::shared_ptr<std::uint8_t> scratch = AcquireBuffer(bound);
+    if (!scratch) return 0;
     const std::size_t compressed =
-        libdeflate_zlib_compress(compressor.get(), filtered.get(), filteredSize, out.data() + start, bound);
-    out.resize(start + compressed);
+        libdeflate_zlib_compress(compressor.get(), filtered.get(), filteredSize, scratch.get(), bound);
+    filtered.reset();
+    if (compressed) out.insert(out.end(), scratch.get(), scratch.get() + compressed);
     return compressed;
 }
 
