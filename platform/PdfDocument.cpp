@@ -316,8 +316,9 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
     fz_colorspace* cs = request.model == ColorModel::Monochrome ? fz_device_gray(ctx)
                         : request.model == ColorModel::CMYK     ? fz_device_cmyk(ctx)
                                                                 : fz_device_rgb(ctx);
-    // CMYK starts with no ink (0); grey and RGB with white.
-    const int clearValue = request.model == ColorModel::CMYK ? 0 : 255;
+    // White: MuPDF takes the value as whiteness in every model, so 255 is no ink in CMYK
+    // (0 there would be full black).
+    const int clearValue = 255;
     // The pixels live in a pooled buffer: a page loop reuses its pages' memory.
     std::shared_ptr<std::uint8_t> samples =
         AcquireBuffer(static_cast<std::size_t>(request.width) * n * static_cast<std::size_t>(request.height));
@@ -329,7 +330,8 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
 
     fz_cookie cookie{};
     bool drawn = pix != nullptr;
-    if (pix && visible) {
+    if (cancelled && cancelled()) drawn = false;
+    if (drawn && visible) {
         std::mutex watchMutex;
         std::condition_variable watchWake;
         bool done = false;
