@@ -1,5 +1,6 @@
-// PNG: rows filtered by us and compressed in one go by libdeflate, which is several times faster
-// than zlib at a smaller size; the container is simple enough to write here.
+// PNG: rows filtered by us and compressed by libdeflate (with runs of one-colour rows written
+// directly, RowDeflate.h), several times faster than zlib at a smaller size; the container is
+// simple enough to write here.
 #include <libdeflate.h>
 
 #include <cmath>
@@ -11,6 +12,7 @@
 #include "platform/imageio/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 #include "platform/imageio/PngWriter.h"
+#include "platform/imageio/RowDeflate.h"
 
 namespace platform {
 namespace {
@@ -140,23 +142,23 @@ std::size_t FilterAndCompressRows(const Bitmap& image, PixelLayout layout, const
         }
     }
 
-    // One compressor per thread and level, kept: making one allocates and clears its tables.
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
-    thread_local int compressorLevel = -1;
-    if (!compressor || compressorLevel != tuning.level) {
-        compressor.reset(libdeflate_alloc_compressor(tuning.level));
-        compressorLevel = tuning.level;
+    // Runs of one-colour rows written directly, the rest by libdeflate; should that ever fail,
+    // the whole buffer by libdeflate.
+    std::size_t compressed = DeflateRows(filtered.get(), rowBytes, image.height, bpp, tuning.level, out);
+    if (compressed == 0) {
+        thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
+        thread_local int compressorLevel = -1;
+        if (!compressor || compressorLevel != tuning.level) {
+            compressor.reset(libdeflate_alloc_compressor(tuning.level));
+            compressorLevel = tuning.level;
+        }
+        if (!compressor) return 0;
+        const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
+        std::shared_ptr<std::uint8_t> scratch = AcquireBuffer(bound);
+        if (!scratch) return 0;
+        compressed = libdeflate_zlib_compress(compressor.get(), filtered.get(), filteredSize, scratch.get(), bound);
+        if (compressed) out.insert(out.end(), scratch.get(), scratch.get() + compressed);
     }
-    if (!compressor) return 0;
-    const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
-    // Compressed into scratch memory, then only the compressed bytes are copied: growing `out`
-    // to the bound would clear megabytes that the compressed stream never reaches.
-    std::shared_ptr<std::uint8_t> scratch = AcquireBuffer(bound);
-    if (!scratch) return 0;
-    const std::size_t compressed =
-        libdeflate_zlib_compress(compressor.get(), filtered.get(), filteredSize, scratch.get(), bound);
-    filtered.reset();
-    if (compressed) out.insert(out.end(), scratch.get(), scratch.get() + compressed);
     return compressed;
 }
 
