@@ -38,26 +38,61 @@ std::uint32_t Reverse(std::uint32_t code, int length) {
 // ---------------------------------------------------------------------------------------------
 // Reading: just enough of inflate to walk a stream's blocks without producing its bytes.
 
+// Bits are kept in a 64-bit buffer refilled a byte at a time; `pos` counts the bits taken.
 struct BitReader {
     const std::uint8_t* data;
     std::size_t size;
-    std::size_t pos = 0;  // in bits
+    std::size_t pos = 0;    // in bits
+    std::size_t next = 0;   // the next byte to load
+    std::uint64_t buffer = 0;
+    int held = 0;           // bits in the buffer
 
-    std::uint32_t Peek(int count) const {  // count <= 32; bytes past the end read as zero
-        const std::size_t byte = pos >> 3;
-        std::uint64_t v = 0;
-        if (byte + 8 <= size) {
-            std::memcpy(&v, data + byte, 8);  // little-endian hosts only (checked by the caller)
-        } else {
-            for (std::size_t i = 0; i < 8 && byte + i < size; ++i) v |= std::uint64_t{data[byte + i]} << (8 * i);
+    void Refill() {
+        if (next + 8 <= size && held <= 56) {
+            // Eight bytes at once (little-endian hosts only, checked by the caller); only the
+            // whole bytes that fit are counted.
+            std::uint64_t v;
+            std::memcpy(&v, data + next, 8);
+            buffer |= v << held;
+            const int bytes = (63 - held) >> 3;
+            next += static_cast<std::size_t>(bytes);
+            held += bytes * 8;
+            return;
         }
-        v >>= (pos & 7);
-        return static_cast<std::uint32_t>(v & ((std::uint64_t{1} << count) - 1));
+        while (held <= 56) {
+            const std::uint64_t b = next < size ? data[next] : 0;  // past the end reads as zero
+            ++next;
+            buffer |= b << held;
+            held += 8;
+        }
+    }
+    std::uint32_t Peek(int count) {  // count <= 32
+        if (held < count) Refill();
+        return static_cast<std::uint32_t>(buffer & ((std::uint64_t{1} << count) - 1));
+    }
+    void Skip(int count) {
+        if (held < count) Refill();
+        buffer >>= count;
+        held -= count;
+        pos += static_cast<std::size_t>(count);
     }
     std::uint32_t Take(int count) {
         const std::uint32_t v = Peek(count);
-        pos += static_cast<std::size_t>(count);
+        Skip(count);
         return v;
+    }
+    // Jumps to a later bit (stored blocks): the buffer starts again there.
+    void Seek(std::size_t bit) {
+        pos = bit;
+        next = bit >> 3;
+        buffer = 0;
+        held = 0;
+        const int partial = static_cast<int>(bit & 7);
+        if (partial) {
+            Refill();
+            buffer >>= partial;
+            held -= partial;
+        }
     }
     bool Past() const { return pos > size * 8; }
 };
@@ -107,7 +142,7 @@ struct Decoder {
     int Decode(BitReader& in) const {
         const std::uint16_t e = fast[in.Peek(kFastBits)];
         if (e) {
-            in.pos += e >> 9;
+            in.Skip(e >> 9);
             return e & 0x1FF;
         }
         // A long code (or none): canonical decoding bit by bit.
@@ -133,10 +168,10 @@ bool SkipSymbols(BitReader& in, const Decoder& literals, const Decoder& distance
         if (s == 256) return true;
         s -= 257;
         if (s >= 29) return false;
-        in.pos += kLengthExtra[s];
+        if (kLengthExtra[s]) in.Skip(kLengthExtra[s]);
         const int d = distances.Decode(in);
         if (d < 0 || d >= 30) return false;
-        in.pos += kDistanceExtra[d];
+        if (kDistanceExtra[d]) in.Skip(kDistanceExtra[d]);
     }
 }
 
@@ -394,11 +429,11 @@ bool FindFinalDeflateBlock(const std::uint8_t* data, std::size_t size, std::size
         const std::uint32_t final = in.Take(1);
         const std::uint32_t type = in.Take(2);
         if (type == 0) {
-            in.pos = (in.pos + 7) & ~std::size_t{7};
+            in.Seek((in.pos + 7) & ~std::size_t{7});
             const std::uint32_t len = in.Take(16);
             const std::uint32_t nlen = in.Take(16);
             if ((len ^ 0xFFFF) != nlen) return false;
-            in.pos += std::size_t{len} * 8;
+            in.Seek(in.pos + std::size_t{len} * 8);
         } else if (type == 1 || type == 2) {
             std::uint8_t lengths[320];
             int nlit = 288, ndist = 30;
