@@ -12,6 +12,7 @@
 #include "engine/OperationQueue.h"
 #include "engine/OutputFile.h"
 #include "platform/BufferPool.h"
+#include "platform/WorkerBudget.h"
 
 namespace {
 
@@ -25,8 +26,10 @@ struct RenderPageBlock {
     ImageResizeOptions resizeOptions;
     float scale;
     std::filesystem::path url;
+    int threads;  // the page's share of the workers
 
     void operator()() const {
+        platform::ScopedWorkerBudget budget(threads);
         converter->RenderPage(page, resizeEnabled, nullptr, index, count, scale, resizeOptions, url);
     }
 };
@@ -79,7 +82,12 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     const bool multiPageTiff = imageType == kOutputMultiPageTIFF;
 
     OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
-    const bool synchronous = multiPageTiff || count < 2 || queue.MaxConcurrentOperationCount() == 1;
+    const int workers = queue.MaxConcurrentOperationCount();
+    const bool synchronous = multiPageTiff || count < 2 || workers == 1;
+    // Fewer pages than workers: each page may split its drawing and encoding over the rest. One
+    // after another on this thread, every page may use them all.
+    const int threadsPerPage = synchronous ? workers : std::max<int>(1, workers / static_cast<int>(std::min<long>(count, workers)));
+    platform::ScopedWorkerBudget budget(synchronous ? workers : 1);
 
     TIFF* tiff = nullptr;
     std::optional<PendingFile> tiffFile;
@@ -112,7 +120,8 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
             }
             RenderPage(page, resizeEnabled, tiff, i, count, scale, resizeOptions, url);
         } else {
-            queue.AddOperation(RenderPageBlock{this, page, i, count, resizeEnabled, resizeOptions, scale, url});
+            queue.AddOperation(
+                RenderPageBlock{this, page, i, count, resizeEnabled, resizeOptions, scale, url, threadsPerPage});
         }
     }
     queue.WaitUntilAllOperationsAreFinished();

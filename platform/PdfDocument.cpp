@@ -129,40 +129,51 @@ fz_display_list* LoadDisplayList(fz_context* ctx, pdf_document* doc, int index, 
 }
 
 // A pixmap over `samples` (width x height x its components bytes, owned by the caller).
-fz_pixmap* NewPixmap(fz_context* ctx, fz_colorspace* cs, int width, int height, int alpha, int clearValue,
-                     unsigned char* samples) {
+fz_pixmap* NewPixmap(fz_context* ctx, fz_colorspace* cs, int width, int height, int alpha, unsigned char* samples) {
     fz_pixmap* pix = nullptr;
     fz_var(pix);
     fz_try(ctx) {
         pix = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, 0, width, height), nullptr, alpha, samples);
-        fz_clear_pixmap_with_value(ctx, pix, clearValue);
-        if (alpha) {
-            // Opaque white under the page.
-            const int n = pix->n;
-            for (int y = 0; y < height; ++y) {
-                unsigned char* p = pix->samples + static_cast<std::ptrdiff_t>(y) * pix->stride;
-                for (int x = 0; x < width; ++x) p[x * n + n - 1] = 255;
-            }
-        }
     }
     fz_catch(ctx) { pix = nullptr; }
     return pix;
 }
 
-// Draws the list into the rows [y0, y1) of the pixmap. 0 when MuPDF gave up.
-int DrawList(fz_context* ctx, fz_display_list* list, fz_pixmap* pix, fz_matrix ctm, int y0, int y1,
-             fz_cookie* cookie) {
+// Clears the rows [y0, y1) of the picture at `samples` to white and draws the list into them,
+// through a pixmap of those rows. 0 when MuPDF gave up.
+int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned char* samples, int width, int y0,
+             int y1, int alpha, int visible, fz_matrix ctm, fz_cookie* cookie) {
+    fz_pixmap* band = nullptr;
     fz_device* dev = nullptr;
     int ok = 1;
+    fz_var(band);
     fz_var(dev);
     fz_var(ok);
     fz_try(ctx) {
-        const fz_irect clip = fz_make_irect(0, y0, pix->w, y1);
-        dev = fz_new_draw_device_with_bbox(ctx, fz_identity, pix, &clip);
-        fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(clip), cookie);
-        fz_close_device(ctx, dev);
+        band = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, y0, width, y1), nullptr, alpha,
+                                                samples + static_cast<std::ptrdiff_t>(y0) * width *
+                                                              (fz_colorspace_n(ctx, cs) + alpha));
+        // White: MuPDF takes the value as whiteness in every model, so 255 is no ink in CMYK
+        // (0 there would be full black).
+        fz_clear_pixmap_with_value(ctx, band, 255);
+        if (alpha) {
+            // Opaque white under the page.
+            const int n = band->n;
+            for (int y = 0; y < band->h; ++y) {
+                unsigned char* p = band->samples + static_cast<std::ptrdiff_t>(y) * band->stride;
+                for (int x = 0; x < width; ++x) p[x * n + n - 1] = 255;
+            }
+        }
+        if (visible) {
+            dev = fz_new_draw_device(ctx, fz_identity, band);
+            fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(fz_pixmap_bbox(ctx, band)), cookie);
+            fz_close_device(ctx, dev);
+        }
     }
-    fz_always(ctx) { fz_drop_device(ctx, dev); }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        fz_drop_pixmap(ctx, band);
+    }
     fz_catch(ctx) { ok = 0; }
     return ok;
 }
@@ -316,22 +327,21 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
     fz_colorspace* cs = request.model == ColorModel::Monochrome ? fz_device_gray(ctx)
                         : request.model == ColorModel::CMYK     ? fz_device_cmyk(ctx)
                                                                 : fz_device_rgb(ctx);
-    // White: MuPDF takes the value as whiteness in every model, so 255 is no ink in CMYK
-    // (0 there would be full black).
-    const int clearValue = 255;
     // The pixels live in a pooled buffer: a page loop reuses its pages' memory.
     std::shared_ptr<std::uint8_t> samples =
         AcquireBuffer(static_cast<std::size_t>(request.width) * n * static_cast<std::size_t>(request.height));
-    fz_pixmap* pix = samples ? NewPixmap(ctx, cs, request.width, request.height, wantAlpha ? 1 : 0, clearValue,
-                                         samples.get())
+    fz_pixmap* pix = samples ? NewPixmap(ctx, cs, request.width, request.height, wantAlpha ? 1 : 0, samples.get())
                              : nullptr;
-    fz_matrix ctm;
+    fz_matrix ctm = fz_identity;
     const bool visible = PageToPixels(geometry, pageCtm, request.scale, &ctm);
 
+    // One pass over the whole page: drawing it in bands on several threads is faster, but MuPDF
+    // then decodes and scales images band by band, and their pixels no longer agree with a
+    // drawing of the whole page.
     fz_cookie cookie{};
     bool drawn = pix != nullptr;
     if (cancelled && cancelled()) drawn = false;
-    if (drawn && visible) {
+    if (drawn) {
         std::mutex watchMutex;
         std::condition_variable watchWake;
         bool done = false;
@@ -349,7 +359,9 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
                 }
             });
         }
-        drawn = DrawList(ctx, list, pix, ctm, 0, request.height, &cookie) != 0;
+        drawn = DrawBand(ctx, list, cs, samples.get(), request.width, 0, request.height, wantAlpha ? 1 : 0,
+                         visible ? 1 : 0, ctm, &cookie) != 0 &&
+                cookie.errors == 0;
         if (watcher.joinable()) {
             {
                 std::lock_guard wl(watchMutex);
@@ -358,11 +370,11 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
             watchWake.notify_all();
             watcher.join();
         }
-        if (cookie.errors > 0) drawn = false;
     }
+    const bool aborted = cookie.abort != 0;
     fz_drop_display_list(ctx, list);
 
-    if (!drawn || cookie.abort) {
+    if (!drawn || aborted) {
         if (pix) fz_drop_pixmap(ctx, pix);
         fz_drop_context(ctx);
         return {};

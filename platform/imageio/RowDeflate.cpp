@@ -9,6 +9,7 @@
 #include <queue>
 
 #include "platform/BufferPool.h"
+#include "platform/WorkerBudget.h"
 
 namespace platform {
 namespace {
@@ -419,6 +420,17 @@ struct CompressorDeleter {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
+// One compressor per thread and level, kept: making one allocates its tables.
+libdeflate_compressor* ThreadCompressor(int level) {
+    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
+    thread_local int compressorLevel = -1;
+    if (!compressor || compressorLevel != level) {
+        compressor.reset(libdeflate_alloc_compressor(level));
+        compressorLevel = level;
+    }
+    return compressor.get();
+}
+
 }  // namespace
 
 bool FindFinalDeflateBlock(const std::uint8_t* data, std::size_t size, std::size_t* finalHeaderBit,
@@ -513,19 +525,40 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
         y = end;
     }
 
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
-    thread_local int compressorLevel = -1;
-    if (!compressor || compressorLevel != level) {
-        compressor.reset(libdeflate_alloc_compressor(level));
-        compressorLevel = level;
+    // The rows between runs, each part compressed on its own (in parallel when the work may use
+    // more threads) into its slice of one buffer, and its final block found.
+    struct Compressed {
+        std::size_t offset = 0, bound = 0, size = 0, header = 0, end = 0;
+        bool ok = false;
+    };
+    std::vector<Compressed> parts(segments.size());
+    std::vector<int> compressedSegments;
+    std::size_t total = 0;
+    libdeflate_compressor* own = ThreadCompressor(level);
+    if (!own) return 0;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        if (segments[i].run) continue;
+        const std::size_t in = static_cast<std::size_t>(segments[i].count) * stride;
+        parts[i].offset = total;
+        parts[i].bound = libdeflate_deflate_compress_bound(own, in);
+        total += parts[i].bound;
+        compressedSegments.push_back(static_cast<int>(i));
     }
-    if (!compressor) return 0;
-    std::size_t largest = 0;
-    for (const Segment& s : segments)
-        if (!s.run) largest = std::max(largest, static_cast<std::size_t>(s.count) * stride);
-    const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), largest);
-    std::shared_ptr<std::uint8_t> scratch = AcquireBuffer(bound);
+    std::shared_ptr<std::uint8_t> scratch = AcquireBuffer(std::max<std::size_t>(total, 1));
     if (!scratch) return 0;
+    ParallelFor(static_cast<int>(compressedSegments.size()), [&](int k) {
+        const std::size_t i = static_cast<std::size_t>(compressedSegments[static_cast<std::size_t>(k)]);
+        libdeflate_compressor* c = ThreadCompressor(level);
+        if (!c) return;
+        Compressed& part = parts[i];
+        const std::size_t in = static_cast<std::size_t>(segments[i].count) * stride;
+        std::uint8_t* dest = scratch.get() + part.offset;
+        part.size = libdeflate_deflate_compress(c, rows + static_cast<std::size_t>(segments[i].first) * stride, in,
+                                                dest, part.bound);
+        part.ok = part.size > 0 && FindFinalDeflateBlock(dest, part.size, &part.header, &part.end);
+    });
+    for (int k : compressedSegments)
+        if (!parts[static_cast<std::size_t>(k)].ok) return 0;
 
     const std::size_t start = out.size();
     out.push_back(0x78);  // deflate, 32 KiB window
@@ -542,19 +575,17 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
         }
         // libdeflate's stream joins ours on a byte boundary; its final block is made not final,
         // and our next block starts on the bit where it ends.
-        const std::size_t size = libdeflate_deflate_compress(compressor.get(), first, static_cast<std::size_t>(s.count) * stride,
-                                                             scratch.get(), bound);
-        std::size_t header = 0, end = 0;
-        if (size == 0 || w.count != 0 || !FindFinalDeflateBlock(scratch.get(), size, &header, &end)) {
+        const Compressed& part = parts[i];
+        if (w.count != 0) {
             out.resize(start);
             return 0;
         }
-        std::uint8_t* bytes = scratch.get();
-        if (!final) bytes[header >> 3] = static_cast<std::uint8_t>(bytes[header >> 3] & ~(1u << (header & 7)));
-        out.insert(out.end(), bytes, bytes + (end >> 3));
-        if (end & 7) {
-            w.bits = bytes[end >> 3] & ((1u << (end & 7)) - 1);
-            w.count = static_cast<int>(end & 7);
+        std::uint8_t* bytes = scratch.get() + part.offset;
+        if (!final) bytes[part.header >> 3] = static_cast<std::uint8_t>(bytes[part.header >> 3] & ~(1u << (part.header & 7)));
+        out.insert(out.end(), bytes, bytes + (part.end >> 3));
+        if (part.end & 7) {
+            w.bits = bytes[part.end >> 3] & ((1u << (part.end & 7)) - 1);
+            w.count = static_cast<int>(part.end & 7);
         }
         if (final) w.Align();
     }

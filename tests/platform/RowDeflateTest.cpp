@@ -4,8 +4,10 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <atomic>
 #include <random>
 
+#include "platform/WorkerBudget.h"
 #include "platform/imageio/RowDeflate.h"
 
 namespace {
@@ -116,4 +118,35 @@ TEST(RowDeflate, FindsTheFinalBlockOfLibdeflateStreams) {
     std::size_t header = 0, end = 0;
     EXPECT_FALSE(platform::FindFinalDeflateBlock(garbage, sizeof garbage, &header, &end));
     EXPECT_FALSE(platform::FindFinalDeflateBlock(garbage, 0, &header, &end));
+}
+
+TEST(RowDeflate, SplittingTheWorkOverThreadsGivesTheSameStream) {
+    std::mt19937 random(11);
+    int height = 0;
+    const std::vector<std::uint8_t> rows = Rows(300, 4, {20, 9, 40, 8, 30}, 17, 0, random, &height);
+    std::vector<std::uint8_t> alone, shared;
+    ASSERT_GT(platform::DeflateRows(rows.data(), 1200, height, 4, 2, alone), 0u);
+    {
+        platform::ScopedWorkerBudget budget(4);
+        EXPECT_EQ(platform::WorkerBudget(), 4);
+        ASSERT_GT(platform::DeflateRows(rows.data(), 1200, height, 4, 2, shared), 0u);
+    }
+    EXPECT_EQ(platform::WorkerBudget(), 1);
+    EXPECT_EQ(alone, shared);
+    EXPECT_EQ(Inflate(shared, rows.size()), rows);
+}
+
+TEST(WorkerBudget, ParallelForRunsEveryIndexOnce) {
+    for (int budget : {1, 3, 16}) {
+        platform::ScopedWorkerBudget scope(budget);
+        std::vector<std::atomic<int>> seen(50);
+        std::atomic<int> inner{0};
+        platform::ParallelFor(50, [&](int i) {
+            ++seen[static_cast<std::size_t>(i)];
+            if (platform::WorkerBudget() != 1) ++inner;  // tasks do not split again
+        });
+        for (const auto& s : seen) EXPECT_EQ(s.load(), 1);
+        EXPECT_EQ(inner.load(), 0);
+    }
+    platform::ParallelFor(0, [](int) { FAIL(); });
 }
