@@ -26,7 +26,7 @@ struct LockSet {
         locks.user = this;
         locks.lock = [](void* user, int lock) {
             std::mutex& m = static_cast<LockSet*>(user)->mutexes[lock];
-            for (int i = 0; i < 200; ++i) {
+            for (int i = 0; i < 2000; ++i) {
                 if (m.try_lock()) return;
                 __builtin_ia32_pause();
             }
