@@ -4,7 +4,6 @@
 
 #include <climits>
 #include <cmath>
-#include <new>
 
 #include "OVXUtil.h"
 #include "engine/ImageConverter.h"
@@ -112,7 +111,8 @@ void ImageConverter::RenderPage(long page, std::uint8_t resizeEnabled, TIFF* tif
             }
             failed = !WriteImage(bitmap, url);
         } while (false);
-    } catch (const std::bad_alloc&) {
+    } catch (...) {
+        // Memory or a thread that could not be had: the page fails, the document goes on.
         failed = true;
     }
     if (failed) MarkFailed();

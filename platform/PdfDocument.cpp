@@ -1,14 +1,14 @@
 #include "platform/PdfDocument.h"
 
-#include "platform/BufferPool.h"
-
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
-#include <condition_variable>
 #include <cmath>
+#include <condition_variable>
 #include <thread>
 #include <utility>
+
+#include "platform/BufferPool.h"
 
 namespace platform {
 namespace {

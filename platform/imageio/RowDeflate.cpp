@@ -482,10 +482,9 @@ bool FindFinalDeflateBlock(const std::uint8_t* data, std::size_t size, std::size
                     while (repeat--) lengths[i++] = value;
                 }
             }
-            auto literals = std::make_unique<Decoder>();
-            auto distances = std::make_unique<Decoder>();
-            if (!literals->Build(lengths, nlit) || !distances->Build(lengths + nlit, ndist)) return false;
-            if (!SkipSymbols(in, *literals, *distances)) return false;
+            Decoder literals, distances;
+            if (!literals.Build(lengths, nlit) || !distances.Build(lengths + nlit, ndist)) return false;
+            if (!SkipSymbols(in, literals, distances)) return false;
         } else {
             return false;
         }

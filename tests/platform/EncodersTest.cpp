@@ -13,6 +13,7 @@
 
 #include "platform/imageio/ImageDestination.h"
 #include "platform/imageio/PixelRows.h"
+#include "platform/imageio/PngWriter.h"
 #include "support/ImageReader.h"
 #include "support/TestPdf.h"
 
@@ -379,4 +380,25 @@ TEST(PixelRows, DeviceFormulasAndCompositing) {
     EXPECT_EQ(std::vector<std::uint8_t>(flat, flat + 3), (std::vector<std::uint8_t>{191, 127, 127}));
     platform::ConvertRow(rgba, rgba.row(0), 1, platform::PixelLayout::Gray, gray);
     EXPECT_NEAR(gray[0], 0.3 * 191 + 0.59 * 127 + 0.11 * 127, 1.5);
+}
+
+TEST(Encoders, EveryPngFilterAndLevelDecodes) {
+    testpdf::TempDir dir;
+    const Bitmap image = Picture(ColorModel::RGB, 50, 20);
+    for (platform::PngFilter filter : {platform::PngFilter::None, platform::PngFilter::Sub, platform::PngFilter::Up,
+                                       platform::PngFilter::Paeth, platform::PngFilter::Adaptive}) {
+        for (int level : {1, 6}) {
+            platform::PngTuning tuning;
+            tuning.filter = filter;
+            tuning.level = level;
+            std::vector<std::uint8_t> bytes;
+            ASSERT_TRUE(platform::EncodePNGTuned(image, Properties(72, true), tuning, bytes));
+            const fs::path file = dir / ("f" + std::to_string(static_cast<int>(filter)) + "_" + std::to_string(level) + ".png");
+            std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                         static_cast<std::streamsize>(bytes.size()));
+            const auto d = testimage::DecodeWithPil(file, "RGB");
+            ASSERT_TRUE(d.ok()) << d.error;
+            EXPECT_EQ(d.pixels, AsRgb(image)) << "filter " << static_cast<int>(filter) << " level " << level;
+        }
+    }
 }
