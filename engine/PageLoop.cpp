@@ -134,7 +134,8 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
         TIFFClose(tiff);
         if (!flushed) MarkFailed();
         if (Succeeded() && multiPageTiffPages > 0) {
-            if (!tiffFile->Commit(true)) MarkFailed();
+            // Over the old file only when overwriting; a free name taken meanwhile is not ours.
+            if (!tiffFile->Commit(overwriteExistingFile != 0)) MarkFailed();
         } else {
             tiffFile->Discard();
         }
