@@ -84,9 +84,9 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
     const int workers = queue.MaxConcurrentOperationCount();
     const bool synchronous = multiPageTiff || count < 2 || workers == 1;
-    // Fewer pages than workers: each page may split its drawing and encoding over the rest. One
-    // after another on this thread, every page may use them all.
-    const int threadsPerPage = synchronous ? workers : std::max<int>(1, workers / static_cast<int>(std::min<long>(count, workers)));
+    // Pages one after another on this thread may split their encoding over all the workers;
+    // with fewer pages than workers on the queue, each page over its share of them.
+    const int threadsPerPage = static_cast<int>(std::max<long>(1, workers / std::min<long>(count, workers)));
     platform::ScopedWorkerBudget budget(synchronous ? workers : 1);
 
     TIFF* tiff = nullptr;

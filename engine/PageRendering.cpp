@@ -5,7 +5,6 @@
 #include <climits>
 #include <cmath>
 
-#include "OVXUtil.h"
 #include "engine/ImageConverter.h"
 #include "platform/MainQueue.h"
 #include "platform/imageio/TiffWriter.h"
