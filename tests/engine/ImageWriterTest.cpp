@@ -120,14 +120,15 @@ TEST(ImageWriter, WritesReplacesOrKeepsTheImage) {
     EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"a.tif", "b.tif"}));
 }
 
-TEST(ImageWriter, ARefusedTypeOrAnUnwritableFolderFailsAndLeavesNothing) {
+TEST(ImageWriter, AFailedEncodingOrAnUnwritableFolderFailsAndLeavesNothing) {
     testpdf::TempDir dir;
     ImageConverter c;
     const platform::Bitmap image = Grey(8, 4, 10);
-    c.imageType = kOutputIllustrator;
-    WriteAll(dir / "x.ai", "old");
-    EXPECT_FALSE(c.WriteImage(image, dir / "x.ai"));
-    EXPECT_EQ(ReadAll(dir / "x.ai"), "old");
+    // TGA holds at most 65535 pixels a side: the encoder refuses this image.
+    c.imageType = kOutputTGA;
+    WriteAll(dir / "x.tga", "old");
+    EXPECT_FALSE(c.WriteImage(Grey(70000, 1, 10), dir / "x.tga"));
+    EXPECT_EQ(ReadAll(dir / "x.tga"), "old");
     c.imageType = kOutputPNG;
     EXPECT_FALSE(c.WriteImage(image, dir / "no" / "such" / "x.png"));
     fs::create_directory(dir / "locked");
@@ -136,7 +137,7 @@ TEST(ImageWriter, ARefusedTypeOrAnUnwritableFolderFailsAndLeavesNothing) {
         EXPECT_FALSE(c.WriteImage(image, dir / "locked" / "x.png"));
         EXPECT_TRUE(Names(dir / "locked").empty());
     }
-    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"locked", "x.ai"}));
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"locked", "x.tga"}));
 }
 
 TEST(ImageWriter, WrittenFilesGetTheUsualPermissions) {

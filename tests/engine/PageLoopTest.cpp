@@ -180,21 +180,26 @@ TEST(PageLoop, OverwritingReplacesOldFilesOnlyWithCompleteNewOnes) {
     fs::create_directory(dir / "out");
     for (const char* n : {"doc-1.png", "doc-2.png", "doc-3.png"}) WriteAll(dir / "out" / n, "old");
 
-    // A type the writer layer refuses fails every page: the old files must survive.
-    ImageConversion r = Record(pdf, dir / "out", kOutputIllustrator);
-    r.overwriteExistingFile = 1;
-    for (const char* n : {"doc-1.ai", "doc-2.ai", "doc-3.ai"}) WriteAll(dir / "out" / n, "old");
-    EXPECT_EQ(ConvertPDFToImages(&r), 0);
-    EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"doc-1.ai", "doc-1.png", "doc-2.ai", "doc-2.png",
-                                                             "doc-3.ai", "doc-3.png"}));
-    for (const char* n : {"doc-1.ai", "doc-2.ai", "doc-3.ai"}) EXPECT_EQ(ReadAll(dir / "out" / n), "old");
+    // A document whose pages all fail to draw: the old files must survive.
+    testpdf::Options damaged;
+    testpdf::Page broken;
+    broken.width = broken.height = 20;
+    broken.content = "0 0 20 20 re f /Missing Do";  // an image the page does not have
+    damaged.pages = {broken, broken, broken};
+    fs::create_directory(dir / "bad");
+    ImageConversion bad = Record(testpdf::Write(dir / "bad" / "doc.pdf", damaged), dir / "out");
+    bad.overwriteExistingFile = 1;
+    EXPECT_EQ(ConvertPDFToImages(&bad), 0);
+    EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"doc-1.png", "doc-2.png", "doc-3.png"}));
+    for (const char* n : {"doc-1.png", "doc-2.png", "doc-3.png"}) EXPECT_EQ(ReadAll(dir / "out" / n), "old");
 
     // A good run replaces them in place, under the same names, with nothing left beside them.
-    r.conversionOptions.imageType = kOutputPNG;
+    ImageConversion r = Record(pdf, dir / "out");
+    r.overwriteExistingFile = 1;
     EXPECT_EQ(ConvertPDFToImages(&r), 1);
     for (const char* n : {"doc-1.png", "doc-2.png", "doc-3.png"})
         EXPECT_EQ(PngSize(dir / "out" / n), std::make_pair(20, 20)) << n;
-    EXPECT_EQ(Names(dir / "out").size(), 6u);
+    EXPECT_EQ(Names(dir / "out").size(), 3u);
 }
 
 TEST(PageLoop, OverwritingReplacesALinkNotItsTarget) {
