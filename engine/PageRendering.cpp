@@ -4,8 +4,13 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
 
+#include <jpeglib.h>
+
+#include "OVXUtil.h"
 #include "engine/ImageConverter.h"
+#include "engine/OutputFile.h"
 #include "platform/MainQueue.h"
 #include "platform/imageio/TiffWriter.h"
 
@@ -100,8 +105,18 @@ void ImageConverter::RenderPage(long page, std::uint8_t resizeEnabled, TIFF* tif
             // A drawing abandoned for a cancel, or one that MuPDF could not finish, fails.
             if (!bitmap || IsCancelled()) break;
 
-            // Systems before 10.7 wrote CMYK JPEG pages through the JPEG memory codec
-            // (EncodeCMYKJPEG); that branch joins here, before the multi-page TIFF.
+            // Older systems' image writer could not write CMYK JPEG: there the page goes through
+            // the JPEG memory codec, which needs packed rows.
+            if (CompareSystemVersion(10, 7, 0) < 0 && model == platform::ColorModel::CMYK &&
+                imageType == kOutputJPEG && bitmap.stride == static_cast<std::ptrdiff_t>(bitmap.width) * 4) {
+                const std::optional<std::vector<std::uint8_t>> jpeg =
+                    EncodeCMYKJPEG(static_cast<std::uint32_t>(bitmap.width), static_cast<std::uint32_t>(bitmap.height),
+                                   bitmap.data, JCS_CMYK, 4);
+                if (!jpeg) break;
+                std::optional<PendingFile> file = PendingFile::Create(url);
+                failed = !file || !file->Write(jpeg->data(), jpeg->size()) || !file->Commit(true);
+                break;
+            }
             if (imageType == kOutputMultiPageTIFF && tiff) {
                 if (!WriteTIFFPage(tiff, bitmap, model, resolutionX, resolutionY, index, count, false)) break;
                 ++multiPageTiffPages;
