@@ -65,6 +65,7 @@ int AuthenticatePdf(fz_context* ctx, pdf_document* doc, const char* password) {
 
 bool HasCopyPermission(fz_context* ctx, pdf_document* doc) {
     int allowed = 0;
+    fz_var(allowed);
     fz_try(ctx) { allowed = pdf_has_permission(ctx, doc, FZ_PERMISSION_COPY); }
     fz_catch(ctx) { allowed = 0; }
     return allowed != 0;
