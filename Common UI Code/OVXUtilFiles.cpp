@@ -216,7 +216,10 @@ bool WritePreferencePlist(const platform::PlistDictionary& dictionary, const std
 
     // The new contents go to a file of their own beside the old one, which a rename then
     // replaces in one step.
-    std::string temporary = (file->parent_path() / ("." + file->filename().string() + ".")).string() + "XXXXXX";
+    std::string name(".");
+    name += file->filename().string();
+    name += ".XXXXXX";
+    std::string temporary = (file->parent_path() / name).string();
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return false;
     bool ok = ::fchmod(fd, 0600) == 0 && WriteAll(fd, *xml) && ::fsync(fd) == 0;

@@ -53,8 +53,10 @@ enum SizeFormatType : std::int32_t {
 };
 
 // The object that receives page reports and answers whether the run is cancelled. Reports are
-// posted to the caller's main queue (platform/MainQueue.h) and never waited for; the cancel
-// question is asked from the engine's threads.
+// posted to the caller's main queue (platform/MainQueue.h) and never waited for. The cancel
+// question is asked from the engine's page threads while another thread (the main thread)
+// sets the answer: an implementation must answer from an atomic flag (std::atomic<bool>), never
+// from a plain one.
 class ProgressTarget {
 public:
     virtual ~ProgressTarget() = default;

@@ -56,6 +56,23 @@ public:
                                                             const std::uint8_t* samples, std::int32_t colorSpace,
                                                             std::int32_t components) const;
 
+    // Renders one page (numbered from 1) and writes it: to `url` through the writer layer, or
+    // into the open multi-page TIFF `tiff`. `index` and `count` place the page in the range;
+    // `scale` is pixels per point; `resizeOptions` carry the target size as the page loop
+    // prepared it. A failed page clears `success`.
+    void RenderPage(long page, std::uint8_t resizeEnabled, TIFF* tiff, long index, long count, float scale,
+                    const ImageResizeOptions& resizeOptions, const std::filesystem::path& url);
+
+    // The writer layer. WriteImage writes `image` as a file at `url` (at `destinationURL` when
+    // `url` is empty), or keeps it (`returnImageInstead`) or its encoded bytes
+    // (`keepEncodedData`) instead. The file appears under its name only once complete.
+    bool WriteImage(const platform::Bitmap& image, const std::filesystem::path& url = {});
+    // Encodes `image` under the output type's identifier; false when the identifier is refused
+    // or the encoding fails.
+    bool EncodeImage(const platform::Bitmap& image, std::vector<std::uint8_t>& data);
+    platform::DestinationProperties CreateDestinationProperties() const;
+    std::string CreateUTIForOutputType() const;
+
     // Whether the progress target asks to stop.
     bool IsCancelled() const;
     // Clears `success` for good.
@@ -99,4 +116,33 @@ public:
     std::optional<FileAttributes> outputFileAttributes;
     std::shared_ptr<platform::Bitmap> outputImage;
     std::unique_ptr<platform::PdfDocument> pdfDocument;
+
+    // Pages appended to the open multi-page TIFF during this conversion.
+    long multiPageTiffPages = 0;
 };
+
+// The progress report of one page, posted to the main queue and never waited for: performs
+// the selector on the target with the page number as they were when it was posted.
+struct ReportPageProgressBlock {
+    ProgressTarget* target = nullptr;
+    ProgressSelector selector = nullptr;
+    long pageNumber = 0;
+    void operator()() const {
+        if (target && selector) (target->*selector)(pageNumber);
+    }
+};
+
+// The bitmap file types of the image-file path, numbered as the original platform's.
+enum class BitmapFileType : int { TIFF = 0, BMP = 1, GIF = 2, JPEG = 3, PNG = 4, JPEG2000 = 5 };
+
+// Output types into which the image-file path copies the source's metadata: 1, 2, 4, 7, 10, 13.
+bool TypeKeepsMetadata(std::int32_t imageType);
+BitmapFileType BitmapFileTypeForImageType(std::int32_t imageType);
+// Output types a bitmap image representation writes: 2, 3, 4, 7, 10, 11, 13.
+bool TypeSupportedByBitmapRep(std::int32_t imageType);
+
+// Appends one page to the open multi-page TIFF as a directory of its own: 8 bits per sample,
+// LZW, grey (black is zero), RGB or CMYK as `model` says, the resolution in dots per inch and
+// the page's place in the range. Does not close the file. 1 when libtiff wrote the directory.
+int WriteTIFFPage(TIFF* tiff, const platform::Bitmap& page, platform::ColorModel model, double resolutionX,
+                  double resolutionY, long index, long count, bool alpha);

@@ -1,7 +1,144 @@
+// The page loop: range, resolution, names, and the pages handed to the renderer one after
+// another or on a private queue.
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "OVXUtil.h"
 #include "engine/ImageConverter.h"
+#include "engine/OperationQueue.h"
+#include "engine/OutputFile.h"
+#include "platform/BufferPool.h"
+#include "platform/WorkerBudget.h"
+
+namespace {
+
+// One page's work on the queue: copies of everything it needs, no TIFF file.
+struct RenderPageBlock {
+    ImageConverter* converter;
+    long page;
+    long index;
+    long count;
+    std::uint8_t resizeEnabled;
+    ImageResizeOptions resizeOptions;
+    float scale;
+    std::filesystem::path url;
+    int threads;  // the page's share of the workers
+
+    void operator()() const {
+        platform::ScopedWorkerBudget budget(threads);
+        converter->RenderPage(page, resizeEnabled, nullptr, index, count, scale, resizeOptions, url);
+    }
+};
+
+// "%@-%%0%ldd" formatted with the digits of the page count, then with the base and a number.
+std::string NumberedName(const std::string& base, long digits, long number) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%0*ld", static_cast<int>(digits), number);
+    return base + "-" + text;
+}
+
+}  // namespace
 
 std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResizeOptions resizeOptions) {
-    (void)resizeEnabled;
-    (void)resizeOptions;
+    if (resizeEnabled && resizeOptions.sizeUnit != kSizePixels && resizeOptions.sizeUnit != kSizePoints) {
+        resizeOptions.targetWidth = LengthToPoints(resizeOptions.sizeUnit, resizeOptions.targetWidth);
+        resizeOptions.targetHeight = LengthToPoints(resizeOptions.sizeUnit, resizeOptions.targetHeight);
+    }
+
+    const long n = pdfDocument ? pdfDocument->PageCount() : 0;
+    // A document without pages has nothing to convert, whatever the range asks.
+    if (n < 1) return success.load();
+    const long digits = static_cast<long>(std::to_string(n).size());
+
+    long first, last;
+    if (pageRangeType == kPageRangeFromTo) {
+        first = (startPage >= 1 && startPage <= n) ? static_cast<long>(startPage) : 1;
+        if (endPage < 1) endPage = 1;
+        last = endPage < n ? static_cast<long>(endPage) : n;
+        if (first > last) first = last;
+    } else if (pageRangeType == kPageRangeSingle) {
+        first = last = (startPage >= 1 && startPage <= n) ? static_cast<long>(startPage) : 1;
+    } else {
+        first = 1;
+        last = n;
+    }
+    const long count = last - first + 1;
+
+    if (resolutionX == 0 && resolutionY == 0) {
+        resolutionX = resolutionY = 72;
+    } else if (resolutionX == 0) {
+        resolutionX = resolutionY;
+    } else if (resolutionY == 0) {
+        resolutionY = resolutionX;
+    }
+    const float scale = std::max(resolutionX, resolutionY) / 72.0f;
+
+    const std::string baseName = outputBaseName ? *outputBaseName : FileNameWithoutExtension(sourceURL);
+    if (count == 1 && imageType == kOutputMultiPageTIFF) imageType = kOutputTIFF;
+    const bool multiPageTiff = imageType == kOutputMultiPageTIFF;
+
+    OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
+    const int workers = queue.MaxConcurrentOperationCount();
+    const bool synchronous = multiPageTiff || count < 2 || workers == 1;
+    // Pages one after another on this thread may split their encoding over all the workers;
+    // with fewer pages than workers on the queue, each page over its share of them.
+    const int threadsPerPage = static_cast<int>(std::max<long>(1, workers / std::min<long>(count, workers)));
+    platform::ScopedWorkerBudget budget(synchronous ? workers : 1);
+
+    TIFF* tiff = nullptr;
+    std::optional<PendingFile> tiffFile;
+    const std::string extension = ImageFileExtensionForType(imageType);
+    for (long i = 0; first + i <= last; ++i) {
+        if (IsCancelled()) break;
+        // After a failed page nothing more is named or started: the document has failed.
+        if (!Succeeded()) break;
+
+        const long page = first + i;
+        const long number = numberPagesFromRangeStart ? page + static_cast<long>(startPage) - 1 : page;
+        const std::string name = (n >= 2 && !multiPageTiff) ? NumberedName(baseName, digits, number) : baseName;
+
+        std::filesystem::path url;
+        if (!multiPageTiff || i == 0)
+            // With overwriting, an existing file keeps its name until its replacement is complete.
+            url = GetReplaceableFileURL(destinationURL, name, extension, overwriteExistingFile != 0);
+
+        if (synchronous) {
+            if (multiPageTiff && i == 0) {
+                // One file for the document, written under a temporary name and given its own
+                // when the conversion ends well.
+                if (std::optional<PendingFile> created = PendingFile::Create(url)) tiffFile.emplace(std::move(*created));
+                if (tiffFile) tiff = TIFFOpen(tiffFile->path().c_str(), "w");
+                if (!tiff) {
+                    tiffFile.reset();
+                    MarkFailed();
+                    break;
+                }
+            }
+            RenderPage(page, resizeEnabled, tiff, i, count, scale, resizeOptions, url);
+        } else {
+            queue.AddOperation(
+                RenderPageBlock{this, page, i, count, resizeEnabled, resizeOptions, scale, url, threadsPerPage});
+        }
+    }
+    queue.WaitUntilAllOperationsAreFinished();
+    // The page buffers kept for the next page go back to the system with the document.
+    platform::TrimBufferPool();
+
+    if (tiff) {
+        // Only the loop closes the file; a file of no page at all is no TIFF and is not kept.
+        const bool flushed = TIFFFlush(tiff) != 0;
+        TIFFClose(tiff);
+        if (!flushed) MarkFailed();
+        if (Succeeded() && multiPageTiffPages > 0) {
+            // Over the old file only when overwriting; a free name taken meanwhile is not ours.
+            if (!tiffFile->Commit(overwriteExistingFile != 0)) MarkFailed();
+        } else {
+            tiffFile->Discard();
+        }
+    }
     return success.load();
 }

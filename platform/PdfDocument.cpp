@@ -3,9 +3,12 @@
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
-#include <condition_variable>
 #include <cmath>
+#include <condition_variable>
 #include <thread>
+#include <utility>
+
+#include "platform/BufferPool.h"
 
 namespace platform {
 namespace {
@@ -13,12 +16,22 @@ namespace {
 // MuPDF unwinds with longjmp: every function below that opens an fz_try block holds only C
 // state between fz_try and fz_catch, and turns the error into a return value.
 
+// MuPDF takes its locks around very short sections (the store's reference counts, the glyph
+// cache) from every drawing thread: spin briefly before sleeping, since a sleeping waiter costs
+// two context switches where the holder needed a few hundred nanoseconds.
 struct LockSet {
     std::mutex mutexes[FZ_LOCK_MAX];
     fz_locks_context locks{};
     LockSet() {
         locks.user = this;
-        locks.lock = [](void* user, int lock) { static_cast<LockSet*>(user)->mutexes[lock].lock(); };
+        locks.lock = [](void* user, int lock) {
+            std::mutex& m = static_cast<LockSet*>(user)->mutexes[lock];
+            for (int i = 0; i < 2000; ++i) {
+                if (m.try_lock()) return;
+                __builtin_ia32_pause();
+            }
+            m.lock();
+        };
         locks.unlock = [](void* user, int lock) { static_cast<LockSet*>(user)->mutexes[lock].unlock(); };
     }
 };
@@ -44,6 +57,7 @@ pdf_document* OpenPdf(fz_context* ctx, const char* path) {
 
 int AuthenticatePdf(fz_context* ctx, pdf_document* doc, const char* password) {
     int result = 0;
+    fz_var(result);
     fz_try(ctx) { result = pdf_authenticate_password(ctx, doc, password); }
     fz_catch(ctx) { result = 0; }
     return result;
@@ -51,6 +65,7 @@ int AuthenticatePdf(fz_context* ctx, pdf_document* doc, const char* password) {
 
 bool HasCopyPermission(fz_context* ctx, pdf_document* doc) {
     int allowed = 0;
+    fz_var(allowed);
     fz_try(ctx) { allowed = pdf_has_permission(ctx, doc, FZ_PERMISSION_COPY); }
     fz_catch(ctx) { allowed = 0; }
     return allowed != 0;
@@ -58,6 +73,7 @@ bool HasCopyPermission(fz_context* ctx, pdf_document* doc) {
 
 int CountPdfPages(fz_context* ctx, pdf_document* doc) {
     int count = 0;
+    fz_var(count);
     fz_try(ctx) { count = pdf_count_pages(ctx, doc); }
     fz_catch(ctx) { count = 0; }
     return count < 0 ? 0 : count;
@@ -72,6 +88,7 @@ PdfRect Normalised(fz_rect r) {
 
 int ReadGeometry(fz_context* ctx, pdf_document* doc, int index, fz_rect* crop, fz_rect* media, int* rotate) {
     int ok = 0;
+    fz_var(ok);
     fz_try(ctx) {
         pdf_obj* page = pdf_lookup_page_obj(ctx, doc, index);
         if (page) {
@@ -87,52 +104,125 @@ int ReadGeometry(fz_context* ctx, pdf_document* doc, int index, fz_rect* crop, f
     return ok;
 }
 
-fz_display_list* LoadDisplayList(fz_context* ctx, pdf_document* doc, int index) {
-    fz_page* page = nullptr;
+// Loads a page and records it into a display list in MuPDF's page space; also gives the
+// matrix from the page's user space to that space. Errors met while interpreting the page
+// (broken streams, fonts, images) are counted in `errors`.
+fz_display_list* LoadDisplayList(fz_context* ctx, pdf_document* doc, int index, fz_matrix* pageCtm, int* errors) {
+    pdf_page* page = nullptr;
     fz_display_list* list = nullptr;
+    fz_device* dev = nullptr;
+    fz_cookie cookie{};
     fz_var(page);
     fz_var(list);
+    fz_var(dev);
     fz_try(ctx) {
-        page = fz_load_page(ctx, &doc->super, index);
-        list = fz_new_display_list_from_page(ctx, page);
+        page = pdf_load_page(ctx, doc, index);
+        fz_rect mediabox;
+        pdf_page_transform(ctx, page, &mediabox, pageCtm);
+        list = fz_new_display_list(ctx, fz_bound_page(ctx, &page->super));
+        dev = fz_new_list_device(ctx, list);
+        fz_run_page(ctx, &page->super, dev, fz_identity, &cookie);
+        fz_close_device(ctx, dev);
     }
-    fz_always(ctx) { fz_drop_page(ctx, page); }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        fz_drop_page(ctx, &page->super);
+    }
     fz_catch(ctx) {
         fz_drop_display_list(ctx, list);
         list = nullptr;
     }
+    *errors = cookie.errors;
     return list;
 }
 
-fz_pixmap* Rasterise(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, int width, int height,
-                     int alpha, int clearValue, float scale, fz_cookie* cookie) {
+// A pixmap over `samples` (width x height x its components bytes, owned by the caller).
+fz_pixmap* NewPixmap(fz_context* ctx, fz_colorspace* cs, int width, int height, int alpha, unsigned char* samples) {
     fz_pixmap* pix = nullptr;
-    fz_device* dev = nullptr;
     fz_var(pix);
-    fz_var(dev);
     fz_try(ctx) {
-        pix = fz_new_pixmap_with_bbox(ctx, cs, fz_make_irect(0, 0, width, height), nullptr, alpha);
-        fz_clear_pixmap_with_value(ctx, pix, clearValue);
+        pix = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, 0, width, height), nullptr, alpha, samples);
+    }
+    fz_catch(ctx) { pix = nullptr; }
+    return pix;
+}
+
+// Clears the rows [y0, y1) of the picture at `samples` to white and draws the list into them,
+// through a pixmap of those rows. 0 when MuPDF gave up.
+int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned char* samples, int width, int y0,
+             int y1, int alpha, int visible, fz_matrix ctm, fz_cookie* cookie) {
+    fz_pixmap* band = nullptr;
+    fz_device* dev = nullptr;
+    int ok = 1;
+    fz_var(band);
+    fz_var(dev);
+    fz_var(ok);
+    fz_try(ctx) {
+        band = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, y0, width, y1), nullptr, alpha,
+                                                samples + static_cast<std::ptrdiff_t>(y0) * width *
+                                                              (fz_colorspace_n(ctx, cs) + alpha));
+        // White: MuPDF takes the value as whiteness in every model, so 255 is no ink in CMYK
+        // (0 there would be full black).
+        fz_clear_pixmap_with_value(ctx, band, 255);
         if (alpha) {
             // Opaque white under the page.
-            const int n = pix->n;
-            for (int y = 0; y < height; ++y) {
-                unsigned char* p = pix->samples + static_cast<std::ptrdiff_t>(y) * pix->stride;
+            const int n = band->n;
+            for (int y = 0; y < band->h; ++y) {
+                unsigned char* p = band->samples + static_cast<std::ptrdiff_t>(y) * band->stride;
                 for (int x = 0; x < width; ++x) p[x * n + n - 1] = 255;
             }
         }
-        // The display list is in page space (top-left origin, rotation applied): scale only.
-        fz_matrix ctm = fz_scale(scale, scale);
-        dev = fz_new_draw_device(ctx, fz_identity, pix);
-        fz_run_display_list(ctx, list, dev, ctm, fz_infinite_rect, cookie);
-        fz_close_device(ctx, dev);
+        if (visible) {
+            dev = fz_new_draw_device(ctx, fz_identity, band);
+            fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(fz_pixmap_bbox(ctx, band)), cookie);
+            fz_close_device(ctx, dev);
+        }
     }
-    fz_always(ctx) { fz_drop_device(ctx, dev); }
-    fz_catch(ctx) {
-        fz_drop_pixmap(ctx, pix);
-        pix = nullptr;
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        fz_drop_pixmap(ctx, band);
     }
-    return pix;
+    fz_catch(ctx) { ok = 0; }
+    return ok;
+}
+
+// Where the page lands in the bitmap, as the box rules say: the crop box (the media box when
+// the crop box is empty) sizes the picture; the part of the page inside both boxes is drawn,
+// turned by the page's rotation in quarter turns (truncated, as the size rule counts them),
+// shrunk to fit when larger than that picture and centred in it, then scaled. Returns the
+// matrix from the display list's space to pixels; false when nothing of the page is visible.
+bool PageToPixels(const PdfPageGeometry& g, fz_matrix pageCtm, float scale, fz_matrix* out) {
+    const bool useCrop = g.cropBox.width() > 0 && g.cropBox.height() > 0;
+    const PdfRect box = useCrop ? g.cropBox : g.mediaBox;
+    if (!(box.width() > 0 && box.height() > 0)) return false;
+    fz_rect shown = fz_make_rect(box.x0, box.y0, box.x1, box.y1);
+    if (useCrop && g.mediaBox.width() > 0 && g.mediaBox.height() > 0)
+        shown = fz_intersect_rect(shown, fz_make_rect(g.mediaBox.x0, g.mediaBox.y0, g.mediaBox.x1, g.mediaBox.y1));
+    if (fz_is_empty_rect(shown)) return false;
+
+    int quarters = (g.rotation / 90) % 4;
+    if (quarters < 0) quarters += 4;
+    float W = box.width(), H = box.height();
+    if (quarters % 2) std::swap(W, H);
+
+    // User space to a top-left, y-down space of the turned area, as MuPDF builds its page space.
+    fz_matrix turned = fz_pre_rotate(fz_scale(1, -1), static_cast<float>(-90 * quarters));
+    const fz_rect turnedBox = fz_transform_rect(shown, turned);
+    turned = fz_concat(turned, fz_translate(-turnedBox.x0, -turnedBox.y0));
+    const float shownW = turnedBox.x1 - turnedBox.x0, shownH = turnedBox.y1 - turnedBox.y0;
+
+    fz_matrix fit = fz_identity;
+    if (shownW != W || shownH != H) {
+        const float f = std::fmin(1.0f, std::fmin(W / shownW, H / shownH));
+        fit = fz_concat(fz_scale(f, f), fz_translate((W - f * shownW) / 2, (H - f * shownH) / 2));
+    }
+    const fz_matrix placed = fz_concat(fit, fz_scale(scale, scale));
+    const bool sameSpace = pageCtm.a == turned.a && pageCtm.b == turned.b && pageCtm.c == turned.c &&
+                           pageCtm.d == turned.d && pageCtm.e == turned.e && pageCtm.f == turned.f;
+    // The list is usually in exactly this space already; otherwise (unusual rotations, a
+    // UserUnit, degenerate boxes MuPDF replaces) go back to user space first.
+    *out = sameSpace ? placed : fz_concat(fz_invert_matrix(pageCtm), fz_concat(turned, placed));
+    return true;
 }
 
 fz_context* CloneContext(fz_context* base) { return fz_clone_context(base); }
@@ -235,61 +325,90 @@ std::optional<PdfPageGeometry> PdfDocument::PageGeometry(int pageIndex) const {
 
 Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function<bool()>& cancelled) const {
     if (request.width < 1 || request.height < 1) return {};
-    const int n = ComponentsOf(request.model) + (request.alpha && request.model == ColorModel::RGB ? 1 : 0);
+    const bool wantAlpha = request.alpha && request.model == ColorModel::RGB;
+    const int n = ComponentsOf(request.model) + (wantAlpha ? 1 : 0);
     if (static_cast<std::size_t>(request.width) * n > kMaxBitmapBytes / static_cast<std::size_t>(request.height))
         return {};
 
     fz_display_list* list = nullptr;
     fz_context* ctx = nullptr;
+    fz_matrix pageCtm = fz_identity;
+    fz_rect crop = fz_empty_rect, media = fz_empty_rect;
+    int rotate = 0;
     {
         std::lock_guard guard(impl_->lock);
-        if (!impl_->unlocked) return {};
-        list = LoadDisplayList(impl_->base->ctx, impl_->doc, request.pageIndex);
+        if (!impl_->unlocked || request.pageIndex < 0) return {};
+        if (!ReadGeometry(impl_->base->ctx, impl_->doc, request.pageIndex, &crop, &media, &rotate)) return {};
+        int errors = 0;
+        list = LoadDisplayList(impl_->base->ctx, impl_->doc, request.pageIndex, &pageCtm, &errors);
         if (!list) return {};
+        if (errors > 0) {
+            // The page could not be read in full: a picture of part of it would pass for the page.
+            fz_drop_display_list(impl_->base->ctx, list);
+            return {};
+        }
         ctx = CloneContext(impl_->base->ctx);
         if (!ctx) {
             fz_drop_display_list(impl_->base->ctx, list);
             return {};
         }
     }
+    PdfPageGeometry geometry;
+    geometry.cropBox = fz_is_empty_rect(crop) ? PdfRect{} : Normalised(crop);
+    geometry.mediaBox = fz_is_empty_rect(media) ? PdfRect{} : Normalised(media);
+    geometry.rotation = rotate;
 
     fz_colorspace* cs = request.model == ColorModel::Monochrome ? fz_device_gray(ctx)
                         : request.model == ColorModel::CMYK     ? fz_device_cmyk(ctx)
                                                                 : fz_device_rgb(ctx);
-    const int alpha = request.alpha && request.model == ColorModel::RGB ? 1 : 0;
-    // CMYK starts with no ink (0); grey and RGB with white.
-    const int clearValue = request.model == ColorModel::CMYK ? 0 : 255;
+    // The pixels live in a pooled buffer: a page loop reuses its pages' memory.
+    std::shared_ptr<std::uint8_t> samples =
+        AcquireBuffer(static_cast<std::size_t>(request.width) * n * static_cast<std::size_t>(request.height));
+    fz_pixmap* pix = samples ? NewPixmap(ctx, cs, request.width, request.height, wantAlpha ? 1 : 0, samples.get())
+                             : nullptr;
+    fz_matrix ctm = fz_identity;
+    const bool visible = PageToPixels(geometry, pageCtm, request.scale, &ctm);
 
+    // One pass over the whole page: drawing it in bands on several threads is faster, but MuPDF
+    // then decodes and scales images band by band, and their pixels no longer agree with a
+    // drawing of the whole page.
     fz_cookie cookie{};
-    std::mutex watchMutex;
-    std::condition_variable watchWake;
-    bool done = false;
-    std::thread watcher;
-    if (cancelled) {
-        // Polls the caller's cancel while the page is drawn, so a long page stops promptly.
-        watcher = std::thread([&] {
-            std::unique_lock wl(watchMutex);
-            while (!done) {
-                if (cancelled()) {
-                    cookie.abort = 1;
-                    return;
+    bool drawn = pix != nullptr;
+    if (cancelled && cancelled()) drawn = false;
+    if (drawn) {
+        std::mutex watchMutex;
+        std::condition_variable watchWake;
+        bool done = false;
+        std::thread watcher;
+        if (cancelled) {
+            // Polls the caller's cancel while the page is drawn, so a long page stops promptly.
+            watcher = std::thread([&] {
+                std::unique_lock wl(watchMutex);
+                while (!done) {
+                    if (cancelled()) {
+                        cookie.abort = 1;
+                        return;
+                    }
+                    watchWake.wait_for(wl, std::chrono::milliseconds(20));
                 }
-                watchWake.wait_for(wl, std::chrono::milliseconds(20));
-            }
-        });
-    }
-    fz_pixmap* pix = Rasterise(ctx, list, cs, request.width, request.height, alpha, clearValue, request.scale, &cookie);
-    if (watcher.joinable()) {
-        {
-            std::lock_guard wl(watchMutex);
-            done = true;
+            });
         }
-        watchWake.notify_all();
-        watcher.join();
+        drawn = DrawBand(ctx, list, cs, samples.get(), request.width, 0, request.height, wantAlpha ? 1 : 0,
+                         visible ? 1 : 0, ctm, &cookie) != 0 &&
+                cookie.errors == 0;
+        if (watcher.joinable()) {
+            {
+                std::lock_guard wl(watchMutex);
+                done = true;
+            }
+            watchWake.notify_all();
+            watcher.join();
+        }
     }
+    const bool aborted = cookie.abort != 0;
     fz_drop_display_list(ctx, list);
 
-    if (!pix || cookie.abort) {
+    if (!drawn || aborted) {
         if (pix) fz_drop_pixmap(ctx, pix);
         fz_drop_context(ctx);
         return {};
@@ -300,13 +419,14 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
     b.height = pix->h;
     b.model = request.model;
     b.components = pix->n;
-    b.hasAlpha = alpha != 0;
+    b.hasAlpha = wantAlpha;
     b.stride = pix->stride;
     b.data = pix->samples;
     std::shared_ptr<BaseContext> base = impl_->base;
-    b.owner = std::shared_ptr<void>(pix, [ctx, base](void* p) {
+    b.owner = std::shared_ptr<void>(pix, [ctx, base, samples](void* p) mutable {
         fz_drop_pixmap(ctx, static_cast<fz_pixmap*>(p));
         fz_drop_context(ctx);
+        samples.reset();
     });
     return b;
 }

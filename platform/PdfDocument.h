@@ -64,9 +64,12 @@ public:
         ColorModel model = ColorModel::RGB;
         bool alpha = false;       // RGB only: an alpha channel, opaque white under the page
     };
-    // Draws a page: the page's crop box (media box when the crop box is empty), turned by its
-    // rotation, scaled by `scale`, its top-left corner at the bitmap's. The bitmap starts as
-    // white (no ink for CMYK). An empty bitmap when the page cannot be loaded or drawn, or the
+    // Draws a page. The crop box (the media box when the crop box is empty) turned by the
+    // page's rotation in whole quarter turns and scaled by `scale` is the picture; its top-left
+    // corner is the bitmap's. The part of the page inside both boxes is drawn into it, shrunk
+    // to fit and centred when it is larger (a crop box larger than the media box leaves white
+    // around the page). The bitmap starts as white (no ink for CMYK). An empty bitmap when the
+    // page cannot be loaded, MuPDF met errors reading or drawing it (a damaged page), or the
     // size is not sane. `cancelled` is polled while drawing; when it answers true the drawing
     // is abandoned and an empty bitmap returned.
     Bitmap RenderPage(const RenderRequest& request, const std::function<bool()>& cancelled = {}) const;

@@ -10,6 +10,13 @@ namespace {
 // One row per type identifier that the layer writes; an identifier not listed is refused.
 constexpr std::pair<std::string_view, ImageEncoder> kEncoders[] = {
     {"", nullptr},
+    {"public.png", encoders::EncodePNG},
+    {"public.jpeg", encoders::EncodeJPEG},
+    {"public.tiff", encoders::EncodeTIFF},
+    {"com.compuserve.gif", encoders::EncodeGIF},
+    {"public.jpeg-2000", encoders::EncodeJPEG2000},
+    {"com.microsoft.bmp", encoders::EncodeBMP},
+    {"com.adobe.pdf", encoders::EncodePDF},
     {"com.adobe.photoshop-image", encoders::EncodePhotoshop},
     {"com.ilm.openexr-image", encoders::EncodeOpenExr},
     {"com.apple.icns", encoders::EncodeIcns},

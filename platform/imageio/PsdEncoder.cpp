@@ -2,6 +2,8 @@
 // Format: Adobe Photoshop File Formats Specification (header, colour mode data, image resources,
 // layer and mask information, image data). Pages wider or taller than 30000 pixels are written as
 // the large document variant (version 2), which allows 300000.
+#include <iterator>
+
 #include "platform/imageio/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
@@ -47,8 +49,8 @@ bool EncodePhotoshop(const Bitmap& image, const DestinationProperties& propertie
     if (!MakePlanes(image, planes)) return false;
     const bool large = image.width > kPsdLimit || image.height > kPsdLimit;
 
-    out.clear();
-    out.insert(out.end(), {'8', 'B', 'P', 'S'});
+    static constexpr std::uint8_t kSignature[] = {'8', 'B', 'P', 'S'};
+    out.assign(std::begin(kSignature), std::end(kSignature));
     PutBE16(out, large ? 2 : 1);
     out.insert(out.end(), 6, 0);
     PutBE16(out, static_cast<std::uint32_t>(planes.channel.size()));

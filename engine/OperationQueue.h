@@ -1,0 +1,39 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// A private queue of operations run by at most a given number of threads of its own, started
+// as work arrives. The page loop puts one operation per page on it and waits for them all.
+class OperationQueue {
+public:
+    explicit OperationQueue(int maxConcurrentOperations);
+    ~OperationQueue();  // waits for every operation, then ends its threads
+    OperationQueue(const OperationQueue&) = delete;
+    OperationQueue& operator=(const OperationQueue&) = delete;
+
+    int MaxConcurrentOperationCount() const { return max_; }
+    void AddOperation(std::function<void()> operation);
+    void WaitUntilAllOperationsAreFinished();
+
+private:
+    void Run();
+
+    const int max_;
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable idle_;
+    std::deque<std::function<void()>> operations_;
+    int running_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
+
+// The width of the page loop's queue on a machine with `processors` processors: one fewer,
+// at least one.
+int PageQueueWidth(unsigned processors);

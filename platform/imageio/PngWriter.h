@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/imageio/ImageDestination.h"
+#include "platform/imageio/PixelRows.h"
+
+// The PNG writer's knobs, chosen by measurement (bench/); open for experiments.
+namespace platform {
+
+enum class PngFilter { None, Sub, Up, Paeth, Adaptive };
+
+struct PngTuning {
+    PngFilter filter = PngFilter::None;
+    int level = 2;  // libdeflate compression level
+};
+
+PngTuning DefaultPngTuning();
+bool EncodePNGTuned(const Bitmap& image, const DestinationProperties& properties, const PngTuning& tuning,
+                    std::vector<std::uint8_t>& out);
+
+// Appends to `out` the zlib stream of the image's rows in `layout`, PNG-filtered (the form PNG
+// and PDF's Flate predictor 15 share); the bytes appended, 0 on failure.
+std::size_t FilterAndCompressRows(const Bitmap& image, PixelLayout layout, const PngTuning& tuning,
+                                  std::vector<std::uint8_t>& out);
+
+}  // namespace platform

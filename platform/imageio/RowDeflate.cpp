@@ -1,0 +1,596 @@
+#include "platform/imageio/RowDeflate.h"
+
+#include <libdeflate.h>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <queue>
+
+#include "platform/BufferPool.h"
+#include "platform/WorkerBudget.h"
+
+namespace platform {
+namespace {
+
+// The tables of the deflate format (RFC 1951).
+constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                           31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                           2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,
+                                             33,  49,  65,  97,  129, 193,  257,  385,  513,  769,
+                                             1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr std::uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+                                             6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr std::uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+// Runs shorter than this stay with the rows around them: a libdeflate call has a fixed cost,
+// and a short run does not cut the 32 KiB window that matches reach back into anyway.
+constexpr int kMinimumRun = 8;
+
+std::uint32_t Reverse(std::uint32_t code, int length) {
+    std::uint32_t r = 0;
+    for (int i = 0; i < length; ++i, code >>= 1) r = (r << 1) | (code & 1);
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading: just enough of inflate to walk a stream's blocks without producing its bytes.
+
+// Bits are kept in a 64-bit buffer refilled a byte at a time; `pos` counts the bits taken.
+struct BitReader {
+    const std::uint8_t* data;
+    std::size_t size;
+    std::size_t pos = 0;    // in bits
+    std::size_t next = 0;   // the next byte to load
+    std::uint64_t buffer = 0;
+    int held = 0;           // bits in the buffer
+
+    void Refill() {
+        if (next + 8 <= size && held <= 56) {
+            // Eight bytes at once (little-endian hosts only, checked by the caller); only the
+            // whole bytes that fit are counted.
+            std::uint64_t v;
+            std::memcpy(&v, data + next, 8);
+            buffer |= v << held;
+            const int bytes = (63 - held) >> 3;
+            next += static_cast<std::size_t>(bytes);
+            held += bytes * 8;
+            return;
+        }
+        while (held <= 56) {
+            const std::uint64_t b = next < size ? data[next] : 0;  // past the end reads as zero
+            ++next;
+            buffer |= b << held;
+            held += 8;
+        }
+    }
+    std::uint32_t Peek(int count) {  // count <= 32
+        if (held < count) Refill();
+        return static_cast<std::uint32_t>(buffer & ((std::uint64_t{1} << count) - 1));
+    }
+    void Skip(int count) {
+        if (held < count) Refill();
+        buffer >>= count;
+        held -= count;
+        pos += static_cast<std::size_t>(count);
+    }
+    std::uint32_t Take(int count) {
+        const std::uint32_t v = Peek(count);
+        Skip(count);
+        return v;
+    }
+    // Jumps to a later bit (stored blocks): the buffer starts again there.
+    void Seek(std::size_t bit) {
+        pos = bit;
+        next = bit >> 3;
+        buffer = 0;
+        held = 0;
+        const int partial = static_cast<int>(bit & 7);
+        if (partial) {
+            Refill();
+            buffer >>= partial;
+            held -= partial;
+        }
+    }
+    bool Past() const { return pos > size * 8; }
+};
+
+constexpr int kFastBits = 12;
+
+struct Decoder {
+    std::uint16_t count[16] = {};
+    std::uint16_t symbol[320] = {};
+    std::uint16_t fast[1 << kFastBits] = {};  // length << 9 | symbol; 0 = not in the table
+
+    bool Build(const std::uint8_t* lengths, int n) {
+        std::memset(count, 0, sizeof count);
+        for (int i = 0; i < n; ++i) ++count[lengths[i]];
+        count[0] = 0;
+        int left = 1;
+        for (int len = 1; len <= 15; ++len) {
+            left <<= 1;
+            left -= count[len];
+            if (left < 0) return false;  // over-subscribed
+        }
+        std::uint16_t offsets[16];
+        offsets[1] = 0;
+        for (int len = 1; len < 15; ++len) offsets[len + 1] = static_cast<std::uint16_t>(offsets[len] + count[len]);
+        for (int i = 0; i < n; ++i)
+            if (lengths[i]) symbol[offsets[lengths[i]]++] = static_cast<std::uint16_t>(i);
+        // Canonical codes, then the short ones into the table, bit-reversed as they are read.
+        std::memset(fast, 0, sizeof fast);
+        std::uint32_t next[16] = {};
+        std::uint32_t code = 0;
+        for (int len = 1; len <= 15; ++len) {
+            next[len] = code;
+            code = (code + count[len]) << 1;
+        }
+        for (int i = 0; i < n; ++i) {
+            const int len = lengths[i];
+            if (!len) continue;
+            const std::uint32_t c = next[len]++;
+            if (len > kFastBits) continue;
+            const std::uint32_t r = Reverse(c, len);
+            for (std::uint32_t k = r; k < (1u << kFastBits); k += 1u << len)
+                fast[k] = static_cast<std::uint16_t>((len << 9) | i);
+        }
+        return true;
+    }
+
+    int Decode(BitReader& in) const {
+        const std::uint16_t e = fast[in.Peek(kFastBits)];
+        if (e) {
+            in.Skip(e >> 9);
+            return e & 0x1FF;
+        }
+        // A long code (or none): canonical decoding bit by bit.
+        int code = 0, first = 0, index = 0;
+        for (int len = 1; len <= 15; ++len) {
+            code |= static_cast<int>(in.Take(1));
+            const int c = count[len];
+            if (code - c < first) return symbol[index + (code - first)];
+            index += c;
+            first += c;
+            first <<= 1;
+            code <<= 1;
+        }
+        return -1;
+    }
+};
+
+bool SkipSymbols(BitReader& in, const Decoder& literals, const Decoder& distances) {
+    for (;;) {
+        int s = literals.Decode(in);
+        if (s < 0 || in.Past()) return false;
+        if (s < 256) continue;
+        if (s == 256) return true;
+        s -= 257;
+        if (s >= 29) return false;
+        if (kLengthExtra[s]) in.Skip(kLengthExtra[s]);
+        const int d = distances.Decode(in);
+        if (d < 0 || d >= 30) return false;
+        if (kDistanceExtra[d]) in.Skip(kDistanceExtra[d]);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing.
+
+struct BitWriter {
+    std::vector<std::uint8_t>& out;
+    std::uint64_t bits = 0;
+    int count = 0;
+
+    void Put(std::uint32_t value, int n) {  // n <= 32
+        bits |= std::uint64_t{value} << count;
+        count += n;
+        while (count >= 8) {
+            out.push_back(static_cast<std::uint8_t>(bits));
+            bits >>= 8;
+            count -= 8;
+        }
+    }
+    void Align() {
+        if (count > 0) out.push_back(static_cast<std::uint8_t>(bits));
+        bits = 0;
+        count = 0;
+    }
+};
+
+// Code lengths of a Huffman code for `freq`, none above `limit` (frequencies are flattened
+// until the tree is shallow enough). Symbols of frequency 0 get no code.
+std::vector<std::uint8_t> HuffmanLengths(std::vector<std::uint32_t> freq, int limit) {
+    const int n = static_cast<int>(freq.size());
+    std::vector<std::uint8_t> lengths(freq.size(), 0);
+    std::vector<int> used;
+    for (int i = 0; i < n; ++i)
+        if (freq[i]) used.push_back(i);
+    if (used.empty()) return lengths;
+    if (used.size() == 1) {
+        lengths[used[0]] = 1;
+        return lengths;
+    }
+    for (;;) {
+        // Nodes: leaves first, then inner nodes; parent links give the depths.
+        std::vector<std::uint64_t> weight;
+        std::vector<int> parent;
+        using Item = std::pair<std::uint64_t, int>;
+        std::priority_queue<Item, std::vector<Item>, std::greater<Item>> heap;
+        for (int s : used) {
+            weight.push_back(freq[s]);
+            parent.push_back(-1);
+            heap.push({freq[s], static_cast<int>(weight.size()) - 1});
+        }
+        while (heap.size() > 1) {
+            const Item a = heap.top();
+            heap.pop();
+            const Item b = heap.top();
+            heap.pop();
+            weight.push_back(a.first + b.first);
+            parent.push_back(-1);
+            const int node = static_cast<int>(weight.size()) - 1;
+            parent[a.second] = node;
+            parent[b.second] = node;
+            heap.push({a.first + b.first, node});
+        }
+        int deepest = 0;
+        for (std::size_t leaf = 0; leaf < used.size(); ++leaf) {
+            int depth = 0;
+            for (int p = static_cast<int>(leaf); parent[p] >= 0; p = parent[p]) ++depth;
+            lengths[used[leaf]] = static_cast<std::uint8_t>(depth);
+            deepest = std::max(deepest, depth);
+        }
+        if (deepest <= limit) return lengths;
+        for (int s : used) freq[s] = (freq[s] >> 1) | 1;
+    }
+}
+
+// Canonical codes for the lengths, already bit-reversed for writing.
+std::vector<std::uint32_t> Codes(const std::vector<std::uint8_t>& lengths) {
+    std::uint32_t count[16] = {}, next[16] = {};
+    for (std::uint8_t l : lengths) ++count[l];
+    count[0] = 0;
+    std::uint32_t code = 0;
+    for (int len = 1; len <= 15; ++len) {
+        next[len] = code;
+        code = (code + count[len]) << 1;
+    }
+    std::vector<std::uint32_t> codes(lengths.size(), 0);
+    for (std::size_t i = 0; i < lengths.size(); ++i)
+        if (lengths[i]) codes[i] = Reverse(next[lengths[i]]++, lengths[i]);
+    return codes;
+}
+
+int LengthSymbol(int length) {  // 3..258 -> 0..28 (add 257)
+    int s = 28;
+    while (kLengthBase[s] > length) --s;
+    return s;
+}
+
+int DistanceSymbol(int distance) {
+    int s = 29;
+    while (kDistanceBase[s] > distance) --s;
+    return s;
+}
+
+// One row's tokens: literals (value >= 0) or matches (length, at distance `bpp`).
+struct Token {
+    int literal;  // -1 for a match
+    int length;
+};
+
+std::vector<Token> UniformRowTokens(const std::uint8_t* row, std::size_t rowBytes, int bpp) {
+    std::vector<Token> tokens;
+    tokens.push_back({row[0], 0});  // the filter type
+    const std::size_t first = std::min<std::size_t>(static_cast<std::size_t>(bpp), rowBytes);
+    for (std::size_t i = 0; i < first; ++i) tokens.push_back({row[1 + i], 0});
+    std::size_t left = rowBytes - first;
+    while (left > 258 + 2) {
+        tokens.push_back({-1, 258});
+        left -= 258;
+    }
+    if (left == 259 || left == 260) {
+        tokens.push_back({-1, static_cast<int>(left) - 3});
+        left = 3;
+    }
+    if (left >= 3) {
+        tokens.push_back({-1, static_cast<int>(left)});
+    } else {
+        for (std::size_t i = 0; i < left; ++i) tokens.push_back({row[1 + first + i], 0});  // the same sample again
+    }
+    return tokens;
+}
+
+// `rows` identical rows of one colour as one dynamic-Huffman block; with `align`, an empty
+// stored block follows so that the stream ends on a byte boundary.
+void WriteUniformRun(BitWriter& w, const std::uint8_t* row, std::size_t rowBytes, int bpp, int rows, bool final,
+                     bool align) {
+    const std::vector<Token> tokens = UniformRowTokens(row, rowBytes, bpp);
+    const int distanceSymbol = DistanceSymbol(bpp);
+    std::vector<std::uint32_t> literalFreq(286, 0), distanceFreq(30, 0);
+    for (const Token& t : tokens) {
+        if (t.literal >= 0) {
+            literalFreq[t.literal] += static_cast<std::uint32_t>(rows);
+        } else {
+            literalFreq[257 + LengthSymbol(t.length)] += static_cast<std::uint32_t>(rows);
+            distanceFreq[distanceSymbol] += static_cast<std::uint32_t>(rows);
+        }
+    }
+    literalFreq[256] = 1;
+    if (distanceFreq[distanceSymbol] == 0) distanceFreq[distanceSymbol] = 1;  // one code, of one bit
+    const std::vector<std::uint8_t> literalLengths = HuffmanLengths(literalFreq, 15);
+    const std::vector<std::uint8_t> distanceLengths = HuffmanLengths(distanceFreq, 15);
+    const std::vector<std::uint32_t> literalCodes = Codes(literalLengths);
+    const std::vector<std::uint32_t> distanceCodes = Codes(distanceLengths);
+
+    int nlit = 257, ndist = 1;
+    for (int i = 0; i < 286; ++i)
+        if (literalLengths[i]) nlit = std::max(nlit, i + 1);
+    for (int i = 0; i < 30; ++i)
+        if (distanceLengths[i]) ndist = std::max(ndist, i + 1);
+
+    // The code lengths, run-length coded with the code-length alphabet.
+    std::vector<std::uint8_t> all(literalLengths.begin(), literalLengths.begin() + nlit);
+    all.insert(all.end(), distanceLengths.begin(), distanceLengths.begin() + ndist);
+    struct ClToken {
+        int symbol, extra, extraBits;
+    };
+    std::vector<ClToken> cl;
+    for (std::size_t i = 0; i < all.size();) {
+        if (all[i] != 0) {
+            cl.push_back({all[i], 0, 0});
+            ++i;
+            continue;
+        }
+        std::size_t run = 0;
+        while (i + run < all.size() && all[i + run] == 0) ++run;
+        i += run;
+        while (run >= 11) {
+            const std::size_t take = std::min<std::size_t>(run, 138);
+            cl.push_back({18, static_cast<int>(take - 11), 7});
+            run -= take;
+        }
+        if (run >= 3) {
+            cl.push_back({17, static_cast<int>(run - 3), 3});
+            run = 0;
+        }
+        for (; run > 0; --run) cl.push_back({0, 0, 0});
+    }
+    std::vector<std::uint32_t> clFreq(19, 0);
+    for (const ClToken& t : cl) ++clFreq[t.symbol];
+    std::vector<std::uint8_t> clLengths = HuffmanLengths(clFreq, 7);
+    if (std::count_if(clLengths.begin(), clLengths.end(), [](std::uint8_t l) { return l != 0; }) == 1) {
+        // A one-symbol code is incomplete; give it a partner so that decoders accept it.
+        const int other = clLengths[0] ? 1 : 0;
+        clLengths[other] = 1;
+    }
+    const std::vector<std::uint32_t> clCodes = Codes(clLengths);
+    int hclen = 19;
+    while (hclen > 4 && clLengths[kCodeLengthOrder[hclen - 1]] == 0) --hclen;
+
+    w.Put(final ? 1 : 0, 1);
+    w.Put(2, 2);  // dynamic Huffman
+    w.Put(static_cast<std::uint32_t>(nlit - 257), 5);
+    w.Put(static_cast<std::uint32_t>(ndist - 1), 5);
+    w.Put(static_cast<std::uint32_t>(hclen - 4), 4);
+    for (int i = 0; i < hclen; ++i) w.Put(clLengths[kCodeLengthOrder[i]], 3);
+    for (const ClToken& t : cl) {
+        w.Put(clCodes[t.symbol], clLengths[t.symbol]);
+        if (t.extraBits) w.Put(static_cast<std::uint32_t>(t.extra), t.extraBits);
+    }
+
+    // One row's bits, then the row again for every row of the run.
+    std::vector<std::pair<std::uint32_t, int>> rowBits;
+    for (const Token& t : tokens) {
+        if (t.literal >= 0) {
+            rowBits.push_back({literalCodes[t.literal], literalLengths[t.literal]});
+        } else {
+            const int ls = LengthSymbol(t.length);
+            rowBits.push_back({literalCodes[257 + ls], literalLengths[257 + ls]});
+            if (kLengthExtra[ls]) rowBits.push_back({static_cast<std::uint32_t>(t.length - kLengthBase[ls]), kLengthExtra[ls]});
+            rowBits.push_back({distanceCodes[distanceSymbol], distanceLengths[distanceSymbol]});
+            if (kDistanceExtra[distanceSymbol])
+                rowBits.push_back({static_cast<std::uint32_t>(bpp - kDistanceBase[distanceSymbol]),
+                                   kDistanceExtra[distanceSymbol]});
+        }
+    }
+    for (int r = 0; r < rows; ++r)
+        for (const auto& [value, n] : rowBits) w.Put(value, n);
+    w.Put(literalCodes[256], literalLengths[256]);
+
+    if (final) {
+        w.Align();
+    } else if (align) {
+        w.Put(0, 3);  // an empty stored block: header, then to the byte boundary
+        w.Align();
+        for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) w.out.push_back(b);
+    }
+}
+
+// Every pixel of the row is the same: the samples repeat with the pixel's period.
+bool IsUniform(const std::uint8_t* row, std::size_t rowBytes, int bpp) {
+    if (rowBytes <= static_cast<std::size_t>(bpp)) return true;
+    return std::memcmp(row + 1 + bpp, row + 1, rowBytes - static_cast<std::size_t>(bpp)) == 0;
+}
+
+struct CompressorDeleter {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+};
+
+// One compressor per thread and level, kept: making one allocates its tables.
+libdeflate_compressor* ThreadCompressor(int level) {
+    thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
+    thread_local int compressorLevel = -1;
+    if (!compressor || compressorLevel != level) {
+        compressor.reset(libdeflate_alloc_compressor(level));
+        compressorLevel = level;
+    }
+    return compressor.get();
+}
+
+}  // namespace
+
+bool FindFinalDeflateBlock(const std::uint8_t* data, std::size_t size, std::size_t* finalHeaderBit,
+                           std::size_t* endBit) {
+    BitReader in{data, size};
+    for (;;) {
+        const std::size_t header = in.pos;
+        const std::uint32_t final = in.Take(1);
+        const std::uint32_t type = in.Take(2);
+        if (type == 0) {
+            in.Seek((in.pos + 7) & ~std::size_t{7});
+            const std::uint32_t len = in.Take(16);
+            const std::uint32_t nlen = in.Take(16);
+            if ((len ^ 0xFFFF) != nlen) return false;
+            in.Seek(in.pos + std::size_t{len} * 8);
+        } else if (type == 1 || type == 2) {
+            std::uint8_t lengths[320];
+            int nlit = 288, ndist = 30;
+            if (type == 1) {
+                for (int i = 0; i < 288; ++i) lengths[i] = i < 144 ? 8 : i < 256 ? 9 : i < 280 ? 7 : 8;
+                for (int i = 0; i < 30; ++i) lengths[288 + i] = 5;
+            } else {
+                nlit = static_cast<int>(in.Take(5)) + 257;
+                ndist = static_cast<int>(in.Take(5)) + 1;
+                const int hclen = static_cast<int>(in.Take(4)) + 4;
+                std::uint8_t clLengths[19] = {};
+                for (int i = 0; i < hclen; ++i) clLengths[kCodeLengthOrder[i]] = static_cast<std::uint8_t>(in.Take(3));
+                Decoder cl;
+                if (!cl.Build(clLengths, 19)) return false;
+                for (int i = 0; i < nlit + ndist;) {
+                    const int s = cl.Decode(in);
+                    if (s < 0 || in.Past()) return false;
+                    if (s < 16) {
+                        lengths[i++] = static_cast<std::uint8_t>(s);
+                        continue;
+                    }
+                    int repeat;
+                    std::uint8_t value = 0;
+                    if (s == 16) {
+                        if (i == 0) return false;
+                        value = lengths[i - 1];
+                        repeat = 3 + static_cast<int>(in.Take(2));
+                    } else if (s == 17) {
+                        repeat = 3 + static_cast<int>(in.Take(3));
+                    } else {
+                        repeat = 11 + static_cast<int>(in.Take(7));
+                    }
+                    if (i + repeat > nlit + ndist) return false;
+                    while (repeat--) lengths[i++] = value;
+                }
+            }
+            Decoder literals, distances;
+            if (!literals.Build(lengths, nlit) || !distances.Build(lengths + nlit, ndist)) return false;
+            if (!SkipSymbols(in, literals, distances)) return false;
+        } else {
+            return false;
+        }
+        if (in.Past()) return false;
+        if (final) {
+            *finalHeaderBit = header;
+            *endBit = in.pos;
+            return true;
+        }
+    }
+}
+
+std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, int level,
+                        std::vector<std::uint8_t>& out) {
+    if constexpr (std::endian::native != std::endian::little) return 0;
+    if (height < 1 || bpp < 1 || bpp > 8) return 0;
+    const std::size_t stride = rowBytes + 1;
+
+    // Runs of identical rows of one colour, and the rows between them.
+    struct Segment {
+        bool run;
+        int first, count;
+    };
+    std::vector<Segment> segments;
+    for (int y = 0; y < height;) {
+        const std::uint8_t* row = rows + static_cast<std::size_t>(y) * stride;
+        int end = y + 1;
+        if (IsUniform(row, rowBytes, bpp)) {
+            while (end < height && std::memcmp(rows + static_cast<std::size_t>(end) * stride, row, stride) == 0) ++end;
+        }
+        const bool run = end - y >= kMinimumRun;
+        if (!run && !segments.empty() && !segments.back().run) {
+            segments.back().count += end - y;
+        } else {
+            segments.push_back({run, y, end - y});
+        }
+        y = end;
+    }
+
+    // The rows between runs, each part compressed on its own (in parallel when the work may use
+    // more threads) into its slice of one buffer, and its final block found.
+    struct Compressed {
+        std::size_t offset = 0, bound = 0, size = 0, header = 0, end = 0;
+        bool ok = false;
+    };
+    std::vector<Compressed> parts(segments.size());
+    std::vector<int> compressedSegments;
+    std::size_t total = 0;
+    libdeflate_compressor* own = ThreadCompressor(level);
+    if (!own) return 0;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        if (segments[i].run) continue;
+        const std::size_t in = static_cast<std::size_t>(segments[i].count) * stride;
+        parts[i].offset = total;
+        parts[i].bound = libdeflate_deflate_compress_bound(own, in);
+        total += parts[i].bound;
+        compressedSegments.push_back(static_cast<int>(i));
+    }
+    std::shared_ptr<std::uint8_t> scratch = AcquireBuffer(std::max<std::size_t>(total, 1));
+    if (!scratch) return 0;
+    ParallelFor(static_cast<int>(compressedSegments.size()), [&](int k) {
+        const std::size_t i = static_cast<std::size_t>(compressedSegments[static_cast<std::size_t>(k)]);
+        libdeflate_compressor* c = ThreadCompressor(level);
+        if (!c) return;
+        Compressed& part = parts[i];
+        const std::size_t in = static_cast<std::size_t>(segments[i].count) * stride;
+        std::uint8_t* dest = scratch.get() + part.offset;
+        part.size = libdeflate_deflate_compress(c, rows + static_cast<std::size_t>(segments[i].first) * stride, in,
+                                                dest, part.bound);
+        part.ok = part.size > 0 && FindFinalDeflateBlock(dest, part.size, &part.header, &part.end);
+    });
+    for (int k : compressedSegments)
+        if (!parts[static_cast<std::size_t>(k)].ok) return 0;
+
+    const std::size_t start = out.size();
+    out.push_back(0x78);  // deflate, 32 KiB window
+    out.push_back(0x5E);  // "fast" level; header check bits
+    BitWriter w{out};
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const Segment& s = segments[i];
+        const bool final = i + 1 == segments.size();
+        const std::uint8_t* first = rows + static_cast<std::size_t>(s.first) * stride;
+        if (s.run) {
+            const bool nextIsCompressed = !final && !segments[i + 1].run;
+            WriteUniformRun(w, first, rowBytes, bpp, s.count, final, nextIsCompressed);
+            continue;
+        }
+        // libdeflate's stream joins ours on a byte boundary; its final block is made not final,
+        // and our next block starts on the bit where it ends.
+        const Compressed& part = parts[i];
+        if (w.count != 0) {
+            out.resize(start);
+            return 0;
+        }
+        std::uint8_t* bytes = scratch.get() + part.offset;
+        if (!final) bytes[part.header >> 3] = static_cast<std::uint8_t>(bytes[part.header >> 3] & ~(1u << (part.header & 7)));
+        out.insert(out.end(), bytes, bytes + (part.end >> 3));
+        if (part.end & 7) {
+            w.bits = bytes[part.end >> 3] & ((1u << (part.end & 7)) - 1);
+            w.count = static_cast<int>(part.end & 7);
+        }
+        if (final) w.Align();
+    }
+    const std::uint32_t adler = libdeflate_adler32(1, rows, stride * static_cast<std::size_t>(height));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(adler >> shift));
+    return out.size() - start;
+}
+
+}  // namespace platform

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The zlib stream of PNG-filtered rows, made faster than compressing them in one go: rendered
+// pages are half made of rows of one colour (margins, the space between lines), which a general
+// compressor pays for byte by byte. Runs of such rows are written here as deflate blocks of our
+// own (a few bytes per row); the rows between them are compressed by libdeflate, and its
+// streams are joined to ours. The result is one ordinary zlib stream.
+namespace platform {
+
+// Appends to `out` the zlib stream of `height` rows of `1 + rowBytes` bytes each (a filter-type
+// byte, then the samples), `bpp` bytes per pixel. Returns the bytes appended, 0 on failure.
+std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, int level,
+                        std::vector<std::uint8_t>& out);
+
+// Finds, in a raw deflate stream, the bit where its final block's header starts and the bit
+// just past its end. False when the stream is malformed. (Exposed for tests.)
+bool FindFinalDeflateBlock(const std::uint8_t* data, std::size_t size, std::size_t* finalHeaderBit,
+                           std::size_t* endBit);
+
+}  // namespace platform

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/Bitmap.h"
+
+typedef struct tiff TIFF;
+
+// Writes bitmaps as TIFF directories through libtiff: shared by the TIFF encoder (one image in
+// memory) and the multi-page TIFF (one directory per page in an open file).
+namespace platform {
+
+struct TiffDirectoryOptions {
+    float dpiX = 0, dpiY = 0;     // 0: no resolution tags
+    int compression = 5;          // TIFF compression code (5 LZW, 1 none)
+    int orientation = 1;
+    bool alpha = false;           // add an alpha sample (straight alpha)
+    bool cmykAllowed = true;      // false: CMYK bitmaps are written as RGB
+    std::optional<std::uint16_t> pageIndex;  // with pageCount: PageNumber and NewSubfileType 2
+    std::uint16_t pageCount = 0;
+};
+
+// Sets the tags, writes the rows and the directory. False when libtiff refused.
+bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOptions& options);
+
+}  // namespace platform

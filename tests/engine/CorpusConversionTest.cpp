@@ -1,0 +1,105 @@
+// Real PDFs: every corpus file converts, and our pixels are those of `mutool draw`, which
+// draws with the same rasteriser.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/ConversionSupport.h"
+#include "engine/ImageConversion.h"
+#include "support/ImageReader.h"
+#include "support/TestPdf.h"
+
+using namespace conversiontest;
+
+namespace {
+
+std::string Quote(const fs::path& p) {
+    std::string out = "'";
+    for (char c : p.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+}  // namespace
+
+TEST(CorpusConversion, EveryFileConvertsInEveryWriter) {
+    const std::vector<fs::path> corpus = testpdf::CorpusPdfs();
+    ASSERT_FALSE(corpus.empty());
+    // Each file through another writer and colour model, at a low resolution.
+    const std::pair<int, std::int32_t> settings[] = {
+        {kOutputPNG, kColorRGB},  {kOutputJPEG, kColorCMYK},        {kOutputTIFF, kColorGray},
+        {kOutputGIF, kColorRGB},  {kOutputMultiPageTIFF, kColorRGB}, {kOutputBMP, kColorRGB},
+        {kOutputPDF, kColorCMYK}, {kOutputJPEG2000, kColorGray},     {kOutputTIFFCMYK, kColorRGB},
+        {kOutputPNG, kColorGray}, {kOutputJPEG, kColorRGB},
+    };
+    testpdf::TempDir dir;
+    std::size_t n = 0;
+    for (const fs::path& pdf : corpus) {
+        const auto [type, model] = settings[n % std::size(settings)];
+        const fs::path out = dir / std::to_string(n++);
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, type, 24);
+        r.conversionOptions.colorModel = model;
+        r.conversionOptions.compressionQuality = 0.7;
+        EXPECT_EQ(ConvertPDFToImages(&r), 1) << pdf.filename() << " as type " << type;
+        EXPECT_FALSE(Names(out).empty()) << pdf.filename();
+        for (const std::string& name : Names(out)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+    }
+}
+
+TEST(CorpusConversion, PixelsAreThoseOfMutoolDraw) {
+    struct Case {
+        const char* file;
+        int page;
+        std::vector<long> dpis;
+    };
+    const Case cases[] = {
+        {"GeoTopo-komprimiert.pdf", 1, {72, 150}},
+        {"GeoTopo-komprimiert.pdf", 23, {72}},
+        {"pdflatex-image.pdf", 1, {72, 150}},
+        {"grayscale-image.pdf", 1, {72}},
+        {"inline-image.pdf", 1, {72, 150}},
+        {"annotated_pdf.pdf", 1, {72}},
+        {"libreoffice-form.pdf", 1, {72}},
+        {"imagemagick-CCITTFaxDecode.pdf", 1, {72}},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path pdf = testpdf::CorpusDir() / c.file;
+        for (long dpi : c.dpis) {
+            const std::string what = std::string(c.file) + " page " + std::to_string(c.page) + " at " +
+                                     std::to_string(dpi) + " dpi";
+            const fs::path out = dir / std::to_string(n++);
+            fs::create_directory(out);
+            ImageConversion r = Record(pdf, out, kOutputPNG, dpi);
+            r.conversionOptions.pageRangeType = kPageRangeSingle;
+            r.conversionOptions.startPage = c.page;
+            r.outputBaseName = "ours";
+            ASSERT_EQ(ConvertPDFToImages(&r), 1) << what;
+            const std::vector<std::string> names = Names(out);
+            ASSERT_EQ(names.size(), 1u) << what;
+            const fs::path theirs = out / "mutool.png";
+            const std::string command = "mutool draw -q -c rgb -r " + std::to_string(dpi) + " -o " + Quote(theirs) +
+                                        " " + Quote(pdf) + " " + std::to_string(c.page) + " 2>/dev/null";
+            ASSERT_EQ(std::system(command.c_str()), 0) << what;
+
+            const auto a = testimage::DecodeWithPil(out / names[0], "RGB");
+            const auto b = testimage::DecodeWithPil(theirs, "RGB");
+            ASSERT_TRUE(a.ok() && b.ok()) << what << a.error << b.error;
+            // mutool rounds the page's far edges outwards, we to the nearest pixel: its picture
+            // may have one more column or row, a partly covered one. Everything else must agree.
+            EXPECT_GE(b.width, a.width) << what;
+            EXPECT_LE(b.width - a.width, 1) << what;
+            EXPECT_GE(b.height, a.height) << what;
+            EXPECT_LE(b.height - a.height, 1) << what;
+            long differingRows = 0;
+            const std::size_t common = static_cast<std::size_t>(std::min(a.width, b.width)) * 3;
+            for (int y = 0; y < std::min(a.height, b.height); ++y)
+                if (std::memcmp(a.pixels.data() + static_cast<std::size_t>(y) * a.width * 3,
+                                b.pixels.data() + static_cast<std::size_t>(y) * b.width * 3, common) != 0)
+                    ++differingRows;
+            EXPECT_EQ(differingRows, 0) << what;
+        }
+    }
+}

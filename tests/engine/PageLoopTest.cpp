@@ -1,0 +1,451 @@
+// The page loop: ranges, names, free names, overwriting, reports and the queue.
+#include <gtest/gtest.h>
+
+#include <tiffio.h>
+
+#include "engine/ConversionSupport.h"
+#include "engine/ImageConversion.h"
+#include "engine/OperationQueue.h"
+#include "platform/MainQueue.h"
+#include "support/ImageReader.h"
+#include "support/TestPdf.h"
+
+using namespace conversiontest;
+
+namespace {
+
+// A PDF of `count` small pages (20 x 20 points: 20 x 20 pixels at 72 dpi).
+fs::path SmallPdf(const testpdf::TempDir& dir, int count, const std::string& name = "doc.pdf") {
+    testpdf::Options o;
+    o.pages.assign(static_cast<std::size_t>(count), PageOf(20, 20));
+    return testpdf::Write(dir / name, o);
+}
+
+std::vector<std::string> Numbered(const std::string& base, const std::vector<std::string>& numbers,
+                                  const std::string& ext = "png") {
+    std::vector<std::string> out;
+    for (const auto& n : numbers) out.push_back(base + "-" + n + "." + ext);
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+std::vector<std::string> Range(int first, int last, int digits) {
+    std::vector<std::string> out;
+    for (int i = first; i <= last; ++i) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%0*d", digits, i);
+        out.push_back(text);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(PageLoop, NamesCarryThePageNumberPaddedToTheDigitsOfThePageCount) {
+    struct Case {
+        int pages;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {1, {"doc.png"}},
+        {9, Numbered("doc", Range(1, 9, 1))},
+        {10, Numbered("doc", Range(1, 10, 2))},
+        {117, Numbered("doc", Range(1, 117, 3))},
+    };
+    for (const Case& c : cases) {
+        testpdf::TempDir dir;
+        const fs::path pdf = SmallPdf(dir, c.pages);
+        fs::create_directory(dir / "out");
+        ImageConversion r = Record(pdf, dir / "out");
+        EXPECT_EQ(ConvertPDFToImages(&r), 1) << c.pages;
+        EXPECT_EQ(Names(dir / "out"), c.expected) << c.pages << " pages";
+    }
+}
+
+TEST(PageLoop, BaseNameComesFromTheRecordOrTheSourceFile) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 2, "My Report.v2.pdf");
+    fs::create_directory(dir / "a");
+    fs::create_directory(dir / "b");
+    ImageConversion r = Record(pdf, dir / "a");
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    EXPECT_EQ(Names(dir / "a"), (std::vector<std::string>{"My Report.v2-1.png", "My Report.v2-2.png"}));
+    r.outputFolderURL = dir / "b";
+    r.outputBaseName = "page";
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    EXPECT_EQ(Names(dir / "b"), (std::vector<std::string>{"page-1.png", "page-2.png"}));
+}
+
+TEST(PageLoop, RangesAreClampedToTheDocument) {
+    struct Case {
+        std::int32_t type;
+        std::int64_t start, end;
+        std::vector<std::string> pages;
+    };
+    const Case cases[] = {
+        {kPageRangeFromTo, 12, 15, Range(1, 10, 2)},  // first page out of range: from 1, last clamped
+        {kPageRangeFromTo, 5, 3, {"03"}},              // first above last: the last page only
+        {kPageRangeFromTo, 4, 0, {"01"}},              // last below 1 becomes 1
+        {kPageRangeFromTo, -2, 2, {"01", "02"}},
+        {kPageRangeFromTo, 9, 9, {"09"}},
+        {kPageRangeSingle, 0, 0, {"01"}},
+        {kPageRangeSingle, 11, 0, {"01"}},
+        {kPageRangeSingle, -3, 0, {"01"}},
+        {kPageRangeSingle, 7, 0, {"07"}},
+        {kPageRangeAll, 5, 6, Range(1, 10, 2)},
+        {42, 5, 6, Range(1, 10, 2)},  // an unknown range type means all pages
+    };
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 10);
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path out = dir / ("out" + std::to_string(n++));
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out);
+        r.conversionOptions.pageRangeType = c.type;
+        r.conversionOptions.startPage = c.start;
+        r.conversionOptions.endPage = c.end;
+        EXPECT_EQ(ConvertPDFToImages(&r), 1);
+        EXPECT_EQ(Names(out), Numbered("doc", c.pages)) << "range " << c.type << " " << c.start << "-" << c.end;
+    }
+}
+
+TEST(PageLoop, OnePageOfALongDocumentKeepsTheLongNumber) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 25);
+    ImageConversion r = Record(pdf, dir.path());
+    r.conversionOptions.pageRangeType = kPageRangeSingle;
+    r.conversionOptions.startPage = 7;
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    EXPECT_TRUE(fs::exists(dir / "doc-07.png"));
+}
+
+TEST(PageLoop, NumbersFromTheRangeStartInNamesAndReports) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 10);
+    fs::create_directory(dir / "out");
+    Target target;
+    ImageConversion r = Record(pdf, dir / "out");
+    r.numberPagesFromRangeStart = 1;
+    r.conversionOptions.pageRangeType = kPageRangeFromTo;
+    r.conversionOptions.startPage = 3;
+    r.conversionOptions.endPage = 5;
+    r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    platform::DrainDefaultMainQueue();
+    EXPECT_EQ(Names(dir / "out"), Numbered("doc", {"05", "06", "07"}));
+    std::vector<long> reports = target.Reports();
+    std::sort(reports.begin(), reports.end());
+    EXPECT_EQ(reports, (std::vector<long>{5, 6, 7}));
+}
+
+TEST(PageLoop, ReportsEveryPageOnlyWithASelector) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 4);
+    Target target;
+    ImageConversion r = Record(pdf, dir.path());
+    r.progressCallback = {&target, nullptr};
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    platform::DrainDefaultMainQueue();
+    EXPECT_TRUE(target.Reports().empty());
+
+    r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+    r.overwriteExistingFile = 1;
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    platform::DrainDefaultMainQueue();
+    std::vector<long> reports = target.Reports();
+    std::sort(reports.begin(), reports.end());
+    EXPECT_EQ(reports, (std::vector<long>{1, 2, 3, 4}));
+}
+
+TEST(PageLoop, TakenNamesGetAFreeOneAndStayUntouched) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 2);
+    WriteAll(dir / "doc-1.png", "mine");
+    fs::create_directory(dir / "doc-2.png");  // a folder holds the name
+    WriteAll(dir / "doc-2 1.png", "mine too");
+    ImageConversion r = Record(pdf, dir.path());
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    EXPECT_EQ(ReadAll(dir / "doc-1.png"), "mine");
+    EXPECT_EQ(ReadAll(dir / "doc-2 1.png"), "mine too");
+    EXPECT_EQ(PngSize(dir / "doc-1 1.png"), std::make_pair(20, 20));
+    EXPECT_EQ(PngSize(dir / "doc-2 2.png"), std::make_pair(20, 20));
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"doc-1 1.png", "doc-1.png", "doc-2 1.png", "doc-2 2.png",
+                                                           "doc-2.png", "doc.pdf"}));
+}
+
+TEST(PageLoop, OverwritingReplacesOldFilesOnlyWithCompleteNewOnes) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 3);
+    fs::create_directory(dir / "out");
+    for (const char* n : {"doc-1.png", "doc-2.png", "doc-3.png"}) WriteAll(dir / "out" / n, "old");
+
+    // A document whose pages all fail to draw: the old files must survive.
+    testpdf::Options damaged;
+    testpdf::Page broken;
+    broken.width = broken.height = 20;
+    broken.content = "0 0 20 20 re f /Missing Do";  // an image the page does not have
+    damaged.pages = {broken, broken, broken};
+    fs::create_directory(dir / "bad");
+    ImageConversion bad = Record(testpdf::Write(dir / "bad" / "doc.pdf", damaged), dir / "out");
+    bad.overwriteExistingFile = 1;
+    EXPECT_EQ(ConvertPDFToImages(&bad), 0);
+    EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"doc-1.png", "doc-2.png", "doc-3.png"}));
+    for (const char* n : {"doc-1.png", "doc-2.png", "doc-3.png"}) EXPECT_EQ(ReadAll(dir / "out" / n), "old");
+
+    // A good run replaces them in place, under the same names, with nothing left beside them.
+    ImageConversion r = Record(pdf, dir / "out");
+    r.overwriteExistingFile = 1;
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    for (const char* n : {"doc-1.png", "doc-2.png", "doc-3.png"})
+        EXPECT_EQ(PngSize(dir / "out" / n), std::make_pair(20, 20)) << n;
+    EXPECT_EQ(Names(dir / "out").size(), 3u);
+}
+
+TEST(PageLoop, OverwritingReplacesALinkNotItsTarget) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 1);
+    fs::create_directory(dir / "out");
+    WriteAll(dir / "precious.png", "precious");
+    fs::create_symlink(dir / "precious.png", dir / "out" / "doc.png");
+    ImageConversion r = Record(pdf, dir / "out");
+    r.overwriteExistingFile = 1;
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    EXPECT_EQ(ReadAll(dir / "precious.png"), "precious");
+    EXPECT_FALSE(fs::is_symlink(dir / "out" / "doc.png"));
+    EXPECT_EQ(PngSize(dir / "out" / "doc.png"), std::make_pair(20, 20));
+}
+
+TEST(PageLoop, ADocumentWithoutPagesSucceedsForEveryRange) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages.clear();
+    const fs::path pdf = testpdf::Write(dir / "empty.pdf", o);
+    for (std::int32_t type : {kPageRangeAll, kPageRangeSingle, kPageRangeFromTo}) {
+        for (int output : {kOutputPNG, kOutputMultiPageTIFF}) {
+            ImageConversion r = Record(pdf, dir.path(), output);
+            r.conversionOptions.pageRangeType = type;
+            r.conversionOptions.startPage = 1;
+            r.conversionOptions.endPage = 1;
+            EXPECT_EQ(ConvertPDFToImages(&r), 1) << "range type " << type;
+        }
+    }
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"empty.pdf"});
+}
+
+TEST(PageLoop, AfterAFailedPageNothingMoreIsStarted) {
+    // The first page is too large to hold (20000 points square is 1.2 GB of RGB at 72 dpi) and
+    // fails without allocating; pages run one after another for a multi-page TIFF, so the
+    // second page is never started, reported or written.
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(20000, 20000), PageOf(20, 20)};
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    Target target;
+    platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
+    ImageConversion r = Record(pdf, dir.path(), kOutputMultiPageTIFF);
+    r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+    EXPECT_EQ(ConvertPDFToImages(&r), 0);
+    platform::SetMainQueueHook(nullptr);
+    EXPECT_EQ(target.Reports(), std::vector<long>{1});
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"doc.pdf"});
+}
+
+TEST(PageLoop, ResolutionDefaultsTo72AndScalesThePage) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(612, 792)};
+    const fs::path pdf = testpdf::Write(dir / "letter.pdf", o);
+    struct Case {
+        long dpi;
+        std::pair<int, int> size;
+    };
+    // 300 dpi: 612 x 300 / 72 as single precision (scale 4.1666665) rounds to 2550.
+    for (const Case& c : {Case{0, {612, 792}}, Case{72, {612, 792}}, Case{150, {1275, 1650}}, Case{300, {2550, 3300}}}) {
+        const fs::path out = dir / ("dpi" + std::to_string(c.dpi));
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, kOutputPNG, c.dpi);
+        r.conversionOptions.colorModel = kColorGray;
+        EXPECT_EQ(ConvertPDFToImages(&r), 1);
+        EXPECT_EQ(PngSize(out / "letter.png"), c.size) << c.dpi << " dpi";
+    }
+}
+
+TEST(PageLoop, QueueWidthIsOneLessThanTheProcessors) {
+    EXPECT_EQ(PageQueueWidth(0), 1);
+    EXPECT_EQ(PageQueueWidth(1), 1);
+    EXPECT_EQ(PageQueueWidth(2), 1);
+    EXPECT_EQ(PageQueueWidth(3), 2);
+    EXPECT_EQ(PageQueueWidth(8), 7);
+}
+
+TEST(OperationQueue, RunsEveryOperationAtMostWidthAtOnce) {
+    OperationQueue queue(3);
+    std::atomic<int> running{0}, most{0}, done{0};
+    for (int i = 0; i < 40; ++i) {
+        queue.AddOperation([&] {
+            const int now = ++running;
+            int seen = most.load();
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            --running;
+            ++done;
+        });
+    }
+    queue.AddOperation([] { throw std::runtime_error("an operation that throws ends no thread"); });
+    queue.WaitUntilAllOperationsAreFinished();
+    EXPECT_EQ(done.load(), 40);
+    EXPECT_LE(most.load(), 3);
+    EXPECT_GE(most.load(), 1);
+}
+
+// Reads the directories of a TIFF: samples, photometric and PageNumber of each.
+struct TiffPage {
+    std::uint16_t samples = 0, photometric = 0, page = 0, pages = 0, compression = 0;
+    std::uint32_t width = 0, height = 0;
+    float xres = 0;
+};
+
+static std::vector<TiffPage> ReadTiff(const fs::path& file) {
+    std::vector<TiffPage> out;
+    TIFF* t = TIFFOpen(file.c_str(), "r");
+    if (!t) return out;
+    do {
+        TiffPage p;
+        TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &p.samples);
+        TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &p.photometric);
+        TIFFGetField(t, TIFFTAG_PAGENUMBER, &p.page, &p.pages);
+        TIFFGetField(t, TIFFTAG_COMPRESSION, &p.compression);
+        TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &p.width);
+        TIFFGetField(t, TIFFTAG_IMAGELENGTH, &p.height);
+        TIFFGetField(t, TIFFTAG_XRESOLUTION, &p.xres);
+        out.push_back(p);
+    } while (TIFFReadDirectory(t));
+    TIFFClose(t);
+    return out;
+}
+
+TEST(MultiPageTiff, OneDirectoryPerPageInTheDocumentsFile) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 6);
+    struct Case {
+        std::int32_t model;
+        std::uint16_t samples, photometric;
+    };
+    for (const Case& c : {Case{kColorRGB, 3, PHOTOMETRIC_RGB}, Case{kColorGray, 1, PHOTOMETRIC_MINISBLACK},
+                          Case{kColorCMYK, 4, PHOTOMETRIC_SEPARATED}}) {
+        const fs::path out = dir / ("m" + std::to_string(c.model));
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, kOutputMultiPageTIFF, 100);
+        r.conversionOptions.colorModel = c.model;
+        r.conversionOptions.pageRangeType = kPageRangeFromTo;
+        r.conversionOptions.startPage = 3;
+        r.conversionOptions.endPage = 5;
+        EXPECT_EQ(ConvertPDFToImages(&r), 1);
+        ASSERT_EQ(Names(out), std::vector<std::string>{"doc.tif"});
+        const std::vector<TiffPage> pages = ReadTiff(out / "doc.tif");
+        ASSERT_EQ(pages.size(), 3u);
+        for (std::uint16_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(pages[i].samples, c.samples);
+            EXPECT_EQ(pages[i].photometric, c.photometric);
+            EXPECT_EQ(pages[i].compression, COMPRESSION_LZW);
+            EXPECT_EQ(pages[i].page, i);
+            EXPECT_EQ(pages[i].pages, 3);
+            EXPECT_EQ(pages[i].width, 28u);  // 20 points at 100 dpi
+            EXPECT_FLOAT_EQ(pages[i].xres, 100);
+        }
+        const auto decoded = testimage::DecodeWithPil(out / "doc.tif", "", 2);
+        EXPECT_TRUE(decoded.ok()) << decoded.error;
+        EXPECT_EQ(decoded.frames, 3);
+    }
+}
+
+TEST(MultiPageTiff, ARangeOfOnePageIsAnOrdinaryNumberedTiff) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 4);
+    ImageConversion r = Record(pdf, dir.path(), kOutputMultiPageTIFF);
+    r.conversionOptions.pageRangeType = kPageRangeSingle;
+    r.conversionOptions.startPage = 2;
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    const std::vector<TiffPage> pages = ReadTiff(dir / "doc-2.tif");
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(pages[0].compression, COMPRESSION_LZW);
+    EXPECT_EQ(pages[0].pages, 0);  // no PageNumber: not part of a multi-page file
+}
+
+TEST(MultiPageTiff, OverwritingReplacesTheFileOnceWithEveryPage) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 3);
+    WriteAll(dir / "doc.tif", "old");
+    ImageConversion r = Record(pdf, dir.path(), kOutputMultiPageTIFF);
+    r.overwriteExistingFile = 1;
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    EXPECT_EQ(ReadTiff(dir / "doc.tif").size(), 3u);
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"doc.pdf", "doc.tif"}));
+
+    // Without overwriting the old file stays and the new one takes a free name.
+    r.overwriteExistingFile = 0;
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    EXPECT_EQ(ReadTiff(dir / "doc 1.tif").size(), 3u);
+}
+
+TEST(MultiPageTiff, ACancelBetweenPagesKeepsAValidFileOfThePagesWritten) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 5);
+    const std::thread::id loopThread = std::this_thread::get_id();
+    Target target;
+    // The cancel comes with the first question the loop's thread asks once the file being
+    // written holds two pages: the question before the third page.
+    std::atomic<bool> armed{false};
+    target.onReport = [&](Target&, long page) {
+        if (page == 2) armed = true;
+    };
+    target.onQuestion = [&](Target& t) {
+        if (!armed || std::this_thread::get_id() != loopThread) return;
+        for (const std::string& name : Names(dir.path())) {
+            if (name.find(".part") == std::string::npos) continue;
+            TIFFSetWarningHandler(nullptr);
+            if (TIFF* partial = TIFFOpen((dir / name).c_str(), "r")) {
+                if (TIFFNumberOfDirectories(partial) == 2) t.cancelled = true;
+                TIFFClose(partial);
+            }
+        }
+    };
+    platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
+    ImageConversion r = Record(pdf, dir.path(), kOutputMultiPageTIFF);
+    r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    platform::SetMainQueueHook(nullptr);
+    ASSERT_EQ(Names(dir.path()), (std::vector<std::string>{"doc.pdf", "doc.tif"}));
+    const std::vector<TiffPage> pages = ReadTiff(dir / "doc.tif");
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[1].page, 1);
+    EXPECT_EQ(pages[1].pages, 5);  // the range as it was asked for
+}
+
+TEST(MultiPageTiff, ACancelDuringAPageLeavesNoFile) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 4);
+    Target target;
+    target.onReport = [](Target& t, long page) {
+        if (page == 3) t.cancelled = true;
+    };
+    platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
+    WriteAll(dir / "doc.tif", "old");
+    ImageConversion r = Record(pdf, dir.path(), kOutputMultiPageTIFF);
+    r.overwriteExistingFile = 1;
+    r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+    EXPECT_EQ(ConvertPDFToImages(&r), 0);
+    platform::SetMainQueueHook(nullptr);
+    // The old file is what it was, and nothing half-written lies beside it.
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"doc.pdf", "doc.tif"}));
+    EXPECT_EQ(ReadAll(dir / "doc.tif"), "old");
+}
+
+TEST(MultiPageTiff, AFileThatCannotBeOpenedFailsTheDocument) {
+    testpdf::TempDir dir;
+    const fs::path pdf = SmallPdf(dir, 2);
+    ImageConversion r = Record(pdf, dir / "missing" / "folder", kOutputMultiPageTIFF);
+    EXPECT_EQ(ConvertPDFToImages(&r), 0);
+}

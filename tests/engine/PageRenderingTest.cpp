@@ -1,0 +1,344 @@
+// Page rendering: pixel sizes, boxes, rotation, colour models, cancel and damaged pages.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "engine/ConversionSupport.h"
+#include "engine/ImageConversion.h"
+#include "platform/MainQueue.h"
+#include "platform/PdfDocument.h"
+#include "support/ImageReader.h"
+#include "support/TestPdf.h"
+
+using namespace conversiontest;
+
+namespace {
+
+struct Pixel {
+    int r, g, b;
+    bool operator==(const Pixel& o) const { return r == o.r && g == o.g && b == o.b; }
+};
+std::ostream& operator<<(std::ostream& os, const Pixel& p) { return os << "(" << p.r << "," << p.g << "," << p.b << ")"; }
+
+Pixel At(const testimage::Decoded& d, int x, int y) {
+    const std::size_t i = (static_cast<std::size_t>(y) * d.width + x) * 3;
+    return {d.pixels[i], d.pixels[i + 1], d.pixels[i + 2]};
+}
+
+const Pixel kRed{255, 0, 0}, kWhite{255, 255, 255}, kBlue{0, 0, 255};
+
+// Converts page 1 of `pdf` as PNG into `folder` and returns the file, decoded as RGB.
+testimage::Decoded ConvertAndDecode(const fs::path& pdf, const fs::path& folder, long dpi = 72) {
+    fs::create_directories(folder);
+    ImageConversion r = Record(pdf, folder, kOutputPNG, dpi);
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    const std::vector<std::string> names = Names(folder);
+    EXPECT_EQ(names.size(), 1u);
+    if (names.size() != 1) return {};
+    return testimage::DecodeWithPil(folder / names[0], "RGB");
+}
+
+}  // namespace
+
+TEST(PageRendering, PixelSizeFollowsBoxesRotationResolutionAndTarget) {
+    struct Case {
+        const char* what;
+        double w, h;
+        int rotate;
+        long dpi;
+        bool resize;
+        double tw, th;
+        std::int32_t unit;
+        std::pair<int, int> expected;
+    };
+    const Case cases[] = {
+        {"Letter at 72 dpi", 612, 792, 0, 72, false, 0, 0, 0, {612, 792}},
+        {"Letter at 150 dpi", 612, 792, 0, 150, false, 0, 0, 0, {1275, 1650}},
+        {"rotation 90", 612, 792, 90, 72, false, 0, 0, 0, {792, 612}},
+        {"rotation 270", 612, 792, 270, 72, false, 0, 0, 0, {792, 612}},
+        {"rotation -90", 612, 792, -90, 72, false, 0, 0, 0, {792, 612}},
+        {"rotation 180", 612, 792, 180, 72, false, 0, 0, 0, {612, 792}},
+        {"200 x 0 pixels", 612, 792, 0, 72, true, 200, 0, kSizePixels, {200, 259}},
+        {"0 x 200 pixels", 612, 792, 0, 72, true, 0, 200, kSizePixels, {155, 200}},
+        {"200 x 200 pixels: the height decides", 612, 792, 0, 72, true, 200, 200, kSizePixels, {155, 200}},
+        {"2 x 2 inches at 300 dpi", 612, 792, 0, 300, true, 2, 2, kSizeInches, {464, 600}},
+        {"5.08 x 5.08 cm at 300 dpi", 612, 792, 0, 300, true, 5.08, 5.08, kSizeCentimetres, {464, 600}},
+        {"144 x 144 points at 300 dpi", 612, 792, 0, 300, true, 144, 144, kSizePoints, {464, 600}},
+        {"rotated page into 200 x 200 pixels", 612, 792, 90, 72, true, 200, 200, kSizePixels, {200, 155}},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const Case& c : cases) {
+        testpdf::Options o;
+        o.pages = {PageOf(c.w, c.h, c.rotate)};
+        const fs::path pdf = testpdf::Write(dir / ("p" + std::to_string(n) + ".pdf"), o);
+        const fs::path out = dir / ("out" + std::to_string(n++));
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, kOutputPNG, c.dpi);
+        r.conversionOptions.colorModel = kColorGray;  // the size is the same in every model
+        r.resizeEnabled = c.resize;
+        r.resizeOptions.targetWidth = c.tw;
+        r.resizeOptions.targetHeight = c.th;
+        r.resizeOptions.sizeUnit = c.unit;
+        EXPECT_EQ(ConvertPDFToImages(&r), 1) << c.what;
+        const std::vector<std::string> names = Names(out);
+        ASSERT_EQ(names.size(), 1u) << c.what;
+        EXPECT_EQ(PngSize(out / names[0]), c.expected) << c.what;
+    }
+}
+
+TEST(PageRendering, SizesThatCannotBeHeldFailThePageWithoutWritingIt) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(612, 792)};
+    const fs::path pdf = testpdf::Write(dir / "letter.pdf", o);
+    struct Case {
+        const char* what;
+        long dpi;
+        double tw, th;
+    };
+    const Case cases[] = {
+        {"below one pixel", 72, 0.4, 0.4},
+        {"a buffer above the cap", 30000, 0, 0},
+        {"an infinite target", 72, 1e300, 0},
+        {"a negative resolution", -72, 0, 0},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path out = dir / ("out" + std::to_string(n++));
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, kOutputPNG, c.dpi);
+        r.resizeEnabled = c.tw > 0 || c.th > 0;
+        r.resizeOptions.targetWidth = c.tw;
+        r.resizeOptions.targetHeight = c.th;
+        r.resizeOptions.sizeUnit = kSizePixels;
+        EXPECT_EQ(ConvertPDFToImages(&r), 0) << c.what;
+        EXPECT_TRUE(Names(out).empty()) << c.what;
+    }
+}
+
+TEST(PageRendering, EmptyCropBoxFallsBackToTheMediaBoxAndEmptyBoxesAreSkipped) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    testpdf::Page fallback = PageOf(100, 50);
+    fallback.cropBox = true;  // [0 0 0 0]
+    testpdf::Page nothing = PageOf(100, 50);
+    nothing.cropBox = true;
+    nothing.mediaBox = false;
+    testpdf::Page zeroWidth = PageOf(0, 50);
+    o.pages = {fallback, nothing, zeroWidth, PageOf(30, 40)};
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    fs::create_directory(dir / "out");
+    ImageConversion r = Record(pdf, dir / "out");
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"doc-1.png", "doc-4.png"}));
+    EXPECT_EQ(PngSize(dir / "out" / "doc-1.png"), std::make_pair(100, 50));
+    EXPECT_EQ(PngSize(dir / "out" / "doc-4.png"), std::make_pair(30, 40));
+}
+
+TEST(PageRendering, CropBoxWithAnOriginShowsItsPartOfThePage) {
+    testpdf::TempDir dir;
+    testpdf::Page p = PageOf(200, 100);
+    p.content = "1 0 0 rg 10 10 20 20 re f 0 0 1 rg 150 60 40 30 re f";
+    p.cropBox = true;
+    p.cropRect[0] = 5, p.cropRect[1] = 5, p.cropRect[2] = 105, p.cropRect[3] = 95;
+    testpdf::Options o;
+    o.pages = {p};
+    const auto d = ConvertAndDecode(testpdf::Write(dir / "crop.pdf", o), dir / "out");
+    ASSERT_TRUE(d.ok()) << d.error;
+    ASSERT_EQ(d.width, 100);
+    ASSERT_EQ(d.height, 90);
+    // The red square spans x 10..30 and y 10..30 of the page: 5..25 across, 65..85 down here.
+    EXPECT_EQ(At(d, 15, 75), kRed);
+    EXPECT_EQ(At(d, 6, 84), kRed);
+    EXPECT_EQ(At(d, 30, 75), kWhite);
+    EXPECT_EQ(At(d, 15, 60), kWhite);
+    EXPECT_EQ(At(d, 99, 10), kWhite);  // the blue bar lies outside the crop box
+}
+
+TEST(PageRendering, RotationTurnsThePageClockwise) {
+    testpdf::TempDir dir;
+    struct Case {
+        int rotate;
+        int x, y;  // where the red square (lower left of the unturned page) must be
+        int w, h;
+    };
+    // Crop-local square at 5..25 from the left and from the bottom of a 100 x 90 box.
+    const Case cases[] = {{0, 15, 75, 100, 90}, {90, 15, 15, 90, 100}, {180, 85, 15, 100, 90}, {270, 75, 85, 90, 100}};
+    for (const Case& c : cases) {
+        testpdf::Page p = PageOf(200, 100, c.rotate);
+        p.content = "1 0 0 rg 10 10 20 20 re f";
+        p.cropBox = true;
+        p.cropRect[0] = 5, p.cropRect[1] = 5, p.cropRect[2] = 105, p.cropRect[3] = 95;
+        testpdf::Options o;
+        o.pages = {p};
+        const std::string name = "r" + std::to_string(c.rotate);
+        const auto d = ConvertAndDecode(testpdf::Write(dir / (name + ".pdf"), o), dir / name);
+        ASSERT_TRUE(d.ok()) << d.error;
+        ASSERT_EQ(d.width, c.w) << c.rotate;
+        ASSERT_EQ(d.height, c.h) << c.rotate;
+        EXPECT_EQ(At(d, c.x, c.y), kRed) << "rotation " << c.rotate;
+        EXPECT_EQ(At(d, c.w / 2, c.h / 2), kWhite) << "rotation " << c.rotate;
+    }
+}
+
+TEST(PageRendering, ACropBoxLargerThanTheMediaBoxCentresThePageOnWhite) {
+    testpdf::TempDir dir;
+    for (int rotate : {0, 90}) {
+        testpdf::Page p = PageOf(100, 60, rotate);
+        p.content = "1 0 0 rg 0 0 100 60 re f 0 0 1 rg 0 0 10 10 re f";
+        p.cropBox = true;
+        p.cropRect[0] = -50, p.cropRect[1] = -50, p.cropRect[2] = 150, p.cropRect[3] = 150;
+        testpdf::Options o;
+        o.pages = {p};
+        const std::string name = "big" + std::to_string(rotate);
+        const auto d = ConvertAndDecode(testpdf::Write(dir / (name + ".pdf"), o), dir / name);
+        ASSERT_TRUE(d.ok()) << d.error;
+        ASSERT_EQ(d.width, 200);
+        ASSERT_EQ(d.height, 200);
+        EXPECT_EQ(At(d, 5, 5), kWhite);
+        EXPECT_EQ(At(d, 100, 100), kRed);
+        if (rotate == 0) {
+            // The page (100 x 60) in the middle: 50..150 across, 70..130 down.
+            EXPECT_EQ(At(d, 51, 71), kRed);
+            EXPECT_EQ(At(d, 51, 128), kBlue);  // its lower left corner
+            EXPECT_EQ(At(d, 100, 65), kWhite);
+            EXPECT_EQ(At(d, 100, 135), kWhite);
+        } else {
+            // Turned: 60 x 100, 70..130 across, 50..150 down; the lower left corner at top left.
+            EXPECT_EQ(At(d, 72, 52), kBlue);
+            EXPECT_EQ(At(d, 65, 100), kWhite);
+            EXPECT_EQ(At(d, 135, 100), kWhite);
+        }
+    }
+}
+
+TEST(PageRendering, ColourModelsGiveTheirChannels) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(40, 30)};
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    struct Case {
+        int type;
+        std::int32_t model;
+        const char* mode;
+    };
+    const Case cases[] = {
+        {kOutputTIFF, kColorGray, "L"},       {kOutputTIFF, kColorRGB, "RGB"},   {kOutputTIFF, kColorCMYK, "CMYK"},
+        {kOutputTIFFCMYK, kColorRGB, "CMYK"}, {kOutputTIFFCMYK, kColorGray, "CMYK"},
+        {kOutputJPEG, kColorGray, "L"},       {kOutputJPEG, kColorCMYK, "CMYK"},
+        {kOutputPNG, kColorRGB, "RGBA"},      {kOutputPNG, kColorGray, "LA"},    {kOutputPNG, kColorCMYK, "RGBA"},
+        {42, kColorRGB, "RGB"},  // an unknown model draws in RGB; an unknown type is written as JPEG
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path out = dir / ("out" + std::to_string(n++));
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, c.type);
+        r.conversionOptions.colorModel = c.model == kColorRGB && c.type == 42 ? 9 : c.model;
+        r.conversionOptions.compressionQuality = 0.9;
+        EXPECT_EQ(ConvertPDFToImages(&r), 1);
+        const std::vector<std::string> names = Names(out);
+        ASSERT_EQ(names.size(), 1u);
+        const auto d = testimage::DecodeWithPil(out / names[0]);
+        ASSERT_TRUE(d.ok()) << d.error;
+        EXPECT_EQ(d.mode, c.mode) << "type " << c.type << " model " << c.model;
+        EXPECT_EQ(d.width, 40);
+    }
+}
+
+TEST(PageRendering, ACancelDuringAPageFailsTheDocument) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages.assign(4, PageOf(20, 20));
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    // Reports run at once on the page's thread: the cancel arrives inside the page.
+    platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
+    for (int type : {kOutputPNG, kOutputMultiPageTIFF}) {
+        Target target;
+        target.onReport = [](Target& t, long page) {
+            if (page == 2) t.cancelled = true;
+        };
+        const fs::path out = dir / ("out" + std::to_string(type));
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, type);
+        r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+        EXPECT_EQ(ConvertPDFToImages(&r), 0) << type;
+        EXPECT_FALSE(fs::exists(out / "doc-2.png"));
+        for (const std::string& name : Names(out)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+    }
+    platform::SetMainQueueHook(nullptr);
+}
+
+TEST(PageRendering, ACancelBeforeTheFirstPageIsNoFailure) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages.assign(3, PageOf(20, 20));
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    Target target;
+    target.cancelled = true;
+    ImageConversion r = Record(pdf, dir.path());
+    r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"doc.pdf"});
+}
+
+TEST(PageRendering, ADamagedPageFailsItsDocumentAndLeavesNoPartialFile) {
+    testpdf::TempDir dir;
+    testpdf::Page broken = PageOf(20, 20);
+    broken.content = "1 0 0 rg 0 0 20 20 re f /Missing Do";  // an image the page does not have
+    testpdf::Options o;
+    o.pages = {PageOf(20, 20), broken, PageOf(20, 20)};
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    for (int type : {kOutputPNG, kOutputJPEG, kOutputMultiPageTIFF}) {
+        const fs::path out = dir / ("out" + std::to_string(type));
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, type);
+        EXPECT_EQ(ConvertPDFToImages(&r), 0) << type;
+        for (const std::string& name : Names(out)) {
+            EXPECT_EQ(name.find("-2."), std::string::npos) << name;
+            EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+        }
+        if (type == kOutputMultiPageTIFF) {
+            EXPECT_TRUE(Names(out).empty());
+        }
+    }
+}
+
+TEST(PdfLayer, DrawsInTheAskedModelAndStopsWhenCancelled) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(30, 20)};
+    o.pages[0].content = "0 0 m";  // draws nothing
+    auto doc = platform::PdfDocument::Open(testpdf::Write(dir / "doc.pdf", o));
+    ASSERT_TRUE(doc);
+    struct Case {
+        platform::ColorModel model;
+        int components;
+    };
+    for (const Case& c : {Case{platform::ColorModel::Monochrome, 1}, Case{platform::ColorModel::RGB, 3},
+                          Case{platform::ColorModel::CMYK, 4}}) {
+        platform::PdfDocument::RenderRequest request;
+        request.width = 30;
+        request.height = 20;
+        request.model = c.model;
+        const platform::Bitmap b = doc->RenderPage(request);
+        ASSERT_TRUE(b);
+        EXPECT_EQ(b.components, c.components);
+        EXPECT_FALSE(b.hasAlpha);
+        EXPECT_EQ(b.model, c.model);
+        // White is no ink in CMYK, full value in grey and RGB.
+        const std::uint8_t* corner = b.row(0) + (b.width - 1) * b.components;
+        for (int i = 0; i < c.components; ++i) EXPECT_EQ(corner[i], c.model == platform::ColorModel::CMYK ? 0 : 255);
+    }
+    platform::PdfDocument::RenderRequest request;
+    request.width = 30;
+    request.height = 20;
+    EXPECT_FALSE(doc->RenderPage(request, [] { return true; }));
+    request.pageIndex = 1;
+    EXPECT_FALSE(doc->RenderPage(request));
+    request.pageIndex = 0;
+    request.width = 1 << 20;
+    request.height = 1 << 20;
+    EXPECT_FALSE(doc->RenderPage(request));  // far beyond the cap: refused before allocating
+}
