@@ -118,6 +118,7 @@ void ProgressSheet::ResetPageProcessingProgressBar(std::optional<std::int64_t> p
 void ProgressSheet::UpdatePageProgressStatus(std::int64_t pageNumber) {
     conversionPageNumberStaticText->setText(platform::LocalizedFormat("ProcessingPage", pageNumber));
     Advance(pageProcessingProgressIndicator);
+    emit pageProgressChanged(pageNumber);
 }
 
 void ProgressSheet::EndProgressSheet() {

@@ -62,8 +62,9 @@ public slots:
 
 signals:
     void cancelConversion();
-    // After the sheet has applied a status code (for observers of the run's steps).
+    // After the sheet has applied a status code or a page report (for observers of the run).
     void progressStatusChanged(int code);
+    void pageProgressChanged(qint64 pageNumber);
 
 private:
     static void Advance(QProgressBar* bar);

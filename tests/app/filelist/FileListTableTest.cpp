@@ -8,6 +8,7 @@
 #include <QDialogButtonBox>
 #include <QFileSystemModel>
 #include <QHeaderView>
+#include <QImage>
 #include <QLabel>
 #include <QListView>
 #include <QMainWindow>
@@ -496,13 +497,15 @@ void FileListTableTest::dragOutThroughTheEngine() {
                                                          results.push_back(r);
                                                          return r;
                                                      });
-    // The engine opened both, the protected one with its item's password.
+    // The engine converted both, the protected one with its item's password.
     QCOMPARE(results, (std::vector<std::uint8_t>{1, 1}));
-    // Whatever the engine wrote is handed over: the folder's entries, all inside it.
-    for (const QString& file : files) {
-        QCOMPARE(QFileInfo(file).absolutePath(), Q(dir / "out"));
-        QCOMPARE(QFileInfo(file).suffix(), QString("png"));
-    }
+    // What the engine wrote is handed over, named as it names pages: the two pages of the first
+    // file numbered, the one page of the second not.
+    const QString out = Q(dir / "out");
+    QCOMPARE(files, (QStringList{out + "/locked.png", out + "/plain-1.png", out + "/plain-2.png"}));
+    // 200 by 100 points at 18 dpi.
+    const QImage page(out + "/plain-2.png");
+    QCOMPARE(page.size(), QSize(50, 25));
 }
 
 void FileListTableTest::openPanelTakesFilesAndFolders() {

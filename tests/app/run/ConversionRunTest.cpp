@@ -20,6 +20,7 @@
 #include "filelist/ItemBuilder.h"
 #include "filelist/PasswordSheet.h"
 #include "platform/LocalizedStrings.h"
+#include "support/ImageReader.h"
 #include "run/ConversionRun.h"
 #include "run/ProgressSheet.h"
 #include "settings/ConversionSettingsController.h"
@@ -101,6 +102,8 @@ private slots:
     void quitDuringARun();
     void quitAnswersWaitingQuestions();
     void dragOutCompletesRowsAsARunDoes();
+    void endToEndWritesTheImages();
+    void cancelWhileTheEngineWorks();
 
 private:
     void Make();
@@ -392,6 +395,8 @@ void ConversionRunTest::secondOfThreeFailsWithPerFileFolders() {
     QCOMPARE(records.size(), std::size_t{3});
     QCOMPARE(records[1].outputFolderURL, out / "second");
     QCOMPARE(Entries(out), (std::set<std::string>{"first", "kept.txt", "third"}));
+    QCOMPARE(Entries(out / "first"), std::set<std::string>{"first.jpg"});
+    QCOMPARE(Entries(out / "third"), std::set<std::string>{"third.jpg"});
 }
 
 void ConversionRunTest::failureRemovesOnlyTheRunsOwnFolder_data() {
@@ -842,6 +847,86 @@ void ConversionRunTest::dragOutCompletesRowsAsARunDoes() {
     QVERIFY(records[0].progressCallback.progressTarget == nullptr);
     QCOMPARE(urls, QList<QUrl>{QUrl::fromLocalFile(Q(folder / "good"))});
     QCOMPARE(Entries(folder), std::set<std::string>{"good"});
+    QCOMPARE(Entries(folder / "good"), std::set<std::string>{"good.jpg"});
+}
+
+void ConversionRunTest::endToEndWritesTheImages() {
+    const fs::path single = WritePdf(*dir_ / "in" / "single.pdf", 1, 144, 72);
+    const fs::path twelve = WritePdf(*dir_ / "in" / "twelve.pdf", 12, 144, 72);
+    QVERIFY(app_->Add({single, twelve}));
+    app_->Choose("destinationImageTypePopUpOutlet", kOutputPNG);
+    app_->Outlet<QComboBox>("imageResolutionPopUpOutlet")->setEditText("36");
+    app_->Choose("pageRangeTypePopUpButtonOutlet", kPageRangeFromTo);
+    app_->Outlet<QLineEdit>("pageRangeStartTextFieldOutlet")->setText("9");
+    app_->Outlet<QLineEdit>("pageRangeEndTextFieldOutlet")->setText("11");
+    app_->SetPerFileFolders(true);
+    const fs::path out = *dir_ / "out";
+    fs::create_directory(out);
+
+    std::multiset<qint64> pages;
+    ProgressSheet* sheet = app_->delegate->progressSheet();
+    QObject::connect(sheet, &ProgressSheet::pageProgressChanged, app_->delegate.get(),
+                     [&](qint64 page) { pages.insert(page); });
+    QCOMPARE(RunAll(out), std::optional<int>(run::kAllConverted));
+
+    // Named as the engine names them: the base name, then for a document of two pages or more
+    // a hyphen and the page number padded to the digits of the page count.
+    QCOMPARE(Entries(out), (std::set<std::string>{"single", "twelve"}));
+    QCOMPARE(Entries(out / "single"), std::set<std::string>{"single.png"});
+    QCOMPARE(Entries(out / "twelve"), (std::set<std::string>{"twelve-09.png", "twelve-10.png", "twelve-11.png"}));
+    for (const fs::path& file : {out / "single" / "single.png", out / "twelve" / "twelve-10.png"}) {
+        const testimage::Decoded image = testimage::DecodeWithPil(file);
+        QVERIFY2(image.ok(), image.error.c_str());
+        QCOMPARE(image.format, std::string("PNG"));
+        QCOMPARE(image.width, 72);  // 144 points at 36 dpi
+        QCOMPARE(image.height, 36);
+        QCOMPARE(std::lround(image.dpiX), 36L);
+    }
+    // Every page reported reached the sheet before it closed: the range of the second file on a
+    // bar as long as its document.
+    QCOMPARE(pages, (std::multiset<qint64>{1, 9, 10, 11}));
+    QCOMPARE(sheet->pageBar()->maximum(), 12);
+    QCOMPARE(sheet->pageBar()->value(), 3);
+
+    // Without per-file folders the images go into the destination; a name already taken gets
+    // the next number (the preference file does not ask to overwrite).
+    app_->Choose("pageRangeTypePopUpButtonOutlet", kPageRangeAll);
+    app_->delegate->fileList()->SelectRowStartingAtRow(0, 1);
+    app_->SetPerFileFolders(false);
+    for (int round = 0; round < 2; ++round) {
+        QSignalSpy ended(app_->delegate.get(), &AppDelegate::conversionRunEnded);
+        app_->Action("exportMenuItem")->trigger();
+        QVERIFY(app_->AnswerPanel(out));
+        QVERIFY(app_->WaitForRunEnd(ended));
+    }
+    QCOMPARE(Entries(out), (std::set<std::string>{"single", "single 1.png", "single.png", "twelve"}));
+    QCOMPARE(Entries(out / "single"), std::set<std::string>{"single.png"});
+}
+
+void ConversionRunTest::cancelWhileTheEngineWorks() {
+    std::vector<fs::path> files;
+    for (const char* name : {"one.pdf", "two.pdf", "three.pdf"}) files.push_back(WritePdf(*dir_ / name, 40, 300, 300));
+    QVERIFY(app_->Add(files));
+    app_->Choose("destinationImageTypePopUpOutlet", kOutputPNG);
+    app_->Outlet<QComboBox>("imageResolutionPopUpOutlet")->setEditText("72");
+    app_->SetPerFileFolders(true);
+    const fs::path out = *dir_ / "out";
+    fs::create_directory(out);
+
+    // Cancel as the first page of the first file is reported.
+    ProgressSheet* sheet = app_->delegate->progressSheet();
+    QObject::connect(sheet, &ProgressSheet::pageProgressChanged, app_->delegate.get(),
+                     [sheet] { sheet->cancelButton()->click(); });
+    QCOMPARE(RunAll(out), std::optional<int>());
+    QTest::qWait(50);
+    QCOMPARE(alerts_->count(), 0);
+    QVERIFY(notifications_->seen().empty());
+    // The engine was asked once; the other files were never started.
+    QCOMPARE(engine_.records().size(), std::size_t{1});
+    const std::set<std::string> left = Entries(out);
+    QVERIFY(left.empty() || left == std::set<std::string>{"one"});
+    // Whatever the first file left is its own pages only.
+    for (const std::string& name : Entries(out / "one")) QVERIFY2(name.rfind("one-", 0) == 0, name.c_str());
 }
 
 QTEST_MAIN(ConversionRunTest)
