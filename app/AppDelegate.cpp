@@ -229,7 +229,8 @@ void AppDelegate::windowDidClose() {
 
 void AppDelegate::SetEnableDisableControlWhileConversion(int code) {
     if (!awoken_) return;
-    progressSheet_->ClearProgress();
+    // Files handed over during a run are added beside it: the run's sheet keeps its progress.
+    if (!progressSheet_->isVisible()) progressSheet_->ClearProgress();
     busyCode_ = code;
     UpdateEnabledStates();
 }

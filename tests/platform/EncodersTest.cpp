@@ -237,8 +237,12 @@ TEST(Encoders, JpegHonoursQualityModelAndResolution) {
         for (float quality : {0.3f, 0.95f}) {
             DestinationProperties props = Properties(150);
             props.lossyQuality = quality;
-            const std::string name = "q" + std::to_string(static_cast<int>(model)) + "_" +
-                                     std::to_string(static_cast<int>(quality * 100)) + ".jpg";
+            // Appended piece by piece: GCC 12 misreads "literal" + std::string at -O2 (-Wrestrict).
+            std::string name = "q";
+            name += std::to_string(static_cast<int>(model));
+            name += "_";
+            name += std::to_string(static_cast<int>(quality * 100));
+            name += ".jpg";
             const fs::path file = Encode(dir, "public.jpeg", image, props, name);
             ASSERT_FALSE(file.empty()) << name;
             (quality < 0.5f ? lowSize : highSize) = fs::file_size(file);
@@ -310,7 +314,9 @@ TEST(Encoders, PdfHoldsTheImageAtTheResolutionsSize) {
     testpdf::TempDir dir;
     for (ColorModel model : {ColorModel::RGB, ColorModel::Monochrome, ColorModel::CMYK}) {
         const Bitmap image = Picture(model, 60, 30);
-        const std::string name = "p" + std::to_string(static_cast<int>(model)) + ".pdf";
+        std::string name = "p";
+        name += std::to_string(static_cast<int>(model));
+        name += ".pdf";
         const fs::path file = Encode(dir, "com.adobe.pdf", image, Properties(144), name);
         ASSERT_FALSE(file.empty());
         QPDF pdf;
@@ -393,7 +399,12 @@ TEST(Encoders, EveryPngFilterAndLevelDecodes) {
             tuning.level = level;
             std::vector<std::uint8_t> bytes;
             ASSERT_TRUE(platform::EncodePNGTuned(image, Properties(72, true), tuning, bytes));
-            const fs::path file = dir / ("f" + std::to_string(static_cast<int>(filter)) + "_" + std::to_string(level) + ".png");
+            std::string name = "f";
+            name += std::to_string(static_cast<int>(filter));
+            name += "_";
+            name += std::to_string(level);
+            name += ".png";
+            const fs::path file = dir / name;
             std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
                                                          static_cast<std::streamsize>(bytes.size()));
             const auto d = testimage::DecodeWithPil(file, "RGB");

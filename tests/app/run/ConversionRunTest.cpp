@@ -101,6 +101,8 @@ private slots:
     void quitDuringARun_data();
     void quitDuringARun();
     void quitAnswersWaitingQuestions();
+    void programEndsDuringARun();
+    void filesAddedDuringARun();
     void dragOutCompletesRowsAsARunDoes();
     void endToEndWritesTheImages();
     void cancelWhileTheEngineWorks();
@@ -826,6 +828,67 @@ void ConversionRunTest::quitAnswersWaitingQuestions() {
     QCOMPARE(alerts_->titles(), (QStringList{Text("SuccessfullConvertMsg"), Text("QuitDuringConversionTitle")}));
     QTRY_VERIFY(!app_->delegate->currentRun());
     QVERIFY(urls.opened.isEmpty());
+}
+
+void ConversionRunTest::programEndsDuringARun() {
+    // The delegate goes (the program ends some other way) while a file is in the engine: the
+    // worker is stopped and waited for, and the unfinished file's folder removed.
+    const fs::path a = WritePdf(*dir_ / "a.pdf");
+    QVERIFY(app_->Add({a}));
+    app_->SetPerFileFolders(true);
+    const fs::path out = *dir_ / "out";
+    fs::create_directory(out);
+    std::atomic<bool> inEngine{false}, left{false};
+    engine_.before = [&](const ImageConversion* record) -> std::optional<std::uint8_t> {
+        inEngine = true;
+        while (!record->progressCallback.progressTarget->isConversionCancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        left = true;
+        return std::uint8_t{1};
+    };
+    QVERIFY(app_->ConvertAllInto(out));
+    QTRY_VERIFY_WITH_TIMEOUT(inEngine.load(), 60000);
+    alerts_.reset();
+    app_.reset();
+    QVERIFY(left.load());
+    QVERIFY(Entries(out).empty());
+    QVERIFY(notifications_->seen().empty());
+    Make();
+}
+
+void ConversionRunTest::filesAddedDuringARun() {
+    const fs::path a = WritePdf(*dir_ / "a.pdf");
+    const fs::path b = WritePdf(*dir_ / "b.pdf");
+    QVERIFY(app_->Add({a, b}));
+    const fs::path out = *dir_ / "out";
+    fs::create_directory(out);
+    std::atomic<bool> inEngine{false}, letGo{false};
+    engine_.before = [&](const ImageConversion* record) -> std::optional<std::uint8_t> {
+        if (record->sourceURL != b) return std::nullopt;
+        inEngine = true;
+        while (!letGo) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return std::nullopt;
+    };
+    QSignalSpy ended(app_->delegate.get(), &AppDelegate::conversionRunEnded);
+    QVERIFY(app_->ConvertAllInto(out));
+    QTRY_VERIFY_WITH_TIMEOUT(inEngine.load(), 60000);
+    ProgressSheet* sheet = app_->delegate->progressSheet();
+    const int fileBar = sheet->fileBar()->value();
+    const QString fileLine = sheet->fileLine()->text();
+    QCOMPARE(fileBar, 3);
+
+    // A later launch hands a file over: it is added beside the run, whose sheet keeps its
+    // progress through the busy switch.
+    QVERIFY(app_->Add({WritePdf(*dir_ / "c.pdf")}));
+    QCOMPARE(sheet->fileBar()->value(), fileBar);
+    QCOMPARE(sheet->fileLine()->text(), fileLine);
+    QVERIFY(sheet->isVisible());
+    letGo = true;
+    QVERIFY(app_->WaitForRunEnd(ended));
+    QCOMPARE(ended.first().first().toInt(), run::kAllConverted);
+    // The run converted what it was started with.
+    QCOMPARE(engine_.records().size(), std::size_t{2});
+    QCOMPARE(app_->model()->size(), 3);
 }
 
 void ConversionRunTest::dragOutCompletesRowsAsARunDoes() {
