@@ -714,13 +714,17 @@ void ConversionRunTest::runStateBelongsToEachRun() {
 }
 
 void ConversionRunTest::quitDuringARun_data() {
+    QTest::addColumn<bool>("closeWindow");  // the main window is closed instead of choosing Quit
     QTest::addColumn<QString>("answer");
-    QTest::newRow("Quit") << "defaultButton";
-    QTest::newRow("keep running") << "alterButton";
-    QTest::newRow("Escape: keep running") << "escape";
+    QTest::newRow("Quit") << false << "defaultButton";
+    QTest::newRow("keep running") << false << "alterButton";
+    QTest::newRow("Escape: keep running") << false << "escape";
+    QTest::newRow("window closed, Quit") << true << "defaultButton";
+    QTest::newRow("window closed, keep running") << true << "alterButton";
 }
 
 void ConversionRunTest::quitDuringARun() {
+    QFETCH(bool, closeWindow);
     QFETCH(QString, answer);
     const bool quits = answer == "defaultButton";
     const fs::path a = WritePdf(*dir_ / "a.pdf", 2);
@@ -747,7 +751,11 @@ void ConversionRunTest::quitDuringARun() {
     QTRY_VERIFY_WITH_TIMEOUT(inEngine.load(), 60000);
 
     alerts_->setButton(answer);
-    app_->Action("quitMenuItemOutlet")->trigger();
+    if (closeWindow)
+        QCOMPARE(app_->delegate->window()->close(), quits);
+    else
+        app_->Action("quitMenuItemOutlet")->trigger();
+    QCOMPARE(app_->delegate->window()->isVisible(), !(closeWindow && quits));
     QCOMPARE(alerts_->count(), 1);
     QCOMPARE(alerts_->titles().first(), Text("QuitDuringConversionTitle"));
     if (quits) {
