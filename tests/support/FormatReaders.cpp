@@ -263,12 +263,19 @@ int RunPythonProbe(const std::string& script, const fs::path& file, std::string*
 }
 
 std::pair<double, double> FlashPixResolution(const fs::path& file) {
-    // Image contents properties: 0x01000002/3 the full width and height in pixels,
-    // 0x01000004/5 the display height and width, 0x01000006 their unit (0: inches).
+    // The image contents property set (olefile leaves its single-precision values undecoded):
+    // 0x01000002/3 the full width and height in pixels, 0x01000004/5 the display height and
+    // width, 0x01000006 their unit (0: inches).
     static const char* kScript =
-        "import olefile\n"
-        "o = olefile.OleFileIO(sys.argv[1])\n"
-        "p = o.getproperties(['Data Object Store 000001', '\\x05Image Contents'])\n"
+        "import olefile, struct\n"
+        "d = olefile.OleFileIO(sys.argv[1]).openstream(['Data Object Store 000001', '\\x05Image Contents']).read()\n"
+        "at = struct.unpack_from('<I', d, 44)[0]\n"
+        "p = {}\n"
+        "for i in range(struct.unpack_from('<I', d, at + 4)[0]):\n"
+        "    pid, offset = struct.unpack_from('<II', d, at + 8 + 8 * i)\n"
+        "    kind = struct.unpack_from('<I', d, at + offset)[0]\n"
+        "    if kind in (3, 4, 19):\n"
+        "        p[pid] = struct.unpack_from('<f' if kind == 4 else '<I', d, at + offset + 4)[0]\n"
         "if p.get(0x01000006, 0) == 0:\n"
         "    print(p[0x01000002] / p[0x01000005], p[0x01000003] / p[0x01000004])\n";
     std::string out;
@@ -276,6 +283,21 @@ std::pair<double, double> FlashPixResolution(const fs::path& file) {
     std::pair<double, double> dpi{0, 0};
     std::istringstream(out) >> dpi.first >> dpi.second;
     return dpi;
+}
+
+std::pair<double, double> PictResolution(const fs::path& file) {
+    // After the 512-byte file header: picture size (2), frame (8), version opcode 0x0011 and
+    // 0x02FF, then the extended version 2 header opcode 0x0C00 with -2, a reserved word and
+    // hRes, vRes as 16.16 numbers.
+    const std::vector<std::uint8_t> b = ReadBytes(file);
+    if (b.size() < 540) return {0, 0};
+    auto be = [&](std::size_t at, int n) {
+        std::uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | b[at + i];
+        return v;
+    };
+    if (be(522, 2) != 0x0011 || be(524, 2) != 0x02FF || be(526, 2) != 0x0C00 || be(528, 2) != 0xFFFE) return {0, 0};
+    return {be(532, 4) / 65536.0, be(536, 4) / 65536.0};
 }
 
 }  // namespace testimage

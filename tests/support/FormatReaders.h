@@ -97,4 +97,8 @@ int RunPythonProbe(const std::string& script, const std::filesystem::path& file,
 // ({0, 0} when the property set is missing).
 std::pair<double, double> FlashPixResolution(const std::filesystem::path& file);
 
+// The resolution a version 2 PICT's extended header gives ({0, 0} without that header). No
+// reader installed here reports it (ImageMagick skips the header).
+std::pair<double, double> PictResolution(const std::filesystem::path& file);
+
 }  // namespace testimage

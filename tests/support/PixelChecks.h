@@ -36,9 +36,11 @@ testing::AssertionResult SamePixels(const std::vector<std::uint8_t>& px, int cha
                                     const std::function<Rgba(int, int)>& expected, int tolerance,
                                     const std::function<bool(int, int)>& compared = {});
 
-// Compares packed samples of `channels` each (ink, say) with the expected ones.
+// Compares packed samples of `channels` each (ink, say) with the expected ones; `compared` as
+// above.
 testing::AssertionResult SameSamples(const std::vector<std::uint8_t>& got, const std::vector<std::uint8_t>& want,
-                                     int width, int channels, int tolerance);
+                                     int width, int channels, int tolerance,
+                                     const std::function<bool(int, int)>& compared = {});
 
 // One flat area of a page, [x0, x1) × [y0, y1) in page pixels, and its grey.
 struct FlatArea {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <OpenEXR/ImfRgbaFile.h>
+#include <glib.h>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -494,6 +495,23 @@ TEST(OtherEncoderLimits, IconSizesAndFlashPixPyramid) {
         EXPECT_EQ(testimage::RunPythonProbe(e.script, dir / e.file, &out), 0);
         EXPECT_EQ(out, e.want);
     }
+}
+
+// libgsf reports a misuse of its streams (closing one twice, say) as a GLib critical, and writes
+// on: the FlashPix writer must give it none.
+TEST(OtherEncoderLimits, FlashPixWithoutLibraryComplaints) {
+    static int complaints = 0;
+    complaints = 0;
+    const GLogFunc previous = g_log_set_default_handler(
+        [](const gchar*, GLogLevelFlags level, const gchar*, gpointer) {
+            if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) ++complaints;
+        },
+        nullptr);
+    std::vector<std::uint8_t> bytes;
+    const bool written = platform::EncodeImageData(Type("FlashPix").uti, Solid(70, 3, 9), {}, bytes);
+    g_log_set_default_handler(previous, nullptr);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(complaints, 0);
 }
 
 // A bitmap whose fields disagree (samples per pixel, stride) is refused by every encoder.
