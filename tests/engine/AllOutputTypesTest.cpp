@@ -6,7 +6,6 @@
 #include <OpenEXR/ImfRgbaFile.h>
 #include <tiffio.h>
 
-#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
