@@ -244,7 +244,8 @@ bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties
         ok = bytes && size > 0;
         if (ok) out.assign(bytes, bytes + size);
     }
-    gsf_output_close(sink);
+    // Closing the compound file closes its sink too; a second close is a GLib critical.
+    if (!gsf_output_is_closed(sink)) gsf_output_close(sink);
     g_object_unref(sink);
     return ok;
 }

@@ -89,6 +89,24 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
         if (GifQuantizeBuffer(static_cast<unsigned>(image.width), static_cast<unsigned>(image.height), &size, red,
                               green, blue, indices.get(), map->Colors) != GIF_OK)
             return false;
+        // giflib builds its palette from colours cut to 5 bits a primary (white comes out as
+        // 248): each entry becomes the mean of the page's own colours that took it, which is
+        // the exact colour wherever an entry holds one colour.
+        std::vector<std::uint64_t> sums(256 * 4, 0);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            std::uint64_t* s = &sums[indices[i] * 4];
+            s[0] += red[i];
+            s[1] += green[i];
+            s[2] += blue[i];
+            ++s[3];
+        }
+        for (int i = 0; i < size; ++i) {
+            const std::uint64_t* s = &sums[static_cast<std::size_t>(i) * 4];
+            if (s[3] == 0) continue;
+            map->Colors[i] = GifColorType{static_cast<GifByteType>((s[0] + s[3] / 2) / s[3]),
+                                          static_cast<GifByteType>((s[1] + s[3] / 2) / s[3]),
+                                          static_cast<GifByteType>((s[2] + s[3] / 2) / s[3])};
+        }
     }
     if (!alpha.empty())
         for (std::size_t i = 0; i < pixels; ++i)

@@ -3,26 +3,23 @@
 // MuPDF) and compared with the page that was encoded, within what the format can hold.
 #include <gtest/gtest.h>
 
-#include <OpenEXR/ImfHeader.h>
 #include <OpenEXR/ImfRgbaFile.h>
-#include <OpenEXR/ImfStandardAttributes.h>
+#include <glib.h>
 #include <tiffio.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <functional>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "PagePatches.h"
 #include "platform/imageio/ImageDestination.h"
+#include "support/FormatReaders.h"
 #include "support/ImageReader.h"
 #include "support/MagickReader.h"
+#include "support/PixelChecks.h"
 #include "support/TestPdf.h"
 
 namespace {
@@ -93,80 +90,27 @@ bool WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     return static_cast<bool>(out);
 }
 
-// Compares decoded pixels (1, 3 or 4 channels, packed) with the expected colours.
-testing::AssertionResult SamePixels(const std::vector<std::uint8_t>& px, int channels, int width, int height,
-                                    const std::function<Colour(int, int)>& expected, int tolerance,
-                                    int columns = -1) {
-    if (px.size() != static_cast<std::size_t>(width) * height * channels)
-        return testing::AssertionFailure() << "decoded " << px.size() << " bytes for " << width << "x" << height;
-    if (columns < 0) columns = width;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < columns; ++x) {
-            const std::uint8_t* p = &px[(static_cast<std::size_t>(y) * width + x) * channels];
-            const Colour e = expected(x, y);
-            int got[4], want[4] = {e.r, e.g, e.b, e.a};
-            if (channels == 1) {
-                got[0] = p[0];
-                want[0] = testpage::GreyOf(e);
-            } else {
-                for (int c = 0; c < channels; ++c) got[c] = p[c];
-            }
-            const int colours = channels == 4 ? 3 : channels;
-            for (int c = 0; c < channels; ++c) {
-                if (c < colours && channels == 4 && want[3] == 0) continue;  // no colour under full transparency
-                if (std::abs(got[c] - want[c]) > tolerance)
-                    return testing::AssertionFailure()
-                           << "pixel (" << x << "," << y << ") channel " << c << ": got " << got[c] << ", want "
-                           << want[c];
-            }
-        }
-    return testing::AssertionSuccess();
-}
+using testimage::SamePixels;
 
-// For one-bit output: every patch's interior averages to the patch's grey, black and white
-// patches exactly, and the margins around the page are white.
+// For one-bit output: the page's patches as flat areas of their grey, at (left, top) in the file.
 testing::AssertionResult DitheredPatches(const std::vector<std::uint8_t>& grey, int fileWidth, int fileHeight,
                                          int left, int top, const Variant& v, const Geometry& g) {
-    if (grey.size() != static_cast<std::size_t>(fileWidth) * fileHeight)
-        return testing::AssertionFailure() << "decoded " << grey.size() << " bytes";
+    std::vector<testimage::FlatArea> areas;
     for (int patch = 0; patch < testpage::kPatches; ++patch) {
         const int px = patch % testpage::kAcross, py = patch / testpage::kAcross;
         auto start = [](int i, int n, int parts) { return (i * n + parts - 1) / parts; };
-        const int x0 = start(px, g.w, testpage::kAcross), x1 = start(px + 1, g.w, testpage::kAcross);
-        const int y0 = start(py, g.h, testpage::kDown), y1 = start(py + 1, g.h, testpage::kDown);
-        if (x0 >= x1 || y0 >= y1) continue;
-        const int want = testpage::GreyOf(Expected(v, false, x0, y0, g));
-        double sum = 0;
-        int n = 0, off = 0;
-        for (int y = y0; y < y1; ++y)
-            for (int x = x0; x < x1; ++x) {
-                const int value = grey[static_cast<std::size_t>(top + y) * fileWidth + left + x];
-                if (value != 0 && value != 255) return testing::AssertionFailure() << "not one-bit: " << value;
-                if ((want == 0 && value != 0) || (want == 255 && value != 255)) ++off;
-                // The mean over the interior, away from the neighbours' diffused error.
-                if (x >= x0 + 2 && x < x1 - 2 && y >= y0 + 2 && y < y1 - 2) {
-                    sum += value;
-                    ++n;
-                }
-            }
-        if (off) return testing::AssertionFailure() << "patch " << patch << ": " << off << " wrong pixels in a solid patch";
-        if (n >= 50 && std::abs(sum / n - want) > 20)
-            return testing::AssertionFailure() << "patch " << patch << ": mean " << sum / n << ", want " << want;
+        testimage::FlatArea a;
+        a.x0 = start(px, g.w, testpage::kAcross);
+        a.x1 = start(px + 1, g.w, testpage::kAcross);
+        a.y0 = start(py, g.h, testpage::kDown);
+        a.y1 = start(py + 1, g.h, testpage::kDown);
+        if (a.x0 < a.x1 && a.y0 < a.y1) a.grey = testpage::GreyOf(Expected(v, false, a.x0, a.y0, g));
+        areas.push_back(a);
     }
-    for (int y = 0; y < fileHeight; ++y)
-        for (int x = 0; x < fileWidth; ++x)
-            if ((x < left || x >= left + g.w || y < top || y >= top + g.h) &&
-                grey[static_cast<std::size_t>(y) * fileWidth + x] != 255)
-                return testing::AssertionFailure() << "margin pixel (" << x << "," << y << ") not white";
-    return testing::AssertionSuccess();
+    return testimage::DitheredAreas(grey, fileWidth, fileHeight, left, top, g.w, g.h, areas);
 }
 
-float SrgbToLinear(float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f); }
-int LinearToSrgb8(float v) {
-    v = std::clamp(v, 0.0f, 1.0f);
-    const float s = v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1 / 2.4f) - 0.055f;
-    return static_cast<int>(std::lround(s * 255));
-}
+using testimage::SrgbToLinear;
 
 // Encodes a page of the variant and checks the file with the type's reader.
 void CheckEncoding(const TypeCase& type, const Variant& v, const Geometry& g) {
@@ -199,11 +143,11 @@ void CheckEncoding(const TypeCase& type, const Variant& v, const Geometry& g) {
                 // Ink kept as ink: compare the samples themselves (PIL's own CMYK to RGB differs
                 // from the device formula).
                 const auto ink = testimage::DecodeWithPil(file, "CMYK");
-                ASSERT_EQ(ink.pixels.size(), static_cast<std::size_t>(g.w) * g.h * 4);
-                for (int i = 0; i < g.w * g.h; ++i) {
-                    const auto want = testpage::PatchSamples(v.model, testpage::PatchAt(i % g.w, i / g.w, g.w, g.h));
-                    for (int c = 0; c < 4; ++c) ASSERT_EQ(ink.pixels[i * 4 + c], want[c]) << "pixel " << i;
-                }
+                std::vector<std::uint8_t> want;
+                for (int i = 0; i < g.w * g.h; ++i)
+                    for (int sample : testpage::PatchSamples(v.model, testpage::PatchAt(i % g.w, i / g.w, g.w, g.h)))
+                        want.push_back(static_cast<std::uint8_t>(sample));
+                EXPECT_TRUE(testimage::SameSamples(ink.pixels, want, g.w, 4, 0));
             }
             if (std::string(type.name) == "Photoshop") {
                 const auto m = testimage::DecodeWithMagick(file, "PSD");
@@ -259,15 +203,7 @@ void CheckEncoding(const TypeCase& type, const Variant& v, const Geometry& g) {
             break;
         }
         case Reader::MacPaint: {
-            // Netpbm reads the data fork as written (ImageMagick wants a MacBinary wrapper).
-            const fs::path pbm = dir / "page.pbm";
-            std::string log;
-            ASSERT_EQ(testimage::RunCommand("macptopbm " + testimage::ShellQuote(file.string()) + " > " +
-                                                testimage::ShellQuote(pbm.string()),
-                                            &log),
-                      0)
-                << log;
-            const auto d = testimage::DecodeWithPil(pbm, "L");
+            const auto d = testimage::DecodeMacPaint(file);
             ASSERT_TRUE(d.ok()) << d.error;
             ASSERT_EQ(d.width, 576);
             ASSERT_EQ(d.height, 720);
@@ -291,65 +227,40 @@ void CheckEncoding(const TypeCase& type, const Variant& v, const Geometry& g) {
             EXPECT_EQ(d.dpiX, kDpi);
             EXPECT_EQ(d.dpiY, kDpi);
             EXPECT_TRUE(DitheredPatches(d.pixels, d.width, d.height, 0, 0, v, g));
-            TIFF* tif = TIFFOpen(file.c_str(), "r");
-            ASSERT_NE(tif, nullptr);
-            std::uint16_t compression = 0, photometric = 9, bits = 0;
-            TIFFGetField(tif, TIFFTAG_COMPRESSION, &compression);
-            TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-            TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-            TIFFClose(tif);
-            EXPECT_EQ(compression, COMPRESSION_CCITTFAX4);
-            EXPECT_EQ(photometric, PHOTOMETRIC_MINISWHITE);
-            EXPECT_EQ(bits, 1);
+            const auto t = testimage::ReadTiffFields(file);
+            ASSERT_TRUE(t.ok()) << t.error;
+            EXPECT_EQ(t.compression, COMPRESSION_CCITTFAX4);
+            EXPECT_EQ(t.photometric, PHOTOMETRIC_MINISWHITE);
+            EXPECT_EQ(t.bitsPerSample, 1);
             break;
         }
         case Reader::Exr: {
-            Imf::RgbaInputFile in(file.c_str());
-            const Imath::Box2i dw = in.dataWindow();
-            ASSERT_EQ(dw.max.x - dw.min.x + 1, g.w);
-            ASSERT_EQ(dw.max.y - dw.min.y + 1, g.h);
+            const auto d = testimage::DecodeExr(file);
+            ASSERT_TRUE(d.ok()) << d.error;
+            ASSERT_EQ(d.width, g.w);
+            ASSERT_EQ(d.height, g.h);
             const bool grey = v.model == ColorModel::Monochrome;
             const int wantChannels = grey ? (v.alpha ? Imf::WRITE_YA : Imf::WRITE_Y)
                                           : (v.alpha ? Imf::WRITE_RGBA : Imf::WRITE_RGB);
-            EXPECT_EQ(static_cast<int>(in.channels()), wantChannels);
-            ASSERT_TRUE(Imf::hasXDensity(in.header()));
-            EXPECT_FLOAT_EQ(Imf::xDensity(in.header()), kDpi);
-            EXPECT_FLOAT_EQ(in.header().pixelAspectRatio(), 1.0f);
-            std::vector<Imf::Rgba> px(static_cast<std::size_t>(g.w) * g.h);
-            in.setFrameBuffer(px.data() - dw.min.x - dw.min.y * g.w, 1, g.w);
-            in.readPixels(dw.min.y, dw.max.y);
-            std::vector<std::uint8_t> srgb;
-            for (const Imf::Rgba& p : px) {
-                const float a = p.a;
-                for (float c : {static_cast<float>(p.r), static_cast<float>(p.g), static_cast<float>(p.b)})
-                    srgb.push_back(static_cast<std::uint8_t>(LinearToSrgb8(a > 0 ? c / a : 0)));
-                srgb.push_back(static_cast<std::uint8_t>(std::lround(a * 255)));
-            }
+            EXPECT_EQ(d.channels, wantChannels);
+            ASSERT_TRUE(d.hasXDensity);
+            EXPECT_FLOAT_EQ(d.xDensity, kDpi);
+            EXPECT_FLOAT_EQ(d.pixelAspectRatio, 1.0f);
             // Half floats hold 8-bit sRGB to within one step.
-            EXPECT_TRUE(SamePixels(srgb, 4, g.w, g.h, expected, v.alpha ? 2 : 1));
+            EXPECT_TRUE(SamePixels(d.rgba, 4, g.w, g.h, expected, v.alpha ? 2 : 1));
             EXPECT_NEAR(SrgbToLinear(128 / 255.0f), 0.2158f, 1e-3);
             break;
         }
         case Reader::QuickTime: {
             // 'idsc' then 'idat'; the payload is a PNG that PIL decodes.
-            ASSERT_GT(bytes.size(), 8u + 86u + 8u);
-            auto be32 = [&](std::size_t at) {
-                return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 |
-                       std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
-            };
-            ASSERT_EQ(std::string(bytes.begin() + 4, bytes.begin() + 8), "idsc");
-            const std::uint32_t idscSize = be32(0);
-            EXPECT_EQ(std::string(bytes.begin() + 12, bytes.begin() + 16), "png ");
-            EXPECT_EQ(bytes[40] << 8 | bytes[41], g.w);
-            EXPECT_EQ(bytes[42] << 8 | bytes[43], g.h);
-            EXPECT_EQ(be32(44), 144u << 16);
-            ASSERT_EQ(std::string(bytes.begin() + idscSize + 4, bytes.begin() + idscSize + 8), "idat");
-            const std::uint32_t idatSize = be32(idscSize);
-            ASSERT_EQ(idscSize + idatSize, bytes.size());
-            const std::vector<std::uint8_t> png(bytes.begin() + idscSize + 8, bytes.end());
-            EXPECT_EQ(be32(52), png.size()) << "data size field";
-            ASSERT_TRUE(WriteFile(dir / "inner.png", png));
-            const auto d = testimage::DecodeWithPil(dir / "inner.png", alphaKept ? "RGBA" : "RGB");
+            const auto q = testimage::ReadQuickTimeImage(file, alphaKept ? "RGBA" : "RGB");
+            ASSERT_TRUE(q.ok()) << q.error;
+            EXPECT_EQ(q.codec, "png ");
+            EXPECT_EQ(q.width, g.w);
+            EXPECT_EQ(q.height, g.h);
+            EXPECT_EQ(q.hRes, kDpi);
+            EXPECT_EQ(q.dataSize, q.payloadSize) << "data size field";
+            const auto& d = q.picture;
             ASSERT_TRUE(d.ok()) << d.error;
             EXPECT_EQ(d.format, "PNG");
             EXPECT_EQ(d.mode, type.modes[vi]);
@@ -359,37 +270,20 @@ void CheckEncoding(const TypeCase& type, const Variant& v, const Geometry& g) {
         }
         case Reader::Illustrator: {
             std::string log;
-            EXPECT_EQ(testimage::RunCommand("qpdf --check " + testimage::ShellQuote(file.string()), &log), 0) << log;
-            EXPECT_NE(log.find("No syntax or stream encoding errors"), std::string::npos) << log;
-            // The picture keeps its colour space; alpha is a soft mask.
-            ASSERT_EQ(testimage::RunCommand("pdfimages -list " + testimage::ShellQuote(file.string()), &log), 0);
-            const char* space = v.model == ColorModel::Monochrome ? " gray " : v.model == ColorModel::CMYK ? " cmyk " : " rgb ";
-            EXPECT_NE(log.find(space), std::string::npos) << log;
-            EXPECT_EQ(log.find("smask") != std::string::npos, v.alpha) << log;
-            {
-                // The picture's size and its resolution on the page.
-                std::istringstream lines(log);
-                std::string line;
-                std::getline(lines, line);
-                std::getline(lines, line);
-                std::getline(lines, line);
-                std::istringstream fields(line);
-                std::vector<std::string> f{std::istream_iterator<std::string>(fields), {}};
-                ASSERT_GE(f.size(), 14u) << log;
-                EXPECT_EQ(f[3], std::to_string(g.w));
-                EXPECT_EQ(f[4], std::to_string(g.h));
-                EXPECT_EQ(f[12], "144");
-                EXPECT_EQ(f[13], "144");
-            }
+            EXPECT_TRUE(testimage::PdfChecksClean(file, &log)) << log;
+            // The picture keeps its colour space; alpha is a soft mask; its size and its
+            // resolution on the page.
+            const auto image = testimage::ListPdfImage(file);
+            ASSERT_TRUE(image.ok()) << image.error;
+            EXPECT_EQ(image.colour, v.model == ColorModel::Monochrome ? "gray" : v.model == ColorModel::CMYK ? "cmyk" : "rgb");
+            EXPECT_EQ(image.softMask, v.alpha);
+            EXPECT_EQ(image.width, g.w);
+            EXPECT_EQ(image.height, g.h);
+            EXPECT_EQ(image.xPpi, 144);
+            EXPECT_EQ(image.yPpi, 144);
             if (g.w < 8 || g.h < 8) break;  // MuPDF rounds the size of tiny pages up
             // At the page's resolution MuPDF draws the picture pixel for pixel, on white.
-            const fs::path drawn = dir / "drawn.png";
-            ASSERT_EQ(testimage::RunCommand("mutool draw -q -r 144 -c rgb -o " + testimage::ShellQuote(drawn.string()) +
-                                                " " + testimage::ShellQuote(file.string()),
-                                            &log),
-                      0)
-                << log;
-            const auto d = testimage::DecodeWithPil(drawn, "RGB");
+            const auto d = testimage::DrawPdfPage(file, 144);
             ASSERT_TRUE(d.ok()) << d.error;
             ASSERT_EQ(d.width, g.w);
             ASSERT_EQ(d.height, g.h);
@@ -398,7 +292,6 @@ void CheckEncoding(const TypeCase& type, const Variant& v, const Geometry& g) {
             break;
         }
         case Reader::Dng: {
-            std::string log;
             // The preview, for TIFF readers.
             const auto d = testimage::DecodeWithPil(file, "RGB");
             ASSERT_TRUE(d.ok()) << d.error;
@@ -407,50 +300,22 @@ void CheckEncoding(const TypeCase& type, const Variant& v, const Geometry& g) {
             EXPECT_TRUE(SamePixels(d.pixels, 3, g.w, g.h, expected, tolerance));
             // The raw image through libtiff: linear raw RGB, samples the page's codes, with a
             // linearisation table that is the sRGB curve.
-            TIFF* tif = TIFFOpen(file.c_str(), "r");
-            ASSERT_NE(tif, nullptr);
-            std::uint8_t* version = nullptr;
-            ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_DNGVERSION, &version));
-            EXPECT_EQ(std::vector<int>(version, version + 4), (std::vector<int>{1, 4, 0, 0}));
-            std::uint16_t subCount = 0;
-            std::uint64_t* subOffsets = nullptr;
-            ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_SUBIFD, &subCount, &subOffsets));
-            ASSERT_EQ(subCount, 1);
-            const std::uint64_t rawOffset = subOffsets[0];
-            ASSERT_TRUE(TIFFSetSubDirectory(tif, rawOffset));
-            std::uint16_t photometric = 0, samples = 0;
-            std::uint32_t subfile = 9, w = 0;
-            TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-            TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-            TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &subfile);
-            TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
-            EXPECT_EQ(photometric, 34892);
-            EXPECT_EQ(samples, 3);
-            EXPECT_EQ(subfile, 0u);
-            ASSERT_EQ(w, static_cast<std::uint32_t>(g.w));
-            std::uint32_t tableCount = 0;
-            std::uint16_t* table = nullptr;
-            ASSERT_TRUE(TIFFGetField(tif, TIFFTAG_LINEARIZATIONTABLE, &tableCount, &table));
-            ASSERT_EQ(tableCount, 256u);
-            EXPECT_EQ(table[0], 0);
-            EXPECT_EQ(table[255], 65535);
-            EXPECT_NEAR(table[128], SrgbToLinear(128 / 255.0f) * 65535, 1);
-            std::vector<std::uint8_t> raw(static_cast<std::size_t>(g.w) * g.h * 3);
-            for (int y = 0; y < g.h; ++y)
-                ASSERT_EQ(TIFFReadScanline(tif, &raw[static_cast<std::size_t>(y) * g.w * 3], y, 0), 1);
-            TIFFClose(tif);
-            EXPECT_TRUE(SamePixels(raw, 3, g.w, g.h, expected, tolerance));
-            // A raw developer renders it back to the page (white balance as shot, sRGB output
-            // with the sRGB curve, no brightening). dcraw takes no image under 22 pixels a side.
+            const auto raw = testimage::ReadDngRaw(file);
+            ASSERT_TRUE(raw.ok()) << raw.error;
+            EXPECT_EQ(raw.version, (std::vector<int>{1, 4, 0, 0}));
+            EXPECT_EQ(raw.subDirectories, 1);
+            EXPECT_EQ(raw.photometric, 34892);
+            EXPECT_EQ(raw.samples, 3);
+            EXPECT_EQ(raw.subfileType, 0u);
+            ASSERT_EQ(raw.width, g.w);
+            ASSERT_EQ(raw.linearization.size(), 256u);
+            EXPECT_EQ(raw.linearization[0], 0);
+            EXPECT_EQ(raw.linearization[255], 65535);
+            EXPECT_NEAR(raw.linearization[128], SrgbToLinear(128 / 255.0f) * 65535, 1);
+            EXPECT_TRUE(SamePixels(raw.pixels, 3, g.w, g.h, expected, tolerance));
+            // A raw developer renders it back to the page.
             if (g.w < 22 || g.h < 22) break;
-            const fs::path developed = dir / "developed.tif";
-            ASSERT_EQ(testimage::RunCommand("dcraw -c -w -W -o 1 -q 0 -g 2.4 12.92 -T " +
-                                                testimage::ShellQuote(file.string()) + " > " +
-                                                testimage::ShellQuote(developed.string()),
-                                            &log),
-                      0)
-                << log;
-            const auto dev = testimage::DecodeWithPil(developed, "RGB");
+            const auto dev = testimage::DevelopRaw(file);
             ASSERT_TRUE(dev.ok()) << dev.error;
             EXPECT_TRUE(SamePixels(dev.pixels, 3, g.w, g.h, expected, 2));
             break;
@@ -473,7 +338,8 @@ void CheckEncoding(const TypeCase& type, const Variant& v, const Geometry& g) {
                 c.b = (c.b * c.a + 127) / 255;
                 return c;
             };
-            EXPECT_TRUE(SamePixels(d.pixels, channels, g.w, g.h, premultiplied, tolerance, g.w / 64 * 64));
+            EXPECT_TRUE(SamePixels(d.pixels, channels, g.w, g.h, premultiplied, tolerance,
+                                   [&](int x, int) { return x < g.w / 64 * 64; }));
             break;
         }
     }
@@ -625,14 +491,27 @@ TEST(OtherEncoderLimits, IconSizesAndFlashPixPyramid) {
         std::vector<std::uint8_t> bytes;
         ASSERT_TRUE(platform::EncodeImageData(Type(e.type).uti, page, {}, bytes));
         ASSERT_TRUE(WriteFile(dir / e.file, bytes));
-        std::ofstream(dir / "probe.py") << "import sys\n" << e.script;
         std::string out;
-        EXPECT_EQ(testimage::RunCommand("/usr/bin/python3 " + testimage::ShellQuote((dir / "probe.py").string()) + " " +
-                                            testimage::ShellQuote((dir / e.file).string()),
-                                        &out),
-                  0);
+        EXPECT_EQ(testimage::RunPythonProbe(e.script, dir / e.file, &out), 0);
         EXPECT_EQ(out, e.want);
     }
+}
+
+// libgsf reports a misuse of its streams (closing one twice, say) as a GLib critical, and writes
+// on: the FlashPix writer must give it none.
+TEST(OtherEncoderLimits, FlashPixWithoutLibraryComplaints) {
+    static int complaints = 0;
+    complaints = 0;
+    const GLogFunc previous = g_log_set_default_handler(
+        [](const gchar*, GLogLevelFlags level, const gchar*, gpointer) {
+            if (level & (G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING)) ++complaints;
+        },
+        nullptr);
+    std::vector<std::uint8_t> bytes;
+    const bool written = platform::EncodeImageData(Type("FlashPix").uti, Solid(70, 3, 9), {}, bytes);
+    g_log_set_default_handler(previous, nullptr);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(complaints, 0);
 }
 
 // A bitmap whose fields disagree (samples per pixel, stride) is refused by every encoder.

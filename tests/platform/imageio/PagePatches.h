@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Bitmap.h"
+#include "support/PixelChecks.h"
 
 // A synthetic page for the encoder tests: 6 × 2 colour patches in grey, RGB or CMYK, optionally
 // with premultiplied alpha (top row opaque, bottom row half transparent, last patch clear),
@@ -13,9 +14,9 @@ namespace testpage {
 
 inline constexpr int kAcross = 6, kDown = 2, kPatches = kAcross * kDown;
 
-struct Colour {
-    int r = 0, g = 0, b = 0, a = 255;  // straight colour
-};
+using Colour = testimage::Rgba;
+using testimage::Flattened;
+using testimage::GreyOf;
 
 // `shift` rotates the patches, so that even a one-pixel page can show any of them.
 inline int PatchAt(int x, int y, int width, int height, int shift = 0) {
@@ -51,24 +52,14 @@ inline Colour PatchColour(platform::ColorModel model, int patch, bool alpha) {
     if (model == platform::ColorModel::Monochrome) {
         c.r = c.g = c.b = s[0];
     } else if (model == platform::ColorModel::CMYK) {
-        auto ink = [](int v, int k) { return 255 - (v + k > 255 ? 255 : v + k); };
-        c.r = ink(s[0], s[3]);
-        c.g = ink(s[1], s[3]);
-        c.b = ink(s[2], s[3]);
+        c.r = testimage::RgbOfInk(s[0], s[3]);
+        c.g = testimage::RgbOfInk(s[1], s[3]);
+        c.b = testimage::RgbOfInk(s[2], s[3]);
     } else {
         c.r = s[0];
         c.g = s[1];
         c.b = s[2];
     }
-    return c;
-}
-
-inline int GreyOf(const Colour& c) { return (77 * c.r + 151 * c.g + 28 * c.b + 128) >> 8; }
-
-// The colour composited over white.
-inline Colour Flattened(Colour c) {
-    auto over = [&](int v) { return (v * c.a + 255 * (255 - c.a) + 127) / 255; };
-    c = {over(c.r), over(c.g), over(c.b), 255};
     return c;
 }
 
