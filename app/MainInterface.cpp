@@ -25,6 +25,7 @@
 #include "BundleImages.h"
 #include "InterfaceGeometry.h"
 #include "MainWindow.h"
+#include "NamedWidgets.h"
 #include "NumberFields.h"
 #include "OVXValidatedViewToolbar.h"
 #include "PopUpItems.h"
@@ -32,26 +33,13 @@
 #include "Stepper.h"
 #include "VerticallyCenteredTextFieldCell.h"
 #include "run/ProgressSheet.h"
+#include "settings/SettingsMenus.h"
 #include "engine/ImageConversion.h"
 #include "platform/LocalizedStrings.h"
 
 namespace {
 
 QString Text(const char* key) { return platform::LocalizedString(key); }
-
-template <typename T>
-T* Named(T* object, const char* name) {
-    object->setObjectName(QLatin1String(name));
-    return object;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text,
-                  Qt::Alignment alignment = Qt::AlignRight | Qt::AlignVCenter) {
-    auto* label = Named(new QLabel(text, parent), name);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(alignment);
-    return label;
-}
 
 QLabel* MakeCaption(QWidget* parent, const char* name, const QString& text, Qt::Alignment alignment) {
     QLabel* caption = MakeLabel(parent, name, text, alignment | Qt::AlignVCenter);
@@ -108,31 +96,6 @@ constexpr ListColumn kListColumns[] = {
 struct TaggedTitle {
     const char* title;
     int tag;
-};
-constexpr TaggedTitle kOutputTypes[] = {
-    {"JPEG", kOutputJPEG},
-    {"JPEG 2000", kOutputJPEG2000},
-    {"PNG", kOutputPNG},
-    {"TIFF", kOutputTIFF},
-    {"TIFF (CMYK)", kOutputTIFFCMYK},
-    {"Multi-Page TIFF", kOutputMultiPageTIFF},
-    {"GIF", kOutputGIF},
-    {"BMP", kOutputBMP},
-    {"PDF", kOutputPDF},
-    {"Photoshop (PSD)", kOutputPhotoshop},
-    {"OpenEXR", kOutputOpenEXR},
-    {"TGA", kOutputTGA},
-    {"SGI", kOutputSGI},
-    {"ICNS", kOutputICNS},
-    {"ICO", kOutputICO},
-    {"PICT", kOutputPICT},
-    {"Illustrator", kOutputIllustrator},
-    {"MacPaint", kOutputMacPaint},
-    {"QuickTime Image", kOutputQuickTimeImage},
-    {"X Bitmap", kOutputXBitmap},
-    {"FlashPix", kOutputFlashPix},
-    {"Fax", kOutputFax},
-    {"Camera Raw", kOutputCameraRaw},
 };
 constexpr TaggedTitle kTextFormats[] = {
     {"Plain Text", 1}, {"RTF", 2}, {"RTFD", 3}, {"DOC", 4}, {"DOCX", 5}, {"ODT", 6},
@@ -444,10 +407,8 @@ void AppDelegate::BuildSettingsControls() {
 
     destinationImageTypeEditFieldOutlet = MakeLabel(view, "destinationImageTypeEditFieldOutlet", QString());
     destinationImageTypePopUpOutlet = Named(new QComboBox(view), "destinationImageTypePopUpOutlet");
-    for (const TaggedTitle& type : kOutputTypes)
-        popup::AddTaggedItem(destinationImageTypePopUpOutlet, QString::fromLatin1(type.title), type.tag);
+    settings::AddOutputTypeItems(destinationImageTypePopUpOutlet);
     popup::SelectTag(destinationImageTypePopUpOutlet, kOutputJPEG);
-    destinationImageTypePopUpOutlet->setMaxVisibleItems(24);
     textFormatTypeOutlet = Named(new QComboBox(view), "textFormatTypeOutlet");
     for (const TaggedTitle& format : kTextFormats)
         popup::AddTaggedItem(textFormatTypeOutlet, QString::fromLatin1(format.title), format.tag);

@@ -23,6 +23,7 @@
 
 #include <utility>
 
+#include "NamedWidgets.h"
 #include "SettingsMenus.h"
 
 namespace settings {
@@ -33,20 +34,6 @@ constexpr int kConvertMode = 1;
 constexpr int kExtractMode = 2;
 constexpr int kFallbackResolutionIndex = 3;
 constexpr double kFallbackQuality = 0.9;
-
-template <typename T>
-T* Named(T* object, const char* name) {
-    object->setObjectName(QLatin1String(name));
-    return object;
-}
-
-QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text,
-                  Qt::Alignment alignment = Qt::AlignRight | Qt::AlignVCenter) {
-    auto* label = Named(new QLabel(text, parent), name);
-    label->setTextFormat(Qt::PlainText);
-    label->setAlignment(alignment);
-    return label;
-}
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& title) {
     auto* button = Named(new QPushButton(title, parent), name);
