@@ -24,6 +24,7 @@
 #include "AppDelegate.h"
 #include "BundleImages.h"
 #include "InterfaceGeometry.h"
+#include "LockImage.h"
 #include "MainWindow.h"
 #include "NamedWidgets.h"
 #include "NumberFields.h"
@@ -47,36 +48,6 @@ QLabel* MakeCaption(QWidget* parent, const char* name, const QString& text, Qt::
     small.setPointSizeF(small.pointSizeF() * 0.85);
     caption->setFont(small);
     return caption;
-}
-
-QFrame* MakeLine(QWidget* parent, const char* name) {
-    auto* line = Named(new QFrame(parent), name);
-    line->setFrameShape(QFrame::Box);
-    line->setFrameShadow(QFrame::Plain);
-    line->setLineWidth(1);
-    return line;
-}
-
-// A small padlock in the window's text colour, for the aspect-ratio lock beside width and height.
-QPixmap LockImage(const QPalette& palette) {
-    QPixmap pixmap(QSize(16, 18) * 2);
-    pixmap.setDevicePixelRatio(2);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor ink = palette.color(QPalette::WindowText);
-    painter.setPen(QPen(ink, 1.6));
-    painter.setBrush(Qt::NoBrush);
-    QPainterPath shackle;
-    shackle.moveTo(4.5, 9);
-    shackle.lineTo(4.5, 5.5);
-    shackle.arcTo(QRectF(4.5, 1.5, 7, 8), 180, -180);
-    shackle.lineTo(11.5, 9);
-    painter.drawPath(shackle);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(ink);
-    painter.drawRoundedRect(QRectF(2.5, 8.5, 11, 8.5), 1.5, 1.5);
-    return pixmap;
 }
 
 struct ListColumn {

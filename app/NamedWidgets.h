@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFrame>
 #include <QLabel>
 #include <QLatin1String>
 #include <QString>
@@ -18,4 +19,13 @@ inline QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text,
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(alignment);
     return label;
+}
+
+// A thin plain box: the lines that tie width and height to the aspect lock.
+inline QFrame* MakeLine(QWidget* parent, const char* name) {
+    auto* line = Named(new QFrame(parent), name);
+    line->setFrameShape(QFrame::Box);
+    line->setFrameShadow(QFrame::Plain);
+    line->setLineWidth(1);
+    return line;
 }

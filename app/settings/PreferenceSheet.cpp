@@ -23,6 +23,7 @@
 
 #include <utility>
 
+#include "LockImage.h"
 #include "NamedWidgets.h"
 #include "SettingsMenus.h"
 
@@ -40,36 +41,6 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& title)
     // Return in a field must not press a button of the sheet.
     button->setAutoDefault(false);
     return button;
-}
-
-// A padlock in the window's text colour: the aspect lock beside width and height.
-QPixmap LockPixmap(const QPalette& palette) {
-    QPixmap pixmap(QSize(14, 16) * 2);
-    pixmap.setDevicePixelRatio(2);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QColor ink = palette.color(QPalette::WindowText);
-    painter.setPen(QPen(ink, 1.5));
-    QPainterPath shackle;
-    shackle.moveTo(3.5, 8);
-    shackle.lineTo(3.5, 5);
-    shackle.arcTo(QRectF(3.5, 1.5, 7, 7), 180, -180);
-    shackle.lineTo(10.5, 8);
-    painter.drawPath(shackle);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(ink);
-    painter.drawRoundedRect(QRectF(2, 7.5, 10, 7.5), 1.5, 1.5);
-    return pixmap;
-}
-
-QFrame* MakeLine(QWidget* parent, const char* name, const QRect& frame) {
-    auto* line = Named(new QFrame(parent), name);
-    line->setFrameShape(QFrame::Box);
-    line->setFrameShadow(QFrame::Plain);
-    line->setLineWidth(1);
-    line->setGeometry(frame);
-    return line;
 }
 
 }  // namespace
@@ -197,11 +168,14 @@ QWidget* PreferenceSheet::BuildGeneralPane() {
     g_.prefHeightTextField = Named(deps_.makeNumberField(pane), "prefHeightTextField");
     auto* lock = Named(new QWidget(pane), "prefLockView");
     lock->setFixedSize(28, 56);
-    g_.prefLockLinesBox1 = MakeLine(lock, "prefLockLinesBox1", QRect(0, 13, 10, 1));
-    g_.prefLockLinesBox2 = MakeLine(lock, "prefLockLinesBox2", QRect(9, 13, 1, 31));
-    g_.prefLockLinesBox3 = MakeLine(lock, "prefLockLinesBox3", QRect(0, 43, 10, 1));
+    g_.prefLockLinesBox1 = MakeLine(lock, "prefLockLinesBox1");
+    g_.prefLockLinesBox1->setGeometry(QRect(0, 13, 10, 1));
+    g_.prefLockLinesBox2 = MakeLine(lock, "prefLockLinesBox2");
+    g_.prefLockLinesBox2->setGeometry(QRect(9, 13, 1, 31));
+    g_.prefLockLinesBox3 = MakeLine(lock, "prefLockLinesBox3");
+    g_.prefLockLinesBox3->setGeometry(QRect(0, 43, 10, 1));
     g_.prefLockUnlockImageView = Named(new QLabel(lock), "prefLockUnlockImageView");
-    g_.prefLockUnlockImageView->setPixmap(LockPixmap(palette()));
+    g_.prefLockUnlockImageView->setPixmap(LockImage(palette(), QSize(14, 16)));
     g_.prefLockUnlockImageView->setGeometry(12, 20, 14, 16);
     g_.prefSizeFormatTypePopupButton = Named(new QComboBox(pane), "prefSizeFormatTypePopupButton");
     AddSizeUnitItems(g_.prefSizeFormatTypePopupButton, s);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/ScopedEnv.h"
+
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -21,23 +23,6 @@ using platform::PlistValue;
 
 namespace {
 
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) ::setenv(name, value->c_str(), 1);
-        else ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 constexpr const char* kPrefFormat = "%@-Pref.plist";
 constexpr const char* kPrefName = "org.vellipse.Vellipse-Pref.plist";

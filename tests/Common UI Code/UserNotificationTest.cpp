@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "support/ScopedEnv.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -31,22 +33,6 @@ extern char** environ;
 
 namespace {
 
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) ::setenv(name, value->c_str(), 1);
-        else ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_) ::setenv(name_, old_->c_str(), 1);
-        else ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // Collects what would have gone to the desktop.
 class Recorder {
