@@ -2,17 +2,14 @@
 // whose page is the picture at its resolution (the page size is the pixel size at that many dots
 // per inch), written with QPDF. Grey, RGB and CMYK samples keep their colour space (DeviceGray,
 // DeviceRGB, DeviceCMYK); alpha becomes a soft mask. Streams are Flate-compressed.
-#include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
-#include <cstdio>
 #include <exception>
 #include <string>
 
 #include "platform/imageio/Encoders.h"
+#include "platform/imageio/PdfImagePage.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
@@ -60,28 +57,8 @@ bool EncodeIllustrator(const Bitmap& image, const DestinationProperties& propert
 
         const double w = px.width * 72.0 / raster::DpiOr72(properties.dpiWidth);
         const double h = px.height * 72.0 / raster::DpiOr72(properties.dpiHeight);
-        char content[128];
-        std::snprintf(content, sizeof content, "q %.4f 0 0 %.4f 0 0 cm /Im0 Do Q\n", w, h);
-        QPDFObjectHandle contents = QPDFObjectHandle::newStream(&pdf, std::string(content));
-
-        QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-        xobjects.replaceKey("/Im0", picture);
-        QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-        resources.replaceKey("/XObject", xobjects);
-        QPDFObjectHandle page = QPDFObjectHandle::newDictionary();
-        page.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
-        page.replaceKey("/MediaBox", QPDFObjectHandle::newArray(QPDFObjectHandle::Rectangle(0, 0, w, h)));
-        page.replaceKey("/Resources", resources);
-        page.replaceKey("/Contents", contents);
-        QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
-
-        QPDFWriter writer(pdf);
-        writer.setOutputMemory();
-        writer.setStreamDataMode(qpdf_s_compress);
-        writer.setDeterministicID(true);
-        writer.write();
-        std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
-        out.assign(buffer->getBuffer(), buffer->getBuffer() + buffer->getSize());
+        WriteImagePageDocument(pdf, picture, w, h, out);
+        if (out.empty()) return false;
     } catch (const std::exception&) {
         out.clear();
         return false;

@@ -4,29 +4,16 @@
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "platform/imageio/Encoders.h"
+#include "platform/imageio/PdfImagePage.h"
 #include "platform/imageio/PixelRows.h"
 #include "platform/imageio/PngWriter.h"
 
 namespace platform {
-namespace {
-
-std::string Number(double v) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.4f", v);
-    return text;
-}
-
-}  // namespace
-
 namespace encoders {
 
 bool EncodePDF(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
@@ -61,26 +48,8 @@ bool EncodePDF(const Bitmap& image, const DestinationProperties& properties, std
             QPDFObjectHandle::parse("<< /Predictor 15 /Colors " + std::to_string(BytesPerPixel(layout)) +
                                     " /BitsPerComponent 8 /Columns " + std::to_string(image.width) + " >>"));
 
-        const std::string content = "q " + Number(pageW) + " 0 0 " + Number(pageH) + " 0 0 cm /Im0 Do Q\n";
-        QPDFObjectHandle contents = QPDFObjectHandle::newStream(&pdf, content);
-        QPDFObjectHandle page = QPDFObjectHandle::parse("<< /Type /Page >>");
-        page.replaceKey("/MediaBox", QPDFObjectHandle::parse("[0 0 " + Number(pageW) + " " + Number(pageH) + "]"));
-        QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
-        QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
-        xobjects.replaceKey("/Im0", picture);
-        resources.replaceKey("/XObject", xobjects);
-        page.replaceKey("/Resources", resources);
-        page.replaceKey("/Contents", contents);
-        QPDFPageDocumentHelper(pdf).addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
-
-        QPDFWriter writer(pdf);
-        writer.setOutputMemory();
-        writer.setDecodeLevel(qpdf_dl_none);
-        writer.setDeterministicID(true);
-        writer.write();
-        std::shared_ptr<Buffer> written = writer.getBufferSharedPointer();
-        if (!written || written->getSize() == 0) return false;
-        out.assign(written->getBuffer(), written->getBuffer() + written->getSize());
+        WriteImagePageDocument(pdf, picture, pageW, pageH, out);
+        if (out.empty()) return false;
     } catch (const std::exception&) {
         out.clear();
         return false;
