@@ -14,13 +14,8 @@ namespace settings {
 
 namespace {
 
-constexpr int kConvertMode = 1;
-constexpr int kExtractMode = 2;
 // A page number typed at or above this is refused: the field takes back its stepper's value.
 constexpr int kPageNumberLimit = 100000;
-// Index of the resolution box's list item chosen when no resolution is stored.
-constexpr int kFallbackResolutionIndex = 3;
-constexpr double kFallbackQuality = 0.9;
 
 template <typename T>
 T* FindNamed(QObject* root, const char* name, QStringList* missing) {

@@ -26,15 +26,11 @@
 #include "LockImage.h"
 #include "NamedWidgets.h"
 #include "SettingsMenus.h"
+#include "SettingsRules.h"
 
 namespace settings {
 
 namespace {
-
-constexpr int kConvertMode = 1;
-constexpr int kExtractMode = 2;
-constexpr int kFallbackResolutionIndex = 3;
-constexpr double kFallbackQuality = 0.9;
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& title) {
     auto* button = Named(new QPushButton(title, parent), name);

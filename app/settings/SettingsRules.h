@@ -23,6 +23,14 @@ inline constexpr int kDefaultOutputType = 4;  // JPEG: what an unknown code is w
 inline constexpr int kTIFFOutputType = 10;
 inline constexpr int kMultiPageTIFFOutputType = 23;
 
+// The convert/extract menu's tags.
+inline constexpr int kConvertMode = 1;
+inline constexpr int kExtractMode = 2;
+// What the controls show when the preference file gives nothing usable: the resolution list's
+// item at this index (200 dpi) and this quality.
+inline constexpr int kFallbackResolutionIndex = 3;
+inline constexpr double kFallbackQuality = 0.9;
+
 // Types 1..23 are the menu's; every other code takes the rules of an unknown type.
 bool IsOutputTypeCode(std::int64_t type);
 

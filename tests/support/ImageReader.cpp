@@ -1,4 +1,5 @@
 #include "support/ImageReader.h"
+#include "support/MagickReader.h"
 
 #include <cstdio>
 #include <fstream>
@@ -31,16 +32,6 @@ except Exception as e:
     print("ERR", type(e).__name__, str(e).replace("\n", " "))
 )PY";
 
-std::string Quote(const std::string& s) {
-    std::string out = "'";
-    for (char c : s) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
-    }
-    return out + "'";
-}
 }  // namespace
 
 Decoded DecodeWithPil(const fs::path& file, const std::string& asMode, int frame) {
@@ -52,8 +43,8 @@ Decoded DecodeWithPil(const fs::path& file, const std::string& asMode, int frame
         std::ofstream s(script);
         s << kScript;
     }
-    const std::string cmd = "/usr/bin/python3 " + Quote(script.string()) + " " + Quote(file.string()) + " " +
-                            Quote(asMode) + " " + std::to_string(frame) + " " + Quote(tmp.string()) + " 2>&1";
+    const std::string cmd = "/usr/bin/python3 " + ShellQuote(script.string()) + " " + ShellQuote(file.string()) + " " +
+                            ShellQuote(asMode) + " " + std::to_string(frame) + " " + ShellQuote(tmp.string()) + " 2>&1";
     std::string output;
     if (FILE* p = popen(cmd.c_str(), "r")) {
         char buf[512];

@@ -21,18 +21,11 @@
 #include "settings/SettingsRules.h"
 
 using namespace settings;
+using settingstest::Choose;
 using settingstest::FakeServices;
 using settingstest::MemoryPreferenceStore;
 
 namespace {
-
-// Chooses an item as the user does: the selection changes and the menu reports it.
-void Choose(QComboBox* box, int tag) {
-    const int index = box->findData(tag);
-    QVERIFY2(index >= 0, qPrintable(QStringLiteral("no item tagged %1").arg(tag)));
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-}
 
 // Replaces a field's text in one edit, as a paste does.
 void Paste(QLineEdit* field, const QString& text) {

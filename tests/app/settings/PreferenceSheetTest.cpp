@@ -24,17 +24,11 @@
 #include "settings/SettingsRules.h"
 
 using namespace settings;
+using settingstest::Choose;
 using settingstest::FakeServices;
 using settingstest::MemoryPreferenceStore;
 
 namespace {
-
-void Choose(QComboBox* box, int tag) {
-    const int index = box->findData(tag);
-    QVERIFY2(index >= 0, qPrintable(QStringLiteral("no item tagged %1").arg(tag)));
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-}
 
 void Type(QLineEdit* field, const QString& text) {
     field->selectAll();

@@ -1,5 +1,7 @@
 #include "SettingsTestSupport.h"
 
+#include <QTest>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -135,6 +137,13 @@ TemporaryConfigHome::~TemporaryConfigHome() {
         qputenv("XDG_CONFIG_HOME", previous_);
     else
         qunsetenv("XDG_CONFIG_HOME");
+}
+
+void Choose(QComboBox* box, int tag) {
+    const int index = box->findData(tag);
+    QVERIFY2(index >= 0, qPrintable(QStringLiteral("no item tagged %1").arg(tag)));
+    box->setCurrentIndex(index);
+    emit box->activated(index);
 }
 
 }  // namespace settingstest

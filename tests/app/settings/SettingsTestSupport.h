@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QComboBox>
 #include <QList>
 #include <QString>
 #include <QTemporaryDir>
@@ -64,5 +65,8 @@ private:
     QByteArray previous_;
     bool hadPrevious_ = false;
 };
+
+// Chooses a menu item by its tag as the user does: the selection changes and the menu reports it.
+void Choose(QComboBox* box, int tag);
 
 }  // namespace settingstest
