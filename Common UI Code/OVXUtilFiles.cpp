@@ -14,7 +14,7 @@
 #include <QString>
 #include <QUuid>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "platform/Resources.h"
 #include "platform/UserNotification.h"
 

@@ -20,7 +20,7 @@
 #include "InterfaceGeometry.h"
 #include "MainWindow.h"
 #include "NumberFields.h"
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "OVXValidatedViewToolbar.h"
 #include "PopUpItems.h"
 #include "ProgressHUDView.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "engine/ImageConverter.h"
 #include "engine/OperationQueue.h"
 #include "engine/OutputFile.h"

@@ -8,7 +8,7 @@
 
 #include <jpeglib.h>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "engine/ImageConverter.h"
 #include "engine/OutputFile.h"
 #include "platform/MainQueue.h"

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 
 namespace platform {
 namespace {

@@ -24,7 +24,7 @@
 #include <QDBusVirtualObject>
 #include <QDeadlineTimer>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "platform/SystemVersion.h"
 #include "platform/UserNotification.h"
 #include "support/TestPdf.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ConversionSupport.h"
+#include "support/ConversionSupport.h"
 #include "engine/ImageConversion.h"
 #include "platform/PdfDocument.h"
 #include "support/FormatReaders.h"

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/ConversionSupport.h"
+#include "support/ConversionSupport.h"
 #include "engine/ImageConversion.h"
 #include "support/ImageReader.h"
 #include "support/TestPdf.h"

@@ -7,7 +7,7 @@
 
 #include <cstring>
 
-#include "engine/ConversionSupport.h"
+#include "support/ConversionSupport.h"
 #include "engine/ImageConverter.h"
 #include "support/ImageReader.h"
 #include "support/TestPdf.h"

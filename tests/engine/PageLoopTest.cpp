@@ -3,7 +3,7 @@
 
 #include <tiffio.h>
 
-#include "engine/ConversionSupport.h"
+#include "support/ConversionSupport.h"
 #include "engine/ImageConversion.h"
 #include "engine/OperationQueue.h"
 #include "platform/MainQueue.h"

@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "engine/ConversionSupport.h"
+#include "support/ConversionSupport.h"
 #include "engine/ImageConversion.h"
 #include "platform/MainQueue.h"
 #include "platform/PdfDocument.h"

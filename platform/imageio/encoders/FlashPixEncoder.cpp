@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

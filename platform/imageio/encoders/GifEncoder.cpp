@@ -8,7 +8,7 @@
 #include <memory>
 #include <new>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 
 namespace platform {

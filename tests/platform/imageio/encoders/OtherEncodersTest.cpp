@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "PagePatches.h"
+#include "support/PagePatches.h"
 #include "platform/imageio/ImageDestination.h"
 #include "support/FormatReaders.h"
 #include "support/ImageReader.h"

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <exception>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

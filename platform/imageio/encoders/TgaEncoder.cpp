@@ -1,7 +1,7 @@
 // Truevision TGA: run-length encoded true colour (type 10) or grey (type 11), rows stored top
 // first, with the version 2 extension area and footer.
 // Format: Truevision TGA File Format Specification, version 2.0. Sides are limited to 65535.
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

@@ -1,7 +1,7 @@
 // SGI image (IRIS RGB): run-length encoded, 8 bits per channel, grey, RGB or RGBA planes.
 // Format: "The SGI Image File Format", version 1.00, Paul Haeberli (512-byte header, offset and
 // length tables, rows stored bottom first). Sides are limited to 65535.
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

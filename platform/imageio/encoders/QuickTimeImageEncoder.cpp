@@ -4,7 +4,7 @@
 // Sides are limited to 65535 (16-bit fields of the description).
 #include <cstring>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

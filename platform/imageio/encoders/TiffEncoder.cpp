@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 #include "platform/imageio/TiffWriter.h"
 

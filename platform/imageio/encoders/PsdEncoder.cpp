@@ -4,7 +4,7 @@
 // the large document variant (version 2), which allows 300000.
 #include <iterator>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

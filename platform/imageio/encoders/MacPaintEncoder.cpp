@@ -2,7 +2,7 @@
 // each row PackBits-coded, after a 512-byte header (version 0: the default fill patterns).
 // Format: Apple Technical Note PT24, "MacPaint Document Format". The page is dithered, shrunk
 // to fit when larger (never enlarged), and centred on white.
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

@@ -10,7 +10,7 @@
 
 #include <jpeglib.h>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 
 namespace platform {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 
 namespace platform {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 #include "platform/imageio/TiffSink.h"
 

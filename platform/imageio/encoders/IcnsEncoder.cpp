@@ -6,7 +6,7 @@
 #include <functional>
 #include <map>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

@@ -4,7 +4,7 @@
 // ratio, and centred on transparency.
 #include <iterator>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

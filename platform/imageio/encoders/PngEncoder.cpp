@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "platform/BufferPool.h"
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 #include "platform/imageio/PngWriter.h"
 #include "platform/imageio/RowDeflate.h"

@@ -10,7 +10,7 @@
 // the page repeat its last pixel and lie outside the source rectangle), so both readings agree.
 #include <algorithm>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {

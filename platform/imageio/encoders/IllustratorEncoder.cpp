@@ -8,7 +8,7 @@
 #include <exception>
 #include <string>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PdfImagePage.h"
 #include "platform/imageio/RasterPrep.h"
 

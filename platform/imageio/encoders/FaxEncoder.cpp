@@ -1,7 +1,7 @@
 // Fax image: a one-page bilevel TIFF of the facsimile profile (RFC 2306, "TIFF-F"): one bit per
 // pixel, white is zero, CCITT Group 4 (T.6) coded, with the page's resolution. Written by
 // libtiff. The page keeps its size and resolution; its greys are dithered.
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 #include "platform/imageio/TiffSink.h"
 

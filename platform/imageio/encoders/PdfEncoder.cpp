@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "platform/imageio/Encoders.h"
+#include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PdfImagePage.h"
 #include "platform/imageio/PixelRows.h"
 #include "platform/imageio/PngWriter.h"
