@@ -3,9 +3,7 @@
 // MuPDF) and compared with the page that was encoded, within what the format can hold.
 #include <gtest/gtest.h>
 
-#include <OpenEXR/ImfRgbaFile.h>
 #include <glib.h>
-#include <tiffio.h>
 
 #include <algorithm>
 #include <cmath>
@@ -14,12 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "support/PagePatches.h"
 #include "platform/imageio/ImageDestination.h"
+#include "support/PagePatches.h"
 #include "support/FormatReaders.h"
 #include "support/ImageReader.h"
 #include "support/MagickReader.h"
 #include "support/PixelChecks.h"
+#include "support/ReadBack.h"
 #include "support/TestPdf.h"
 
 namespace {
@@ -45,7 +44,7 @@ const Variant kVariants[] = {
     {"Rgba", ColorModel::RGB, true, 3},
 };
 
-enum class Reader { Pil, PilIcon, Pict, MacPaint, Xbm, Fax, Exr, QuickTime, Illustrator, Dng, FlashPix };
+using testimage::Reader;
 
 struct TypeCase {
     const char* name;
@@ -53,25 +52,27 @@ struct TypeCase {
     const char* file;
     Reader reader;
     bool keepsAlpha;
+    const char* format;    // PIL's name of the format; nullptr: not read by PIL
     const char* modes[4];  // the file's own mode as PIL reports it, per variant; nullptr: not checked
+    int tolerance = 0;     // per sample, on opaque pages (translucent ones allow 2)
     int iconSide = 0;      // largest entry of an icon format
 };
 
 const TypeCase kTypes[] = {
-    {"Photoshop", "com.adobe.photoshop-image", "page.psd", Reader::Pil, true, {"L", "RGB", "CMYK", "RGBA"}},
-    {"OpenExr", "com.ilm.openexr-image", "page.exr", Reader::Exr, true, {}},
-    {"Icns", "com.apple.icns", "page.icns", Reader::PilIcon, true, {"RGBA", "RGBA", "RGBA", "RGBA"}, 1024},
-    {"Tga", "com.truevision.tga-image", "page.tga", Reader::Pil, true, {"L", "RGB", "RGB", "RGBA"}},
-    {"Sgi", "com.sgi.sgi-image", "page.sgi", Reader::Pil, true, {"L", "RGB", "RGB", "RGBA"}},
-    {"Pict", "com.apple.pict", "page.pict", Reader::Pict, false, {}},
-    {"Illustrator", "com.adobe.illustrator.ai-image", "page.ai", Reader::Illustrator, true, {}},
-    {"MacPaint", "com.apple.macpaint-image", "page.mac", Reader::MacPaint, false, {}},
-    {"QuickTime", "com.apple.quicktime-image", "page.qtif", Reader::QuickTime, true, {"L", "RGB", "RGB", "RGBA"}},
-    {"Ico", "com.microsoft.ico", "page.ico", Reader::PilIcon, true, {"RGBA", "RGBA", "RGBA", "RGBA"}, 256},
-    {"XBitmap", "public.xbitmap-image", "page.xbm", Reader::Xbm, false, {}},
-    {"FlashPix", "com.kodak.flashpix.image", "page.fpx", Reader::FlashPix, true, {"L", "RGB", "RGB", "RGBA"}},
-    {"Fax", "public.fax", "page.tif", Reader::Fax, false, {"1", "1", "1", "1"}},
-    {"CameraRaw", "public.camera-raw-image", "page.dng", Reader::Dng, false, {"RGB", "RGB", "RGB", "RGB"}},
+    {"Photoshop", "com.adobe.photoshop-image", "page.psd", Reader::Pil, true, "PSD", {"L", "RGB", "CMYK", "RGBA"}},
+    {"OpenExr", "com.ilm.openexr-image", "page.exr", Reader::Exr, true, nullptr, {}, 1},
+    {"Icns", "com.apple.icns", "page.icns", Reader::Icon, true, "ICNS", {"RGBA", "RGBA", "RGBA", "RGBA"}, 3, 1024},
+    {"Tga", "com.truevision.tga-image", "page.tga", Reader::Pil, true, "TGA", {"L", "RGB", "RGB", "RGBA"}},
+    {"Sgi", "com.sgi.sgi-image", "page.sgi", Reader::Pil, true, "SGI", {"L", "RGB", "RGB", "RGBA"}},
+    {"Pict", "com.apple.pict", "page.pict", Reader::Pict, false, nullptr, {}},
+    {"Illustrator", "com.adobe.illustrator.ai-image", "page.ai", Reader::Pdf, true, nullptr, {}, 2},
+    {"MacPaint", "com.apple.macpaint-image", "page.mac", Reader::MacPaint, false, nullptr, {}},
+    {"QuickTime", "com.apple.quicktime-image", "page.qtif", Reader::QuickTime, true, "PNG", {"L", "RGB", "RGB", "RGBA"}},
+    {"Ico", "com.microsoft.ico", "page.ico", Reader::Icon, true, "ICO", {"RGBA", "RGBA", "RGBA", "RGBA"}, 3, 256},
+    {"XBitmap", "public.xbitmap-image", "page.xbm", Reader::XBitmap, false, nullptr, {}},
+    {"FlashPix", "com.kodak.flashpix.image", "page.fpx", Reader::FlashPix, true, "FPX", {"L", "RGB", "RGB", "RGBA"}},
+    {"Fax", "public.fax", "page.tif", Reader::Fax, false, "TIFF", {"1", "1", "1", "1"}},
+    {"CameraRaw", "public.camera-raw-image", "page.dng", Reader::Dng, false, "TIFF", {"RGB", "RGB", "RGB", "RGB"}},
 };
 
 // The page's size and the patch rotation (see testpage::PatchAt).
@@ -92,9 +93,8 @@ bool WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
 
 using testimage::SamePixels;
 
-// For one-bit output: the page's patches as flat areas of their grey, at (left, top) in the file.
-testing::AssertionResult DitheredPatches(const std::vector<std::uint8_t>& grey, int fileWidth, int fileHeight,
-                                         int left, int top, const Variant& v, const Geometry& g) {
+// For one-bit output: the page's patches as flat areas of their grey.
+std::vector<testimage::FlatArea> PatchAreas(const Variant& v, const Geometry& g) {
     std::vector<testimage::FlatArea> areas;
     for (int patch = 0; patch < testpage::kPatches; ++patch) {
         const int px = patch % testpage::kAcross, py = patch / testpage::kAcross;
@@ -107,7 +107,24 @@ testing::AssertionResult DitheredPatches(const std::vector<std::uint8_t>& grey, 
         if (a.x0 < a.x1 && a.y0 < a.y1) a.grey = testpage::GreyOf(Expected(v, false, a.x0, a.y0, g));
         areas.push_back(a);
     }
-    return testimage::DitheredAreas(grey, fileWidth, fileHeight, left, top, g.w, g.h, areas);
+    return areas;
+}
+
+// The patch centres around which the page is uniform (resampling blends neighbours).
+std::vector<std::pair<double, double>> UniformPatchCentres(const Geometry& g) {
+    std::vector<std::pair<double, double>> centres;
+    for (int patch = 0; patch < testpage::kPatches; ++patch) {
+        const double cx = (patch % testpage::kAcross + 0.5) * g.w / testpage::kAcross;
+        const double cy = (patch / testpage::kAcross + 0.5) * g.h / testpage::kDown;
+        bool uniform = true;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                uniform = uniform && testpage::PatchAt(std::clamp(int(cx) + dx, 0, g.w - 1),
+                                                       std::clamp(int(cy) + dy, 0, g.h - 1), g.w, g.h, g.shift) ==
+                                         testpage::PatchAt(int(cx), int(cy), g.w, g.h, g.shift);
+        if (uniform) centres.emplace_back(cx, cy);
+    }
+    return centres;
 }
 
 using testimage::SrgbToLinear;
@@ -127,221 +144,39 @@ void CheckEncoding(const TypeCase& type, const Variant& v, const Geometry& g) {
     testpdf::TempDir dir;
     const fs::path file = dir / type.file;
     ASSERT_TRUE(WriteFile(file, bytes));
-    auto expected = [&](int x, int y) { return Expected(v, type.keepsAlpha, x, y, g); };
-    const int tolerance = v.alpha ? 2 : 0;
 
-    switch (type.reader) {
-        case Reader::Pil: {
-            const auto d = testimage::DecodeWithPil(file, alphaKept ? "RGBA" : "RGB");
-            ASSERT_TRUE(d.ok()) << d.error;
-            EXPECT_EQ(d.mode, type.modes[vi]);
-            ASSERT_EQ(d.width, g.w);
-            ASSERT_EQ(d.height, g.h);
-            if (d.mode != "CMYK") {
-                EXPECT_TRUE(SamePixels(d.pixels, alphaKept ? 4 : 3, g.w, g.h, expected, tolerance));
-            } else {
-                // Ink kept as ink: compare the samples themselves (PIL's own CMYK to RGB differs
-                // from the device formula).
-                const auto ink = testimage::DecodeWithPil(file, "CMYK");
-                std::vector<std::uint8_t> want;
-                for (int i = 0; i < g.w * g.h; ++i)
-                    for (int sample : testpage::PatchSamples(v.model, testpage::PatchAt(i % g.w, i / g.w, g.w, g.h)))
-                        want.push_back(static_cast<std::uint8_t>(sample));
-                EXPECT_TRUE(testimage::SameSamples(ink.pixels, want, g.w, 4, 0));
-            }
-            if (std::string(type.name) == "Photoshop") {
-                const auto m = testimage::DecodeWithMagick(file, "PSD");
-                ASSERT_TRUE(m.ok()) << m.error;
-                EXPECT_EQ(m.resX, kDpi);
-                EXPECT_EQ(m.resY, kDpi);
-            }
-            break;
-        }
-        case Reader::PilIcon: {
-            const auto d = testimage::DecodeWithPil(file, "RGBA");
-            ASSERT_TRUE(d.ok()) << d.error;
-            const int side = type.iconSide;
-            ASSERT_EQ(d.width, side);
-            ASSERT_EQ(d.height, side);
-            // Fitted: scaled to the icon's side, centred on transparency.
-            const double scale = static_cast<double>(side) / std::max(g.w, g.h);
-            const int fw = static_cast<int>(std::lround(g.w * scale)), fh = static_cast<int>(std::lround(g.h * scale));
-            const int left = (side - fw) / 2, top = (side - fh) / 2;
-            for (int patch = 0; patch < testpage::kPatches; ++patch) {
-                const double cx = (patch % testpage::kAcross + 0.5) * g.w / testpage::kAcross;
-                const double cy = (patch / testpage::kAcross + 0.5) * g.h / testpage::kDown;
-                // Only where the source is uniform around the sample: resampling blends neighbours.
-                bool uniform = true;
-                for (int dy = -1; dy <= 1; ++dy)
-                    for (int dx = -1; dx <= 1; ++dx)
-                        uniform = uniform && testpage::PatchAt(std::clamp(int(cx) + dx, 0, g.w - 1),
-                                                               std::clamp(int(cy) + dy, 0, g.h - 1), g.w, g.h, g.shift) ==
-                                                 testpage::PatchAt(int(cx), int(cy), g.w, g.h, g.shift);
-                if (!uniform) continue;
-                const int x = left + static_cast<int>(cx * scale), y = top + static_cast<int>(cy * scale);
-                const std::uint8_t* at = &d.pixels[(static_cast<std::size_t>(y) * side + x) * 4];
-                const std::vector<std::uint8_t> one(at, at + 4);
-                EXPECT_TRUE(SamePixels(one, 4, 1, 1, [&](int, int) { return Expected(v, true, int(cx), int(cy), g); }, 3))
-                    << "patch " << patch;
-            }
-            if (fh < side) {
-                EXPECT_EQ(d.pixels[3], 0) << "corner is transparent";
-            }
-            if (!v.alpha) {
-                // The page reaches the edges of its longer side.
-                EXPECT_EQ(d.pixels[(static_cast<std::size_t>(side / 2) * side + left) * 4 + 3], 255);
-                EXPECT_EQ(d.pixels[(static_cast<std::size_t>(top) * side + side / 2) * 4 + 3], 255);
-            }
-            break;
-        }
-        case Reader::Pict: {
-            const auto m = testimage::DecodeWithMagick(file, "PICT");
-            ASSERT_TRUE(m.ok()) << m.error;
-            ASSERT_EQ(m.width, g.w);
-            ASSERT_EQ(m.height, g.h);
-            EXPECT_TRUE(SamePixels(m.pixels, 3, g.w, g.h, expected, tolerance));
-            break;
-        }
-        case Reader::MacPaint: {
-            const auto d = testimage::DecodeMacPaint(file);
-            ASSERT_TRUE(d.ok()) << d.error;
-            ASSERT_EQ(d.width, 576);
-            ASSERT_EQ(d.height, 720);
-            EXPECT_TRUE(DitheredPatches(d.pixels, 576, 720, (576 - g.w) / 2, (720 - g.h) / 2, v, g));
-            break;
-        }
-        case Reader::Xbm: {
-            // ImageMagick, as X11, takes set bits as black (PIL reads them as white).
-            const auto m = testimage::DecodeWithMagick(file, "XBM", "GRAY");
-            ASSERT_TRUE(m.ok()) << m.error;
-            ASSERT_EQ(m.width, g.w);
-            ASSERT_EQ(m.height, g.h);
-            EXPECT_TRUE(DitheredPatches(m.pixels, g.w, g.h, 0, 0, v, g));
-            break;
-        }
-        case Reader::Fax: {
-            const auto d = testimage::DecodeWithPil(file, "L");
-            ASSERT_TRUE(d.ok()) << d.error;
-            EXPECT_EQ(d.format, "TIFF");
-            EXPECT_EQ(d.mode, "1");
-            EXPECT_EQ(d.dpiX, kDpi);
-            EXPECT_EQ(d.dpiY, kDpi);
-            EXPECT_TRUE(DitheredPatches(d.pixels, d.width, d.height, 0, 0, v, g));
-            const auto t = testimage::ReadTiffFields(file);
-            ASSERT_TRUE(t.ok()) << t.error;
-            EXPECT_EQ(t.compression, COMPRESSION_CCITTFAX4);
-            EXPECT_EQ(t.photometric, PHOTOMETRIC_MINISWHITE);
-            EXPECT_EQ(t.bitsPerSample, 1);
-            break;
-        }
-        case Reader::Exr: {
-            const auto d = testimage::DecodeExr(file);
-            ASSERT_TRUE(d.ok()) << d.error;
-            ASSERT_EQ(d.width, g.w);
-            ASSERT_EQ(d.height, g.h);
-            const bool grey = v.model == ColorModel::Monochrome;
-            const int wantChannels = grey ? (v.alpha ? Imf::WRITE_YA : Imf::WRITE_Y)
-                                          : (v.alpha ? Imf::WRITE_RGBA : Imf::WRITE_RGB);
-            EXPECT_EQ(d.channels, wantChannels);
-            ASSERT_TRUE(d.hasXDensity);
-            EXPECT_FLOAT_EQ(d.xDensity, kDpi);
-            EXPECT_FLOAT_EQ(d.pixelAspectRatio, 1.0f);
-            // Half floats hold 8-bit sRGB to within one step.
-            EXPECT_TRUE(SamePixels(d.rgba, 4, g.w, g.h, expected, v.alpha ? 2 : 1));
-            EXPECT_NEAR(SrgbToLinear(128 / 255.0f), 0.2158f, 1e-3);
-            break;
-        }
-        case Reader::QuickTime: {
-            // 'idsc' then 'idat'; the payload is a PNG that PIL decodes.
-            const auto q = testimage::ReadQuickTimeImage(file, alphaKept ? "RGBA" : "RGB");
-            ASSERT_TRUE(q.ok()) << q.error;
-            EXPECT_EQ(q.codec, "png ");
-            EXPECT_EQ(q.width, g.w);
-            EXPECT_EQ(q.height, g.h);
-            EXPECT_EQ(q.hRes, kDpi);
-            EXPECT_EQ(q.dataSize, q.payloadSize) << "data size field";
-            const auto& d = q.picture;
-            ASSERT_TRUE(d.ok()) << d.error;
-            EXPECT_EQ(d.format, "PNG");
-            EXPECT_EQ(d.mode, type.modes[vi]);
-            EXPECT_NEAR(d.dpiX, kDpi, 0.1);
-            EXPECT_TRUE(SamePixels(d.pixels, alphaKept ? 4 : 3, g.w, g.h, expected, tolerance));
-            break;
-        }
-        case Reader::Illustrator: {
-            std::string log;
-            EXPECT_TRUE(testimage::PdfChecksClean(file, &log)) << log;
-            // The picture keeps its colour space; alpha is a soft mask; its size and its
-            // resolution on the page.
-            const auto image = testimage::ListPdfImage(file);
-            ASSERT_TRUE(image.ok()) << image.error;
-            EXPECT_EQ(image.colour, v.model == ColorModel::Monochrome ? "gray" : v.model == ColorModel::CMYK ? "cmyk" : "rgb");
-            EXPECT_EQ(image.softMask, v.alpha);
-            EXPECT_EQ(image.width, g.w);
-            EXPECT_EQ(image.height, g.h);
-            EXPECT_EQ(image.xPpi, 144);
-            EXPECT_EQ(image.yPpi, 144);
-            if (g.w < 8 || g.h < 8) break;  // MuPDF rounds the size of tiny pages up
-            // At the page's resolution MuPDF draws the picture pixel for pixel, on white.
-            const auto d = testimage::DrawPdfPage(file, 144);
-            ASSERT_TRUE(d.ok()) << d.error;
-            ASSERT_EQ(d.width, g.w);
-            ASSERT_EQ(d.height, g.h);
-            EXPECT_TRUE(SamePixels(d.pixels, 3, g.w, g.h,
-                                   [&](int x, int y) { return Expected(v, false, x, y, g); }, 2));
-            break;
-        }
-        case Reader::Dng: {
-            // The preview, for TIFF readers.
-            const auto d = testimage::DecodeWithPil(file, "RGB");
-            ASSERT_TRUE(d.ok()) << d.error;
-            EXPECT_EQ(d.format, "TIFF");
-            ASSERT_EQ(d.width, g.w);
-            EXPECT_TRUE(SamePixels(d.pixels, 3, g.w, g.h, expected, tolerance));
-            // The raw image through libtiff: linear raw RGB, samples the page's codes, with a
-            // linearisation table that is the sRGB curve.
-            const auto raw = testimage::ReadDngRaw(file);
-            ASSERT_TRUE(raw.ok()) << raw.error;
-            EXPECT_EQ(raw.version, (std::vector<int>{1, 4, 0, 0}));
-            EXPECT_EQ(raw.subDirectories, 1);
-            EXPECT_EQ(raw.photometric, 34892);
-            EXPECT_EQ(raw.samples, 3);
-            EXPECT_EQ(raw.subfileType, 0u);
-            ASSERT_EQ(raw.width, g.w);
-            ASSERT_EQ(raw.linearization.size(), 256u);
-            EXPECT_EQ(raw.linearization[0], 0);
-            EXPECT_EQ(raw.linearization[255], 65535);
-            EXPECT_NEAR(raw.linearization[128], SrgbToLinear(128 / 255.0f) * 65535, 1);
-            EXPECT_TRUE(SamePixels(raw.pixels, 3, g.w, g.h, expected, tolerance));
-            // A raw developer renders it back to the page.
-            if (g.w < 22 || g.h < 22) break;
-            const auto dev = testimage::DevelopRaw(file);
-            ASSERT_TRUE(dev.ok()) << dev.error;
-            EXPECT_TRUE(SamePixels(dev.pixels, 3, g.w, g.h, expected, 2));
-            break;
-        }
-        case Reader::FlashPix: {
-            const auto d = testimage::DecodeWithPil(file, "");
-            ASSERT_TRUE(d.ok()) << d.error;
-            EXPECT_EQ(d.format, "FPX");
-            EXPECT_EQ(d.mode, type.modes[vi]);
-            ASSERT_EQ(d.width, g.w);
-            ASSERT_EQ(d.height, g.h);
-            // FlashPix stores opacity with premultiplied colour. PIL reads tiles cut at the right
-            // edge as if they were narrower, where the format pads every tile to 64 pixels:
-            // compare the whole tiles only.
-            const int channels = d.mode == "L" ? 1 : d.mode == "RGBA" ? 4 : 3;
-            auto premultiplied = [&](int x, int y) {
-                Colour c = Expected(v, true, x, y, g);
-                c.r = (c.r * c.a + 127) / 255;
-                c.g = (c.g * c.a + 127) / 255;
-                c.b = (c.b * c.a + 127) / 255;
-                return c;
-            };
-            EXPECT_TRUE(SamePixels(d.pixels, channels, g.w, g.h, premultiplied, tolerance,
-                                   [&](int x, int) { return x < g.w / 64 * 64; }));
-            break;
-        }
+    testimage::PageExpectation expected;
+    expected.width = g.w;
+    expected.height = g.h;
+    expected.model = v.model;
+    expected.alpha = alphaKept;
+    expected.colour = [&](int x, int y) { return Expected(v, type.keepsAlpha, x, y, g); };
+    if (v.model == ColorModel::CMYK)
+        for (int i = 0; i < g.w * g.h; ++i)
+            for (int sample : testpage::PatchSamples(v.model, testpage::PatchAt(i % g.w, i / g.w, g.w, g.h, g.shift)))
+                expected.ink.push_back(static_cast<std::uint8_t>(sample));
+    expected.areas = PatchAreas(v, g);
+    expected.probes = UniformPatchCentres(g);
+    expected.format = type.format;
+    expected.mode = type.modes[vi];
+    expected.tolerance = std::max(type.tolerance, v.alpha ? 2 : 0);
+    expected.iconSide = type.iconSide;
+    expected.dpi = kDpi;
+    testimage::ReadResolution found;
+    testimage::ExpectFileHoldsPage(type.reader, file, expected, &found);
+
+    if (std::string(type.name) == "Photoshop") {
+        const auto m = testimage::DecodeWithMagick(file, "PSD");
+        ASSERT_TRUE(m.ok()) << m.error;
+        EXPECT_EQ(m.resX, kDpi);
+        EXPECT_EQ(m.resY, kDpi);
+    }
+    if (type.reader == Reader::Fax) {
+        EXPECT_EQ(found.x, kDpi);
+        EXPECT_EQ(found.y, kDpi);
+    }
+    if (type.reader == Reader::Exr) {
+        EXPECT_NEAR(SrgbToLinear(128 / 255.0f), 0.2158f, 1e-3);
     }
 }
 
