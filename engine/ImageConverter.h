@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/ImageConversion.h"
+#include "engine/OutputTypes.h"
 #include "platform/Bitmap.h"
 #include "platform/PdfDocument.h"
 #include "platform/imageio/ImageDestination.h"
@@ -131,15 +132,6 @@ struct ReportPageProgressBlock {
         if (target && selector) (target->*selector)(pageNumber);
     }
 };
-
-// The bitmap file types of the image-file path, numbered as the original platform's.
-enum class BitmapFileType : int { TIFF = 0, BMP = 1, GIF = 2, JPEG = 3, PNG = 4, JPEG2000 = 5 };
-
-// Output types into which the image-file path copies the source's metadata: 1, 2, 4, 7, 10, 13.
-bool TypeKeepsMetadata(std::int32_t imageType);
-BitmapFileType BitmapFileTypeForImageType(std::int32_t imageType);
-// Output types a bitmap image representation writes: 2, 3, 4, 7, 10, 11, 13.
-bool TypeSupportedByBitmapRep(std::int32_t imageType);
 
 // Appends one page to the open multi-page TIFF as a directory of its own: 8 bits per sample,
 // LZW, grey (black is zero), RGB or CMYK as `model` says, the resolution in dots per inch and

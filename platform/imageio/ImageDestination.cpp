@@ -41,6 +41,13 @@ ImageEncoder FindImageEncoder(std::string_view typeIdentifier) {
     return nullptr;
 }
 
+std::vector<std::string_view> EncoderTypeIdentifiers() {
+    std::vector<std::string_view> identifiers;
+    for (const auto& [uti, encoder] : kEncoders)
+        if (!uti.empty()) identifiers.push_back(uti);
+    return identifiers;
+}
+
 bool EncodeImageData(std::string_view typeIdentifier, const Bitmap& image,
                      const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
     out.clear();

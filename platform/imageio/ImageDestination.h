@@ -28,6 +28,9 @@ using ImageEncoder = bool (*)(const Bitmap& image, const DestinationProperties& 
 // The encoder for a type identifier, or nullptr when the identifier is refused.
 ImageEncoder FindImageEncoder(std::string_view typeIdentifier);
 
+// The identifiers of the registered encoders, in registry order.
+std::vector<std::string_view> EncoderTypeIdentifiers();
+
 // Encodes `image` under `typeIdentifier` into `out` (replacing its contents). False when the
 // identifier is refused or the encoder fails; `out` is then empty.
 bool EncodeImageData(std::string_view typeIdentifier, const Bitmap& image,
