@@ -9,7 +9,6 @@ target_link_libraries(vellipse_mupdf INTERFACE
   ${MUPDF_LIB} ${MUPDF_THIRD_LIB} harfbuzz freetype jbig2dec jpeg openjp2 z gumbo mujs m Threads::Threads)
 
 pkg_check_modules(QPDF REQUIRED IMPORTED_TARGET libqpdf)
-pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
 pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 pkg_check_modules(TIFF REQUIRED IMPORTED_TARGET libtiff-4)
 pkg_check_modules(OPENJP2 REQUIRED IMPORTED_TARGET libopenjp2)

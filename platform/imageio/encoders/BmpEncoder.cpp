@@ -3,24 +3,16 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 
 namespace platform {
-namespace {
-
-void Put16(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-    Put16(p, v & 0xFFFF);
-    Put16(p + 2, v >> 16);
-}
-
-}  // namespace
-
 namespace encoders {
+namespace {
+using bytes::StoreLE16;
+using bytes::StoreLE32;
+}  // namespace
 
 bool EncodeBMP(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
     out.clear();
@@ -37,24 +29,24 @@ bool EncodeBMP(const Bitmap& image, const DestinationProperties& properties, std
     std::uint8_t* h = out.data();
     h[0] = 'B';
     h[1] = 'M';
-    Put32(h + 2, static_cast<std::uint32_t>(total));
-    Put32(h + 10, static_cast<std::uint32_t>(offset));
+    StoreLE32(h + 2, static_cast<std::uint32_t>(total));
+    StoreLE32(h + 10, static_cast<std::uint32_t>(offset));
     std::uint8_t* info = h + 14;
-    Put32(info, 40);
-    Put32(info + 4, static_cast<std::uint32_t>(image.width));
-    Put32(info + 8, static_cast<std::uint32_t>(image.height));  // positive: bottom-up rows
-    Put16(info + 12, 1);
-    Put16(info + 14, grey ? 8 : 24);
-    Put32(info + 16, 0);  // no compression
-    Put32(info + 20, static_cast<std::uint32_t>(padded * static_cast<std::size_t>(image.height)));
+    StoreLE32(info, 40);
+    StoreLE32(info + 4, static_cast<std::uint32_t>(image.width));
+    StoreLE32(info + 8, static_cast<std::uint32_t>(image.height));  // positive: bottom-up rows
+    StoreLE16(info + 12, 1);
+    StoreLE16(info + 14, grey ? 8 : 24);
+    StoreLE32(info + 16, 0);  // no compression
+    StoreLE32(info + 20, static_cast<std::uint32_t>(padded * static_cast<std::size_t>(image.height)));
     const float dpiX = properties.dpiWidth.value_or(properties.dpiHeight.value_or(0));
     const float dpiY = properties.dpiHeight.value_or(dpiX);
     if (dpiX > 0 && dpiY > 0) {
-        Put32(info + 24, static_cast<std::uint32_t>(std::lround(dpiX / 0.0254)));
-        Put32(info + 28, static_cast<std::uint32_t>(std::lround(dpiY / 0.0254)));
+        StoreLE32(info + 24, static_cast<std::uint32_t>(std::lround(dpiX / 0.0254)));
+        StoreLE32(info + 28, static_cast<std::uint32_t>(std::lround(dpiY / 0.0254)));
     }
     if (grey) {
-        Put32(info + 32, 256);
+        StoreLE32(info + 32, 256);
         std::uint8_t* palette = info + 40;
         for (int i = 0; i < 256; ++i) {
             palette[i * 4] = palette[i * 4 + 1] = palette[i * 4 + 2] = static_cast<std::uint8_t>(i);

@@ -15,14 +15,15 @@
 #include <cstring>
 #include <string>
 
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
 namespace {
 
-using raster::PutLE16;
-using raster::PutLE32;
+using bytes::PutLE16;
+using bytes::PutLE32;
 
 constexpr int kTile = 64;
 
@@ -100,7 +101,7 @@ std::vector<std::uint8_t> PropertySet(const Clsid& format, const std::vector<Pro
         valueAt += p.value.size();
     }
     for (const Property& p : properties) o.insert(o.end(), p.value.begin(), p.value.end());
-    raster::SetLE32(o, section, static_cast<std::uint32_t>(o.size() - section));
+    bytes::SetLE32(o, section, static_cast<std::uint32_t>(o.size() - section));
     return o;
 }
 

@@ -7,6 +7,8 @@
 #include <map>
 
 #include "platform/imageio/encoders/Encoders.h"
+#include "platform/imageio/ByteWriter.h"
+#include "platform/imageio/PngWriter.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
@@ -31,18 +33,17 @@ bool EncodeIcns(const Bitmap& image, const DestinationProperties&, std::vector<s
     for (auto& [side, png] : pngs) {
         raster::Pixels icon = raster::FitCentred(largest.data.empty() ? page : largest, side, side, true, clear);
         if (largest.data.empty()) largest = icon;
-        raster::Unpremultiply(icon);
-        if (!raster::EncodePng(icon, std::nullopt, std::nullopt, png)) return false;
+        if (!EncodePngPixels(icon, {}, png)) return false;
     }
 
     out.assign({'i', 'c', 'n', 's', 0, 0, 0, 0});
     for (const Entry& e : kEntries) {
         const std::vector<std::uint8_t>& png = pngs[e.side];
         out.insert(out.end(), e.type, e.type + 4);
-        raster::PutBE32(out, static_cast<std::uint32_t>(png.size() + 8));
+        bytes::PutBE32(out, static_cast<std::uint32_t>(png.size() + 8));
         out.insert(out.end(), png.begin(), png.end());
     }
-    raster::SetBE32(out, 4, static_cast<std::uint32_t>(out.size()));
+    bytes::SetBE32(out, 4, static_cast<std::uint32_t>(out.size()));
     return true;
 }
 

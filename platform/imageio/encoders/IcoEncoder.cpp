@@ -5,6 +5,8 @@
 #include <iterator>
 
 #include "platform/imageio/encoders/Encoders.h"
+#include "platform/imageio/ByteWriter.h"
+#include "platform/imageio/PngWriter.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
@@ -21,22 +23,21 @@ bool EncodeIco(const Bitmap& image, const DestinationProperties&, std::vector<st
     for (std::size_t i = 0; i < kCount; ++i) {
         raster::Pixels icon = raster::FitCentred(i ? largest : page, kSizes[i], kSizes[i], true, clear);
         if (i == 0) largest = icon;
-        raster::Unpremultiply(icon);
-        if (!raster::EncodePng(icon, std::nullopt, std::nullopt, pngs[i])) return false;
+        if (!EncodePngPixels(icon, {}, pngs[i])) return false;
     }
 
     out.clear();
-    raster::PutLE16(out, 0);  // reserved
-    raster::PutLE16(out, 1);  // icon
-    raster::PutLE16(out, kCount);
+    bytes::PutLE16(out, 0);  // reserved
+    bytes::PutLE16(out, 1);  // icon
+    bytes::PutLE16(out, kCount);
     std::size_t offset = 6 + 16 * kCount;
     for (std::size_t i = 0; i < kCount; ++i) {
         const std::uint8_t side = static_cast<std::uint8_t>(kSizes[i] & 0xFF);  // 0 means 256
         out.insert(out.end(), {side, side, 0, 0});
-        raster::PutLE16(out, 1);   // colour planes
-        raster::PutLE16(out, 32);  // bits per pixel
-        raster::PutLE32(out, static_cast<std::uint32_t>(pngs[i].size()));
-        raster::PutLE32(out, static_cast<std::uint32_t>(offset));
+        bytes::PutLE16(out, 1);   // colour planes
+        bytes::PutLE16(out, 32);  // bits per pixel
+        bytes::PutLE32(out, static_cast<std::uint32_t>(pngs[i].size()));
+        bytes::PutLE32(out, static_cast<std::uint32_t>(offset));
         offset += pngs[i].size();
     }
     for (const auto& png : pngs) out.insert(out.end(), png.begin(), png.end());

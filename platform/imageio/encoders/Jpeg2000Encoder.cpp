@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 
@@ -46,12 +47,7 @@ OPJ_BOOL SinkSeek(OPJ_OFF_T offset, void* user) {
 
 void Quiet(const char*, void*) {}
 
-void PutBE32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v >> 24);
-    p[1] = static_cast<std::uint8_t>(v >> 16);
-    p[2] = static_cast<std::uint8_t>(v >> 8);
-    p[3] = static_cast<std::uint8_t>(v);
-}
+using bytes::StoreBE32;
 std::uint32_t GetBE32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
@@ -78,9 +74,9 @@ void AddResolutionBox(std::vector<std::uint8_t>& jp2, float dpiX, float dpiY) {
         if (length < 8 || at + length > jp2.size()) return;
         if (std::memcmp(jp2.data() + at + 4, "jp2h", 4) == 0) {
             std::uint8_t box[8 + 8 + 10];
-            PutBE32(box, sizeof box);
+            StoreBE32(box, sizeof box);
             std::memcpy(box + 4, "res ", 4);
-            PutBE32(box + 8, 18);
+            StoreBE32(box + 8, 18);
             std::memcpy(box + 12, "resc", 4);
             std::uint8_t* r = box + 16;
             std::int8_t ev = 0, eh = 0;
@@ -91,7 +87,7 @@ void AddResolutionBox(std::vector<std::uint8_t>& jp2, float dpiX, float dpiY) {
             r[8] = static_cast<std::uint8_t>(ev);
             r[9] = static_cast<std::uint8_t>(eh);
             jp2.insert(jp2.begin() + static_cast<std::ptrdiff_t>(at + length), box, box + sizeof box);
-            PutBE32(jp2.data() + at, length + static_cast<std::uint32_t>(sizeof box));
+            StoreBE32(jp2.data() + at, length + static_cast<std::uint32_t>(sizeof box));
             return;
         }
         at += length;

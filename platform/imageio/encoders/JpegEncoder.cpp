@@ -10,6 +10,7 @@
 
 #include <jpeglib.h>
 
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 
@@ -26,14 +27,8 @@ void JpegErrorExit(j_common_ptr cinfo) {
     std::longjmp(err->jump, 1);
 }
 
-void Put16(unsigned char* p, unsigned v) {  // little-endian
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
-void Put32(unsigned char* p, unsigned v) {
-    Put16(p, v & 0xFFFF);
-    Put16(p + 2, v >> 16);
-}
+using bytes::StoreLE16;
+using bytes::StoreLE32;
 
 // An Exif block that holds only the resolution: CMYK files carry no JFIF marker, whose density
 // fields would otherwise give it.
@@ -41,26 +36,26 @@ int MakeResolutionExif(unsigned char* out, float dpiX, float dpiY) {
     std::memcpy(out, "Exif\0\0", 6);
     unsigned char* t = out + 6;
     std::memcpy(t, "II*\0", 4);
-    Put32(t + 4, 8);
-    Put16(t + 8, 3);  // entries
+    StoreLE32(t + 4, 8);
+    StoreLE16(t + 8, 3);  // entries
     unsigned char* e = t + 10;
     const unsigned rationals = 10 + 3 * 12 + 4;
     auto entry = [&](unsigned tag, unsigned type, unsigned value) {
-        Put16(e, tag);
-        Put16(e + 2, type);
-        Put32(e + 4, 1);
-        Put32(e + 8, value);
+        StoreLE16(e, tag);
+        StoreLE16(e + 2, type);
+        StoreLE32(e + 4, 1);
+        StoreLE32(e + 8, value);
         e += 12;
     };
     entry(282, 5, rationals);      // XResolution
     entry(283, 5, rationals + 8);  // YResolution
     entry(296, 3, 2);              // ResolutionUnit: inch
-    Put32(e, 0);                   // no next directory
+    StoreLE32(e, 0);                   // no next directory
     unsigned char* r = t + rationals;
-    Put32(r, static_cast<unsigned>(dpiX * 100 + 0.5f));
-    Put32(r + 4, 100);
-    Put32(r + 8, static_cast<unsigned>(dpiY * 100 + 0.5f));
-    Put32(r + 12, 100);
+    StoreLE32(r, static_cast<unsigned>(dpiX * 100 + 0.5f));
+    StoreLE32(r + 4, 100);
+    StoreLE32(r + 8, static_cast<unsigned>(dpiY * 100 + 0.5f));
+    StoreLE32(r + 12, 100);
     return 6 + static_cast<int>(rationals) + 16;
 }
 

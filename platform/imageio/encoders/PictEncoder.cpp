@@ -10,14 +10,15 @@
 // the page repeat its last pixel and lie outside the source rectangle), so both readings agree.
 #include <algorithm>
 
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
 namespace {
 
-using raster::PutBE16;
-using raster::PutBE32;
+using bytes::PutBE16;
+using bytes::PutBE32;
 
 constexpr int kStripWidth = 4000;
 constexpr int kMinPixMapWidth = 3;
@@ -80,8 +81,8 @@ bool EncodePict(const Bitmap& image, const DestinationProperties& properties, st
     raster::Pixels px;
     if (!raster::ToRgb(image, raster::Alpha::Flatten, px)) return false;
     const int w = px.width, h = px.height;
-    const std::uint32_t hRes = raster::Fixed16(raster::DpiOr72(properties.dpiWidth));
-    const std::uint32_t vRes = raster::Fixed16(raster::DpiOr72(properties.dpiHeight));
+    const std::uint32_t hRes = bytes::Fixed16(raster::DpiOr72(properties.dpiWidth));
+    const std::uint32_t vRes = bytes::Fixed16(raster::DpiOr72(properties.dpiHeight));
 
     out.assign(512, 0);  // the file header, reserved for the application
     PutBE16(out, 0);     // picture size: set below (low 16 bits)

@@ -10,6 +10,7 @@
 
 #include "platform/BufferPool.h"
 #include "platform/imageio/encoders/Encoders.h"
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/PixelRows.h"
 #include "platform/imageio/PngWriter.h"
 #include "platform/imageio/RowDeflate.h"
@@ -17,26 +18,15 @@
 namespace platform {
 namespace {
 
-void Put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v >> 24));
-    out.push_back(static_cast<std::uint8_t>(v >> 16));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v));
-}
-
-void Store32(std::uint8_t* p, std::uint32_t v) {
-    p[0] = static_cast<std::uint8_t>(v >> 24);
-    p[1] = static_cast<std::uint8_t>(v >> 16);
-    p[2] = static_cast<std::uint8_t>(v >> 8);
-    p[3] = static_cast<std::uint8_t>(v);
-}
+using bytes::PutBE32;
+using bytes::StoreBE32;
 
 void PutChunk(std::vector<std::uint8_t>& out, const char type[4], const std::uint8_t* data, std::uint32_t length) {
-    Put32(out, length);
+    PutBE32(out, length);
     const std::size_t start = out.size();
     out.insert(out.end(), type, type + 4);
     if (length) out.insert(out.end(), data, data + length);
-    Put32(out, libdeflate_crc32(0, out.data() + start, length + 4));
+    PutBE32(out, libdeflate_crc32(0, out.data() + start, length + 4));
 }
 
 inline std::uint8_t Paeth(int a, int b, int c) {
@@ -172,8 +162,8 @@ bool EncodePNGTuned(const Bitmap& image, const DestinationProperties& properties
     static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     out.assign(kSignature, kSignature + 8);
     std::uint8_t ihdr[13];
-    Store32(ihdr, static_cast<std::uint32_t>(image.width));
-    Store32(ihdr + 4, static_cast<std::uint32_t>(image.height));
+    StoreBE32(ihdr, static_cast<std::uint32_t>(image.width));
+    StoreBE32(ihdr + 4, static_cast<std::uint32_t>(image.height));
     ihdr[8] = 8;
     ihdr[9] = colourType;
     ihdr[10] = ihdr[11] = ihdr[12] = 0;
@@ -183,8 +173,8 @@ bool EncodePNGTuned(const Bitmap& image, const DestinationProperties& properties
         const float dy = properties.dpiHeight.value_or(dx);
         if (dx > 0 && dy > 0) {
             std::uint8_t phys[9];
-            Store32(phys, static_cast<std::uint32_t>(std::lround(dx / 0.0254)));
-            Store32(phys + 4, static_cast<std::uint32_t>(std::lround(dy / 0.0254)));
+            StoreBE32(phys, static_cast<std::uint32_t>(std::lround(dx / 0.0254)));
+            StoreBE32(phys + 4, static_cast<std::uint32_t>(std::lround(dy / 0.0254)));
             phys[8] = 1;  // metres
             PutChunk(out, "pHYs", phys, 9);
         }
@@ -195,10 +185,27 @@ bool EncodePNGTuned(const Bitmap& image, const DestinationProperties& properties
     std::memcpy(out.data() + idatStart + 4, "IDAT", 4);
     const std::size_t compressed = FilterAndCompressRows(image, layout, tuning, out);
     if (compressed == 0 || compressed > 0x7FFFFFFFu) return false;
-    Store32(out.data() + idatStart, static_cast<std::uint32_t>(compressed));
-    Put32(out, libdeflate_crc32(0, out.data() + idatStart + 4, compressed + 4));
+    StoreBE32(out.data() + idatStart, static_cast<std::uint32_t>(compressed));
+    PutBE32(out, libdeflate_crc32(0, out.data() + idatStart + 4, compressed + 4));
     PutChunk(out, "IEND", nullptr, 0);
     return true;
+}
+
+bool EncodePngPixels(const raster::Pixels& pixels, const DestinationProperties& properties,
+                     std::vector<std::uint8_t>& out) {
+    if (pixels.channels < 1 || pixels.channels > 4) return false;
+    Bitmap view;
+    view.width = pixels.width;
+    view.height = pixels.height;
+    view.model = pixels.channels <= 2 ? ColorModel::Monochrome : ColorModel::RGB;
+    view.components = pixels.channels;
+    view.hasAlpha = pixels.channels == 2 || pixels.channels == 4;
+    view.stride = static_cast<std::ptrdiff_t>(pixels.rowBytes());
+    view.data = const_cast<std::uint8_t*>(pixels.data.data());  // only read
+    if (!view) return false;
+    DestinationProperties png = properties;
+    png.hasAlpha = view.hasAlpha;
+    return EncodePNGTuned(view, png, DefaultPngTuning(), out);
 }
 
 namespace encoders {

@@ -4,14 +4,15 @@
 // the large document variant (version 2), which allows 300000.
 #include <iterator>
 
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
 namespace {
 
-using raster::PutBE16;
-using raster::PutBE32;
+using bytes::PutBE16;
+using bytes::PutBE32;
 
 constexpr int kPsdLimit = 30000;
 constexpr int kPsbLimit = 300000;
@@ -67,10 +68,10 @@ bool EncodePhotoshop(const Bitmap& image, const DestinationProperties& propertie
     PutBE16(out, 0x03ED);
     PutBE16(out, 0);  // empty name, padded to even
     PutBE32(out, 16);
-    PutBE32(out, raster::Fixed16(raster::DpiOr72(properties.dpiWidth)));
+    PutBE32(out, bytes::Fixed16(raster::DpiOr72(properties.dpiWidth)));
     PutBE16(out, 1);
     PutBE16(out, 1);
-    PutBE32(out, raster::Fixed16(raster::DpiOr72(properties.dpiHeight)));
+    PutBE32(out, bytes::Fixed16(raster::DpiOr72(properties.dpiHeight)));
     PutBE16(out, 1);
     PutBE16(out, 1);
 

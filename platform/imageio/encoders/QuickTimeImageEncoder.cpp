@@ -5,21 +5,27 @@
 #include <cstring>
 
 #include "platform/imageio/encoders/Encoders.h"
+#include "platform/imageio/ByteWriter.h"
+#include "platform/imageio/PngWriter.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
 
 bool EncodeQuickTimeImage(const Bitmap& image, const DestinationProperties& properties,
                           std::vector<std::uint8_t>& out) {
-    using raster::PutBE16;
-    using raster::PutBE32;
+    using bytes::PutBE16;
+    using bytes::PutBE32;
     if (image.width > 65535 || image.height > 65535) return false;
     raster::Pixels px;
     const bool grey = image.model == ColorModel::Monochrome && !image.hasAlpha;
-    if (!(grey ? raster::ToGrey(image, raster::Alpha::Flatten, px) : raster::ToRgb(image, raster::Alpha::Straight, px)))
+    if (!(grey ? raster::ToGrey(image, raster::Alpha::Flatten, px)
+               : raster::ToRgb(image, raster::Alpha::Premultiplied, px)))
         return false;
+    DestinationProperties resolution;
+    resolution.dpiWidth = properties.dpiWidth;
+    resolution.dpiHeight = properties.dpiHeight;
     std::vector<std::uint8_t> png;
-    if (!raster::EncodePng(px, properties.dpiWidth, properties.dpiHeight, png)) return false;
+    if (!EncodePngPixels(px, resolution, png)) return false;
 
     constexpr std::uint32_t kDescriptionSize = 86;
     out.clear();
@@ -37,8 +43,8 @@ bool EncodeQuickTimeImage(const Bitmap& image, const DestinationProperties& prop
     PutBE32(out, 0x400);   // spatial quality: lossless
     PutBE16(out, static_cast<std::uint32_t>(px.width));
     PutBE16(out, static_cast<std::uint32_t>(px.height));
-    PutBE32(out, raster::Fixed16(raster::DpiOr72(properties.dpiWidth)));
-    PutBE32(out, raster::Fixed16(raster::DpiOr72(properties.dpiHeight)));
+    PutBE32(out, bytes::Fixed16(raster::DpiOr72(properties.dpiWidth)));
+    PutBE32(out, bytes::Fixed16(raster::DpiOr72(properties.dpiHeight)));
     PutBE32(out, static_cast<std::uint32_t>(png.size()));
     PutBE16(out, 1);       // frame count
     std::uint8_t name[32] = {3, 'P', 'N', 'G'};  // Pascal string, padded to 32 bytes

@@ -1,14 +1,15 @@
 // SGI image (IRIS RGB): run-length encoded, 8 bits per channel, grey, RGB or RGBA planes.
 // Format: "The SGI Image File Format", version 1.00, Paul Haeberli (512-byte header, offset and
 // length tables, rows stored bottom first). Sides are limited to 65535.
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
 namespace {
 
-using raster::PutBE16;
-using raster::PutBE32;
+using bytes::PutBE16;
+using bytes::PutBE32;
 
 // One channel row: a count byte with the top bit set copies that many bytes, without it repeats
 // the next byte; a zero ends the row.
@@ -70,8 +71,8 @@ bool EncodeSgi(const Bitmap& image, const DestinationProperties&, std::vector<st
             const std::size_t start = out.size();
             EncodeRow(row, out);
             const std::size_t index = static_cast<std::size_t>(c) * px.height + y;
-            raster::SetBE32(out, tablesAt + index * 4, static_cast<std::uint32_t>(start));
-            raster::SetBE32(out, tablesAt + rows * 4 + index * 4, static_cast<std::uint32_t>(out.size() - start));
+            bytes::SetBE32(out, tablesAt + index * 4, static_cast<std::uint32_t>(start));
+            bytes::SetBE32(out, tablesAt + rows * 4 + index * 4, static_cast<std::uint32_t>(out.size() - start));
         }
     }
     return true;

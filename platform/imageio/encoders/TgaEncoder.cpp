@@ -1,14 +1,15 @@
 // Truevision TGA: run-length encoded true colour (type 10) or grey (type 11), rows stored top
 // first, with the version 2 extension area and footer.
 // Format: Truevision TGA File Format Specification, version 2.0. Sides are limited to 65535.
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
 namespace {
 
-using raster::PutLE16;
-using raster::PutLE32;
+using bytes::PutLE16;
+using bytes::PutLE32;
 
 // One row as run-length packets that do not cross into the next row.
 void EncodeRow(const std::uint8_t* px, int width, int size, std::vector<std::uint8_t>& out) {

@@ -1,65 +1,12 @@
-// TIFF into memory through libtiff's client interface.
+// TIFF into memory through libtiff (TiffSink.h).
 #include <tiffio.h>
-
-#include <algorithm>
-#include <cstring>
-#include <new>
 
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
+#include "platform/imageio/TiffSink.h"
 #include "platform/imageio/TiffWriter.h"
 
 namespace platform {
-namespace {
-
-// A growable file in memory for libtiff. The callbacks run inside C code: nothing may escape.
-struct MemoryFile {
-    std::vector<std::uint8_t>* bytes = nullptr;
-    toff_t position = 0;
-};
-
-tsize_t MemRead(thandle_t h, tdata_t data, tsize_t size) {
-    auto* f = static_cast<MemoryFile*>(h);
-    if (f->position >= f->bytes->size()) return 0;
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), f->bytes->size() - f->position);
-    std::memcpy(data, f->bytes->data() + f->position, n);
-    f->position += n;
-    return static_cast<tsize_t>(n);
-}
-
-tsize_t MemWrite(thandle_t h, tdata_t data, tsize_t size) {
-    auto* f = static_cast<MemoryFile*>(h);
-    try {
-        const std::size_t end = f->position + static_cast<std::size_t>(size);
-        if (end > f->bytes->size()) {
-            if (end > f->bytes->capacity()) f->bytes->reserve(std::max(end, f->bytes->capacity() * 2));
-            f->bytes->resize(end);
-        }
-        std::memcpy(f->bytes->data() + f->position, data, static_cast<std::size_t>(size));
-        f->position = end;
-        return size;
-    } catch (...) {
-        return -1;
-    }
-}
-
-toff_t MemSeek(thandle_t h, toff_t offset, int whence) {
-    auto* f = static_cast<MemoryFile*>(h);
-    toff_t base = 0;
-    if (whence == SEEK_CUR)
-        base = f->position;
-    else if (whence == SEEK_END)
-        base = f->bytes->size();
-    f->position = base + offset;
-    return f->position;
-}
-
-int MemClose(thandle_t) { return 0; }
-toff_t MemSize(thandle_t h) { return static_cast<MemoryFile*>(h)->bytes->size(); }
-int MemMap(thandle_t, tdata_t*, toff_t*) { return 0; }
-void MemUnmap(thandle_t, tdata_t, toff_t) {}
-
-}  // namespace
 
 bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOptions& options) {
     const PixelLayout layout = LayoutFor(image, options.alpha, options.cmykAllowed);
@@ -105,20 +52,16 @@ bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOpti
 namespace encoders {
 
 bool EncodeTIFF(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    out.clear();
-    MemoryFile file;
-    file.bytes = &out;
-    TIFF* tiff = TIFFClientOpen("memory", "w", &file, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap, MemUnmap);
-    if (!tiff) return false;
+    raster::TiffSink sink(out);
+    if (!sink.tiff()) return false;
     TiffDirectoryOptions options;
     options.dpiX = properties.dpiWidth.value_or(properties.dpiHeight.value_or(0));
     options.dpiY = properties.dpiHeight.value_or(options.dpiX);
     options.compression = properties.tiffCompression.value_or(COMPRESSION_NONE);
     options.orientation = properties.orientation.value_or(1);
     options.alpha = properties.hasAlpha;
-    const bool ok = WriteTiffDirectory(tiff, image, options);
-    TIFFClose(tiff);
-    return ok && !out.empty();
+    const bool written = WriteTiffDirectory(sink.tiff(), image, options);
+    return sink.Close() && written && !out.empty();
 }
 
 }  // namespace encoders
