@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -11,6 +12,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "OVXUtil.h"
@@ -200,6 +202,19 @@ std::optional<FileIdentity> IdentityOf(const fs::path& path) {
 }
 
 std::optional<bool> IsOpenForWriting(const fs::path& path) {
+    // A writer that opens the file while the lease is held makes the kernel signal the holder
+    // (SIGIO, which would end the program); the lease is let go at once, so the signal carries
+    // nothing to act on and is ignored, unless the program already handles it.
+    static std::once_flag ignoreLeaseBreaks;
+    std::call_once(ignoreLeaseBreaks, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGIO, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            ::sigemptyset(&ignore.sa_mask);
+            ::sigaction(SIGIO, &ignore, nullptr);
+        }
+    });
     Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.valid()) return std::nullopt;
     if (::fcntl(fd.get(), F_SETLEASE, F_RDLCK) == 0) {
