@@ -15,7 +15,7 @@
 #include <mutex>
 #include <vector>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "filelist/InputFiles.h"
 #include "platform/PdfDocument.h"
 

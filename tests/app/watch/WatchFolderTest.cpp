@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "../AlertDriver.h"
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "RunTestSupport.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/Resources.h"
