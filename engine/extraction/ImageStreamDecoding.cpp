@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -119,6 +120,12 @@ std::string FilterName(const std::string& name) {
     return name;
 }
 
+// The filters the object library decodes.
+bool IsLibraryFilter(const std::string& filter) {
+    return filter == "/ASCIIHexDecode" || filter == "/ASCII85Decode" || filter == "/LZWDecode" ||
+           filter == "/FlateDecode" || filter == "/RunLengthDecode" || filter == "/Crypt";
+}
+
 bool IsImageCodec(const std::string& filter) {
     return filter == "/DCTDecode" || filter == "/JPXDecode" || filter == "/CCITTFaxDecode" || filter == "/JBIG2Decode";
 }
@@ -131,7 +138,7 @@ public:
     void write(unsigned char const* data, size_t length) override {
         const std::size_t room = limit_ - bytes.size();
         bytes.append(reinterpret_cast<const char*>(data), std::min(room, length));
-        if (length >= room) {
+        if (length > room) {
             full = true;
             throw Full{};
         }
@@ -214,8 +221,8 @@ std::optional<StreamData> ReadStreamData(QPDFObjectHandle stream, std::size_t ra
     } else if (!filterObject.isNull()) {
         return std::nullopt;
     }
-    for (std::size_t i = 0; i + 1 < filters.size(); ++i)
-        if (IsImageCodec(filters[i])) return std::nullopt;
+    for (std::size_t i = 0; i < filters.size(); ++i)
+        if (!IsLibraryFilter(filters[i]) && !(i + 1 == filters.size() && IsImageCodec(filters[i]))) return std::nullopt;
 
     StreamData out;
     if (filters.empty() || !IsImageCodec(filters.back())) {
@@ -271,6 +278,19 @@ std::optional<StreamData> ReadStreamData(QPDFObjectHandle stream, std::size_t ra
         out.bytes.assign(decoded.begin(), decoded.end());
     }
     return out;
+}
+
+// Whether JPEG data carries an Adobe marker (APP14 "Adobe") before its first scan.
+bool HasAdobeMarker(const std::uint8_t* data, std::size_t size) {
+    std::size_t i = 2;
+    while (i + 4 <= size && data[i] == 0xFF) {
+        const std::uint8_t marker = data[i + 1];
+        if (marker == 0xDA) break;
+        const std::size_t length = (static_cast<std::size_t>(data[i + 2]) << 8) | data[i + 3];
+        if (marker == 0xEE && length >= 7 && i + 9 <= size && std::memcmp(data + i + 4, "Adobe", 5) == 0) return true;
+        i += 2 + length;
+    }
+    return false;
 }
 
 struct Malloced {
@@ -347,6 +367,10 @@ Bitmap ImageExtractor::CreateImageFromStream(QPDFObjectHandle stream, QPDFObject
                                       0};
                 decode.clear();
             }
+            // The codec reads an Adobe CMYK file's inverted samples back as ink; PDF readers take
+            // a DCT stream's samples as they are stored and leave the inversion to /Decode.
+            if (components == 4 && HasAdobeMarker(samples, data->bytes.size()))
+                for (std::size_t i = 0; i < sampleSize; ++i) jpegSamples.p[i] = static_cast<std::uint8_t>(255 - jpegSamples.p[i]);
             samples = jpegSamples.p;
             bits = 8;
         } else if (data->format == Format::JPEG2000) {
