@@ -1,12 +1,15 @@
 #include "engine/extraction/ImageExtractor.h"
 
 #include <qpdf/QPDFExc.hh>
+#include <qpdf/Pl_Buffer.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <tiffio.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -140,6 +143,21 @@ QPDFObjectHandle InlineImageStream(QPDF& document, const std::vector<QPDFObjectH
     return stream;
 }
 
+bool IsDelimiterOrSpace(unsigned char c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t' || c == '\f' || c == '\0' || c == '/' || c == '[' ||
+           c == ']' || c == '<' || c == '>' || c == '(' || c == ')' || c == '{' || c == '}' || c == '%';
+}
+
+// Whether the contents hold "BI" as a token of its own.
+bool MayHoldInlineImages(const unsigned char* data, std::size_t size) {
+    for (std::size_t i = 0; i + 1 < size; ++i) {
+        if (data[i] != 'B' || data[i + 1] != 'I') continue;
+        if ((i == 0 || IsDelimiterOrSpace(data[i - 1])) && (i + 2 == size || IsDelimiterOrSpace(data[i + 2])))
+            return true;
+    }
+    return false;
+}
+
 // Hands each inline image of a content stream, in order, to the page's walk.
 class InlineImageCallbacks : public QPDFObjectHandle::ParserCallbacks {
 public:
@@ -197,8 +215,10 @@ private:
 
 // ---- The walk of a page ---------------------------------------------------------------------
 
-ExtractedPage::ExtractedPage(ImageExtractor& extractor, QPDF& document, long page)
-    : pagePrefix(extractor.PagePrefix(page)), extractor_(extractor), document_(document) {}
+ExtractedPage::ExtractedPage(ImageExtractor& extractor, long page)
+    : pagePrefix(extractor.PagePrefix(page)), extractor_(extractor) {
+    inlineImages_.emptyPDF();
+}
 
 void ExtractedPage::ScanPageResources(QPDFObjectHandle pageObject) {
     // The page's own resources: the page tree's inherited ones are not looked up.
@@ -236,8 +256,15 @@ void ExtractedPage::ScanFormXObject(QPDFObjectHandle form) {
 }
 
 void ExtractedPage::ScanInlineImages(QPDFObjectHandle pageObject) {
-    InlineImageCallbacks callbacks(*this, document_);
-    QPDFPageObjectHelper(pageObject).parseContents(&callbacks);
+    // Parsing a content stream costs far more than reading it: pages whose contents hold no
+    // "BI" token are not parsed.
+    QPDFPageObjectHelper page(pageObject);
+    Pl_Buffer contents("page contents");
+    page.pipeContents(&contents);
+    std::unique_ptr<Buffer> bytes(contents.getBuffer());
+    if (!MayHoldInlineImages(bytes->getBuffer(), bytes->getSize())) return;
+    InlineImageCallbacks callbacks(*this, inlineImages_);
+    page.parseContents(&callbacks);
 }
 
 void ExtractedPage::WriteExtractedImage(QPDFObjectHandle stream) {
@@ -263,14 +290,26 @@ void ImageExtractor::SetPageRange(std::int32_t rangeType, std::int64_t firstPage
 
 std::string ImageExtractor::ExtensionForOutput() const { return extension_; }
 
-std::unique_ptr<QPDF> ImageExtractor::OpenObjectDocument() const {
+std::unique_ptr<QPDF> ImageExtractor::OpenObjectDocument() {
+    // Every worker's copy reads the file's bytes from one buffer, read once.
+    {
+        std::lock_guard lock(fileMutex_);
+        if (!fileRead_) {
+            fileRead_ = true;
+            std::ifstream in(sourceURL, std::ios::binary);
+            fileBytes_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            if (!in.good() && !in.eof()) fileBytes_.clear();
+        }
+    }
+    if (fileBytes_.empty()) return nullptr;
     // A document whose user password is empty opens without one; only then is the password tried.
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (attempt == 1 && !password) break;
         auto document = std::make_unique<QPDF>();
         document->setSuppressWarnings(true);
         try {
-            document->processFile(sourceURL.c_str(), attempt == 0 ? nullptr : password->c_str());
+            document->processMemoryFile(sourceURL.c_str(), fileBytes_.data(), fileBytes_.size(),
+                                        attempt == 0 ? nullptr : password->c_str());
             return document;
         } catch (const QPDFExc& e) {
             if (e.getErrorCode() != qpdf_e_password) return nullptr;
@@ -306,7 +345,7 @@ void ImageExtractor::ExtractPage(QPDF& document, long page) {
     } catch (const std::exception&) {
         return;
     }
-    ExtractedPage walk(*this, document, page);
+    ExtractedPage walk(*this, page);
     try {
         walk.ScanPageResources(pageObject);
     } catch (const std::exception&) {

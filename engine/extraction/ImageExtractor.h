@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -37,7 +38,7 @@ public:
 
     // Opens the document in the object library with the converter's password; nullptr when it
     // cannot be read.
-    std::unique_ptr<QPDF> OpenObjectDocument() const;
+    std::unique_ptr<QPDF> OpenObjectDocument();
 
     // One image (an image XObject, an inline image made a stream, or a mask of either) as a
     // bitmap; empty when it cannot be decoded. `pageColorSpaces` is the page's /ColorSpace
@@ -58,6 +59,9 @@ public:
     void ExtractPage(QPDF& document, long page);
 
 private:
+    std::mutex fileMutex_;
+    bool fileRead_ = false;
+    std::string fileBytes_;
     std::filesystem::path folder_;
     std::string baseName_;
     std::string extension_;
@@ -68,7 +72,7 @@ private:
 // its inline images in content order.
 class ExtractedPage {
 public:
-    ExtractedPage(ImageExtractor& extractor, QPDF& document, long page);
+    ExtractedPage(ImageExtractor& extractor, long page);
 
     void ScanPageResources(QPDFObjectHandle pageObject);
     void VisitXObject(QPDFObjectHandle object);
@@ -83,6 +87,8 @@ public:
 
 private:
     ImageExtractor& extractor_;
-    QPDF& document_;
+    // Inline images become streams of this document: a new stream in the page's own document
+    // would make the library resolve every object of it.
+    QPDF inlineImages_;
     std::set<QPDFObjGen> visitedForms_;
 };

@@ -241,13 +241,17 @@ std::optional<StreamData> ReadStreamData(QPDFObjectHandle stream, std::size_t ra
     if (filters.empty()) {
         encoded.assign(reinterpret_cast<const char*>(raw->getBuffer()), raw->getSize());
     } else {
+        // The copy lives in a document of its own: a new stream in the source document would
+        // make the library resolve every object of it.
         QPDFObjectHandle filterArray = QPDFObjectHandle::newArray();
         QPDFObjectHandle parmsArray = QPDFObjectHandle::newArray();
         for (std::size_t i = 0; i < filters.size(); ++i) {
             filterArray.appendItem(QPDFObjectHandle::newName(filters[i]));
-            parmsArray.appendItem(parms[i]);
+            parmsArray.appendItem(QPDFObjectHandle::parse(parms[i].unparseResolved()));
         }
-        QPDFObjectHandle copy = QPDFObjectHandle::newStream(stream.getOwningQPDF());
+        QPDF scratch;
+        scratch.emptyPDF();
+        QPDFObjectHandle copy = QPDFObjectHandle::newStream(&scratch);
         copy.replaceStreamData(raw, filterArray, parmsArray);
         std::optional<std::string> bytes = LibraryDecoded(copy, platform::kMaxBitmapBytes);
         if (!bytes) return std::nullopt;
