@@ -20,7 +20,7 @@ PdfBuilder::PdfBuilder() { pdf_.emptyPDF(); }
 
 QPDFObjectHandle PdfBuilder::Image(const std::string& dict, const std::string& data) {
     QPDFObjectHandle stream = QPDFObjectHandle::newStream(&pdf_, data);
-    QPDFObjectHandle parsed = QPDFObjectHandle::parse("<< /Type /XObject /Subtype /Image " + dict + " >>");
+    QPDFObjectHandle parsed = QPDFObjectHandle::parse(&pdf_, "<< /Type /XObject /Subtype /Image " + dict + " >>");
     QPDFObjectHandle d = stream.getDict();
     for (const std::string& key : parsed.getKeys()) d.replaceKey(key, parsed.getKey(key));
     return pdf_.makeIndirectObject(stream);

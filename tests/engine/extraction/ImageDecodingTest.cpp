@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <functional>
 
 #include "engine/codecs/JPEGMemoryCodec.h"
 #include "engine/extraction/ExtractionSupport.h"
@@ -98,6 +100,153 @@ TEST(ImageDecoding, DepthsDecodeArraysAndIndexedSpaces) {
         ASSERT_EQ(peer.size(), 1u);
         const testimage::Decoded want = testextract::Read(peer[0].file, "RGB");
         EXPECT_EQ(got.pixels, want.pixels) << "against pdfimages";
+    }
+}
+
+// JPEG bytes of packed samples, made with the engine's codec (the readers below are others').
+std::string Jpeg(int width, int height, int components, const std::vector<std::uint8_t>& samples) {
+    std::uint8_t* jpeg = nullptr;
+    std::size_t size = 0;
+    EncodeJPEGData(width, height, samples.data(), components == 4 ? 4 : components == 3 ? 2 : 1, components, 72, 72, 95,
+                   &jpeg, &size);
+    std::string bytes(reinterpret_cast<const char*>(jpeg), size);
+    std::free(jpeg);
+    return bytes;
+}
+
+std::vector<std::uint8_t> Gradient(int width, int height, int components) {
+    std::vector<std::uint8_t> samples(static_cast<std::size_t>(width) * height * components);
+    for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<std::uint8_t>((i * 7 + i / 5) & 0xFF);
+    return samples;
+}
+
+TEST(ImageDecoding, JpegDataBuildsTheImageFromTheJpegItself) {
+    testpdf::TempDir dir;
+    // A dictionary that lies about the size and the colours: the JPEG's own hold.
+    const std::string grey = Jpeg(8, 6, 1, Gradient(8, 6, 1));
+    std::ofstream(dir / "grey.jpg", std::ios::binary) << grey;
+    const fs::path lying = OneImage(dir / "lying" / "in.pdf",
+                                    "/Width 10 /Height 10 /BitsPerComponent 8 /ColorSpace /DeviceRGB /Filter /DCTDecode", grey);
+    const fs::path ours = ExtractOne(lying, dir / "lying" / "ours");
+    ASSERT_FALSE(ours.empty());
+    const testimage::Decoded got = testextract::Read(ours, "L");
+    const testimage::Decoded want = testextract::Read(dir / "grey.jpg", "L");
+    EXPECT_EQ(got.width, 8);
+    EXPECT_EQ(got.height, 6);
+    EXPECT_EQ(got.pixels, want.pixels);
+
+    // A JPEG cut short, past the middle of its scan: every row is there, those of the first
+    // quarter as the whole file has them.
+    const std::string whole = Jpeg(16, 64, 3, Gradient(16, 64, 3));
+    const std::size_t scan = whole.find("\xFF\xDA");
+    ASSERT_NE(scan, std::string::npos);
+    std::ofstream(dir / "whole.jpg", std::ios::binary) << whole;
+    const fs::path cut = OneImage(dir / "cut" / "in.pdf",
+                                  "/Width 16 /Height 64 /BitsPerComponent 8 /ColorSpace /DeviceRGB /Filter /DCTDecode",
+                                  whole.substr(0, scan + (whole.size() - scan) * 7 / 10));
+    const fs::path cutOut = ExtractOne(cut, dir / "cut" / "ours");
+    ASSERT_FALSE(cutOut.empty());
+    const testimage::Decoded part = testextract::Read(cutOut, "RGB");
+    const testimage::Decoded full = testextract::Read(dir / "whole.jpg", "RGB");
+    ASSERT_EQ(part.height, 64);
+    for (int i = 0; i < 16 * 3 * 16; ++i) ASSERT_EQ(full.pixels[i], part.pixels[i]) << "sample " << i;
+
+    // CMYK with an Adobe marker: the stored samples, as poppler takes them, through a CMYK TIFF.
+    const std::string cmyk = Jpeg(8, 8, 4, Gradient(8, 8, 4));
+    const fs::path cmykPdf = OneImage(dir / "cmyk" / "in.pdf",
+                                      "/Width 8 /Height 8 /BitsPerComponent 8 /ColorSpace /DeviceCMYK /Filter /DCTDecode", cmyk);
+    const fs::path tiff = ExtractOne(cmykPdf, dir / "cmyk" / "ours", kOutputTIFF);
+    ASSERT_FALSE(tiff.empty());
+    const std::vector<testextract::PeerImage> peer = testextract::PdfImages(cmykPdf, dir / "cmyk" / "peer", "-tiff");
+    ASSERT_EQ(peer.size(), 1u);
+    const testimage::Decoded ourCmyk = testextract::Read(tiff, "");
+    const testimage::Decoded peerCmyk = testextract::Read(peer[0].file, "");
+    EXPECT_EQ(ourCmyk.mode, "CMYK");
+    EXPECT_EQ(peerCmyk.mode, "CMYK");
+    EXPECT_EQ(ourCmyk.pixels, peerCmyk.pixels);
+}
+
+// A 2 x 2 RGB image with the mask entries given, extracted as `type`.
+struct MaskCase {
+    const char* name;
+    std::int32_t type;
+    std::function<std::string(PdfBuilder&)> maskEntries;  // dictionary text added to the image's
+    std::vector<int> alpha;                               // expected opacity; empty: no alpha channel
+    bool peerSmask = false;                               // the opacity is pdfimages' smask file
+};
+
+TEST(ImageDecoding, MasksForTheTypesThatKeepThem) {
+    const std::string colours = Bytes({255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
+    auto ref = [](QPDFObjectHandle o) {
+        return std::to_string(o.getObjectID()) + " " + std::to_string(o.getGeneration()) + " R";
+    };
+    auto softMask = [&](PdfBuilder& b, int w, int h, const std::string& data) {
+        return b.Image("/Width " + std::to_string(w) + " /Height " + std::to_string(h) +
+                           " /BitsPerComponent 8 /ColorSpace /DeviceGray", data);
+    };
+    const MaskCase cases[] = {
+        {"soft mask, PNG", kOutputPNG, [&](PdfBuilder& b) { return "/SMask " + ref(softMask(b, 2, 2, Bytes({0, 85, 170, 255}))); },
+         {0, 85, 170, 255}, true},
+        {"soft mask, JPEG keeps no mask", kOutputJPEG,
+         [&](PdfBuilder& b) { return "/SMask " + ref(softMask(b, 2, 2, Bytes({0, 85, 170, 255}))); }, {}},
+        {"soft mask of another size", kOutputPNG, [&](PdfBuilder& b) { return "/SMask " + ref(softMask(b, 1, 2, Bytes({10, 200}))); },
+         {10, 10, 200, 200}},
+        {"soft mask that is its own soft mask", kOutputPNG,
+         [&](PdfBuilder& b) {
+             QPDFObjectHandle m = softMask(b, 2, 2, Bytes({1, 2, 3, 4}));
+             m.getDict().replaceKey("/SMask", m);
+             return "/SMask " + ref(m);
+         },
+         {1, 2, 3, 4}, true},
+        {"stencil: set samples hide", kOutputPNG,
+         [&](PdfBuilder& b) {
+             return "/Mask " + ref(b.Image("/Width 2 /Height 2 /BitsPerComponent 1 /ImageMask true", Bytes({0x80, 0x40})));
+         },
+         {0, 255, 255, 0}},
+        {"soft mask before /Mask", kOutputPNG,
+         [&](PdfBuilder& b) { return "/Mask [0 255 0 255 0 255] /SMask " + ref(softMask(b, 2, 2, Bytes({9, 9, 9, 9}))); },
+         {9, 9, 9, 9}},
+        {"colour key", kOutputPNG, [](PdfBuilder&) { return std::string("/Mask [200 255 0 10 0 10]"); }, {0, 255, 255, 255}},
+        {"colour key too short", kOutputPNG, [](PdfBuilder&) { return std::string("/Mask [200 255]"); }, {255, 255, 255, 255}},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const MaskCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir / std::to_string(n++);
+        fs::create_directories(folder);
+        PdfBuilder b;
+        const std::string entries = c.maskEntries(b);
+        b.AddPage(PdfBuilder::XObjects({{"/Im", b.Image("/Width 2 /Height 2 /BitsPerComponent 8 /ColorSpace /DeviceRGB " +
+                                                            entries, colours)}}),
+                  "q 100 0 0 100 0 0 cm /Im Do Q");
+        b.Write(folder / "in.pdf");
+        const fs::path ours = ExtractOne(folder / "in.pdf", folder / "ours", c.type);
+        ASSERT_FALSE(ours.empty());
+        if (c.alpha.empty()) {
+            const testimage::Decoded d = testextract::Read(ours, "");
+            EXPECT_EQ(d.mode, "RGB");
+            continue;
+        }
+        const testimage::Decoded d = testextract::Read(ours, "RGBA");
+        std::vector<int> alpha, rgb, expectedRgb;
+        for (int i = 0; i < 4; ++i) {
+            alpha.push_back(d.pixels[4 * i + 3]);
+            if (d.pixels[4 * i + 3] != 255) continue;
+            for (int k = 0; k < 3; ++k) {
+                rgb.push_back(d.pixels[4 * i + k]);
+                expectedRgb.push_back(static_cast<std::uint8_t>(colours[3 * i + k]));
+            }
+        }
+        EXPECT_EQ(alpha, c.alpha);
+        EXPECT_EQ(rgb, expectedRgb);  // colours exact where opaque
+        if (c.peerSmask) {
+            const std::vector<testextract::PeerImage> peer = testextract::PdfImages(folder / "in.pdf", folder / "peer");
+            ASSERT_EQ(peer.size(), 2u);
+            EXPECT_EQ(peer[1].type, "smask");
+            const testimage::Decoded m = testextract::Read(peer[1].file, "L");
+            EXPECT_EQ(std::vector<int>(m.pixels.begin(), m.pixels.end()), c.alpha);
+        }
     }
 }
 
