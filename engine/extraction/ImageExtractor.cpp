@@ -127,7 +127,9 @@ QPDFObjectHandle InlineImageStream(QPDF& document, const std::vector<QPDFObjectH
     QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
     for (std::size_t i = 0; i + 1 < operands.size(); i += 2) {
         QPDFObjectHandle name = operands[i];
-        QPDFObjectHandle value = operands[i + 1];
+        QPDFObjectHandle original = operands[i + 1];
+        // The parser's objects belong to the page's document: the stream takes copies.
+        QPDFObjectHandle value = QPDFObjectHandle::parse(original.unparse());
         if (!name.isName()) continue;
         const std::string key = InlineKey(name.getName());
         if (key == "/Filter")
@@ -261,6 +263,7 @@ void ExtractedPage::ScanInlineImages(QPDFObjectHandle pageObject) {
     QPDFPageObjectHelper page(pageObject);
     Pl_Buffer contents("page contents");
     page.pipeContents(&contents);
+    contents.finish();
     std::unique_ptr<Buffer> bytes(contents.getBuffer());
     if (!MayHoldInlineImages(bytes->getBuffer(), bytes->getSize())) return;
     InlineImageCallbacks callbacks(*this, inlineImages_);

@@ -250,4 +250,44 @@ TEST(ImageDecoding, MasksForTheTypesThatKeepThem) {
     }
 }
 
+TEST(ImageDecoding, ImagesThatCannotBeMadeAreRefusedAndTakeNoNumber) {
+    const struct {
+        const char* name;
+        std::string dict;
+        std::string data;
+    } cases[] = {
+        {"zero width", "/Width 0 /Height 1 /ColorSpace /DeviceGray", "x"},
+        {"negative height", "/Width 1 /Height -4 /ColorSpace /DeviceGray", "x"},
+        {"no height", "/Width 1 /ColorSpace /DeviceGray", "x"},
+        {"past the bitmap cap", "/Width 2000000000 /Height 2000000000 /ColorSpace /DeviceRGB", "xyz"},
+        {"past the cap in 64 bits", "/Width 2147483647 /Height 2147483647 /BitsPerComponent 16 /ColorSpace /DeviceCMYK", "x"},
+        {"3 bits per component", "/Width 1 /Height 1 /BitsPerComponent 3 /ColorSpace /DeviceGray", "x"},
+        {"32 bits per component", "/Width 1 /Height 1 /BitsPerComponent 32 /ColorSpace /DeviceGray", "xxxx"},
+        {"an unknown named space at 8 bits", "/Width 1 /Height 1 /ColorSpace /CS9", "x"},
+        {"an ICC space, not read yet", "/Width 1 /Height 1 /ColorSpace [/ICCBased 99 0 R]", "x"},
+        {"Indexed with hival 300", "/Width 1 /Height 1 /ColorSpace [/Indexed /DeviceRGB 300 <00>]", "x"},
+        {"Indexed over Indexed", "/Width 1 /Height 1 /ColorSpace [/Indexed [/Indexed /DeviceGray 0 <00>] 0 <00>]", "x"},
+        {"a filter nobody knows", "/Width 1 /Height 1 /ColorSpace /DeviceGray /Filter /Nonsense", "x"},
+        {"damaged Flate data", "/Width 1 /Height 1 /ColorSpace /DeviceGray /Filter /FlateDecode", "not flate at all"},
+        {"not a JPEG", "/Width 1 /Height 1 /ColorSpace /DeviceGray /Filter /DCTDecode", "not a jpeg"},
+        {"not JPEG 2000", "/Width 1 /Height 1 /Filter /JPXDecode", "not jpeg 2000"},
+        {"a codec inside the chain", "/Width 1 /Height 1 /ColorSpace /DeviceGray /Filter [/DCTDecode /FlateDecode]", "x"},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir / std::to_string(n++);
+        fs::create_directories(folder / "ours");
+        PdfBuilder b;
+        b.AddPage(PdfBuilder::XObjects({{"/A", b.Image(c.dict, c.data)},
+                                        {"/B", b.Image("/Width 1 /Height 1 /ColorSpace /DeviceGray", "\x42")}}));
+        b.Write(folder / "in.pdf");
+        const testextract::Run run = testextract::Extract(folder / "in.pdf", folder / "ours");
+        EXPECT_EQ(run.result, 1);
+        ASSERT_EQ(run.files, std::vector<std::string>{"in_Page1_1.png"});
+        EXPECT_EQ(testextract::Read(folder / "ours" / run.files[0], "L").pixels, std::vector<std::uint8_t>{0x42});
+    }
+}
+
 }  // namespace

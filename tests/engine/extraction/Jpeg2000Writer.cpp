@@ -7,17 +7,29 @@
 namespace testj2k {
 namespace {
 
+// The encoder's output: it seeks back to fill in box lengths.
+struct Output {
+    std::string bytes;
+    std::size_t position = 0;
+};
+
 OPJ_SIZE_T Write(void* buffer, OPJ_SIZE_T size, void* user) {
-    auto* out = static_cast<std::string*>(user);
-    out->append(static_cast<const char*>(buffer), size);
+    auto* out = static_cast<Output*>(user);
+    if (out->bytes.size() < out->position + size) out->bytes.resize(out->position + size);
+    std::memcpy(out->bytes.data() + out->position, buffer, size);
+    out->position += size;
     return size;
 }
 OPJ_OFF_T Skip(OPJ_OFF_T size, void* user) {
-    auto* out = static_cast<std::string*>(user);
-    out->append(static_cast<std::size_t>(size), '\0');
+    auto* out = static_cast<Output*>(user);
+    out->position += static_cast<std::size_t>(size);
+    if (out->bytes.size() < out->position) out->bytes.resize(out->position);
     return size;
 }
-OPJ_BOOL Seek(OPJ_OFF_T, void*) { return OPJ_FALSE; }
+OPJ_BOOL Seek(OPJ_OFF_T position, void* user) {
+    static_cast<Output*>(user)->position = static_cast<std::size_t>(position);
+    return OPJ_TRUE;
+}
 
 }  // namespace
 
@@ -48,7 +60,7 @@ std::string Encode(const Spec& spec) {
     parameters.numresolution = 1;
     parameters.tcp_mct = 0;
     opj_codec_t* codec = opj_create_compress(spec.jp2 ? OPJ_CODEC_JP2 : OPJ_CODEC_J2K);
-    std::string out;
+    Output out;
     opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_FALSE);
     opj_stream_set_user_data(stream, &out, nullptr);
     opj_stream_set_write_function(stream, Write);
@@ -59,7 +71,7 @@ std::string Encode(const Spec& spec) {
     opj_stream_destroy(stream);
     opj_destroy_codec(codec);
     opj_image_destroy(image);
-    return ok ? out : std::string();
+    return ok ? out.bytes : std::string();
 }
 
 }  // namespace testj2k
