@@ -80,7 +80,8 @@ TEST(ImageDecoding, DepthsDecodeArraysAndIndexedSpaces) {
          Bytes({1, 0}), {0x80, 0x80, 0x80, 0x40, 0x40, 0x40}},
         {"short data padded", "/Width 2 /Height 2 /BitsPerComponent 8 /ColorSpace /DeviceGray", Bytes({9, 8, 7}),
          {9, 9, 9, 8, 8, 8, 7, 7, 7, 0, 0, 0}, false},
-        {"no colour space, 1 bit", "/Width 2 /Height 1 /BitsPerComponent 1", Bytes({0x80}), {255, 255, 255, 0, 0, 0}},
+        {"no colour space, 1 bit", "/Width 2 /Height 1 /BitsPerComponent 1", Bytes({0x80}), {255, 255, 255, 0, 0, 0},
+         false},  // pdfimages refuses an image without a colour space that is not a mask
         {"Flate with a predictor", "/Width 2 /Height 1 /BitsPerComponent 8 /ColorSpace /DeviceGray /Filter /FlateDecode "
                                    "/DecodeParms << /Predictor 12 /Columns 2 >>",
          Bytes({120, 156, 99, 18, 80, 0, 0, 0, 73, 0, 51}), {16, 16, 16, 32, 32, 32}},
