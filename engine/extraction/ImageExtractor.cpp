@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "engine/OperationQueue.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/MainQueue.h"
