@@ -19,5 +19,7 @@ pkg_check_modules(WEBP REQUIRED IMPORTED_TARGET libwebp)
 pkg_check_modules(LCMS2 REQUIRED IMPORTED_TARGET lcms2)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 pkg_check_modules(GSF REQUIRED IMPORTED_TARGET libgsf-1)
+# Camera raw files are developed by LibRaw (its thread-safe build).
+pkg_check_modules(LIBRAW REQUIRED IMPORTED_TARGET libraw_r)
 find_library(GIF_LIB gif REQUIRED)
 find_library(JPEG_LIB jpeg REQUIRED)

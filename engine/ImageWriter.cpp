@@ -47,8 +47,7 @@ std::string ImageConverter::CreateUTIForOutputType() const { return TypeIdentifi
 
 platform::DestinationProperties ImageConverter::CreateDestinationProperties() const {
     platform::DestinationProperties properties;
-    // The source's metadata (image-file path, with keepMetadata) joins here once that path reads
-    // its sources.
+    if (keepMetadata && TypeKeepsMetadata(imageType)) CopySourceImageProperties(properties);
     if (orientation != 0) properties.orientation = orientation;
     if (imageType == kOutputGIF || imageType == kOutputJPEG2000 || imageType == kOutputPNG)
         properties.hasAlpha = true;
