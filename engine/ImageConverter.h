@@ -123,6 +123,8 @@ public:
     // The representation being converted (image-file path); its resolution and metadata are the
     // source's own for the writers.
     std::shared_ptr<const platform::ImageRepresentation> sourceImageRep;
+    // Representation 0 as OpenSourceImage read it, so that it is not decoded twice.
+    std::shared_ptr<const platform::ImageRepresentation> firstRepresentation;
     std::optional<std::string> password;
     std::optional<std::string> outputBaseName;
     std::uint8_t numberPagesFromRangeStart = 0;

@@ -3,11 +3,14 @@
 #include "engine/images/ImageFileConversion.h"
 
 #include <cmath>
+#include <algorithm>
 #include <system_error>
+#include <thread>
 
 #include "OVXUtil.h"
 #include "engine/ImageConverter.h"
 #include "engine/OutputFile.h"
+#include "platform/WorkerBudget.h"
 #include "platform/imageio/PdfPages.h"
 
 namespace fs = std::filesystem;
@@ -43,9 +46,12 @@ const char* IdentifierOfBitmapFileType(BitmapFileType type) {
 }
 
 // Runs `body` on a converter and gives 0 when anything escapes it: the entries never throw.
+// The one picture of the call may use every processor (decoders and encoders that split their
+// work share it out).
 template <typename Body>
 std::uint8_t Guarded(Body body) {
     try {
+        platform::ScopedWorkerBudget budget(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
         return body();
     } catch (...) {
         return 0;
@@ -73,6 +79,7 @@ bool ImageConverter::OpenSourceImage(const fs::path& url) {
     sourceURL = url;
     sourceImage = platform::OpenImageFile(url);
     sourceImageRep = BitmapImageRepForImage(sourceImage.get());
+    firstRepresentation = sourceImageRep;
     // A ".webp" source goes to the WebP decoder, which writes it as a temporary TIFF; until that
     // decoder exists such a file is not opened.
     return sourceImage && sourceImageRep;
@@ -153,8 +160,16 @@ bool ImageConverter::ConvertRepresentations() {
     std::vector<std::vector<std::uint8_t>> pages;  // one-page documents, joined at the end
     for (std::size_t i = 0; i < n; ++i) {
         if (intoFolder) destinationURL = GetUniqueFileURL(folder, name, extension, false);
-        auto rep = std::make_shared<platform::ImageRepresentation>();
-        if (!sourceImage->Read(i, *rep) || !rep->bitmap) {
+        // The representation before this one is let go before this one is decoded.
+        if (i > 0) sourceImageRep.reset();
+        std::shared_ptr<const platform::ImageRepresentation> rep;
+        if (i == 0 && firstRepresentation) {
+            rep = std::move(firstRepresentation);  // held once: its memory goes with its turn
+        } else {
+            auto read = std::make_shared<platform::ImageRepresentation>();
+            if (sourceImage->Read(i, *read) && read->bitmap) rep = std::move(read);
+        }
+        if (!rep) {
             all = false;
             continue;
         }

@@ -119,14 +119,14 @@ std::shared_ptr<const ImageBytes> ImageBytes::MapFile(const std::filesystem::pat
         ::close(fd);
         return nullptr;
     }
-    void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+    // The whole file is read: its pages are mapped in one go rather than faulted in one by one.
+    void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     ::close(fd);
     if (p == MAP_FAILED) return nullptr;
     std::shared_ptr<ImageBytes> bytes(new ImageBytes);
     bytes->data_ = static_cast<const std::uint8_t*>(p);
     bytes->size_ = static_cast<std::size_t>(st.st_size);
     bytes->mapped_ = true;
-    ::madvise(p, bytes->size_, MADV_SEQUENTIAL);
     return bytes;
 }
 
@@ -137,6 +137,10 @@ std::shared_ptr<const ImageBytes> ImageBytes::Copy(const std::uint8_t* data, std
     bytes->data_ = bytes->owned_.data();
     bytes->size_ = size;
     return bytes;
+}
+
+void ImageBytes::Evict() const {
+    if (mapped_) ::madvise(const_cast<std::uint8_t*>(data_), size_, MADV_DONTNEED);
 }
 
 ImageBytes::~ImageBytes() {

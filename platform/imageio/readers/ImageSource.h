@@ -67,6 +67,9 @@ public:
     ~ImageBytes();
     const std::uint8_t* data() const { return data_; }
     std::size_t size() const { return size_; }
+    // Lets the system take back the memory of a mapped file's pages until they are read again
+    // (a decoded picture no longer needs its file's bytes at hand).
+    void Evict() const;
 
 private:
     ImageBytes() = default;

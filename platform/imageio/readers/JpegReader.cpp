@@ -149,7 +149,9 @@ public:
                                  : info.components == 4 ? ColorModel::CMYK
                                                         : ColorModel::RGB;
         Bitmap bitmap = Bitmap::Allocate(info.width, info.height, model, false);
-        if (!bitmap || !ReadHeader(bytes_, true, header, bitmap.data, bitmap.stride)) return false;
+        const bool decoded = bitmap && ReadHeader(bytes_, true, header, bitmap.data, bitmap.stride);
+        bytes_->Evict();
+        if (!decoded) return false;
         if (model == ColorModel::CMYK && header.job.adobe) {
             // Adobe's writers store ink inverted (255 = none).
             const std::size_t n = static_cast<std::size_t>(bitmap.stride) * bitmap.height;

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <thread>
 
+#include "platform/WorkerBudget.h"
 #include "platform/imageio/readers/Readers.h"
 
 namespace platform::readers {
@@ -248,7 +248,10 @@ public:
             ok = ReadTiles(tif, d, bitmap);
         else
             ok = ReadStripsInParallel(tif, d, index, bitmap);
-        if (!ok) return false;
+        if (!ok) {
+            bytes_->Evict();
+            return false;
+        }
 
         out.bitmap = std::move(bitmap);
         out.colorKind = d.photometric == PHOTOMETRIC_PALETTE    ? SourceColorKind::Indexed
@@ -277,34 +280,33 @@ public:
         if (TIFFGetField(tif, TIFFTAG_XMLPACKET, &length, &data) && data && length)
             metadata->xmp.assign(static_cast<const char*>(data), length);
         out.metadata = std::move(metadata);
+        bytes_->Evict();
         return true;
     }
 
 private:
-    // Strips are independent: large images are decoded by a few threads, each with a handle
-    // of its own over the same bytes.
+    // Strips are independent: a large image is decoded by the threads the caller's budget
+    // allows (platform/WorkerBudget.h), each with a handle of its own over the same bytes.
     bool ReadStripsInParallel(TIFF* tif, const Directory& d, std::size_t index, Bitmap& out) {
         const std::uint32_t strips = TIFFNumberOfStrips(tif);
         const std::uint64_t pixels = static_cast<std::uint64_t>(d.width) * d.height;
-        const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
-        const unsigned workers = pixels < (1u << 20) || strips < 8 ? 1 : std::min({hardware, 4u, strips / 2});
-        if (workers <= 1) return ReadStrips(tif, d, 0, strips, out);
-        std::vector<char> ok(workers, 0);
-        std::vector<std::thread> threads;
-        const std::uint32_t share = (strips + workers - 1) / workers;
-        try {
-            for (unsigned w = 1; w < workers; ++w)
-                threads.emplace_back([&, w] {
-                    Handle own(bytes_);
-                    if (own.get() && TIFFSetDirectory(own.get(), static_cast<tdir_t>(index)))
-                        ok[w] = ReadStrips(own.get(), d, w * share, std::min(strips, (w + 1) * share), out);
-                });
-        } catch (...) {
-            for (std::thread& t : threads) t.join();
-            return false;
-        }
-        ok[0] = ReadStrips(tif, d, 0, std::min(strips, share), out);
-        for (std::thread& t : threads) t.join();
+        const int parts = pixels < (1u << 20) || strips < 8
+                              ? 1
+                              : static_cast<int>(std::min<std::uint32_t>(static_cast<std::uint32_t>(WorkerBudget()), strips / 4));
+        if (parts <= 1) return ReadStrips(tif, d, 0, strips, out);
+        const std::uint32_t share = (strips + static_cast<std::uint32_t>(parts) - 1) / static_cast<std::uint32_t>(parts);
+        std::vector<char> ok(static_cast<std::size_t>(parts), 0);
+        ParallelFor(parts, [&](int k) {
+            const std::uint32_t first = static_cast<std::uint32_t>(k) * share;
+            const std::uint32_t last = std::min(strips, first + share);
+            if (k == 0) {
+                ok[0] = ReadStrips(tif, d, first, last, out);
+                return;
+            }
+            Handle own(bytes_);
+            ok[static_cast<std::size_t>(k)] = own.get() && TIFFSetDirectory(own.get(), static_cast<tdir_t>(index)) &&
+                                              ReadStrips(own.get(), d, first, last, out);
+        });
         return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
     }
 
