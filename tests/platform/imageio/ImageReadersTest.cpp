@@ -368,15 +368,19 @@ TEST(ImageReadersOwnFormats, WriterOutputReadsBack) {
         {"com.sgi.sgi-image", "com.sgi.sgi-image", 0},
         {"com.truevision.tga-image", "com.truevision.tga-image", 0},
         {"public.camera-raw-image", "public.camera-raw-image", 255},  // developed: size only
+        {"com.apple.macpaint-image", "com.apple.macpaint-image", 255},  // fixed sheet: size only
+        {"public.xbitmap-image", "public.xbitmap-image", 255},          // dithered: size only
+        {"public.fax", "public.tiff", 255},
     };
     for (const Case& c : cases) {
         std::vector<std::uint8_t> bytes;
         platform::DestinationProperties properties;
         properties.dpiWidth = properties.dpiHeight = 144;
         ASSERT_TRUE(platform::EncodeImageData(c.identifier, page, properties, bytes)) << c.identifier;
-        const char* name = std::strcmp(c.identifier, "com.truevision.tga-image") == 0 ? "page.tga"
-                           : std::strcmp(c.identifier, "public.camera-raw-image") == 0 ? "page.dng"
-                                                                                       : "page";
+        const char* name = std::strcmp(c.identifier, "com.truevision.tga-image") == 0   ? "page.tga"
+                           : std::strcmp(c.identifier, "public.camera-raw-image") == 0  ? "page.dng"
+                           : std::strcmp(c.identifier, "com.apple.macpaint-image") == 0 ? "page.mac"
+                                                                                        : "page";
         std::unique_ptr<platform::ImageSource> source = platform::OpenImageData(bytes.data(), bytes.size(), name);
         ASSERT_TRUE(source) << c.identifier;
         EXPECT_EQ(source->typeIdentifier(), c.readAs);
@@ -384,9 +388,10 @@ TEST(ImageReadersOwnFormats, WriterOutputReadsBack) {
         ASSERT_TRUE(source->Read(0, rep)) << c.identifier;
         if (c.tolerance == 255) {
             EXPECT_GT(rep.pixelsWide(), 0) << c.identifier;
-            if (std::strcmp(c.identifier, "public.camera-raw-image") == 0) {
-                EXPECT_EQ(rep.pixelsWide(), 40);
-                EXPECT_EQ(rep.pixelsHigh(), 30);
+            const bool sheet = std::strcmp(c.identifier, "com.apple.macpaint-image") == 0;
+            if (std::strcmp(c.identifier, "com.apple.icns") != 0 && std::strcmp(c.identifier, "com.microsoft.ico") != 0) {
+                EXPECT_EQ(rep.pixelsWide(), sheet ? 576 : 40) << c.identifier;
+                EXPECT_EQ(rep.pixelsHigh(), sheet ? 720 : 30) << c.identifier;
             }
             continue;
         }
