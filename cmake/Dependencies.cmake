@@ -10,11 +10,14 @@ target_link_libraries(vellipse_mupdf INTERFACE
 
 pkg_check_modules(QPDF REQUIRED IMPORTED_TARGET libqpdf)
 pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
 pkg_check_modules(TIFF REQUIRED IMPORTED_TARGET libtiff-4)
 pkg_check_modules(OPENJP2 REQUIRED IMPORTED_TARGET libopenjp2)
 pkg_check_modules(OPENEXR REQUIRED IMPORTED_TARGET OpenEXR)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 pkg_check_modules(GSF REQUIRED IMPORTED_TARGET libgsf-1)
+# Camera raw files are developed by LibRaw (its thread-safe build).
+pkg_check_modules(LIBRAW REQUIRED IMPORTED_TARGET libraw_r)
 find_library(GIF_LIB gif REQUIRED)
 find_library(JPEG_LIB jpeg REQUIRED)
 

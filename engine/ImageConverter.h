@@ -13,6 +13,7 @@
 #include "platform/Bitmap.h"
 #include "platform/PdfDocument.h"
 #include "platform/imageio/ImageDestination.h"
+#include "platform/imageio/readers/ImageSource.h"
 
 typedef struct tiff TIFF;
 
@@ -72,7 +73,31 @@ public:
     // or the encoding fails.
     bool EncodeImage(const platform::Bitmap& image, std::vector<std::uint8_t>& data);
     platform::DestinationProperties CreateDestinationProperties() const;
+    // Adds the metadata of the representation being converted (image-file path), its EXIF
+    // resolution made the written one.
+    void CopySourceImageProperties(platform::DestinationProperties& properties) const;
     std::string CreateUTIForOutputType() const;
+
+    // The image-file path (engine/images/). OpenSourceImage opens the source file's
+    // representations; true when the file could be opened and its first representation read.
+    bool OpenSourceImage(const std::filesystem::path& url);
+    // Writes every representation of the source at `destinationURL` in the output type; true
+    // only when every one of them was written.
+    bool ConvertRepresentations();
+    // The destination properties of the bitmap writer: LZW for the TIFF types, the quality for
+    // JPEG 2000 and JPEG, none for the rest.
+    std::optional<platform::DestinationProperties> BitmapRepProperties() const;
+    // The first representation of the source.
+    std::shared_ptr<const platform::ImageRepresentation> SourceBitmapRep();
+    // The output type of the source file by its name, the common types only.
+    std::int32_t SourceImageType() const;
+    // The output type of the source file by its contents, every type.
+    std::int32_t DetectSourceType() const;
+    // The first representation encoded in the output type; false when nothing was encoded.
+    bool EncodeSourceImage(std::vector<std::uint8_t>& data);
+    // Writes the source's first representation at `destinationURL` (or keeps it, with
+    // `returnImageInstead`), in the source's own type when `imageType` is 0.
+    bool ResizeAndWriteImage(ImageResizeOptions resizeOptions);
 
     // Whether the progress target asks to stop.
     bool IsCancelled() const;
@@ -93,9 +118,14 @@ public:
     std::int64_t startPage = 0;
     std::int64_t endPage = 0;
     std::int32_t pageRangeType = 0;
-    std::shared_ptr<platform::Bitmap> sourceImage;  // image-file path, owned
+    std::shared_ptr<platform::ImageSource> sourceImage;  // image-file path, owned
     std::filesystem::path sourceURL;
     std::filesystem::path destinationURL;
+    // The representation being converted (image-file path); its resolution and metadata are the
+    // source's own for the writers.
+    std::shared_ptr<const platform::ImageRepresentation> sourceImageRep;
+    // Representation 0 as OpenSourceImage read it, so that it is not decoded twice.
+    std::shared_ptr<const platform::ImageRepresentation> firstRepresentation;
     std::optional<std::string> password;
     std::optional<std::string> outputBaseName;
     std::uint8_t numberPagesFromRangeStart = 0;

@@ -10,8 +10,7 @@ std::string ImageConverter::CreateUTIForOutputType() const { return TypeIdentifi
 
 platform::DestinationProperties ImageConverter::CreateDestinationProperties() const {
     platform::DestinationProperties properties;
-    // The source's metadata (image-file path, with keepMetadata) joins here once that path reads
-    // its sources.
+    if (keepMetadata && TypeKeepsMetadata(imageType)) CopySourceImageProperties(properties);
     const OutputTypeFacts& type = WriterFactsForOutputType(imageType);
     if (orientation != 0) properties.orientation = orientation;
     if (type.alpha) properties.hasAlpha = true;

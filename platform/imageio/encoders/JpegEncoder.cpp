@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -64,6 +65,13 @@ struct JpegJob {
     PixelLayout layout;
     int quality;
     float dpiX, dpiY;
+    // Metadata markers, prepared outside (no C++ object may live across the library's longjmp).
+    const unsigned char* exif;  // "Exif\0\0" and the block
+    unsigned exifLength;
+    const unsigned char* xmp;   // the XMP name space and the packet
+    unsigned xmpLength;
+    const unsigned char* icc;
+    unsigned iccLength;
     unsigned char* row;  // a row buffer, for rows that need converting
     unsigned char* output;
     unsigned long outputSize;
@@ -106,11 +114,17 @@ int CompressJpeg(JpegJob* job) {
         cinfo.Y_density = static_cast<UINT16>(job->dpiY + 0.5f);
     }
     jpeg_start_compress(&cinfo, TRUE);
-    if (job->layout == PixelLayout::CMYK && job->dpiX > 0 && job->dpiY > 0) {
+    if (job->exifLength) {
+        // The source's EXIF replaces the resolution-only block (its resolution entries already
+        // say the written resolution).
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, job->exif, job->exifLength);
+    } else if (job->layout == PixelLayout::CMYK && job->dpiX > 0 && job->dpiY > 0) {
         unsigned char exif[96];
         const int length = MakeResolutionExif(exif, job->dpiX, job->dpiY);
         jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif, static_cast<unsigned>(length));
     }
+    if (job->xmpLength) jpeg_write_marker(&cinfo, JPEG_APP0 + 1, job->xmp, job->xmpLength);
+    if (job->iccLength) jpeg_write_icc_profile(&cinfo, job->icc, job->iccLength);
     const int rowBytes = image.width * BytesPerPixel(job->layout);
     const bool asIs = (job->layout == PixelLayout::Gray && image.model == ColorModel::Monochrome && !image.hasAlpha) ||
                       (job->layout == PixelLayout::RGB && image.model == ColorModel::RGB && !image.hasAlpha);
@@ -152,6 +166,30 @@ bool EncodeJPEG(const Bitmap& image, const DestinationProperties& properties, st
     job.dpiY = properties.dpiHeight.value_or(job.dpiX);
     if (job.dpiX > 65535 || job.dpiY > 65535) job.dpiX = job.dpiY = 0;
     job.row = row.data();
+    std::vector<unsigned char> exif, xmp;
+    if (const ImageMetadata* metadata = properties.metadata.get()) {
+        if (!metadata->exif.empty() && metadata->exif.size() <= 65533 - 6) {
+            exif.assign({'E', 'x', 'i', 'f', 0, 0});
+            exif.insert(exif.end(), metadata->exif.begin(), metadata->exif.end());
+            job.exif = exif.data();
+            job.exifLength = static_cast<unsigned>(exif.size());
+        }
+        static const char kXmpId[] = "http://ns.adobe.com/xap/1.0/";  // with its terminating zero
+        if (!metadata->xmp.empty() && metadata->xmp.size() <= 65533 - sizeof kXmpId) {
+            xmp.assign(kXmpId, kXmpId + sizeof kXmpId);
+            xmp.insert(xmp.end(), metadata->xmp.begin(), metadata->xmp.end());
+            job.xmp = xmp.data();
+            job.xmpLength = static_cast<unsigned>(xmp.size());
+        }
+        const IccSpace space = IccColorSpace(metadata->icc);
+        const bool matches = (space == IccSpace::Grey && layout == PixelLayout::Gray) ||
+                             (space == IccSpace::RGB && layout == PixelLayout::RGB) ||
+                             (space == IccSpace::CMYK && layout == PixelLayout::CMYK);
+        if (matches && metadata->icc.size() < (1u << 24)) {
+            job.icc = metadata->icc.data();
+            job.iccLength = static_cast<unsigned>(metadata->icc.size());
+        }
+    }
     const int ok = CompressJpeg(&job);
     if (ok && job.output && job.outputSize) out.assign(job.output, job.output + job.outputSize);
     std::free(job.output);

@@ -81,6 +81,33 @@ struct CompressorDeleter {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
+// The ICC profile (where its colour space is the one written), EXIF and XMP chunks.
+void PutMetadataChunks(std::vector<std::uint8_t>& out, const ImageMetadata& metadata, PixelLayout layout) {
+    const IccSpace space = IccColorSpace(metadata.icc);
+    const bool grey = layout == PixelLayout::Gray || layout == PixelLayout::GrayAlpha;
+    if ((space == IccSpace::Grey && grey) || (space == IccSpace::RGB && !grey)) {
+        std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
+            libdeflate_alloc_compressor(9), libdeflate_free_compressor);
+        if (compressor) {
+            std::vector<std::uint8_t> chunk = {'I', 'C', 'C', ' ', 'P', 'r', 'o', 'f', 'i', 'l', 'e', 0, 0};
+            const std::size_t at = chunk.size();
+            chunk.resize(at + libdeflate_zlib_compress_bound(compressor.get(), metadata.icc.size()));
+            const std::size_t n = libdeflate_zlib_compress(compressor.get(), metadata.icc.data(), metadata.icc.size(),
+                                                           chunk.data() + at, chunk.size() - at);
+            if (n) PutChunk(out, "iCCP", chunk.data(), static_cast<std::uint32_t>(at + n));
+        }
+    }
+    if (!metadata.exif.empty() && metadata.exif.size() < 0x7FFFFFFF)
+        PutChunk(out, "eXIf", metadata.exif.data(), static_cast<std::uint32_t>(metadata.exif.size()));
+    if (!metadata.xmp.empty() && metadata.xmp.size() < 0x7FFFFF00) {
+        // iTXt: keyword, no compression, no language, no translated keyword, the packet.
+        static const char kHead[] = "XML:com.adobe.xmp\0\0\0\0";
+        std::vector<std::uint8_t> chunk(kHead, kHead + sizeof kHead - 1);
+        chunk.insert(chunk.end(), metadata.xmp.begin(), metadata.xmp.end());
+        PutChunk(out, "iTXt", chunk.data(), static_cast<std::uint32_t>(chunk.size()));
+    }
+}
+
 }  // namespace
 
 PngTuning DefaultPngTuning() { return PngTuning{}; }
@@ -179,6 +206,7 @@ bool EncodePNGTuned(const Bitmap& image, const DestinationProperties& properties
             PutChunk(out, "pHYs", phys, 9);
         }
     }
+    if (properties.metadata) PutMetadataChunks(out, *properties.metadata, layout);
     // One IDAT chunk, compressed in place after its header.
     const std::size_t idatStart = out.size();
     out.resize(idatStart + 8);

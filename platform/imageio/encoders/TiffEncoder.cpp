@@ -34,6 +34,18 @@ bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOpti
         const std::uint16_t extra[] = {EXTRASAMPLE_UNASSALPHA};
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, extra);
     }
+    if (options.metadata) {
+        const IccSpace space = IccColorSpace(options.metadata->icc);
+        const bool grey = layout == PixelLayout::Gray || layout == PixelLayout::GrayAlpha;
+        const bool cmyk = layout == PixelLayout::CMYK;
+        if ((space == IccSpace::Grey && grey) || (space == IccSpace::CMYK && cmyk) ||
+            (space == IccSpace::RGB && !grey && !cmyk))
+            TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(options.metadata->icc.size()),
+                         options.metadata->icc.data());
+        if (!options.metadata->xmp.empty())
+            TIFFSetField(tiff, TIFFTAG_XMLPACKET, static_cast<std::uint32_t>(options.metadata->xmp.size()),
+                         options.metadata->xmp.data());
+    }
     if (options.pageIndex) {
         TIFFSetField(tiff, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
         TIFFSetField(tiff, TIFFTAG_PAGENUMBER, *options.pageIndex, options.pageCount);
@@ -60,6 +72,7 @@ bool EncodeTIFF(const Bitmap& image, const DestinationProperties& properties, st
     options.compression = properties.tiffCompression.value_or(COMPRESSION_NONE);
     options.orientation = properties.orientation.value_or(1);
     options.alpha = properties.hasAlpha;
+    options.metadata = properties.metadata.get();
     const bool written = WriteTiffDirectory(sink.tiff(), image, options);
     return sink.Close() && written && !out.empty();
 }

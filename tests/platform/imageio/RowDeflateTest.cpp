@@ -136,6 +136,24 @@ TEST(RowDeflate, SplittingTheWorkOverThreadsGivesTheSameStream) {
     EXPECT_EQ(Inflate(shared, rows.size()), rows);
 }
 
+// A photograph has no runs: its rows are compressed in pieces on several threads, pieces that
+// follow each other joined by empty stored blocks, runs on either side kept.
+TEST(RowDeflate, LongStretchesWithoutRunsCompressInPieces) {
+    std::mt19937 random(5);
+    int height = 0;
+    const std::vector<std::uint8_t> rows = Rows(2000, 3, {12, 0}, 730, 1, random, &height);
+    ASSERT_GT(rows.size(), std::size_t{8} << 20);  // at least two pieces
+    std::vector<std::uint8_t> alone, pieces;
+    ASSERT_GT(platform::DeflateRows(rows.data(), 6000, height, 3, 2, alone), 0u);
+    {
+        platform::ScopedWorkerBudget budget(4);
+        ASSERT_GT(platform::DeflateRows(rows.data(), 6000, height, 3, 2, pieces), 0u);
+    }
+    EXPECT_EQ(Inflate(pieces, rows.size()), rows);
+    EXPECT_NE(pieces, alone);                                      // it was split
+    EXPECT_LT(pieces.size(), alone.size() + alone.size() / 100);  // the pieces cost under 1 %
+}
+
 TEST(WorkerBudget, ParallelForRunsEveryIndexOnce) {
     for (int budget : {1, 3, 16}) {
         platform::ScopedWorkerBudget scope(budget);
