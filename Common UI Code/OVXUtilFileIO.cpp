@@ -1,0 +1,286 @@
+// Reading, writing, copying and replacing files.
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
+
+#include "OVXUtilHelpers.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The errno of a failed call; never 0, so that a failure cannot pass for success.
+int LastError() { return errno != 0 ? errno : EIO; }
+
+constexpr int kShortTransfer = EIO;    // 5
+constexpr int kNoMemory = ENOMEM;      // 12
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    // Closes now and reports the close's error (a write the file system could not keep).
+    int Close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0 ? 0 : LastError();
+    }
+
+private:
+    int fd_;
+};
+
+// Outcome of moving a run of bytes: done, the call failed (errno), or the file ended early.
+enum class Transfer { Done, Failed, Short };
+
+Transfer WriteAt(int fd, const std::uint8_t* bytes, std::size_t length, off_t offset, bool positioned) {
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = positioned ? ::pwrite(fd, bytes + done, length - done, offset + static_cast<off_t>(done))
+                                     : ::write(fd, bytes + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Transfer::Failed;
+        if (n == 0) return Transfer::Short;
+        done += static_cast<std::size_t>(n);
+    }
+    return Transfer::Done;
+}
+
+Transfer ReadAt(int fd, std::uint8_t* bytes, std::size_t length, off_t offset, bool positioned) {
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = positioned ? ::pread(fd, bytes + done, length - done, offset + static_cast<off_t>(done))
+                                     : ::read(fd, bytes + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return Transfer::Failed;
+        if (n == 0) return Transfer::Short;
+        done += static_cast<std::size_t>(n);
+    }
+    return Transfer::Done;
+}
+
+int ShortRead() {
+    std::fputs("readFile: short read\n", stderr);
+    return kShortTransfer;
+}
+
+int ShortWrite() {
+    std::fputs("writeFile: short write\n", stderr);
+    return kShortTransfer;
+}
+
+std::mutex observerMutex;
+CopyChunkObserver chunkObserver;
+
+void ReportChunk(std::uint64_t offset, std::size_t length) {
+    std::lock_guard guard(observerMutex);
+    if (chunkObserver) chunkObserver(offset, length);
+}
+
+// A large buffer is handed out by the kernel page by page as it is first touched; huge pages
+// cut those faults by a factor of 512.
+void PreferHugePages(std::uint8_t* bytes, std::size_t length) {
+    constexpr std::size_t kPage = 4096;
+    if (length < (std::size_t{32} << 20)) return;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(bytes) + kPage - 1) & ~(kPage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(bytes) + length) & ~(kPage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// Copies one chunk in the kernel. Done, Short (the source ended early), Failed with errno set,
+// or Failed with *unsupported set when this pair of files cannot be copied that way (the caller
+// then copies through memory).
+Transfer KernelCopyChunk(int in, int out, off_t offset, std::size_t length, bool* unsupported) {
+    off_t inOffset = offset, outOffset = offset;
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::copy_file_range(in, &inOffset, out, &outOffset, length - done, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *unsupported = done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+                                         errno == EINVAL || errno == EBADF || errno == EPERM);
+            return Transfer::Failed;
+        }
+        if (n == 0) return Transfer::Short;
+        done += static_cast<std::size_t>(n);
+    }
+    return Transfer::Done;
+}
+
+}  // namespace
+
+void SetCopyChunkObserver(CopyChunkObserver observer) {
+    std::lock_guard guard(observerMutex);
+    chunkObserver = std::move(observer);
+}
+
+int writeFile(const char* path, const void* bytes, std::size_t length) {
+    if (!path) return EINVAL;
+    Descriptor fd(::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (!fd.valid()) return LastError();
+    if (::lseek(fd.get(), 0, SEEK_SET) != 0) return LastError();
+    if (length > 0) {
+        if (!bytes) return EINVAL;
+        switch (WriteAt(fd.get(), static_cast<const std::uint8_t*>(bytes), length, 0, false)) {
+            case Transfer::Done: break;
+            case Transfer::Short: return ShortWrite();
+            case Transfer::Failed: return LastError();
+        }
+    }
+    return fd.Close();
+}
+
+int readFile(const char* path, std::unique_ptr<std::uint8_t[]>& buffer, std::size_t& size) {
+    buffer.reset();
+    size = 0;
+    if (!path) return EINVAL;
+    Descriptor fd(::open(path, O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return LastError();
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return LastError();
+    if (st.st_size < 0) return EINVAL;
+    const auto length = static_cast<std::size_t>(st.st_size);
+    if (length == 0) return 0;
+    std::unique_ptr<std::uint8_t[]> bytes(new (std::nothrow) std::uint8_t[length]);
+    if (!bytes) return kNoMemory;
+    PreferHugePages(bytes.get(), length);
+    switch (ReadAt(fd.get(), bytes.get(), length, 0, false)) {
+        case Transfer::Done: break;
+        case Transfer::Short: return ShortRead();
+        case Transfer::Failed: return kShortTransfer;
+    }
+    buffer = std::move(bytes);
+    size = length;
+    return 0;
+}
+
+int CopyFileContents(const char* sourcePath, const char* destinationPath) {
+    if (!sourcePath || !destinationPath) return EINVAL;
+    Descriptor in(::open(sourcePath, O_RDONLY | O_CLOEXEC));
+    if (!in.valid()) return LastError();
+    struct stat source;
+    if (::fstat(in.get(), &source) != 0) return LastError();
+    // Opened without truncating: when the destination is the source under another name,
+    // emptying it would destroy the very bytes to be copied.
+    Descriptor out(::open(destinationPath, O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!out.valid()) return LastError();
+    struct stat destination;
+    if (::fstat(out.get(), &destination) != 0) return LastError();
+    if (SameFile(source, destination)) return 0;
+    if (::ftruncate(out.get(), 0) != 0) return LastError();
+    if (::lseek(in.get(), 0, SEEK_SET) != 0 || ::lseek(out.get(), 0, SEEK_SET) != 0) return LastError();
+
+    const auto total = static_cast<std::uint64_t>(std::max<off_t>(source.st_size, 0));
+    bool kernelCopy = true;
+    std::unique_ptr<std::uint8_t[]> chunk;
+    for (std::uint64_t offset = 0; offset < total;) {
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kCopyChunkBytes, total - offset));
+        const auto at = static_cast<off_t>(offset);
+        if (kernelCopy) {
+            bool unsupported = false;
+            const Transfer t = KernelCopyChunk(in.get(), out.get(), at, length, &unsupported);
+            if (t == Transfer::Short) return ShortRead();
+            if (t == Transfer::Failed && !unsupported) return LastError();
+            if (t == Transfer::Failed) kernelCopy = false;  // this chunk again, through memory
+        }
+        if (!kernelCopy) {
+            if (!chunk) {
+                chunk.reset(new (std::nothrow) std::uint8_t[kCopyChunkBytes]);
+                if (!chunk) return kNoMemory;
+            }
+            switch (ReadAt(in.get(), chunk.get(), length, at, true)) {
+                case Transfer::Done: break;
+                case Transfer::Short: return ShortRead();
+                case Transfer::Failed: return LastError();
+            }
+            switch (WriteAt(out.get(), chunk.get(), length, at, true)) {
+                case Transfer::Done: break;
+                case Transfer::Short: return ShortWrite();
+                case Transfer::Failed: return LastError();
+            }
+        }
+        ReportChunk(offset, length);
+        offset += length;
+    }
+    in.Close();
+    return out.Close();
+}
+
+int GetFileSizeAtURL(const fs::path& url, std::uint64_t& size) {
+    Descriptor fd(::open(url.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) return LastError();
+    const off_t end = ::lseek(fd.get(), 0, SEEK_END);
+    if (end < 0) return LastError();
+    size = static_cast<std::uint64_t>(end);
+    return 0;
+}
+
+bool isEqualToURL(const QUrl& url, const QUrl& other) {
+    if (url == other) return true;
+    return url.isLocalFile() && other.isLocalFile() && url.path() == other.path();
+}
+
+namespace {
+
+// A new, empty file beside `target` for its replacement; empty when none can be made.
+fs::path MakeSiblingTemporary(const fs::path& target) {
+    fs::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return {};
+    ::close(fd);
+    return pattern;
+}
+
+}  // namespace
+
+bool ReplaceFileAtURL(const fs::path& newFile, const fs::path& target) {
+    if (newFile.empty() || target.empty() || newFile == target) return true;
+    struct stat newStat, targetStat;
+    const bool newExists = ::stat(newFile.c_str(), &newStat) == 0;
+    const bool targetExists = ::stat(target.c_str(), &targetStat) == 0;
+    // The same file under another name: replacing it by itself is already done.
+    if (newExists && targetExists && SameFile(newStat, targetStat)) return true;
+    if (!newExists) return false;
+    if (S_ISDIR(newStat.st_mode)) return false;
+    struct stat targetItem;
+    const bool targetItemExists = ::lstat(target.c_str(), &targetItem) == 0;
+    if (targetItemExists && S_ISDIR(targetItem.st_mode)) return false;
+    // The target keeps its permissions.
+    const mode_t mode = (targetExists && S_ISREG(targetStat.st_mode) ? targetStat.st_mode : newStat.st_mode) & 07777;
+
+    // On the same file system one rename puts it in place.
+    (void)::chmod(newFile.c_str(), mode);
+    if (::rename(newFile.c_str(), target.c_str()) == 0) return true;
+
+    // Another file system: copy beside the target, then rename in one step.
+    const fs::path temporary = MakeSiblingTemporary(target);
+    if (temporary.empty()) return false;
+    if (CopyFileContents(newFile.c_str(), temporary.c_str()) != 0 || ::chmod(temporary.c_str(), mode) != 0 ||
+        ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    std::error_code ec;
+    fs::remove(newFile, ec);
+    return true;
+}
