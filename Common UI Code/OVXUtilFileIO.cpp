@@ -50,11 +50,13 @@ private:
 // Outcome of moving a run of bytes: done, the call failed (errno), or the file ended early.
 enum class Transfer { Done, Failed, Short };
 
-Transfer WriteAt(int fd, const std::uint8_t* bytes, std::size_t length, off_t offset, bool positioned) {
+// Calls `move` (a read or a write of the bytes from `done` on) until the whole length is moved,
+// retrying interrupted calls.
+template <typename Move>
+Transfer MoveAll(std::size_t length, Move move) {
     std::size_t done = 0;
     while (done < length) {
-        const ssize_t n = positioned ? ::pwrite(fd, bytes + done, length - done, offset + static_cast<off_t>(done))
-                                     : ::write(fd, bytes + done, length - done);
+        const ssize_t n = move(done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return Transfer::Failed;
         if (n == 0) return Transfer::Short;
@@ -63,17 +65,18 @@ Transfer WriteAt(int fd, const std::uint8_t* bytes, std::size_t length, off_t of
     return Transfer::Done;
 }
 
+Transfer WriteAt(int fd, const std::uint8_t* bytes, std::size_t length, off_t offset, bool positioned) {
+    return MoveAll(length, [&](std::size_t done) {
+        return positioned ? ::pwrite(fd, bytes + done, length - done, offset + static_cast<off_t>(done))
+                          : ::write(fd, bytes + done, length - done);
+    });
+}
+
 Transfer ReadAt(int fd, std::uint8_t* bytes, std::size_t length, off_t offset, bool positioned) {
-    std::size_t done = 0;
-    while (done < length) {
-        const ssize_t n = positioned ? ::pread(fd, bytes + done, length - done, offset + static_cast<off_t>(done))
-                                     : ::read(fd, bytes + done, length - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return Transfer::Failed;
-        if (n == 0) return Transfer::Short;
-        done += static_cast<std::size_t>(n);
-    }
-    return Transfer::Done;
+    return MoveAll(length, [&](std::size_t done) {
+        return positioned ? ::pread(fd, bytes + done, length - done, offset + static_cast<off_t>(done))
+                          : ::read(fd, bytes + done, length - done);
+    });
 }
 
 int ShortRead() {

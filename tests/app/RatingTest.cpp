@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "AppDelegate.h"
+#include "UrlCatcher.h"
 #include "MainWindow.h"
 #include "platform/Resources.h"
 #include "rating/LaunchNotification.h"
@@ -71,15 +72,6 @@ private:
     QTcpServer server_;
     QHash<QTcpSocket*, QByteArray> requests_;
     QList<QTcpSocket*> waiting_;
-};
-
-// Catches what the program asks the desktop to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
 };
 
 }  // namespace
