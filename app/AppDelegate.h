@@ -32,6 +32,7 @@ class QToolButton;
 class QWidget;
 
 class FileListController;
+class MacAppStoreRating;
 class MainWindow;
 class NumberField;
 class OVXValidatedViewToolbar;
@@ -210,10 +211,10 @@ private:
     void StopRun();
     std::uint8_t Convert(const ImageConversion* record) const;
 
-    // --- Start-up steps and commands of the parts still to come ---------------------------
-    // Each is a no-op until its part is built; the start-up sequence already calls them in order.
-    void MakeRateApplicationObject() {}                       // store-rating link
-    void RateApplicationAction(QObject* /*sender*/) {}        // store-rating link
+    // The store-rating link (made at start-up) and the rating command, which the link performs
+    // on the main thread once the event loop is free.
+    void MakeRateApplicationObject();
+    void RateApplicationAction(QObject* sender);
 
     // --- State ----------------------------------------------------------------------------
     bool awoken_ = false;
@@ -223,6 +224,7 @@ private:
     std::int64_t currentSelectedPDFIndex = -1;
 
     // --- The parts of the window ----------------------------------------------------------
+    MacAppStoreRating* rateApplicationObject = nullptr;  // a child, kept for the process's life
     std::unique_ptr<settings::PreferenceStore> store_;
     settings::ConversionSettingsController* settingsController_ = nullptr;
     settings::PreferenceSheet* sheet_ = nullptr;

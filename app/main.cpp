@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QStringList>
+#include <QTimer>
 
 #include "AppDelegate.h"
 #include "BundleImages.h"
@@ -9,6 +10,7 @@
 #include "filelist/SingleInstance.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/Resources.h"
+#include "rating/LaunchNotification.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -42,5 +44,7 @@ int main(int argc, char* argv[]) {
     });
 
     delegate.applicationOpenFiles(documents);
+    // Launching has finished once the event loop runs.
+    QTimer::singleShot(0, ApplicationLaunchNotification::center(), &ApplicationLaunchNotification::post);
     return QApplication::exec();
 }

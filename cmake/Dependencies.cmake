@@ -20,6 +20,7 @@ pkg_check_modules(GSF REQUIRED IMPORTED_TARGET libgsf-1)
 pkg_check_modules(LIBRAW REQUIRED IMPORTED_TARGET libraw_r)
 find_library(GIF_LIB gif REQUIRED)
 find_library(JPEG_LIB jpeg REQUIRED)
+pkg_check_modules(ZIP REQUIRED IMPORTED_TARGET libzip)
 
 # Each of our libraries has an include root of its own that holds only its own folder, so its
 # headers are named from the top of the source tree ("platform/Bitmap.h") and a library cannot

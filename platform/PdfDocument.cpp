@@ -432,3 +432,145 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
 }
 
 }  // namespace platform
+
+// --- Redrawing into a new PDF ---------------------------------------------------------------
+
+namespace platform {
+namespace {
+
+pdf_page* LoadPdfPage(fz_context* ctx, pdf_document* doc, int index, fz_matrix* pageCtm) {
+    pdf_page* page = nullptr;
+    fz_var(page);
+    fz_try(ctx) {
+        page = pdf_load_page(ctx, doc, index);
+        fz_rect mediabox;
+        pdf_page_transform(ctx, page, &mediabox, pageCtm);
+    }
+    fz_catch(ctx) {
+        fz_drop_page(ctx, &page->super);
+        page = nullptr;
+    }
+    return page;
+}
+
+// Writes one page of `box` (MuPDF's rectangle, y up as in the PDF) with the page drawn by
+// `ctm` (a blank page without `page`). 0 when the writer failed; a page whose drawing stopped early is still ended.
+int WriteRedrawnPage(fz_context* ctx, fz_document_writer* writer, pdf_page* page, fz_rect box, fz_matrix ctm) {
+    fz_device* dev = nullptr;
+    int ok = 1;
+    fz_var(dev);
+    fz_var(ok);
+    fz_try(ctx) { dev = fz_begin_page(ctx, writer, box); }
+    fz_catch(ctx) { ok = 0; }
+    if (!ok) return 0;
+    fz_cookie cookie{};
+    if (page) {
+        fz_try(ctx) { fz_run_page(ctx, &page->super, dev, ctm, &cookie); }
+        fz_catch(ctx) {}
+    }
+    fz_try(ctx) { fz_end_page(ctx, writer); }
+    fz_catch(ctx) { ok = 0; }
+    return ok;
+}
+
+fz_document_writer* NewPdfWriter(fz_context* ctx, fz_output* out) {
+    fz_document_writer* writer = nullptr;
+    fz_var(writer);
+    fz_try(ctx) { writer = fz_new_pdf_writer_with_output(ctx, out, "compress"); }
+    fz_catch(ctx) { writer = nullptr; }
+    return writer;
+}
+
+// Writes the document out and drops the writer with its output.
+int CloseWriter(fz_context* ctx, fz_document_writer* writer) {
+    int ok = 1;
+    fz_var(ok);
+    fz_try(ctx) { fz_close_document_writer(ctx, writer); }
+    fz_catch(ctx) { ok = 0; }
+    fz_drop_document_writer(ctx, writer);
+    return ok;
+}
+
+fz_output* NewBufferOutput(fz_context* ctx, fz_buffer** buffer) {
+    fz_output* out = nullptr;
+    fz_var(out);
+    fz_try(ctx) {
+        *buffer = fz_new_buffer(ctx, 64 * 1024);
+        out = fz_new_output_with_buffer(ctx, *buffer);
+    }
+    fz_catch(ctx) {
+        fz_drop_buffer(ctx, *buffer);
+        *buffer = nullptr;
+        out = nullptr;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> PdfDocument::RedrawAsPdf() const {
+    std::lock_guard guard(impl_->lock);
+    if (!impl_->unlocked) return {};
+    fz_context* ctx = impl_->base->ctx;
+    pdf_document* doc = impl_->doc;
+    const int count = CountPdfPages(ctx, doc);
+    if (count <= 0) return {};
+
+    fz_buffer* buffer = nullptr;
+    fz_output* out = NewBufferOutput(ctx, &buffer);
+    if (!out) return {};
+    // The writer owns the output from here on, also when it cannot be made.
+    fz_document_writer* writer = NewPdfWriter(ctx, out);
+    if (!writer) {
+        fz_drop_buffer(ctx, buffer);
+        return {};
+    }
+
+    int written = 0;
+    bool broken = false;
+    for (int index = 0; index < count && !broken; ++index) {
+        fz_rect crop = fz_empty_rect, media = fz_empty_rect;
+        int rotate = 0;
+        if (!ReadGeometry(ctx, doc, index, &crop, &media, &rotate)) continue;
+        PdfPageGeometry g;
+        g.cropBox = fz_is_empty_rect(crop) ? PdfRect{} : Normalised(crop);
+        g.mediaBox = fz_is_empty_rect(media) ? PdfRect{} : Normalised(media);
+        g.rotation = rotate;
+        const PdfRect box = g.cropBox.width() > 0 && g.cropBox.height() > 0 ? g.cropBox : g.mediaBox;
+        if (!(box.width() > 0 && box.height() > 0)) continue;
+
+        fz_matrix pageCtm = fz_identity;
+        pdf_page* page = LoadPdfPage(ctx, doc, index, &pageCtm);
+        if (!page) continue;
+        // The new page keeps the box's origin; odd quarter turns swap its sides.
+        int quarters = (g.rotation / 90) % 4;
+        if (quarters < 0) quarters += 4;
+        float W = box.width(), H = box.height();
+        if (quarters % 2) std::swap(W, H);
+        const fz_rect newBox = fz_make_rect(box.x0, box.y0, box.x0 + W, box.y0 + H);
+        // PageToPixels gives the top-left, y-down space of a W x H page; MuPDF's PDF writer maps
+        // a point (x, y) of its device to (x - x0, y1 - y) in the new page, so moving right by
+        // 2 x0 lands the drawing on the box.
+        // A page of which nothing lies inside both boxes stays blank.
+        fz_matrix ctm = fz_identity;
+        const bool visible = PageToPixels(g, pageCtm, 1.0f, &ctm);
+        ctm = fz_concat(ctm, fz_translate(2 * box.x0, 0));
+        if (WriteRedrawnPage(ctx, writer, visible ? page : nullptr, newBox, ctm))
+            ++written;
+        else
+            broken = true;
+        fz_drop_page(ctx, &page->super);
+    }
+
+    std::vector<std::uint8_t> result;
+    const bool closed = CloseWriter(ctx, writer);
+    if (closed && !broken && written > 0) {
+        unsigned char* data = nullptr;
+        const std::size_t length = fz_buffer_storage(ctx, buffer, &data);
+        if (data && length > 0) result.assign(data, data + length);
+    }
+    fz_drop_buffer(ctx, buffer);
+    return result;
+}
+
+}  // namespace platform

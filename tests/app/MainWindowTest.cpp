@@ -25,6 +25,7 @@
 
 #include "AlertDriver.h"
 #include "AppDelegate.h"
+#include "UrlCatcher.h"
 #include "EnabledState.h"
 #include "InterfaceGeometry.h"
 #include "MainWindow.h"
@@ -41,15 +42,6 @@
 #include "platform/Resources.h"
 
 Q_DECLARE_METATYPE(EnabledState)
-
-// Catches what the program asks the desktop to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
