@@ -255,7 +255,9 @@ EnabledState AppDelegate::currentEnabledState() const {
 
 bool AppDelegate::validateMenuItem(const QAction* item) const {
     if (!item) return true;
-    const EnabledState state = currentEnabledState();
+    // The progress sheet keeps the list commands out of reach until the run ends.
+    const bool held = progressSheet_ && progressSheet_->isVisible();
+    const EnabledState state = held ? EnabledState{} : currentEnabledState();
     if (item == addImageMenuItem || item == addImageContextMenuItem) return state.add;
     if (item == exportMenuItem || item == exportAllMenuItem || item == exportContextMenuItem ||
         item == exportAllContextMenuItem)
@@ -496,15 +498,26 @@ bool AppDelegate::AskAndStopRunForQuit() {
                                                Text("QuitButtonString"), Text("CancelTitle"), QString(), window_.get(), 0);
     if (answer != 1) return false;
     // The run may have ended while the question was up.
+    StopRunForQuit();
+    return true;
+}
+
+void AppDelegate::StopRunForQuit() {
+    const bool running = isConverting();
     StopRun();
-    // Questions still waiting for an answer get their cautious one: a password question
-    // cancels its add request, an alert is dismissed.
+    // Questions still waiting for an answer get their cautious one.
     if (fileList_ && fileList_->passwordSheet() && fileList_->passwordSheet()->isAsking())
         fileList_->passwordSheet()->reject();
-    for (AlertDialog* alert : window_->findChildren<AlertDialog*>())
-        if (alert->isVisible()) alert->reject();
-    emit conversionRunEnded(0);
-    return true;
+    if (window_)
+        for (AlertDialog* alert : window_->findChildren<AlertDialog*>())
+            if (alert->isVisible()) alert->reject();
+    if (running) emit conversionRunEnded(0);
+}
+
+void AppDelegate::EndSession() {
+    StopRunForQuit();
+    applicationWillTerminate();
+    emit terminationApproved();
 }
 
 void AppDelegate::AlertOnSuccessConversion(int result, const std::filesystem::path& destination) {

@@ -80,6 +80,10 @@ public:
     void terminate();
     // The main window has closed (after windowShouldClose allowed it).
     void windowDidClose();
+    // The session ends (the program was asked to stop, as at logout): a run in progress is
+    // stopped without asking and its unfinished file cleaned up as a failed one, questions still
+    // up get their cautious answers, and the quit is approved.
+    void EndSession();
 
     // The watch folder's state (m_Watching): set by the watch folder as watching starts and stops.
     bool isWatching() const { return m_Watching; }
@@ -198,6 +202,9 @@ private:
     // Quitting while a run is in progress: the user is asked; on yes the run is stopped, any
     // question still waiting is answered, and true is returned.
     bool AskAndStopRunForQuit();
+    // Stops the run (if any) and answers the questions still waiting: a password question
+    // cancels its add request, an alert is dismissed.
+    void StopRunForQuit();
     void StopRun();
     std::uint8_t Convert(const ImageConversion* record) const;
 

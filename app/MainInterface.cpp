@@ -72,6 +72,14 @@ constexpr TaggedTitle kTextFormats[] = {
     {"Plain Text", 1}, {"RTF", 2}, {"RTFD", 3}, {"DOC", 4}, {"DOCX", 5}, {"ODT", 6},
 };
 
+// The desktop's keys for a standard command, with `key` first.
+QList<QKeySequence> WithKey(QKeySequence::StandardKey command, QKeyCombination key) {
+    QList<QKeySequence> keys = QKeySequence::keyBindings(command);
+    keys.removeAll(QKeySequence(key));
+    keys.prepend(QKeySequence(key));
+    return keys;
+}
+
 // Frame sizes of the settings views, in points.
 constexpr QSize kSettingsViewSize(870, 112);
 constexpr QSize kPageRangeViewSize(150, 94);
@@ -161,7 +169,8 @@ void AppDelegate::BuildActions() {
     hideMenuItemOutlet = MakeAction("hideMenuItemOutlet", QString());
     hideMenuItemOutlet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     quitMenuItemOutlet = MakeAction("quitMenuItemOutlet", QString());
-    quitMenuItemOutlet->setShortcut(QKeySequence::Quit);
+    // Ctrl+Q and Ctrl+W whatever the desktop's key scheme (some have no Quit key at all).
+    quitMenuItemOutlet->setShortcuts(WithKey(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
     quitMenuItemOutlet->setMenuRole(QAction::QuitRole);
     helpMenuItemOutlet = MakeAction("helpMenuItemOutlet", QString());
     helpMenuItemOutlet->setShortcut(QKeySequence::HelpContents);
@@ -172,7 +181,7 @@ void AppDelegate::BuildActions() {
     generalSettingMenuItemOutlet = MakeAction("generalSettingMenuItemOutlet", Text("GeneralSettingsMenuTitle"));
     watchFolderOptionMenuItemOutlet = MakeAction("watchFolderOptionMenuItemOutlet", Text("WatchFolderOptionsMenuTitle"));
     closeWindowMenuItem_ = MakeAction("closeWindowMenuItem", Text("CloseWindowMenuTitle"));
-    closeWindowMenuItem_->setShortcut(QKeySequence::Close);
+    closeWindowMenuItem_->setShortcuts(WithKey(QKeySequence::Close, Qt::CTRL | Qt::Key_W));
     contactSupportMenuItem_ = MakeAction("contactSupportMenuItem", Text("ContactSupportMenuTitle"));
     rateMenuItem_ = MakeAction("rateMenuItem", Text("RateMenuTitle"));
     rateMenuItem_->setIconText(Text("RateToolbarLabel"));
@@ -528,4 +537,7 @@ void AppDelegate::BuildProgressSheet() {
     conversionPageNumberStaticText = progressSheet_->pageLine();
     pageProcessingProgressIndicator = progressSheet_->pageBar();
     cancelConversionButton_ = progressSheet_->cancelButton();
+    // Quitting, closing and hiding the window stay available while the sheet is up, also by
+    // their shortcuts when the sheet has the focus.
+    progressSheet_->addActions({quitMenuItemOutlet, closeWindowMenuItem_, hideMenuItemOutlet});
 }

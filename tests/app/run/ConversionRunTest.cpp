@@ -9,6 +9,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <qpa/qwindowsysteminterface.h>
+
+#include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
@@ -17,6 +21,7 @@
 
 #include "../AlertDriver.h"
 #include "RunTestSupport.h"
+#include "TerminationSignals.h"
 #include "filelist/ItemBuilder.h"
 #include "filelist/PasswordSheet.h"
 #include "platform/LocalizedStrings.h"
@@ -102,6 +107,8 @@ private slots:
     void quitDuringARun();
     void quitAnswersWaitingQuestions();
     void programEndsDuringARun();
+    void sessionEndsDuringARun_data();
+    void sessionEndsDuringARun();
     void filesAddedDuringARun();
     void dragOutCompletesRowsAsARunDoes();
     void endToEndWritesTheImages();
@@ -518,8 +525,23 @@ void ConversionRunTest::progressSheetFollowsStatusCodes() {
     counters->numOfFilesForConversion = 3;
     sheet.BeginProgressSheet(counters);
     QVERIFY(sheet.isVisible());
-    QCOMPARE(sheet.windowModality(), Qt::WindowModal);
     QCOMPARE(sheet.parentWidget(), app_->delegate->window());
+    // While it is up the window's controls take no input: only quitting, closing and hiding
+    // stay, from the menus and, by their shortcuts, from the sheet.
+    QVERIFY(!app_->Outlet<QWidget>("windowView")->isEnabled());
+    QVERIFY(!app_->Outlet<QWidget>("mainToolbar")->isEnabled());
+    for (const char* name : {"addImageMenuItem", "exportAllMenuItem", "removeAllMenuItem", "preferencesMenuItemOutlet",
+                             "watchFolderOptionMenuItemOutlet", "aboutMenuItemOutlet"})
+        QVERIFY2(!app_->Action(name)->isEnabled(), name);
+    for (const char* name : {"quitMenuItemOutlet", "closeWindowMenuItem", "hideMenuItemOutlet"}) {
+        QVERIFY2(app_->Action(name)->isEnabled(), name);
+        QVERIFY2(sheet.actions().contains(app_->Action(name)), name);
+    }
+    // The list's commands stay held when the list changes meanwhile.
+    app_->delegate->ResetUIControls();
+    QVERIFY(!app_->Action("addImageMenuItem")->isEnabled());
+    QTest::keySequence(app_->delegate->window(), QKeySequence::Open);
+    QVERIFY(!app_->delegate->fileList()->openPanel()->isVisible());
     QCOMPARE(sheet.fileBar()->value(), 0);
     QCOMPARE(sheet.fileBar()->maximum(), 5);
     QCOMPARE(sheet.fileLine()->text(), QString());
@@ -573,6 +595,11 @@ void ConversionRunTest::progressSheetFollowsStatusCodes() {
     sheet.EndProgressSheet();
     QVERIFY(!sheet.isVisible());
     QVERIFY(!sheet.Shows(counters.get()));
+    // The window's controls are back.
+    QVERIFY(app_->Outlet<QWidget>("windowView")->isEnabled());
+    QVERIFY(app_->Outlet<QWidget>("mainToolbar")->isEnabled());
+    for (const char* name : {"addImageMenuItem", "preferencesMenuItemOutlet", "aboutMenuItemOutlet"})
+        QVERIFY2(app_->Action(name)->isEnabled(), name);
 
     // The next run starts from a fresh sheet; an empty run still has a bar of at least 1.
     sheet.BeginProgressSheet(std::make_shared<ProgressCounters>());
@@ -714,19 +741,30 @@ void ConversionRunTest::runStateBelongsToEachRun() {
 }
 
 void ConversionRunTest::quitDuringARun_data() {
-    QTest::addColumn<bool>("closeWindow");  // the main window is closed instead of choosing Quit
+    // How the user asks: the Quit command, closing the window (by the program, by the window
+    // manager's close button on the window or on the sheet), or the Quit and Close shortcuts
+    // typed while the sheet has the focus.
+    QTest::addColumn<QString>("route");
     QTest::addColumn<QString>("answer");
-    QTest::newRow("Quit") << false << "defaultButton";
-    QTest::newRow("keep running") << false << "alterButton";
-    QTest::newRow("Escape: keep running") << false << "escape";
-    QTest::newRow("window closed, Quit") << true << "defaultButton";
-    QTest::newRow("window closed, keep running") << true << "alterButton";
+    QTest::newRow("Quit") << "quit" << "defaultButton";
+    QTest::newRow("keep running") << "quit" << "alterButton";
+    QTest::newRow("Escape: keep running") << "quit" << "escape";
+    QTest::newRow("window closed, Quit") << "close" << "defaultButton";
+    QTest::newRow("window closed, keep running") << "close" << "alterButton";
+    QTest::newRow("close button of the window, Quit") << "window manager" << "defaultButton";
+    QTest::newRow("close button of the window, keep running") << "window manager" << "alterButton";
+    QTest::newRow("close button of the sheet, Quit") << "sheet's close button" << "defaultButton";
+    QTest::newRow("close button of the sheet, keep running") << "sheet's close button" << "alterButton";
+    QTest::newRow("Quit shortcut in the sheet, Quit") << "Quit shortcut" << "defaultButton";
+    QTest::newRow("Quit shortcut in the sheet, keep running") << "Quit shortcut" << "alterButton";
+    QTest::newRow("Close shortcut in the sheet, Quit") << "Close shortcut" << "defaultButton";
 }
 
 void ConversionRunTest::quitDuringARun() {
-    QFETCH(bool, closeWindow);
+    QFETCH(QString, route);
     QFETCH(QString, answer);
     const bool quits = answer == "defaultButton";
+    const bool closeWindow = route != "quit" && route != "Quit shortcut";
     const fs::path a = WritePdf(*dir_ / "a.pdf", 2);
     const fs::path b = WritePdf(*dir_ / "b.pdf", 2);
     QVERIFY(app_->Add({a, b}));
@@ -750,12 +788,24 @@ void ConversionRunTest::quitDuringARun() {
     QVERIFY(app_->ConvertAllInto(out));
     QTRY_VERIFY_WITH_TIMEOUT(inEngine.load(), 60000);
 
+    ProgressSheet* sheet = app_->delegate->progressSheet();
+    QVERIFY(sheet->isVisible());
+    QVERIFY(QTest::qWaitForWindowActive(sheet));
     alerts_->setButton(answer);
-    if (closeWindow)
+    if (route == "close") {
         QCOMPARE(app_->delegate->window()->close(), quits);
-    else
+    } else if (route == "quit") {
         app_->Action("quitMenuItemOutlet")->trigger();
-    QCOMPARE(app_->delegate->window()->isVisible(), !(closeWindow && quits));
+    } else if (route == "window manager" || route == "sheet's close button") {
+        QWidget* closed = route == "window manager" ? static_cast<QWidget*>(app_->delegate->window()) : sheet;
+        QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(closed->windowHandle());
+    } else {
+        QCOMPARE(QApplication::activeWindow(), sheet);
+        QTest::keyClick(QApplication::activeWindow(), route == "Quit shortcut" ? Qt::Key_Q : Qt::Key_W,
+                        Qt::ControlModifier);
+    }
+    QTRY_COMPARE(alerts_->count(), 1);
+    QTRY_COMPARE(app_->delegate->window()->isVisible(), !(closeWindow && quits));
     QCOMPARE(alerts_->count(), 1);
     QCOMPARE(alerts_->titles().first(), Text("QuitDuringConversionTitle"));
     if (quits) {
@@ -770,10 +820,11 @@ void ConversionRunTest::quitDuringARun() {
         QVERIFY(notifications_->seen().empty());
         QCOMPARE(alerts_->count(), 1);
     } else {
-        // The run goes on and ends as usual.
+        // The run goes on and ends as usual, the sheet still up.
         QCOMPARE(approved.count(), 0);
         QVERIFY(app_->delegate->currentRun());
         QVERIFY(!app_->delegate->currentRun()->isConversionCancelled());
+        QVERIFY(sheet->isVisible());
         alerts_->setButton("defaultButton");
         letGo = true;
         QVERIFY(app_->WaitForRunEnd(ended));
@@ -836,6 +887,49 @@ void ConversionRunTest::quitAnswersWaitingQuestions() {
     QCOMPARE(alerts_->titles(), (QStringList{Text("SuccessfullConvertMsg"), Text("QuitDuringConversionTitle")}));
     QTRY_VERIFY(!app_->delegate->currentRun());
     QVERIFY(urls.opened.isEmpty());
+}
+
+void ConversionRunTest::sessionEndsDuringARun_data() {
+    QTest::addColumn<int>("number");
+    QTest::newRow("SIGTERM (logout)") << SIGTERM;
+    QTest::newRow("SIGINT (Ctrl+C in a terminal)") << SIGINT;
+}
+
+void ConversionRunTest::sessionEndsDuringARun() {
+    QFETCH(int, number);
+    const fs::path a = WritePdf(*dir_ / "a.pdf");
+    const fs::path b = WritePdf(*dir_ / "b.pdf");
+    QVERIFY(app_->Add({a, b}));
+    app_->SetPerFileFolders(true);
+    const fs::path out = *dir_ / "out";
+    fs::create_directory(out);
+    std::atomic<bool> inEngine{false};
+    engine_.before = [&](const ImageConversion* record) -> std::optional<std::uint8_t> {
+        std::ofstream(record->outputFolderURL / "a-1.png") << "page";
+        inEngine = true;
+        while (!record->progressCallback.progressTarget->isConversionCancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return std::uint8_t{1};
+    };
+    // The program's wiring of the signals.
+    TerminationSignals endOfSession;
+    QVERIFY(endOfSession.isInstalled());
+    connect(&endOfSession, &TerminationSignals::received, app_->delegate.get(), &AppDelegate::EndSession);
+    QSignalSpy approved(app_->delegate.get(), &AppDelegate::terminationApproved);
+    QVERIFY(app_->ConvertAllInto(out));
+    QTRY_VERIFY_WITH_TIMEOUT(inEngine.load(), 60000);
+
+    QCOMPARE(::kill(::getpid(), number), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(approved.count(), 1, 20000);
+    // Nothing asked; the run stopped, the unfinished file's folder removed, the second file
+    // never started, nothing reported.
+    QCOMPARE(alerts_->count(), 0);
+    QVERIFY(!app_->delegate->currentRun());
+    QVERIFY(!app_->delegate->progressSheet()->isVisible());
+    QVERIFY(Entries(out).empty());
+    QCOMPARE(engine_.records().size(), std::size_t{1});
+    QTest::qWait(50);
+    QVERIFY(notifications_->seen().empty());
 }
 
 void ConversionRunTest::programEndsDuringARun() {
