@@ -351,28 +351,8 @@ void AppDelegate::PreparePreferenceSheet() {
 void AppDelegate::MakeFileList() {
     FileListHooks hooks;
     hooks.text = [](std::string_view k) { return platform::LocalizedString(k); };
-    hooks.conversionSettingsValid = [this] { return settingsController_->CheckBeforeRun(); };
-    hooks.conversionSettings = [this] {
-        ImageConversion record{};
-        GetConversionSettings(&record);
-        return record;
-    };
-    // Dragged-out rows are completed as a run's files are, per-file folders included; a row that
-    // fails loses only the folder made for it.
-    hooks.completeRecord = [this](ImageConversion& record, const ImageListItem& item, const QString& destination) {
-        dragOutFileFolder_.reset();
-        const std::optional<run::OutputFolder> output = run::GetConversionSettingsFor(
-            record, item, ToFsPath(destination), createSeparateFolderForEachFileButtonOutlet->isChecked());
-        if (!output) return false;
-        if (output->madeForFile) dragOutFileFolder_ = output->folder;
-        return true;
-    };
-    hooks.convert = [this](const ImageConversion* record) {
-        const std::uint8_t converted = Convert(record);
-        if (!converted && dragOutFileFolder_ && record && record->outputFolderURL == *dragOutFileFolder_)
-            run::RemoveFailedFileFolder({*dragOutFileFolder_, true});
-        dragOutFileFolder_.reset();
-        return converted;
+    hooks.dragOut = [this](std::vector<ImageListItem> items, const QString& folder) {
+        return StartDragOutRun(std::move(items), folder);
     };
     fileList_ = new FileListController(imageListTable, window_.get(), std::move(hooks), this);
     SetFileListModel(fileList_->model());
@@ -454,7 +434,19 @@ void AppDelegate::ExportPanelCompletionHandler(int result) {
     sourceURLs_.reset();
     const QStringList chosen = exportPanel_ ? exportPanel_->selectedFiles() : QStringList();
     if (result != QDialog::Accepted || !items || chosen.isEmpty() || isConverting()) return;
+    StartRun(std::move(*items), ToFsPath(chosen.front()));
+}
 
+bool AppDelegate::StartDragOutRun(std::vector<ImageListItem> items, const QString& folder) {
+    // The rules of Convert: one run at a time, the same checks, then the run into the folder
+    // the rows were dropped in.
+    if (isConverting() || sourceURLs_ || items.empty() || folder.isEmpty()) return false;
+    if (!settingsController_->CheckBeforeRun()) return false;
+    StartRun(std::move(items), ToFsPath(folder));
+    return true;
+}
+
+void AppDelegate::StartRun(std::vector<ImageListItem> items, const std::filesystem::path& destination) {
     // The controls are read here, on the main thread, once for the whole run: the progress
     // sheet keeps them from changing until it ends.
     ImageConversion record{};
@@ -468,7 +460,7 @@ void AppDelegate::ExportPanelCompletionHandler(int result) {
     };
     ui.finished = [this](run::ConversionRun* finished) { RunFinished(finished); };
     PdfConverter convert = [this](const ImageConversion* r) { return Convert(r); };
-    run_ = std::make_shared<run::ConversionRun>(std::move(*items), ToFsPath(chosen.front()), record, perFileFolders, this,
+    run_ = std::make_shared<run::ConversionRun>(std::move(items), destination, record, perFileFolders, this,
                                                 std::move(ui), std::move(convert));
     run_->Start();
 }

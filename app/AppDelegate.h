@@ -145,7 +145,7 @@ public:
     // The result report on the main thread: the desktop notification, then the result alert,
     // whose alternate button opens the destination folder.
     void AlertOnSuccessConversion(int result, const std::filesystem::path& destination);
-    // The engine's entry for runs and dragged-out rows; empty: ConvertPDFToImages.
+    // The engine's entry for runs (dragged-out rows' runs too); empty: ConvertPDFToImages.
     void setPdfConverter(PdfConverter convert) { convert_ = std::move(convert); }
 
 signals:
@@ -197,6 +197,11 @@ private:
     // The conversion run.
     void StartExport(std::vector<ImageListItem> items);
     void ExportPanelCompletionHandler(int result);
+    // Rows dragged out and dropped in `folder`: a run into it, as Convert would start after its
+    // panel. False when none starts.
+    bool StartDragOutRun(std::vector<ImageListItem> items, const QString& folder);
+    // Starts the run of `items` into `destination` with the window's settings.
+    void StartRun(std::vector<ImageListItem> items, const std::filesystem::path& destination);
     void RunFinished(run::ConversionRun* run);
     bool isConverting() const;
     // Quitting while a run is in progress: the user is asked; on yes the run is stopped, any
@@ -236,8 +241,6 @@ private:
     QFileDialog* exportPanel_ = nullptr;
     std::shared_ptr<run::ConversionRun> run_;
     PdfConverter convert_;
-    // The folder made for the dragged-out row being converted, removed when the row fails.
-    std::optional<std::filesystem::path> dragOutFileFolder_;
 
     // --- Main window ----------------------------------------------------------------------
     std::unique_ptr<MainWindow> window_;

@@ -20,11 +20,13 @@
 #include <thread>
 
 #include "../AlertDriver.h"
+#include "../DropTarget.h"
 #include "RunTestSupport.h"
 #include "TerminationSignals.h"
 #include "filelist/ItemBuilder.h"
 #include "filelist/PasswordSheet.h"
 #include "platform/LocalizedStrings.h"
+#include "platform/PdfDocument.h"
 #include "support/ImageReader.h"
 #include "run/ConversionRun.h"
 #include "run/ProgressSheet.h"
@@ -110,7 +112,8 @@ private slots:
     void sessionEndsDuringARun_data();
     void sessionEndsDuringARun();
     void filesAddedDuringARun();
-    void dragOutCompletesRowsAsARunDoes();
+    void dragOutIsARun_data();
+    void dragOutIsARun();
     void endToEndWritesTheImages();
     void cancelWhileTheEngineWorks();
 
@@ -993,26 +996,88 @@ void ConversionRunTest::filesAddedDuringARun() {
     QCOMPARE(app_->model()->size(), 3);
 }
 
-void ConversionRunTest::dragOutCompletesRowsAsARunDoes() {
-    const fs::path good = WritePdf(*dir_ / "good.pdf");
+void ConversionRunTest::dragOutIsARun_data() {
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("runs to its end") << false;
+    QTest::newRow("cancelled on the sheet") << true;
+}
+
+void ConversionRunTest::dragOutIsARun() {
+    QFETCH(bool, cancel);
+    const fs::path good = WritePdf(*dir_ / "good.pdf", 2, 200, 100);
     const fs::path bad = WritePdf(*dir_ / "bad.pdf");
     QVERIFY(app_->Add({good, bad}));
     fs::remove(bad);
+    // A protected file, with the password it was added with.
+    const fs::path locked = WriteLockedPdf(*dir_ / "locked.pdf", "pw");
+    std::optional<ImageListItem> item = MakeImageListItem(
+        Q(locked), nullptr, false, [](platform::PdfDocument& document, const QString&) {
+            return document.AcceptsPassword("pw") ? std::optional<std::string>("pw") : std::nullopt;
+        });
+    QVERIFY(item);
+    app_->model()->InsertItem(2, std::move(*item));
     app_->SetPerFileFolders(true);
+    app_->Choose("destinationImageTypePopUpOutlet", kOutputPNG);
+    app_->Outlet<QComboBox>("imageResolutionPopUpOutlet")->setEditText("18");
+    const fs::path drop = *dir_ / "drop";
+    fs::create_directory(drop);
+
+    // The first file stays in the engine until it is let go or the run is cancelled.
+    std::atomic<bool> inEngine{false}, letGo{false};
+    engine_.before = [&](const ImageConversion* record) -> std::optional<std::uint8_t> {
+        if (record->sourceURL != good) return std::nullopt;
+        inEngine = true;
+        while (!record->progressCallback.progressTarget->isConversionCancelled() && !letGo)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (record->progressCallback.progressTarget->isConversionCancelled()) return std::uint8_t{0};
+        return std::nullopt;
+    };
+    QSignalSpy ended(app_->delegate.get(), &AppDelegate::conversionRunEnded);
     FileListModel* model = app_->model();
-    std::unique_ptr<QMimeData> drag(model->mimeData({model->index(0, 0), model->index(1, 0)}));
-    const QList<QUrl> urls = drag->urls();
-    QCOMPARE(app_->delegate->fileList()->dragOutFolders().size(), 1);
-    const fs::path folder = ToFsPath(app_->delegate->fileList()->dragOutFolders().front());
-    // Each row into a folder of its own; the row that failed leaves none.
+    std::unique_ptr<QMimeData> drag(model->mimeData({model->index(0, 0), model->index(1, 0), model->index(2, 0)}));
+    FolderDropTarget target(Q(drop));
+    // The drop returns at once with the promised names: the run goes on on its worker, with
+    // the progress sheet up, while the window answers.
+    QVERIFY(DragAndDrop(&target, QPoint(5, 5), drag.get()));
+    QCOMPARE(target.names, (QStringList{"good", "bad", "locked"}));
+    QVERIFY(app_->delegate->currentRun());
+    QTRY_VERIFY_WITH_TIMEOUT(inEngine.load(), 60000);
+    ProgressSheet* sheet = app_->delegate->progressSheet();
+    QVERIFY(sheet->isVisible());
+    QTRY_COMPARE(sheet->fileLine()->text(), platform::LocalizedFormat("Exporting", 1, 3, QString("good.pdf")));
+    // One run at a time: another drop meanwhile starts nothing.
+    std::unique_ptr<QMimeData> again(model->mimeData({model->index(0, 0)}));
+    FolderDropTarget other(Q(dir_->path()));
+    QVERIFY(!DragAndDrop(&other, QPoint(5, 5), again.get()));
+
+    if (cancel) {
+        sheet->cancelButton()->click();
+        QVERIFY(app_->WaitForRunEnd(ended));
+        // A cancelled run reports nothing; the unfinished file's folder is gone, the others
+        // never started.
+        QCOMPARE(ended.first().first().toInt(), 0);
+        QCOMPARE(engine_.records().size(), std::size_t{1});
+        QVERIFY(Entries(drop).empty());
+        QTest::qWait(50);
+        QCOMPARE(alerts_->count(), 0);
+        QVERIFY(notifications_->seen().empty());
+        return;
+    }
+    letGo = true;
+    QVERIFY(app_->WaitForRunEnd(ended));
+    QCOMPARE(ended.first().first().toInt(), run::kSomeFailed);
+    QCOMPARE(alerts_->titles(), QStringList{Text("SuccessfullFailureConvertMsgForImage")});
+    // The run is the engine's progress target; each file into a folder of its own in the drop
+    // folder, the protected one unlocked with its password, the failed one leaving nothing.
     const auto records = engine_.records();
-    QCOMPARE(records.size(), std::size_t{2});
-    QCOMPARE(records[0].outputFolderURL, folder / "good");
-    QCOMPARE(records[1].outputFolderURL, folder / "bad");
-    QVERIFY(records[0].progressCallback.progressTarget == nullptr);
-    QCOMPARE(urls, QList<QUrl>{QUrl::fromLocalFile(Q(folder / "good"))});
-    QCOMPARE(Entries(folder), std::set<std::string>{"good"});
-    QCOMPARE(Entries(folder / "good"), std::set<std::string>{"good.jpg"});
+    QCOMPARE(records.size(), std::size_t{3});
+    QVERIFY(records[0].progressCallback.progressTarget != nullptr);
+    QCOMPARE(records[2].conversionOptions.password.value_or("?"), std::string("pw"));
+    QCOMPARE(Entries(drop), (std::set<std::string>{"good", "locked"}));
+    QCOMPARE(Entries(drop / "good"), (std::set<std::string>{"good-1.png", "good-2.png"}));
+    QCOMPARE(Entries(drop / "locked"), std::set<std::string>{"locked.png"});
+    // 200 by 100 points at 18 dpi.
+    QCOMPARE(QImage(Q(drop / "good" / "good-2.png")).size(), QSize(50, 25));
 }
 
 void ConversionRunTest::endToEndWritesTheImages() {
