@@ -128,7 +128,7 @@ void AppDelegate::PlaceSettingsControls() {
     pageRangeViewOutlet->show();
     pageFromStaticTextOutlet->show();
 
-    SetWidth(pageRangeTypePopUpButtonOutlet, 63);
+    SetWidth(pageRangeTypePopUpButtonOutlet, FittedWidth(pageRangeTypePopUpButtonOutlet, 63));
     SetOrigin(pageRangeStartTextFieldOutlet, 58, 40);
     SetOrigin(pageRangeStartStepperOutlet, 105, 37);
     SetOrigin(pageRangeEndTextFieldOutlet, 58, 10);
@@ -163,7 +163,8 @@ void AppDelegate::PlaceSettingsControls() {
     SetOrigin(resolutionDpiStaticText, 597, 11);
 
     imageDimentionsViewOutlet->setParent(conversionSettingsViewOutlet);
-    SetOrigin(imageDimentionsViewOutlet, 460, 39);
+    // It ends at x 700, before the page-range view, however wide its unit menu made it.
+    SetOrigin(imageDimentionsViewOutlet, 460 + 240 - imageDimentionsViewOutlet->width(), 39);
     imageDimentionsViewOutlet->show();
 }
 

@@ -472,7 +472,10 @@ void AppDelegate::BuildImageDimensionsView() {
     SetFrame(lockLinesBox2, 135, lower, 1, upper - lower + 1);
     SetFrame(lockLinesBox3, 126, lower, 10, 1);
     SetFrame(lockUnlockImageView, 138, (upper + lower) / 2 - 9, 16, 18);
-    SetFrame(sizeFormatTypePopupButton, 158, (upper + lower) / 2 - Fitted(sizeFormatTypePopupButton) / 2, 82,
+    // A unit name longer than the frame widens the menu, and the view with it.
+    const int unitWidth = geometry::FittedWidth(sizeFormatTypePopupButton, 82);
+    view->setFixedSize(kDimensionsViewSize + QSize(unitWidth - 82, 0));
+    SetFrame(sizeFormatTypePopupButton, 158, (upper + lower) / 2 - Fitted(sizeFormatTypePopupButton) / 2, unitWidth,
              Fitted(sizeFormatTypePopupButton));
 }
 
