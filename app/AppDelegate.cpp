@@ -81,7 +81,7 @@ void AppDelegate::awakeFromNib() {
     // 1. Titles.
     SetTitles();
     // 2. The text-format menu is not used by the main window.
-    textFormatTypeOutlet->hide();
+    settings_.textFormatTypeOutlet->hide();
     // 3. The page-range view and the dimensions view join the settings view; controls are placed.
     PlaceSettingsControls();
     // 4. No PDF chosen; the size unit starts at points (the preference sheet's does as it is
@@ -124,49 +124,50 @@ void AppDelegate::SetTitles() {
 
 void AppDelegate::PlaceSettingsControls() {
     using namespace geometry;
-    pageRangeViewOutlet->setParent(conversionSettingsViewOutlet);
-    SetFrame(pageRangeViewOutlet, 708, 0, 150, 94);
-    pageRangeViewOutlet->show();
-    pageFromStaticTextOutlet->show();
+    settings_.pageRangeViewOutlet->setParent(conversionSettingsViewOutlet);
+    SetFrame(settings_.pageRangeViewOutlet, 708, 0, 150, 94);
+    settings_.pageRangeViewOutlet->show();
+    settings_.pageFromStaticTextOutlet->show();
 
-    SetWidth(pageRangeTypePopUpButtonOutlet, FittedWidth(pageRangeTypePopUpButtonOutlet, 63));
-    SetOrigin(pageRangeStartTextFieldOutlet, 58, 40);
-    SetOrigin(pageRangeStartStepperOutlet, 105, 37);
-    SetOrigin(pageRangeEndTextFieldOutlet, 58, 10);
-    SetOrigin(pageRangeEndStepperOutlet, 105, 7);
-    pageFromStaticTextOutlet->setText(QStringLiteral("From:"));
-    SetOrigin(pageFromStaticTextOutlet, 15, 45);
-    pageToStaticTextOutlet->setText(QStringLiteral("To:"));
-    SetOrigin(pageToStaticTextOutlet, 32, 15);
+    SetWidth(settings_.pageRangeTypePopUpButtonOutlet, FittedWidth(settings_.pageRangeTypePopUpButtonOutlet, 63));
+    SetOrigin(settings_.pageRangeStartTextFieldOutlet, 58, 40);
+    SetOrigin(settings_.pageRangeStartStepperOutlet, 105, 37);
+    SetOrigin(settings_.pageRangeEndTextFieldOutlet, 58, 10);
+    SetOrigin(settings_.pageRangeEndStepperOutlet, 105, 7);
+    settings_.pageFromStaticTextOutlet->setText(QStringLiteral("From:"));
+    SetOrigin(settings_.pageFromStaticTextOutlet, 15, 45);
+    settings_.pageToStaticTextOutlet->setText(QStringLiteral("To:"));
+    SetOrigin(settings_.pageToStaticTextOutlet, 32, 15);
     // The labels end where the fields begin.
-    SetWidth(pageFromStaticTextOutlet, 58 - 15 - 4);
-    SetWidth(pageToStaticTextOutlet, 58 - 32 - 4);
+    SetWidth(settings_.pageFromStaticTextOutlet, 58 - 15 - 4);
+    SetWidth(settings_.pageToStaticTextOutlet, 58 - 32 - 4);
 
-    destinationImageTypeEditFieldOutlet->setText(QStringLiteral("Format Type:"));
-    SetX(destinationImageTypeEditFieldOutlet, 60);
-    SetWidth(destinationImageTypeEditFieldOutlet, 149 - 60 - 4);
-    SetX(destinationImageTypePopUpOutlet, 149);
-    SetX(textFormatTypeOutlet, 149);
-    SetX(colorModelEditFieldOutlet, 60);
-    SetWidth(colorModelEditFieldOutlet, 149 - 60 - 4);
-    SetX(colorModelPopUpOutlet, 149);
-    SetX(imageCompressionQuaityLabelOutlet, 17);
-    SetWidth(imageCompressionQuaityLabelOutlet, 149 - 17 - 4);
-    SetX(imageCompressionQuaitySliderOutlet, 149);
-    SetX(imageCompressionLeastQuaityEditFieldOutlet, 149);
+    settings_.destinationImageTypeEditFieldOutlet->setText(QStringLiteral("Format Type:"));
+    SetX(settings_.destinationImageTypeEditFieldOutlet, 60);
+    SetWidth(settings_.destinationImageTypeEditFieldOutlet, 149 - 60 - 4);
+    SetX(settings_.destinationImageTypePopUpOutlet, 149);
+    SetX(settings_.textFormatTypeOutlet, 149);
+    SetX(settings_.colorModelEditFieldOutlet, 60);
+    SetWidth(settings_.colorModelEditFieldOutlet, 149 - 60 - 4);
+    SetX(settings_.colorModelPopUpOutlet, 149);
+    SetX(settings_.imageCompressionQuaityLabelOutlet, 17);
+    SetWidth(settings_.imageCompressionQuaityLabelOutlet, 149 - 17 - 4);
+    SetX(settings_.imageCompressionQuaitySliderOutlet, 149);
+    SetX(settings_.imageCompressionLeastQuaityEditFieldOutlet, 149);
     // The middle caption is centred on x 257 + 22, the slider's middle.
-    SetX(imageCompressionMediumQuaityEditFieldOutlet, 257 + 22 - imageCompressionMediumQuaityEditFieldOutlet->width() / 2);
-    SetX(imageCompressionLosseessQuaityEditFieldOutlet,
-         149 + imageCompressionQuaitySliderOutlet->width() - imageCompressionLosseessQuaityEditFieldOutlet->width());
-    SetOrigin(resolutionStaticText, 445, 11);
-    SetWidth(resolutionStaticText, 523 - 445 - 4);
-    SetOrigin(imageResolutionPopUpOutlet, 523, 7);
-    SetOrigin(resolutionDpiStaticText, 597, 11);
+    QLabel* medium = settings_.imageCompressionMediumQuaityEditFieldOutlet;
+    SetX(medium, 257 + 22 - medium->width() / 2);
+    QLabel* best = settings_.imageCompressionLosseessQuaityEditFieldOutlet;
+    SetX(best, 149 + settings_.imageCompressionQuaitySliderOutlet->width() - best->width());
+    SetOrigin(settings_.resolutionStaticText, 445, 11);
+    SetWidth(settings_.resolutionStaticText, 523 - 445 - 4);
+    SetOrigin(settings_.imageResolutionPopUpOutlet, 523, 7);
+    SetOrigin(settings_.resolutionDpiStaticText, 597, 11);
 
-    imageDimentionsViewOutlet->setParent(conversionSettingsViewOutlet);
+    settings_.imageDimentionsViewOutlet->setParent(conversionSettingsViewOutlet);
     // It ends at x 700, before the page-range view, however wide its unit menu made it.
-    SetOrigin(imageDimentionsViewOutlet, 460 + 240 - imageDimentionsViewOutlet->width(), 39);
-    imageDimentionsViewOutlet->show();
+    SetOrigin(settings_.imageDimentionsViewOutlet, 460 + 240 - settings_.imageDimentionsViewOutlet->width(), 39);
+    settings_.imageDimentionsViewOutlet->show();
 }
 
 void AppDelegate::SetToolbarImages() {
@@ -321,9 +322,7 @@ void AppDelegate::applicationOpenFiles(const QStringList& paths) {
 
 // --- The parts of the window ----------------------------------------------------------------
 
-namespace {
-
-settings::Services MakeServices() {
+settings::Services AppDelegate::MakeServices() {
     settings::Services s;
     s.alert = [](QWidget* w, const QString& t, const QString& m, const QString& d, const QString& a, const QString& o) {
         return static_cast<int>(ShowAlertSheet(t, m, d, a, o, w));
@@ -333,15 +332,13 @@ settings::Services MakeServices() {
     return s;
 }
 
-}  // namespace
-
 void AppDelegate::MakeSettingsController() {
     store_ = std::make_unique<settings::PlistPreferenceStore>();
-    QStringList missing;
-    settingsController_ = new settings::ConversionSettingsController(
-        settings::MainSettingsWidgets::Find(window_.get(), &missing), MakeServices(), store_.get(), window_.get());
-    // Every control is made by the interface above; one not found is a fault of the program.
-    Q_ASSERT_X(missing.isEmpty(), "AppDelegate", qPrintable(missing.join(QLatin1String(", "))));
+    settings_.convertTitleTargets = {exportButton, exportMenuItem, exportContextMenuItem, exportToolbarButtonItem};
+    settings_.convertAllTitleTargets = {exportAllButton, exportAllMenuItem, exportAllContextMenuItem,
+                                        exportAllToolbarButtonItem};
+    settingsController_ =
+        new settings::ConversionSettingsController(settings_, MakeServices(), store_.get(), window_.get());
 }
 
 void AppDelegate::PreparePreferenceSheet() {
@@ -467,7 +464,7 @@ void AppDelegate::StartRun(std::vector<ImageListItem> items, const std::filesyst
     // sheet keeps them from changing until it ends.
     ImageConversion record{};
     GetConversionSettings(&record);
-    const bool perFileFolders = createSeparateFolderForEachFileButtonOutlet->isChecked();
+    const bool perFileFolders = settings_.createSeparateFolderForEachFileButtonOutlet->isChecked();
 
     run::ConversionRun::Ui ui;
     ui.sheet = progressSheet_;

@@ -13,6 +13,7 @@
 #include "EnabledState.h"
 #include "filelist/DragOut.h"
 #include "filelist/ImageListItem.h"
+#include "settings/MainSettingsControls.h"
 
 class QAbstractItemModel;
 class QAction;
@@ -168,8 +169,6 @@ private:
     void BuildToolbar();
     void BuildFileList();
     void BuildSettingsControls();
-    void BuildPageRangeView();
-    void BuildImageDimensionsView();
     void BuildProgressSheet();
     void BuildContextMenu();
     QAction* MakeAction(const char* objectName, const QString& text);
@@ -183,6 +182,7 @@ private:
     void ShowListContextMenu(const QPoint& position);
 
     // The parts of the window, made after the interface.
+    static settings::Services MakeServices();
     void MakeSettingsController();
     void MakeFileList();
     void PreparePreferenceSheet();
@@ -310,37 +310,6 @@ private:
     // Conversion settings.
     QTabWidget* conversionSettingsTabViewOutlet = nullptr;
     QWidget* conversionSettingsViewOutlet = nullptr;
-    QLabel* destinationImageTypeEditFieldOutlet = nullptr;
-    QComboBox* destinationImageTypePopUpOutlet = nullptr;
-    QComboBox* textFormatTypeOutlet = nullptr;
-    QLabel* colorModelEditFieldOutlet = nullptr;
-    QComboBox* colorModelPopUpOutlet = nullptr;
-    QLabel* imageCompressionQuaityLabelOutlet = nullptr;
-    QSlider* imageCompressionQuaitySliderOutlet = nullptr;
-    QLabel* imageCompressionLeastQuaityEditFieldOutlet = nullptr;
-    QLabel* imageCompressionMediumQuaityEditFieldOutlet = nullptr;
-    QLabel* imageCompressionLosseessQuaityEditFieldOutlet = nullptr;
-    QLabel* resolutionStaticText = nullptr;
-    ResolutionComboBox* imageResolutionPopUpOutlet = nullptr;
-    QLabel* resolutionDpiStaticText = nullptr;
-    QWidget* imageDimentionsViewOutlet = nullptr;
-    QLabel* widthLabel = nullptr;
-    NumberField* widthTextField = nullptr;
-    QLabel* heightLabel = nullptr;
-    NumberField* heightTextField = nullptr;
-    QComboBox* sizeFormatTypePopupButton = nullptr;
-    QFrame* lockLinesBox1 = nullptr;
-    QFrame* lockLinesBox2 = nullptr;
-    QFrame* lockLinesBox3 = nullptr;
-    QLabel* lockUnlockImageView = nullptr;
-    QWidget* pageRangeViewOutlet = nullptr;
-    QComboBox* pageRangeTypePopUpButtonOutlet = nullptr;
-    QLabel* pageFromStaticTextOutlet = nullptr;
-    PageCountNumberField* pageRangeStartTextFieldOutlet = nullptr;
-    Stepper* pageRangeStartStepperOutlet = nullptr;
-    QLabel* pageToStaticTextOutlet = nullptr;
-    PageCountNumberField* pageRangeEndTextFieldOutlet = nullptr;
-    Stepper* pageRangeEndStepperOutlet = nullptr;
-    QComboBox* convertOrExtractOptionPopupOutlet = nullptr;
-    QCheckBox* createSeparateFolderForEachFileButtonOutlet = nullptr;
+    // The settings controls, made by BuildMainSettingsControls and handed to the controller.
+    settings::MainSettingsWidgets settings_;
 };
