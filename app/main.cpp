@@ -7,6 +7,7 @@
 #include "AppDelegate.h"
 #include "BundleImages.h"
 #include "MainWindow.h"
+#include "TerminationSignals.h"
 #include "filelist/SingleInstance.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/Resources.h"
@@ -32,6 +33,10 @@ int main(int argc, char* argv[]) {
 
     AppDelegate delegate;
     QObject::connect(&delegate, &AppDelegate::terminationApproved, &application, [] { QCoreApplication::exit(0); });
+    // Logout and Ctrl+C in a terminal end the session: a run stops and cleans up, and the
+    // program quits without asking.
+    TerminationSignals endOfSession;
+    QObject::connect(&endOfSession, &TerminationSignals::received, &delegate, &AppDelegate::EndSession);
     delegate.awakeFromNib();
     delegate.window()->show();
     QObject::connect(&instance, &SingleInstance::filesReceived, &delegate, [&delegate](const QStringList& paths) {

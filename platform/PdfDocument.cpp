@@ -147,6 +147,25 @@ fz_pixmap* NewPixmap(fz_context* ctx, fz_colorspace* cs, int width, int height, 
     return pix;
 }
 
+void IgnoreMessage(void*, const char*) {}
+
+// An abandoned drawing stops between two of the list's commands, with clips and groups still
+// open on the device. Closing it then reports them as an error, and dropping it unclosed warns:
+// both are expected after a cancel, so the device is closed with the context's messages held
+// back, and the half-drawn band is thrown away by the caller.
+void CloseAbandonedDevice(fz_context* ctx, fz_device* dev) {
+    void* errorUser = nullptr;
+    void* warningUser = nullptr;
+    fz_error_cb* error = fz_error_callback(ctx, &errorUser);
+    fz_warning_cb* warning = fz_warning_callback(ctx, &warningUser);
+    fz_set_error_callback(ctx, IgnoreMessage, nullptr);
+    fz_set_warning_callback(ctx, IgnoreMessage, nullptr);
+    fz_try(ctx) { fz_close_device(ctx, dev); }
+    fz_catch(ctx) {}
+    fz_set_error_callback(ctx, error, errorUser);
+    fz_set_warning_callback(ctx, warning, warningUser);
+}
+
 // Clears the rows [y0, y1) of the picture at `samples` to white and draws the list into them,
 // through a pixmap of those rows. 0 when MuPDF gave up.
 int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned char* samples, int width, int y0,
@@ -175,7 +194,12 @@ int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned
         if (visible) {
             dev = fz_new_draw_device(ctx, fz_identity, band);
             fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(fz_pixmap_bbox(ctx, band)), cookie);
-            fz_close_device(ctx, dev);
+            if (cookie && cookie->abort) {
+                ok = 0;
+                CloseAbandonedDevice(ctx, dev);
+            } else {
+                fz_close_device(ctx, dev);
+            }
         }
     }
     fz_always(ctx) {

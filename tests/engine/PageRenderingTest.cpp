@@ -1,7 +1,14 @@
 // Page rendering: pixel sizes, boxes, rotation, colour models, cancel and damaged pages.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 #include "support/ConversionSupport.h"
 #include "engine/ImageConversion.h"
@@ -341,4 +348,44 @@ TEST(PdfLayer, DrawsInTheAskedModelAndStopsWhenCancelled) {
     request.width = 1 << 20;
     request.height = 1 << 20;
     EXPECT_FALSE(doc->RenderPage(request));  // far beyond the cap: refused before allocating
+}
+
+TEST(PdfLayer, ACancelInsideClipsEndsQuietly) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(200, 200)};
+    // Nested clips around a long drawing: the cancel comes while they are open.
+    std::string content = "q 0 0 200 200 re W n q 10 10 180 180 re W n 0.5 0 0 rg\n";
+    for (int i = 0; i < 40000; ++i) content += std::to_string(i % 150) + " " + std::to_string(i % 170) + " 30 20 re f\n";
+    content += "Q Q\n";
+    o.pages[0].content = content;
+    auto doc = platform::PdfDocument::Open(testpdf::Write(dir / "doc.pdf", o));
+    ASSERT_TRUE(doc);
+
+    platform::PdfDocument::RenderRequest request;
+    request.width = 2000;
+    request.height = 2000;
+    request.scale = 10;
+    std::atomic<int> polls{0};
+    // The first polls (before and as the drawing starts) answer no; later ones yes.
+    const auto cancelled = [&polls] { return ++polls > 2; };
+
+    // What MuPDF prints goes to the standard error: caught in a file while the page is drawn.
+    const fs::path caught = dir / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int file = open(caught.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(file, 0);
+    dup2(file, 2);
+    const platform::Bitmap b = doc->RenderPage(request, cancelled);
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    close(file);
+
+    EXPECT_FALSE(b);
+    EXPECT_GT(polls.load(), 2);
+    std::ifstream in(caught);
+    const std::string printed((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(printed, "");
 }
