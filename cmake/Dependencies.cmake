@@ -16,6 +16,8 @@ pkg_check_modules(OPENJP2 REQUIRED IMPORTED_TARGET libopenjp2)
 pkg_check_modules(OPENEXR REQUIRED IMPORTED_TARGET OpenEXR)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
 pkg_check_modules(GSF REQUIRED IMPORTED_TARGET libgsf-1)
+# Colour spaces of extracted images are converted through lcms2.
+pkg_check_modules(LCMS2 REQUIRED IMPORTED_TARGET lcms2)
 # Camera raw files are developed by LibRaw (its thread-safe build).
 pkg_check_modules(LIBRAW REQUIRED IMPORTED_TARGET libraw_r)
 find_library(GIF_LIB gif REQUIRED)
