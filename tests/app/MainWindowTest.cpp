@@ -236,7 +236,7 @@ void MainWindowTest::startUpLayout() {
     for (const auto& [name, x] : xs) QCOMPARE(Outlet<QWidget>(name)->x(), x);
     // Every control lies inside its view, and none overlaps another (the lines of the lock's
     // bracket meet on purpose).
-    for (QWidget* view : {settings, range, dimensions}) {
+    for (QWidget* view : std::initializer_list<QWidget*>{settings, range, dimensions}) {
         QList<QWidget*> children;
         for (QObject* child : view->children())
             if (auto* w = qobject_cast<QWidget*>(child); w && w->isVisibleTo(view)) children << w;

@@ -1,6 +1,7 @@
 // The main window's settings controls following one another, their checks before a run, the
 // record they fill and their loading from the general preference file.
 
+#include <initializer_list>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -153,7 +154,7 @@ private slots:
         QCOMPARE(w.resolutionDpiStaticText->isEnabled(), resolution);
         QCOMPARE(ResolutionText(), resolution ? QStringLiteral("300") : QStringLiteral("72"));
         QCOMPARE(w.imageCompressionQuaitySliderOutlet->isEnabled(), quality);
-        for (QWidget* label : {static_cast<QWidget*>(w.imageCompressionQuaityLabelOutlet),
+        for (QWidget* label : std::initializer_list<QWidget*>{static_cast<QWidget*>(w.imageCompressionQuaityLabelOutlet),
                                w.imageCompressionLeastQuaityEditFieldOutlet, w.imageCompressionMediumQuaityEditFieldOutlet,
                                w.imageCompressionLosseessQuaityEditFieldOutlet})
             QCOMPARE(label->isEnabled(), quality);
@@ -184,7 +185,7 @@ private slots:
         for (QObject* target : w.convertAllTitleTargets)
             QCOMPARE(target->property("text").toString(), QStringLiteral("ExtractAllTitle"));
         QCOMPARE(window->findChild<QAction*>(QStringLiteral("exportMenuItem"))->iconText(), QStringLiteral("ExtractTitle"));
-        for (QWidget* off : {static_cast<QWidget*>(w.colorModelPopUpOutlet), w.colorModelEditFieldOutlet,
+        for (QWidget* off : std::initializer_list<QWidget*>{static_cast<QWidget*>(w.colorModelPopUpOutlet), w.colorModelEditFieldOutlet,
                              static_cast<QWidget*>(w.imageResolutionPopUpOutlet), w.resolutionStaticText,
                              w.resolutionDpiStaticText, static_cast<QWidget*>(w.widthTextField),
                              static_cast<QWidget*>(w.heightTextField), w.widthLabel, w.heightLabel,
@@ -211,7 +212,7 @@ private slots:
         for (QObject* target : w.convertTitleTargets) QCOMPARE(target->property("text").toString(), QStringLiteral("ConvertTitle"));
         for (QObject* target : w.convertAllTitleTargets)
             QCOMPARE(target->property("text").toString(), QStringLiteral("ConvertAllTitle"));
-        for (QWidget* on : {static_cast<QWidget*>(w.colorModelPopUpOutlet), w.colorModelEditFieldOutlet,
+        for (QWidget* on : std::initializer_list<QWidget*>{static_cast<QWidget*>(w.colorModelPopUpOutlet), w.colorModelEditFieldOutlet,
                             static_cast<QWidget*>(w.imageResolutionPopUpOutlet), static_cast<QWidget*>(w.widthTextField),
                             static_cast<QWidget*>(w.sizeFormatTypePopupButton), w.lockLinesBox2, w.lockUnlockImageView})
             QVERIFY2(on->isEnabled(), qPrintable(on->objectName()));
