@@ -1,11 +1,19 @@
 #include "platform/BufferPool.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
 
 namespace platform {
 namespace {
+
+// Buffers from this size on are mapped on their own, in whole huge pages where the kernel has
+// them: a 2 MiB page costs one fault where 4 KiB pages cost 512.
+constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 struct Free {
     std::uint8_t* data;
@@ -15,7 +23,13 @@ struct Free {
 struct Pool {
     std::mutex mutex;
     std::vector<Free> free;
-    std::size_t kept = 0;
+    std::size_t kept = 0;     // bytes of the free buffers
+    std::size_t inUse = 0;    // bytes of the buffers handed out
+    std::size_t peak = 0;     // the most handed out at once since the last trim
+    // What the pool may hold, free and handed out together: the idle limit, or the most that
+    // was in use at once when that is more. Keeping a worker's buffers for its next page then
+    // never makes the process larger than its busiest moment.
+    std::size_t Cap() const { return std::max(kBufferPoolLimit, peak); }
 };
 
 // Never destroyed: buffers may come back while the program exits.
@@ -24,11 +38,39 @@ Pool& ThePool() {
     return *pool;
 }
 
+std::uint8_t* Allocate(std::size_t capacity) {
+    if (capacity < kMappedFrom) return static_cast<std::uint8_t*>(std::malloc(capacity));
+    // Mapped a huge page larger and trimmed to a huge-page boundary at both ends.
+    const std::size_t span = capacity + kHugePage;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    const std::size_t tail = span - (aligned - start) - capacity;
+    if (tail) munmap(reinterpret_cast<void*>(aligned + capacity), tail);
+    madvise(reinterpret_cast<void*>(aligned), capacity, MADV_HUGEPAGE);
+    return reinterpret_cast<std::uint8_t*>(aligned);
+}
+
+void Release(std::uint8_t* data, std::size_t capacity) {
+    if (capacity < kMappedFrom)
+        std::free(data);
+    else
+        munmap(data, capacity);
+}
+
+// Large buffers are sized in whole huge pages, so that pages of nearly one size share them.
+std::size_t CapacityFor(std::size_t bytes) {
+    return bytes < kMappedFrom ? bytes : (bytes + kHugePage - 1) & ~(kHugePage - 1);
+}
+
 void Return(std::uint8_t* data, std::size_t capacity) {
     Pool& pool = ThePool();
     {
         std::lock_guard lock(pool.mutex);
-        if (pool.kept + capacity <= kBufferPoolLimit) {
+        pool.inUse -= capacity;
+        if (pool.kept + pool.inUse + capacity <= pool.Cap()) {
             try {
                 pool.free.push_back({data, capacity});
                 pool.kept += capacity;
@@ -37,7 +79,7 @@ void Return(std::uint8_t* data, std::size_t capacity) {
             }
         }
     }
-    std::free(data);
+    Release(data, capacity);
 }
 
 }  // namespace
@@ -46,6 +88,7 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
     if (bytes == 0) bytes = 1;
     std::uint8_t* data = nullptr;
     std::size_t capacity = 0;
+    std::vector<Free> dropped;
     Pool& pool = ThePool();
     {
         std::lock_guard lock(pool.mutex);
@@ -61,17 +104,31 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
             pool.kept -= capacity;
             pool.free[best] = pool.free.back();
             pool.free.pop_back();
+        } else {
+            capacity = CapacityFor(bytes);
+            // Room for the new buffer: kept buffers of other sizes go first, the largest first.
+            std::sort(pool.free.begin(), pool.free.end(),
+                      [](const Free& a, const Free& b) { return a.capacity < b.capacity; });
+            while (!pool.free.empty() && pool.kept + pool.inUse + capacity > pool.Cap()) {
+                dropped.push_back(pool.free.back());
+                pool.kept -= pool.free.back().capacity;
+                pool.free.pop_back();
+            }
         }
+        pool.inUse += capacity;
+        pool.peak = std::max(pool.peak, pool.inUse);
     }
+    for (const Free& f : dropped) Release(f.data, f.capacity);
+    if (!data) data = Allocate(capacity);
     if (!data) {
-        data = static_cast<std::uint8_t*>(std::malloc(bytes));
-        if (!data) return {};
-        capacity = bytes;
+        std::lock_guard lock(pool.mutex);
+        pool.inUse -= capacity;
+        return {};
     }
     try {
         return std::shared_ptr<std::uint8_t>(data, [capacity](std::uint8_t* p) { Return(p, capacity); });
     } catch (...) {
-        std::free(data);
+        Return(data, capacity);
         return {};
     }
 }
@@ -83,8 +140,9 @@ void TrimBufferPool() {
         std::lock_guard lock(pool.mutex);
         freed.swap(pool.free);
         pool.kept = 0;
+        pool.peak = pool.inUse;
     }
-    for (const Free& f : freed) std::free(f.data);
+    for (const Free& f : freed) Release(f.data, f.capacity);
 }
 
 }  // namespace platform
