@@ -20,6 +20,6 @@ void TrimBufferPool();
 
 // What the pool may hold, free and in use together, unless more than that was in use at once
 // since the last trim: then as much as was (the pool follows the size of the pages).
-inline constexpr std::size_t kBufferPoolLimit = std::size_t{192} << 20;
+inline constexpr std::size_t kBufferPoolLimit = std::size_t{32} << 20;
 
 }  // namespace platform
