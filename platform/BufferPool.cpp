@@ -1,5 +1,6 @@
 #include "platform/BufferPool.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -131,6 +132,11 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
         Return(data, capacity);
         return {};
     }
+}
+
+void ShareFreedMemoryBetweenThreads() {
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_ARENA_MAX, 2); });
 }
 
 void TrimBufferPool() {

@@ -18,6 +18,13 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes);
 // forgets how much was in use at once.
 void TrimBufferPool();
 
+// Lets threads share the memory that others freed: glibc gives each new thread a heap of its own
+// (up to 8 a processor) and keeps what is freed there for that heap alone, so a library's
+// page-sized working memory (OpenJPEG's, for one) would stay resident once per worker. Two heaps
+// measured as fast for rendering and held half the memory. Process-wide; called before the page
+// workers start.
+void ShareFreedMemoryBetweenThreads();
+
 // What the pool may hold, free and in use together, unless more than that was in use at once
 // since the last trim: then as much as was (the pool follows the size of the pages).
 inline constexpr std::size_t kBufferPoolLimit = std::size_t{32} << 20;

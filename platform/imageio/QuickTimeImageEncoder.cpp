@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/imageio/Encoders.h"
+#include "platform/imageio/PixelRows.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
@@ -14,12 +15,13 @@ bool EncodeQuickTimeImage(const Bitmap& image, const DestinationProperties& prop
     using raster::PutBE16;
     using raster::PutBE32;
     if (image.width > 65535 || image.height > 65535) return false;
-    raster::Pixels px;
-    const bool grey = image.model == ColorModel::Monochrome && !image.hasAlpha;
-    if (!(grey ? raster::ToGrey(image, raster::Alpha::Flatten, px) : raster::ToRgb(image, raster::Alpha::Straight, px)))
-        return false;
+    // The PNG type's own writer, with alpha only when the picture has it.
+    DestinationProperties pngProperties = properties;
+    pngProperties.hasAlpha = image.hasAlpha;
+    const PixelLayout layout = LayoutFor(image, pngProperties.hasAlpha, false);
+    const bool grey = layout == PixelLayout::Gray;
     std::vector<std::uint8_t> png;
-    if (!raster::EncodePng(px, properties.dpiWidth, properties.dpiHeight, png)) return false;
+    if (!EncodePNG(image, pngProperties, png)) return false;
 
     constexpr std::uint32_t kDescriptionSize = 86;
     out.clear();
@@ -35,15 +37,15 @@ bool EncodeQuickTimeImage(const Bitmap& image, const DestinationProperties& prop
     PutBE32(out, 0);       // vendor
     PutBE32(out, 0);       // temporal quality
     PutBE32(out, 0x400);   // spatial quality: lossless
-    PutBE16(out, static_cast<std::uint32_t>(px.width));
-    PutBE16(out, static_cast<std::uint32_t>(px.height));
+    PutBE16(out, static_cast<std::uint32_t>(image.width));
+    PutBE16(out, static_cast<std::uint32_t>(image.height));
     PutBE32(out, raster::Fixed16(raster::DpiOr72(properties.dpiWidth)));
     PutBE32(out, raster::Fixed16(raster::DpiOr72(properties.dpiHeight)));
     PutBE32(out, static_cast<std::uint32_t>(png.size()));
     PutBE16(out, 1);       // frame count
     std::uint8_t name[32] = {3, 'P', 'N', 'G'};  // Pascal string, padded to 32 bytes
     out.insert(out.end(), name, name + sizeof name);
-    PutBE16(out, grey ? 40 : px.channels == 4 ? 32 : 24);  // 40: 8-bit grey
+    PutBE16(out, grey ? 40 : image.hasAlpha ? 32 : 24);  // 40: 8-bit grey
     PutBE16(out, 0xFFFF);  // no colour table
 
     PutBE32(out, static_cast<std::uint32_t>(8 + png.size()));

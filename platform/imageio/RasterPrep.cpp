@@ -1,6 +1,5 @@
 #include "platform/imageio/RasterPrep.h"
 
-#include <spng.h>
 
 #include <algorithm>
 #include <cmath>
@@ -186,13 +185,6 @@ bool ToPremultipliedRgba(const Bitmap& image, Pixels& out) {
     return true;
 }
 
-void Unpremultiply(Pixels& rgba) {
-    for (std::size_t i = 0; i + 3 < rgba.data.size(); i += 4) {
-        const int a = rgba.data[i + 3];
-        for (int c = 0; c < 3; ++c)
-            rgba.data[i + c] = static_cast<std::uint8_t>(UnpremultiplySample(rgba.data[i + c], a));
-    }
-}
 
 Pixels Resize(const Pixels& image, int width, int height) {
     Pixels out;
@@ -307,44 +299,6 @@ void PackBits(const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& 
         out.insert(out.end(), in + i, in + i + len);
         i += len;
     }
-}
-
-bool EncodePng(const Pixels& image, std::optional<float> dpiX, std::optional<float> dpiY,
-               std::vector<std::uint8_t>& out) {
-    static constexpr std::uint8_t kColourType[] = {0, SPNG_COLOR_TYPE_GRAYSCALE, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA,
-                                                   SPNG_COLOR_TYPE_TRUECOLOR, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA};
-    if (image.channels < 1 || image.channels > 4 || image.width <= 0 || image.height <= 0) return false;
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    if (!ctx) return false;
-    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-    spng_ihdr ihdr{};
-    ihdr.width = static_cast<std::uint32_t>(image.width);
-    ihdr.height = static_cast<std::uint32_t>(image.height);
-    ihdr.bit_depth = 8;
-    ihdr.color_type = kColourType[image.channels];
-    int rc = spng_set_ihdr(ctx, &ihdr);
-    if (rc == 0 && (dpiX || dpiY)) {
-        spng_phys phys{};
-        phys.ppu_x = static_cast<std::uint32_t>(std::lround(DpiOr72(dpiX) / 0.0254));
-        phys.ppu_y = static_cast<std::uint32_t>(std::lround(DpiOr72(dpiY) / 0.0254));
-        phys.unit_specifier = 1;
-        rc = spng_set_phys(ctx, &phys);
-    }
-    if (rc == 0) rc = spng_encode_image(ctx, image.data.data(), image.data.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
-    bool ok = false;
-    if (rc == 0) {
-        std::size_t len = 0;
-        int error = 0;
-        void* buffer = spng_get_png_buffer(ctx, &len, &error);
-        if (buffer && error == 0) {
-            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-            out.insert(out.end(), bytes, bytes + len);
-            ok = true;
-        }
-        std::free(buffer);
-    }
-    spng_ctx_free(ctx);
-    return ok;
 }
 
 }  // namespace platform::raster

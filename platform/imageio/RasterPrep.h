@@ -9,7 +9,7 @@
 
 // Pixel preparation shared by the small encoders of the writer layer: every page model (grey,
 // RGB, CMYK, with or without premultiplied alpha, any stride) turned into the packed rows a file
-// format holds, fitting into fixed sizes, dithering to one bit, PackBits and in-memory PNG.
+// format holds, fitting into fixed sizes, dithering to one bit and PackBits.
 namespace platform::raster {
 
 // Packed 8-bit samples, rows top to bottom, no padding.
@@ -49,9 +49,6 @@ bool ToNative(const Bitmap& image, Alpha alpha, Pixels& out);
 // form to scale an icon in.
 bool ToPremultipliedRgba(const Bitmap& image, Pixels& out);
 
-// Divides the colour of premultiplied RGBA pixels by their alpha.
-void Unpremultiply(Pixels& rgba);
-
 // Scales `image` to fit inside boxWidth × boxHeight, keeping its aspect ratio, and centres it
 // on `background` (one value per channel). Samples are filtered as they are, so pass
 // premultiplied colour when there is alpha. `enlarge` lets a smaller image grow to the box.
@@ -67,11 +64,6 @@ std::vector<std::uint8_t> DitherToBilevel(const Pixels& grey, std::size_t rowByt
 
 // Apple PackBits run-length coding of `n` bytes, appended to `out`.
 void PackBits(const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out);
-
-// A PNG of the pixels (1 to 4 channels, straight alpha), appended to `out`, with pHYs when a
-// resolution is given.
-bool EncodePng(const Pixels& image, std::optional<float> dpiX, std::optional<float> dpiY,
-               std::vector<std::uint8_t>& out);
 
 // The resolution to record when the caller set none: the page's own 72 dots per inch.
 inline float DpiOr72(const std::optional<float>& dpi) {

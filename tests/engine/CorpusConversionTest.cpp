@@ -54,9 +54,9 @@ TEST(CorpusConversion, PixelsAreThoseOfMutoolDraw) {
         std::vector<long> dpis;
     };
     const Case cases[] = {
-        {"GeoTopo-komprimiert.pdf", 1, {72, 150}},
-        {"GeoTopo-komprimiert.pdf", 23, {72}},
-        {"pdflatex-image.pdf", 1, {72, 150}},
+        {"GeoTopo-komprimiert.pdf", 1, {72, 150, 300}},
+        {"GeoTopo-komprimiert.pdf", 23, {72, 300}},
+        {"pdflatex-image.pdf", 1, {72, 150, 300}},
         {"grayscale-image.pdf", 1, {72}},
         {"inline-image.pdf", 1, {72, 150}},
         {"annotated_pdf.pdf", 1, {72}},
