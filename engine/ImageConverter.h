@@ -1,13 +1,10 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -17,22 +14,6 @@
 #include "platform/imageio/ImageDestination.h"
 
 typedef struct tiff TIFF;
-
-// The turns of the pages of a multi-page TIFF, which are drawn in parallel but appended to the
-// file one at a time in page order.
-class PageTurns {
-public:
-    // Returns once every page before `index` has had its turn.
-    void WaitFor(long index);
-    // The page's turn is over: written, failed or skipped. Once per page.
-    void Done(long index);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable turn_;
-    long next_ = 0;
-    std::set<long> finished_;  // pages whose turn is over, from `next_` on
-};
 
 // The per-document converter: the settings copied from the record, the open document, the
 // output state and one success flag. It lives for one entry call and is never shared between
@@ -136,10 +117,8 @@ public:
     std::shared_ptr<platform::Bitmap> outputImage;
     std::unique_ptr<platform::PdfDocument> pdfDocument;
 
-    // Pages appended to the open multi-page TIFF during this conversion, and their turns while
-    // the pages are drawn in parallel.
+    // Pages appended to the open multi-page TIFF during this conversion.
     long multiPageTiffPages = 0;
-    PageTurns* multiPageTiffTurns = nullptr;
 };
 
 // The progress report of one page, posted to the main queue and never waited for: performs

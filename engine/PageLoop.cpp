@@ -28,20 +28,9 @@ struct RenderPageBlock {
     std::filesystem::path url;
     int threads;  // the page's share of the workers
 
-    TIFF* tiff;  // the open multi-page TIFF, appended to in turns
-    PageTurns* turns;
-
     void operator()() const {
-        // The page's turn ends however it ends, so that the pages after it are not held up.
-        struct EndTurn {
-            PageTurns* turns;
-            long index;
-            ~EndTurn() {
-                if (turns) turns->Done(index);
-            }
-        } endTurn{turns, index};
         platform::ScopedWorkerBudget budget(threads);
-        converter->RenderPage(page, resizeEnabled, tiff, index, count, scale, resizeOptions, url);
+        converter->RenderPage(page, resizeEnabled, nullptr, index, count, scale, resizeOptions, url);
     }
 };
 
@@ -53,23 +42,6 @@ std::string NumberedName(const std::string& base, long digits, long number) {
 }
 
 }  // namespace
-
-void PageTurns::WaitFor(long index) {
-    std::unique_lock lock(mutex_);
-    turn_.wait(lock, [&] { return next_ >= index; });
-}
-
-void PageTurns::Done(long index) {
-    {
-        std::lock_guard lock(mutex_);
-        finished_.insert(index);
-        while (!finished_.empty() && *finished_.begin() == next_) {
-            finished_.erase(finished_.begin());
-            ++next_;
-        }
-    }
-    turn_.notify_all();
-}
 
 std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResizeOptions resizeOptions) {
     if (resizeEnabled && resizeOptions.sizeUnit != kSizePixels && resizeOptions.sizeUnit != kSizePoints) {
@@ -112,8 +84,7 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     platform::ShareFreedMemoryBetweenThreads();
     OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
     const int workers = queue.MaxConcurrentOperationCount();
-    // A multi-page TIFF's pages are drawn in parallel too, and appended in page order.
-    const bool synchronous = count < 2 || workers == 1;
+    const bool synchronous = multiPageTiff || count < 2 || workers == 1;
     // Pages one after another on this thread may split their encoding over all the workers;
     // with fewer pages than workers on the queue, each page over its share of them.
     const int threadsPerPage = static_cast<int>(std::max<long>(1, workers / std::min<long>(count, workers)));
@@ -121,8 +92,6 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
 
     TIFF* tiff = nullptr;
     std::optional<PendingFile> tiffFile;
-    PageTurns turns;
-    if (multiPageTiff && !synchronous) multiPageTiffTurns = &turns;
     const std::string extension = ImageFileExtensionForType(imageType);
     for (long i = 0; first + i <= last; ++i) {
         if (IsCancelled()) break;
@@ -138,26 +107,25 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
             // With overwriting, an existing file keeps its name until its replacement is complete.
             url = GetReplaceableFileURL(destinationURL, name, extension, overwriteExistingFile != 0);
 
-        if (multiPageTiff && i == 0) {
-            // One file for the document, written under a temporary name and given its own when
-            // the conversion ends well.
-            if (std::optional<PendingFile> created = PendingFile::Create(url)) tiffFile.emplace(std::move(*created));
-            if (tiffFile) tiff = TIFFOpen(tiffFile->path().c_str(), "w");
-            if (!tiff) {
-                tiffFile.reset();
-                MarkFailed();
-                break;
-            }
-        }
         if (synchronous) {
+            if (multiPageTiff && i == 0) {
+                // One file for the document, written under a temporary name and given its own
+                // when the conversion ends well.
+                if (std::optional<PendingFile> created = PendingFile::Create(url)) tiffFile.emplace(std::move(*created));
+                if (tiffFile) tiff = TIFFOpen(tiffFile->path().c_str(), "w");
+                if (!tiff) {
+                    tiffFile.reset();
+                    MarkFailed();
+                    break;
+                }
+            }
             RenderPage(page, resizeEnabled, tiff, i, count, scale, resizeOptions, url);
         } else {
-            queue.AddOperation(RenderPageBlock{this, page, i, count, resizeEnabled, resizeOptions, scale, url,
-                                               threadsPerPage, tiff, multiPageTiffTurns});
+            queue.AddOperation(
+                RenderPageBlock{this, page, i, count, resizeEnabled, resizeOptions, scale, url, threadsPerPage});
         }
     }
     queue.WaitUntilAllOperationsAreFinished();
-    multiPageTiffTurns = nullptr;
     // The page buffers kept for the next page go back to the system with the document.
     platform::TrimBufferPool();
 

@@ -118,16 +118,6 @@ void ImageConverter::RenderPage(long page, std::uint8_t resizeEnabled, TIFF* tif
                 break;
             }
             if (imageType == kOutputMultiPageTIFF && tiff) {
-                if (multiPageTiffTurns) {
-                    // Pages are drawn in parallel and appended in order: a page before this one
-                    // may have failed, or the run been cancelled, while it waited.
-                    multiPageTiffTurns->WaitFor(index);
-                    if (!Succeeded()) {
-                        failed = false;
-                        break;
-                    }
-                    if (IsCancelled()) break;
-                }
                 if (!WriteTIFFPage(tiff, bitmap, model, resolutionX, resolutionY, index, count, false)) break;
                 ++multiPageTiffPages;
                 failed = false;

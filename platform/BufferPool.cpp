@@ -93,11 +93,12 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
     Pool& pool = ThePool();
     {
         std::lock_guard lock(pool.mutex);
-        // The smallest kept buffer that fits and is not much larger than asked.
+        // The smallest kept buffer that fits and is at most twice as large as asked (pages of A4
+        // and A3 share buffers; a small scratch buffer does not tie up a page's).
         std::size_t best = pool.free.size();
         for (std::size_t i = 0; i < pool.free.size(); ++i) {
             const std::size_t c = pool.free[i].capacity;
-            if (c >= bytes && c <= bytes + bytes / 2 && (best == pool.free.size() || c < pool.free[best].capacity)) best = i;
+            if (c >= bytes && c / 2 <= bytes && (best == pool.free.size() || c < pool.free[best].capacity)) best = i;
         }
         if (best != pool.free.size()) {
             data = pool.free[best].data;

@@ -49,9 +49,26 @@ bool IconPictures::Png(int side, std::vector<std::uint8_t>& out) {
     const double scale = std::min(static_cast<double>(side) / source_.width(), static_cast<double>(side) / source_.height());
     const int w = std::clamp(static_cast<int>(std::lround(source_.width() * scale)), 1, side);
     const int h = std::clamp(static_cast<int>(std::lround(source_.height() * scale)), 1, side);
-    QImage scaled = (w == source_.width() && h == source_.height())
-                        ? source_
-                        : source_.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    QImage scaled;
+    if (w == source_.width() && h == source_.height()) {
+        scaled = source_;
+    } else if (w <= source_.width() && h <= source_.height()) {
+        scaled = source_.scaled(w, h, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    } else {
+        // A page smaller than the icon grows by our linear resampler, in floating point: Qt's
+        // 8-bit one drifts on semi-transparent colours. Such pages are small, so this is cheap.
+        const QImage rgba = source_.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+        raster::Pixels px;
+        px.width = rgba.width();
+        px.height = rgba.height();
+        px.channels = 4;
+        px.data.resize(px.rowBytes() * static_cast<std::size_t>(px.height));
+        for (int y = 0; y < px.height; ++y) std::memcpy(px.row(y), rgba.constScanLine(y), px.rowBytes());
+        const raster::Pixels grown = raster::Resize(px, w, h);
+        scaled = QImage(w, h, QImage::Format_RGBA8888_Premultiplied);
+        if (scaled.isNull()) return false;
+        for (int y = 0; y < h; ++y) std::memcpy(scaled.scanLine(y), grown.row(y), grown.rowBytes());
+    }
     scaled.convertTo(QImage::Format_RGBA8888_Premultiplied);
     QImage box(side, side, QImage::Format_RGBA8888_Premultiplied);
     if (scaled.isNull() || box.isNull()) return false;

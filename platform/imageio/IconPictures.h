@@ -9,9 +9,9 @@
 #include "platform/Bitmap.h"
 
 // The square pictures of the icon formats: the page scaled to fit each side, keeping its aspect
-// ratio, centred on transparency, and written as PNG. Scaling is Qt's smooth scaler (area
-// averaging when shrinking, vectorised); each square is made from the largest made before it,
-// so the sides must come largest first.
+// ratio, centred on transparency, and written as PNG. Shrinking is Qt's smooth scaler (area
+// averaging, vectorised); each square is made from the largest made before it, so the sides
+// must come largest first.
 namespace platform {
 
 class IconPictures {
