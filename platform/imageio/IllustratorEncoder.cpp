@@ -32,6 +32,7 @@ QPDFObjectHandle ImageStream(QPDF& pdf, int width, int height, const char* space
 
 bool EncodeIllustrator(const Bitmap& image, const DestinationProperties& properties,
                        std::vector<std::uint8_t>& out) {
+    if (!raster::IsUsable(image)) return false;
     // Without alpha the document is the PDF type's, made by the same fast compressor.
     if (!image.hasAlpha) return EncodePDF(image, properties, out);
     raster::Pixels px;

@@ -14,7 +14,7 @@ bool EncodeQuickTimeImage(const Bitmap& image, const DestinationProperties& prop
                           std::vector<std::uint8_t>& out) {
     using raster::PutBE16;
     using raster::PutBE32;
-    if (image.width > 65535 || image.height > 65535) return false;
+    if (image.width > 65535 || image.height > 65535 || !raster::IsUsable(image)) return false;
     // The PNG type's own writer, with alpha only when the picture has it.
     DestinationProperties pngProperties = properties;
     pngProperties.hasAlpha = image.hasAlpha;
