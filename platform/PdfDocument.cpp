@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/BufferPool.h"
 
@@ -16,35 +17,26 @@ namespace {
 // MuPDF unwinds with longjmp: every function below that opens an fz_try block holds only C
 // state between fz_try and fz_catch, and turns the error into a return value.
 
-// MuPDF takes its locks around very short sections (the store's reference counts, the glyph
-// cache) from every drawing thread: spin briefly before sleeping, since a sleeping waiter costs
-// two context switches where the holder needed a few hundred nanoseconds.
+// MuPDF's three locks: its reference counts and store (held for a few hundred nanoseconds),
+// FreeType, and the glyph cache. Plain mutexes: spinning before sleeping measured slower, since a
+// spinning waiter takes a processor from a worker with work to do, and on a busy machine the
+// holder it waits for may not be running at all.
 struct LockSet {
     std::mutex mutexes[FZ_LOCK_MAX];
     fz_locks_context locks{};
     LockSet() {
         locks.user = this;
-        locks.lock = [](void* user, int lock) {
-            std::mutex& m = static_cast<LockSet*>(user)->mutexes[lock];
-            for (int i = 0; i < 2000; ++i) {
-                if (m.try_lock()) return;
-                __builtin_ia32_pause();
-            }
-            m.lock();
-        };
+        locks.lock = [](void* user, int lock) { static_cast<LockSet*>(user)->mutexes[lock].lock(); };
         locks.unlock = [](void* user, int lock) { static_cast<LockSet*>(user)->mutexes[lock].unlock(); };
     }
 };
 
-// The base context of one document, shared with every bitmap drawn from it so that pixmaps
-// can outlive the document object.
-struct BaseContext {
-    LockSet lockSet;
+// A drawing context for one worker at a time, cloned from the document's base context (sharing
+// its store, fonts and glyph cache) and kept for the next page instead of cloned for each.
+// Glyph caches of the workers' own were measured: the waits moved from the glyph cache's lock to
+// FreeType's, since every worker then rendered every glyph itself, and the pages took longer.
+struct WorkerContext {
     fz_context* ctx = nullptr;
-    BaseContext() { ctx = fz_new_context(nullptr, &lockSet.locks, FZ_STORE_DEFAULT); }
-    ~BaseContext() {
-        if (ctx) fz_drop_context(ctx);
-    }
 };
 
 pdf_document* OpenPdf(fz_context* ctx, const char* path) {
@@ -249,7 +241,47 @@ bool PageToPixels(const PdfPageGeometry& g, fz_matrix pageCtm, float scale, fz_m
     return true;
 }
 
-fz_context* CloneContext(fz_context* base) { return fz_clone_context(base); }
+// The base context of one document, shared with every bitmap drawn from it so that pixmaps
+// can outlive the document object; it keeps the workers' contexts between pages.
+struct BaseContext {
+    LockSet lockSet;
+    fz_context* ctx = nullptr;
+    std::mutex idleLock;
+    std::vector<std::unique_ptr<WorkerContext>> idle;
+
+    BaseContext() { ctx = fz_new_context(nullptr, &lockSet.locks, FZ_STORE_DEFAULT); }
+    ~BaseContext() {
+        for (auto& w : idle) fz_drop_context(w->ctx);
+        idle.clear();
+        if (ctx) fz_drop_context(ctx);
+    }
+
+    // Called with the document's lock held (cloning reads the base context).
+    std::unique_ptr<WorkerContext> TakeWorker() {
+        {
+            std::lock_guard guard(idleLock);
+            if (!idle.empty()) {
+                std::unique_ptr<WorkerContext> w = std::move(idle.back());
+                idle.pop_back();
+                return w;
+            }
+        }
+        auto w = std::make_unique<WorkerContext>();
+        w->ctx = fz_clone_context(ctx);
+        if (!w->ctx) return nullptr;
+        return w;
+    }
+
+    void GiveBack(std::unique_ptr<WorkerContext> w) {
+        std::lock_guard guard(idleLock);
+        try {
+            idle.push_back(std::move(w));
+        } catch (...) {
+            // No room to keep it: the context goes now (w still owns it when push_back threw).
+            if (w) fz_drop_context(w->ctx);
+        }
+    }
+};
 
 }  // namespace
 
@@ -355,7 +387,8 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
         return {};
 
     fz_display_list* list = nullptr;
-    fz_context* ctx = nullptr;
+    const std::shared_ptr<BaseContext> base = impl_->base;
+    std::shared_ptr<WorkerContext> worker;
     fz_matrix pageCtm = fz_identity;
     fz_rect crop = fz_empty_rect, media = fz_empty_rect;
     int rotate = 0;
@@ -371,12 +404,19 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
             fz_drop_display_list(impl_->base->ctx, list);
             return {};
         }
-        ctx = CloneContext(impl_->base->ctx);
-        if (!ctx) {
+        try {
+            std::unique_ptr<WorkerContext> taken = base->TakeWorker();
+            if (taken)
+                worker = std::shared_ptr<WorkerContext>(
+                    taken.release(), [base](WorkerContext* w) { base->GiveBack(std::unique_ptr<WorkerContext>(w)); });
+        } catch (...) {
+        }
+        if (!worker) {
             fz_drop_display_list(impl_->base->ctx, list);
             return {};
         }
     }
+    fz_context* const ctx = worker->ctx;
     PdfPageGeometry geometry;
     geometry.cropBox = fz_is_empty_rect(crop) ? PdfRect{} : Normalised(crop);
     geometry.mediaBox = fz_is_empty_rect(media) ? PdfRect{} : Normalised(media);
@@ -434,7 +474,6 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
 
     if (!drawn || aborted) {
         if (pix) fz_drop_pixmap(ctx, pix);
-        fz_drop_context(ctx);
         return {};
     }
 
@@ -446,10 +485,9 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
     b.hasAlpha = wantAlpha;
     b.stride = pix->stride;
     b.data = pix->samples;
-    std::shared_ptr<BaseContext> base = impl_->base;
-    b.owner = std::shared_ptr<void>(pix, [ctx, base, samples](void* p) mutable {
-        fz_drop_pixmap(ctx, static_cast<fz_pixmap*>(p));
-        fz_drop_context(ctx);
+    b.owner = std::shared_ptr<void>(pix, [worker, samples](void* p) mutable {
+        fz_drop_pixmap(worker->ctx, static_cast<fz_pixmap*>(p));
+        worker.reset();
         samples.reset();
     });
     return b;

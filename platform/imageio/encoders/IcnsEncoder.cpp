@@ -8,7 +8,7 @@
 
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/ByteWriter.h"
-#include "platform/imageio/PngWriter.h"
+#include "platform/imageio/IconPictures.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
@@ -22,19 +22,13 @@ bool EncodeIcns(const Bitmap& image, const DestinationProperties&, std::vector<s
         {"icp4", 16},  {"ic11", 32},  {"icp5", 32},  {"ic12", 64},  {"icp6", 64},   {"ic07", 128},
         {"ic13", 256}, {"ic08", 256}, {"ic14", 512}, {"ic09", 512}, {"ic10", 1024},
     };
-    raster::Pixels page;
-    if (!raster::ToPremultipliedRgba(image, page)) return false;
-    const std::uint8_t clear[4] = {0, 0, 0, 0};
-
+    if (!raster::IsUsable(image)) return false;
     // Largest first: each smaller square is made from the 1024-pixel one.
     std::map<int, std::vector<std::uint8_t>, std::greater<int>> pngs;  // by side
     for (const Entry& e : kEntries) pngs[e.side];
-    raster::Pixels largest;
-    for (auto& [side, png] : pngs) {
-        raster::Pixels icon = raster::FitCentred(largest.data.empty() ? page : largest, side, side, true, clear);
-        if (largest.data.empty()) largest = icon;
-        if (!EncodePngPixels(icon, {}, png)) return false;
-    }
+    IconPictures pictures(image);
+    for (auto& [side, png] : pngs)
+        if (!pictures.Png(side, png)) return false;
 
     out.assign({'i', 'c', 'n', 's', 0, 0, 0, 0});
     for (const Entry& e : kEntries) {

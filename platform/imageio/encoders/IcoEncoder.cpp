@@ -6,7 +6,7 @@
 
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/ByteWriter.h"
-#include "platform/imageio/PngWriter.h"
+#include "platform/imageio/IconPictures.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
@@ -14,17 +14,11 @@ namespace platform::encoders {
 bool EncodeIco(const Bitmap& image, const DestinationProperties&, std::vector<std::uint8_t>& out) {
     static constexpr int kSizes[] = {256, 48, 32, 16};  // largest first: each smaller one is made from it
     constexpr std::size_t kCount = std::size(kSizes);
-    raster::Pixels page;
-    if (!raster::ToPremultipliedRgba(image, page)) return false;
-    const std::uint8_t clear[4] = {0, 0, 0, 0};
-
+    if (!raster::IsUsable(image)) return false;
     std::vector<std::vector<std::uint8_t>> pngs(kCount);
-    raster::Pixels largest;
-    for (std::size_t i = 0; i < kCount; ++i) {
-        raster::Pixels icon = raster::FitCentred(i ? largest : page, kSizes[i], kSizes[i], true, clear);
-        if (i == 0) largest = icon;
-        if (!EncodePngPixels(icon, {}, pngs[i])) return false;
-    }
+    IconPictures pictures(image);
+    for (std::size_t i = 0; i < kCount; ++i)
+        if (!pictures.Png(kSizes[i], pngs[i])) return false;
 
     out.clear();
     bytes::PutLE16(out, 0);  // reserved

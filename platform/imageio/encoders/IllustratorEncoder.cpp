@@ -1,7 +1,8 @@
 // Illustrator document: today's Illustrator files are PDF documents, so this is a one-page PDF
 // whose page is the picture at its resolution (the page size is the pixel size at that many dots
 // per inch), written with QPDF. Grey, RGB and CMYK samples keep their colour space (DeviceGray,
-// DeviceRGB, DeviceCMYK); alpha becomes a soft mask. Streams are Flate-compressed.
+// DeviceRGB, DeviceCMYK); alpha becomes a soft mask. Streams are Flate-compressed; a picture
+// without alpha is written as the PDF type writes it.
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 
@@ -31,6 +32,9 @@ QPDFObjectHandle ImageStream(QPDF& pdf, int width, int height, const char* space
 
 bool EncodeIllustrator(const Bitmap& image, const DestinationProperties& properties,
                        std::vector<std::uint8_t>& out) {
+    if (!raster::IsUsable(image)) return false;
+    // Without alpha the document is the PDF type's, made by the same fast compressor.
+    if (!image.hasAlpha) return EncodePDF(image, properties, out);
     raster::Pixels px;
     if (!raster::ToNative(image, raster::Alpha::Straight, px)) return false;
     const bool alpha = image.hasAlpha;

@@ -6,6 +6,7 @@
 
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/ByteWriter.h"
+#include "platform/imageio/PixelRows.h"
 #include "platform/imageio/PngWriter.h"
 #include "platform/imageio/RasterPrep.h"
 
@@ -15,17 +16,14 @@ bool EncodeQuickTimeImage(const Bitmap& image, const DestinationProperties& prop
                           std::vector<std::uint8_t>& out) {
     using bytes::PutBE16;
     using bytes::PutBE32;
-    if (image.width > 65535 || image.height > 65535) return false;
-    raster::Pixels px;
-    const bool grey = image.model == ColorModel::Monochrome && !image.hasAlpha;
-    if (!(grey ? raster::ToGrey(image, raster::Alpha::Flatten, px)
-               : raster::ToRgb(image, raster::Alpha::Premultiplied, px)))
-        return false;
-    DestinationProperties resolution;
-    resolution.dpiWidth = properties.dpiWidth;
-    resolution.dpiHeight = properties.dpiHeight;
+    if (image.width > 65535 || image.height > 65535 || !raster::IsUsable(image)) return false;
+    // The PNG type's own writer, with alpha only when the picture has it.
+    DestinationProperties pngProperties = properties;
+    pngProperties.hasAlpha = image.hasAlpha;
+    const PixelLayout layout = LayoutFor(image, pngProperties.hasAlpha, false);
+    const bool grey = layout == PixelLayout::Gray;
     std::vector<std::uint8_t> png;
-    if (!EncodePngPixels(px, resolution, png)) return false;
+    if (!EncodePNG(image, pngProperties, png)) return false;
 
     constexpr std::uint32_t kDescriptionSize = 86;
     out.clear();
@@ -41,15 +39,15 @@ bool EncodeQuickTimeImage(const Bitmap& image, const DestinationProperties& prop
     PutBE32(out, 0);       // vendor
     PutBE32(out, 0);       // temporal quality
     PutBE32(out, 0x400);   // spatial quality: lossless
-    PutBE16(out, static_cast<std::uint32_t>(px.width));
-    PutBE16(out, static_cast<std::uint32_t>(px.height));
+    PutBE16(out, static_cast<std::uint32_t>(image.width));
+    PutBE16(out, static_cast<std::uint32_t>(image.height));
     PutBE32(out, bytes::Fixed16(raster::DpiOr72(properties.dpiWidth)));
     PutBE32(out, bytes::Fixed16(raster::DpiOr72(properties.dpiHeight)));
     PutBE32(out, static_cast<std::uint32_t>(png.size()));
     PutBE16(out, 1);       // frame count
     std::uint8_t name[32] = {3, 'P', 'N', 'G'};  // Pascal string, padded to 32 bytes
     out.insert(out.end(), name, name + sizeof name);
-    PutBE16(out, grey ? 40 : px.channels == 4 ? 32 : 24);  // 40: 8-bit grey
+    PutBE16(out, grey ? 40 : image.hasAlpha ? 32 : 24);  // 40: 8-bit grey
     PutBE16(out, 0xFFFF);  // no colour table
 
     PutBE32(out, static_cast<std::uint32_t>(8 + png.size()));
