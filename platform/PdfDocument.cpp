@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/BufferPool.h"
+#include "platform/MuPdfCalls.h"
 
 namespace platform {
 namespace {
@@ -38,22 +39,6 @@ struct LockSet {
 struct WorkerContext {
     fz_context* ctx = nullptr;
 };
-
-pdf_document* OpenPdf(fz_context* ctx, const char* path) {
-    pdf_document* doc = nullptr;
-    fz_var(doc);
-    fz_try(ctx) { doc = pdf_open_document(ctx, path); }
-    fz_catch(ctx) { doc = nullptr; }
-    return doc;
-}
-
-int AuthenticatePdf(fz_context* ctx, pdf_document* doc, const char* password) {
-    int result = 0;
-    fz_var(result);
-    fz_try(ctx) { result = pdf_authenticate_password(ctx, doc, password); }
-    fz_catch(ctx) { result = 0; }
-    return result;
-}
 
 bool HasCopyPermission(fz_context* ctx, pdf_document* doc) {
     int allowed = 0;
@@ -310,7 +295,7 @@ std::unique_ptr<PdfDocument> PdfDocument::Open(const std::filesystem::path& path
     auto impl = std::make_unique<Impl>();
     impl->base = std::make_shared<BaseContext>();
     if (!impl->base->ctx) return nullptr;
-    impl->doc = OpenPdf(impl->base->ctx, path.c_str());
+    impl->doc = mupdf::OpenPdf(impl->base->ctx, path.c_str());
     if (!impl->doc) return nullptr;
     impl->encrypted = impl->doc->crypt != nullptr;
     // An empty user password opens the document without asking.
@@ -330,7 +315,7 @@ bool PdfDocument::Unlock(const std::string& password) {
     // A readable document stays readable: another attempt is not passed to the library, where a
     // wrong password after a right one would spoil the key.
     if (!impl_->encrypted || impl_->unlocked) return true;
-    if (AuthenticatePdf(impl_->base->ctx, impl_->doc, password.c_str()) == 0) return false;
+    if (mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, password.c_str()) == 0) return false;
     impl_->unlocked = true;
     impl_->password = password;
     return true;
@@ -339,13 +324,13 @@ bool PdfDocument::Unlock(const std::string& password) {
 bool PdfDocument::AcceptsPassword(const std::string& candidate) {
     std::lock_guard guard(impl_->lock);
     if (!impl_->encrypted) return true;
-    if (AuthenticatePdf(impl_->base->ctx, impl_->doc, candidate.c_str()) != 0) {
+    if (mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, candidate.c_str()) != 0) {
         impl_->unlocked = true;
         impl_->password = candidate;
         return true;
     }
     // A wrong password overwrites the key that the right one computed: compute it again.
-    if (impl_->unlocked) AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
+    if (impl_->unlocked) mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
     return false;
 }
 
@@ -355,7 +340,7 @@ bool PdfDocument::AllowsCopying() const {
     if (!impl_->unlocked) return false;
     // Authenticating again with the password that opened it is harmless and tells whether
     // that was the owner password.
-    const int kind = AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
+    const int kind = mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
     if (kind & 4) return true;
     return HasCopyPermission(impl_->base->ctx, impl_->doc);
 }

@@ -5,26 +5,12 @@
 
 #include <cstring>
 
+#include "platform/MuPdfCalls.h"
+
 namespace platform {
 namespace {
 
 // MuPDF unwinds with longjmp: the functions that open an fz_try block hold only C state.
-
-pdf_document* OpenTextPdf(fz_context* ctx, const char* path) {
-    pdf_document* doc = nullptr;
-    fz_var(doc);
-    fz_try(ctx) { doc = pdf_open_document(ctx, path); }
-    fz_catch(ctx) { doc = nullptr; }
-    return doc;
-}
-
-int Authenticate(fz_context* ctx, pdf_document* doc, const char* password) {
-    int result = 0;
-    fz_var(result);
-    fz_try(ctx) { result = pdf_authenticate_password(ctx, doc, password); }
-    fz_catch(ctx) { result = 0; }
-    return result;
-}
 
 int CountPages(fz_context* ctx, pdf_document* doc) {
     int count = 0;
@@ -127,11 +113,11 @@ std::unique_ptr<PdfTextReader> PdfTextReader::Open(const std::filesystem::path& 
     // A damaged file is the caller's to report; MuPDF's own messages would only go to stderr.
     fz_set_warning_callback(impl->ctx, nullptr, nullptr);
     fz_set_error_callback(impl->ctx, nullptr, nullptr);
-    impl->doc = OpenTextPdf(impl->ctx, path.c_str());
+    impl->doc = mupdf::OpenPdf(impl->ctx, path.c_str());
     if (!impl->doc) return nullptr;
     impl->encrypted = impl->doc->crypt != nullptr;
     impl->locked = impl->encrypted && pdf_needs_password(impl->ctx, impl->doc);
-    if (impl->locked && password) impl->locked = Authenticate(impl->ctx, impl->doc, password->c_str()) == 0;
+    if (impl->locked && password) impl->locked = mupdf::AuthenticatePdf(impl->ctx, impl->doc, password->c_str()) == 0;
     return std::unique_ptr<PdfTextReader>(new PdfTextReader(std::move(impl)));
 }
 
