@@ -18,6 +18,7 @@
 
 #include "engine/pdfassembly/AssemblySupport.h"
 #include "engine/pdfassembly/PDFAssembly.h"
+#include "engine/pdfassembly/WordFixture.h"
 #include "platform/PdfDocument.h"
 #include "platform/PdfText.h"
 #include "platform/PropertyList.h"
@@ -100,6 +101,16 @@ fs::path WriteWebArchive(const fs::path& folder) {
     return file;
 }
 
+fs::path WriteDoc(const fs::path& folder) {
+    const fs::path file = folder / "words.doc";
+    EXPECT_TRUE(assemblytest::WriteWordFixture(file, "Alpha Beta\rGamma\x13 HYPERLINK \"x\" \x14 Delta\x15\r"));
+    // Word's own readers take it.
+    std::string out;
+    EXPECT_EQ(RunCommand("catdoc " + ShellQuote(file.string()), &out), 0);
+    EXPECT_NE(out.find("Alpha Beta"), std::string::npos) << out;
+    return file;
+}
+
 struct InputKind {
     const char* name;
     FixtureWriter write;
@@ -135,6 +146,7 @@ std::vector<InputKind> InputKinds() {
         {"ODT", WriteOdt, words, {}},
         {"DOCX", WriteDocx, words, {}},
         {"web archive", WriteWebArchive, words, {}},
+        {"DOC", WriteDoc, words, {"HYPERLINK"}},
     };
 }
 
