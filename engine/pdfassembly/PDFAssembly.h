@@ -184,6 +184,9 @@ private:
     bool Cancelled() const;
 };
 
+// Inserts the pages of the printed PDF at `index` that are not blank; how many were inserted.
+int InsertNonBlankPages(platform::PdfBuilder& document, const std::filesystem::path& printed, int index);
+
 // A page of an opened PDF, for the blank-page test: the drawing and the text of one file.
 struct PDFPageRef {
     const platform::PdfDocument* document = nullptr;
@@ -212,6 +215,50 @@ enum TextDocumentKind : std::int32_t {
     kTextKindMacPlainText = 14,
 };
 TextDocumentKind TextDocumentKindForUTI(std::optional<std::string_view> identifier);
+
+// ---------------------------------------------------------------------------------------------
+// Files of every kind to PDF, one each or merged
+
+// The kind of a list entry; any other value makes the entry do nothing.
+enum AssemblyFileType : std::int64_t { kFileTypeImage = 1, kFileTypeText = 2, kFileTypePDF = 3 };
+
+struct FilesToPDFEntry {
+    std::int64_t fileType = 0;                // "FileType"
+    std::optional<std::filesystem::path> filePath;  // "FilePath"
+    std::optional<std::string> password;      // "Password", for an encrypted PDF
+    std::optional<double> angle;              // "Angle", degrees, for images and PDFs
+};
+
+struct FilesToPDFConversion {
+    std::optional<std::vector<std::optional<FilesToPDFEntry>>> fileList;  // none: a missing list
+    std::filesystem::path destinationURL;  // folder (one PDF per file) or file (merged PDF)
+    ProgressTarget* progressTarget = nullptr;
+    ProgressSelector progressSelector = nullptr;
+    std::uint8_t combineIntoOne = 0;
+    std::uint8_t applyTextAttributes = 0;
+    double paperWidth = 612, paperHeight = 792;
+    double leftMargin = 72, rightMargin = 72, topMargin = 72, bottomMargin = 72;
+    std::int64_t paperOrientation = kPaperPortrait;
+    double compressionQuality = 0.8;
+    std::int32_t imageType = kOutputJPEG;
+    std::int32_t colorModel = kColorRGB;
+    std::int32_t pageSizeMode = kPageSizeImage;
+    std::int64_t maximumResolution = 0;
+    std::int64_t scalePercent = 100;
+    PDFWriteOptions writeOptions;
+    TextAttributes textAttributes;
+};
+
+// 0 for a missing record, list or destination; else the mode's result. One PDF per file: the
+// outcome of the last entry that had one (a missing PDF or an unknown kind has none). Merged:
+// whether the merged document was written; a merge to which no entry gave a page writes nothing.
+std::uint8_t ConvertFilesToPDF(const FilesToPDFConversion* record);
+std::uint8_t ConvertEachFileToPDF(const FilesToPDFConversion& record);
+std::uint8_t MergeFilesToPDF(const FilesToPDFConversion& record);
+// Whether the file's name says HTML.
+bool IsHTMLFile(const std::filesystem::path& file);
+// A PDF entry's angle: whole quarter turns within ±270, else 0.
+std::int64_t PdfEntryAngle(std::optional<double> angle);
 
 // ---------------------------------------------------------------------------------------------
 // Shared by the assembly operations

@@ -160,7 +160,9 @@ bool TextToPDFConverter::PrintDocument(const fs::path& documentURL, const fs::pa
             painter.translate(0, -view.top());
             painter.setClipRect(view);
             QAbstractTextDocumentLayout::PaintContext context;
-            context.clip = view;
+            // Lines that only touch the page's edge belong to the next page or the one before:
+            // drawn here they would be clipped away but still stand in the page's text.
+            context.clip = view.adjusted(0, 1, 0, -1);
             context.palette.setColor(QPalette::Text, Qt::black);
             document.documentLayout()->draw(&painter, context);
             painter.restore();
@@ -190,16 +192,28 @@ bool TextToPDFConverter::ConvertTextDocument(const fs::path& documentURL, const 
         return !ec && IsFile(outputURL);
     }
 
-    std::unique_ptr<platform::PdfDocument> drawn = platform::PdfDocument::Open(*temporary);
-    std::unique_ptr<platform::PdfTextReader> text = platform::PdfTextReader::Open(*temporary, std::nullopt);
     platform::PdfBuilder document;
-    if (!drawn || !text || document.InsertPdfFile(*temporary, 0) != drawn->PageCount()) return false;
-    for (int i = drawn->PageCount() - 1; i >= 0; --i)
-        if (IsPDFPageBlank(PDFPageRef{drawn.get(), text.get(), i})) document.RemovePage(i);
     // A document of blank pages only gives no PDF.
-    if (document.PageCount() == 0) return false;
+    if (InsertNonBlankPages(document, *temporary, 0) == 0) return false;
     const std::optional<std::vector<std::uint8_t>> bytes = document.Write(writeOptions);
     return bytes && SafeSavePDF(*bytes, outputURL, true);
+}
+
+int InsertNonBlankPages(platform::PdfBuilder& document, const fs::path& printed, int index) {
+    std::unique_ptr<platform::PdfDocument> drawn = platform::PdfDocument::Open(printed);
+    std::unique_ptr<platform::PdfTextReader> text = platform::PdfTextReader::Open(printed, std::nullopt);
+    if (!drawn || !text) return 0;
+    const int before = document.PageCount();
+    const int at = std::clamp(index, 0, before);
+    const int inserted = document.InsertPdfFile(printed, at);
+    if (inserted != drawn->PageCount()) {
+        for (int i = inserted - 1; i >= 0; --i) document.RemovePage(at + i);
+        return 0;
+    }
+    int taken = inserted;
+    for (int i = inserted - 1; i >= 0; --i)
+        if (IsPDFPageBlank(PDFPageRef{drawn.get(), text.get(), i}) && document.RemovePage(at + i)) --taken;
+    return taken;
 }
 
 std::uint8_t TextToPDFConverter::ConvertEachDocument() {
