@@ -12,6 +12,7 @@
 #include "support/FormatReaders.h"
 #include "support/ImageReader.h"
 #include "support/MagickReader.h"
+#include "support/ScopedEnv.h"
 #include "support/TestPdf.h"
 
 namespace {
@@ -245,8 +246,7 @@ TEST_F(ImageFileConversion, FailuresAreReportedAndLeaveNoFile) {
         ImageConversion missing = Record(dir / "missing.png", dir / "missing-out.x", type);
         EXPECT_EQ(ConvertImageFile(&missing), 0);
     }
-    // WebP output has no encoder yet: it fails cleanly.
-    ImageConversion webp = Record(dir / "pages.tif", dir / "pages.webp", kOutputWebP);
+    ImageConversion webp = Record(dir / "junk.png", dir / "junk.webp", kOutputWebP);
     EXPECT_EQ(ConvertImageFile(&webp), 0);
     ImageConversion none{};
     EXPECT_EQ(ConvertImageFile(nullptr), 0);
@@ -255,7 +255,7 @@ TEST_F(ImageFileConversion, FailuresAreReportedAndLeaveNoFile) {
     for (const auto& e : fs::recursive_directory_iterator(dir.path())) left.push_back(e.path().filename().string());
     std::sort(left.begin(), left.end());
     const std::vector<std::string> expected = {"bad",      "bad 1.png", "bad.pdf",  "bad.png",
-                                               "bad.tif",  "junk.png",  "pages",    "pages.tif"};
+                                               "bad.tif",  "junk.png",  "pages.tif"};
     EXPECT_EQ(left, expected);
 }
 
@@ -340,3 +340,68 @@ TEST_F(ImageFileConversion, CameraRawSource) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string FirstChunk(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    char head[16] = {};
+    in.read(head, 16);
+    return std::string(head + 12, 4);
+}
+
+}  // namespace
+
+// WebP output through the temporary TIFF: lossless at quality 1 (pixel-equal, alpha straight
+// again), lossy below; a picture WebP cannot hold fails and leaves the file that was there; no
+// temporary file stays behind.
+TEST_F(ImageFileConversion, WebPOutput) {
+    Python("im = Image.new('RGB', (30, 20))\n"
+           "im.putdata([((x * 8) % 256, (y * 12) % 256, (x * y) % 256) for y in range(20) for x in range(30)])\n"
+           "im.save(sys.argv[1] + '/photo.png')\n"
+           "Image.new('RGBA', (6, 4), (200, 100, 50, 128)).save(sys.argv[1] + '/alpha.tif')\n"
+           "Image.new('RGB', (16384, 2), (5, 5, 5)).save(sys.argv[1] + '/wide.png')\n",
+           dir.path());
+    fs::create_directories(dir / "tmp");
+    ScopedEnv tmp("TMPDIR", (dir / "tmp").string());
+
+    ImageConversion lossless = Record(dir / "photo.png", dir / "lossless.webp", kOutputWebP);
+    lossless.conversionOptions.compressionQuality = 1.0;
+    ASSERT_EQ(ConvertImageFile(&lossless), 1);
+    EXPECT_EQ(FirstChunk(dir / "lossless.webp"), "VP8L");
+    const testimage::Decoded source = testimage::DecodeWithPil(dir / "photo.png", "RGB");
+    const testimage::Decoded back = testimage::DecodeWithPil(dir / "lossless.webp", "RGB");
+    ASSERT_TRUE(back.ok()) << back.error;
+    EXPECT_EQ(back.format, "WEBP");
+    EXPECT_EQ(back.pixels, source.pixels);
+
+    ImageConversion lossy = Record(dir / "photo.png", dir / "lossy.webp", kOutputWebP);
+    lossy.conversionOptions.compressionQuality = 0.8;
+    ASSERT_EQ(ConvertImageFile(&lossy), 1);
+    EXPECT_EQ(FirstChunk(dir / "lossy.webp"), "VP8 ");
+    const testimage::Decoded near = testimage::DecodeWithPil(dir / "lossy.webp", "RGB");
+    ASSERT_EQ(near.pixels.size(), source.pixels.size());
+    double error = 0;
+    for (std::size_t i = 0; i < near.pixels.size(); ++i) error += std::abs(near.pixels[i] - source.pixels[i]);
+    EXPECT_LT(error / near.pixels.size(), 12.0);
+
+    ImageConversion alpha = Record(dir / "alpha.tif", dir / "alpha.webp", kOutputWebP);
+    alpha.conversionOptions.compressionQuality = 1.0;
+    ASSERT_EQ(ConvertImageFile(&alpha), 1);
+    const testimage::Decoded straight = testimage::DecodeWithPil(dir / "alpha.webp");
+    ASSERT_EQ(straight.mode, "RGBA");
+    for (std::size_t i = 0; i < straight.pixels.size(); i += 4) {
+        EXPECT_NEAR(straight.pixels[i], 200, 1);
+        EXPECT_NEAR(straight.pixels[i + 1], 100, 1);
+        EXPECT_NEAR(straight.pixels[i + 2], 50, 1);
+        EXPECT_EQ(straight.pixels[i + 3], 128);
+    }
+
+    std::ofstream(dir / "wide.webp") << "keep me";
+    ImageConversion wide = Record(dir / "wide.png", dir / "wide.webp", kOutputWebP);
+    EXPECT_EQ(ConvertImageFile(&wide), 0);
+    EXPECT_EQ(Output("cat " + Q(dir / "wide.webp")), "keep me");
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_FALSE(e.path().filename().string().ends_with(".part")) << e.path();
+}
