@@ -405,3 +405,39 @@ TEST_F(ImageFileConversion, WebPOutput) {
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_FALSE(e.path().filename().string().ends_with(".part")) << e.path();
 }
+
+// A WebP source is read through an intermediate TIFF that is gone once the conversion ends; only
+// the lower-case extension is tried.
+TEST_F(ImageFileConversion, WebPSource) {
+    Python("im = Image.new('RGB', (40, 24))\n"
+           "im.putdata([((x * 6) % 256, (y * 10) % 256, (x * y) % 256) for y in range(24) for x in range(40)])\n"
+           "im.save(sys.argv[1] + '/photo.webp', quality=80)\n"
+           "im.save(sys.argv[1] + '/PHOTO.WEBP', quality=80)\n"
+           "a = im.convert('RGBA'); a.putalpha(Image.new('L', (40, 24), 128)); a.paste((9, 8, 7, 255), (0, 0, 10, 10))\n"
+           "a.save(sys.argv[1] + '/alpha.webp', lossless=True)\n",
+           dir.path());
+    fs::create_directories(dir / "tmp");
+    ScopedEnv tmp("TMPDIR", (dir / "tmp").string());
+
+    ImageConversion png = Record(dir / "photo.webp", dir / "photo.png", kOutputPNG);
+    ASSERT_EQ(ConvertImageFile(&png), 1);
+    const testimage::Decoded got = testimage::DecodeWithPil(dir / "photo.png");
+    EXPECT_EQ(got.mode, "RGB");
+    EXPECT_EQ(got.pixels, testimage::DecodeWithPil(dir / "photo.webp", "RGB").pixels);
+
+    ImageConversion alpha = Record(dir / "alpha.webp", dir / "alpha.png", kOutputPNG);
+    ASSERT_EQ(ConvertImageFile(&alpha), 1);
+    const testimage::Decoded withAlpha = testimage::DecodeWithPil(dir / "alpha.png", "RGBA");
+    const testimage::Decoded want = testimage::DecodeWithPil(dir / "alpha.webp", "RGBA");
+    ASSERT_EQ(withAlpha.pixels.size(), want.pixels.size());
+    // The intermediate TIFF holds premultiplied colour: within one step of the alpha's rounding.
+    for (std::size_t i = 0; i < want.pixels.size(); ++i) {
+        const int a = want.pixels[i | 3];
+        EXPECT_NEAR(withAlpha.pixels[i], want.pixels[i], (i & 3) == 3 ? 0 : (255 + a - 1) / a) << i;
+    }
+
+    ImageConversion upper = Record(dir / "PHOTO.WEBP", dir / "upper.png", kOutputPNG);
+    EXPECT_EQ(ConvertImageFile(&upper), 0);
+    EXPECT_FALSE(fs::exists(dir / "upper.png"));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+}
