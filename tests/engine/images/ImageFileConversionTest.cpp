@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,13 @@ void Python(const std::string& script, const fs::path& folder) {
 class ImageFileConversion : public testing::Test {
 protected:
     testpdf::TempDir dir;
+    std::unique_ptr<ScopedEnv> temporaryFolder;
+    // A temporary folder of the test's own for the conversions' temporary files.
+    fs::path PrivateTemporaryFolder() {
+        fs::create_directories(dir / "tmp");
+        temporaryFolder = std::make_unique<ScopedEnv>("TMPDIR", (dir / "tmp").string());
+        return dir / "tmp";
+    }
     // A three-page TIFF: red, green and blue pages of 20 × 10 pixels with a yellow patch, 150 dpi.
     fs::path ThreePages() {
         Python("a = [Image.new('RGB', (20, 10), c) for c in ((255, 0, 0), (0, 255, 0), (0, 0, 255))]\n"
@@ -362,8 +370,7 @@ TEST_F(ImageFileConversion, WebPOutput) {
            "Image.new('RGBA', (6, 4), (200, 100, 50, 128)).save(sys.argv[1] + '/alpha.tif')\n"
            "Image.new('RGB', (16384, 2), (5, 5, 5)).save(sys.argv[1] + '/wide.png')\n",
            dir.path());
-    fs::create_directories(dir / "tmp");
-    ScopedEnv tmp("TMPDIR", (dir / "tmp").string());
+    const fs::path tmp = PrivateTemporaryFolder();
 
     ImageConversion lossless = Record(dir / "photo.png", dir / "lossless.webp", kOutputWebP);
     lossless.conversionOptions.compressionQuality = 1.0;
@@ -401,7 +408,7 @@ TEST_F(ImageFileConversion, WebPOutput) {
     ImageConversion wide = Record(dir / "wide.png", dir / "wide.webp", kOutputWebP);
     EXPECT_EQ(ConvertImageFile(&wide), 0);
     EXPECT_EQ(Output("cat " + Q(dir / "wide.webp")), "keep me");
-    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    EXPECT_TRUE(fs::is_empty(tmp));
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_FALSE(e.path().filename().string().ends_with(".part")) << e.path();
 }
@@ -416,8 +423,7 @@ TEST_F(ImageFileConversion, WebPSource) {
            "a = im.convert('RGBA'); a.putalpha(Image.new('L', (40, 24), 128)); a.paste((9, 8, 7, 255), (0, 0, 10, 10))\n"
            "a.save(sys.argv[1] + '/alpha.webp', lossless=True)\n",
            dir.path());
-    fs::create_directories(dir / "tmp");
-    ScopedEnv tmp("TMPDIR", (dir / "tmp").string());
+    const fs::path tmp = PrivateTemporaryFolder();
 
     ImageConversion png = Record(dir / "photo.webp", dir / "photo.png", kOutputPNG);
     ASSERT_EQ(ConvertImageFile(&png), 1);
@@ -439,5 +445,5 @@ TEST_F(ImageFileConversion, WebPSource) {
     ImageConversion upper = Record(dir / "PHOTO.WEBP", dir / "upper.png", kOutputPNG);
     EXPECT_EQ(ConvertImageFile(&upper), 0);
     EXPECT_FALSE(fs::exists(dir / "upper.png"));
-    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    EXPECT_TRUE(fs::is_empty(tmp));
 }

@@ -116,10 +116,7 @@ protected:
         dir_ = nullptr;
     }
     static fs::path File(const std::string& name) { return dir_->path() / name; }
-    static std::vector<std::uint8_t> Bytes(const std::string& name) {
-        std::ifstream in(File(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::vector<std::uint8_t> Bytes(const std::string& name) { return testimage::ReadBytes(File(name)); }
 
     // A read with its standard error.
     struct Read {

@@ -18,10 +18,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace platform;
 
-std::vector<std::uint8_t> ReadBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testimage::ReadBytes;
 
 const char* kFixtures = R"PY(
 import sys, os

@@ -21,10 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace platform;
 
-std::vector<std::uint8_t> ReadBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testimage::ReadBytes;
 
 void WriteBytes(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
