@@ -1,7 +1,8 @@
 // Times the PDF assembly against its peers in alternating rounds: 100 JPEG pictures (pages of a
 // corpus PDF drawn by pdftoppm) into one combined PDF and into 100 PDFs, against ImageMagick's
 // `convert` and `img2pdf`; and a 300-page plain text into one PDF. Prints best and median times
-// and the ratios.
+// and the ratios. Also merges every PDF of the corpus into one, with an outline entry per file
+// and their own outlines, against `qpdf --empty --pages ... --`.
 //
 //   vellipse_assembly_bench [--rounds N] [--work DIR] [--source FILE.pdf]
 //
@@ -97,6 +98,13 @@ int main(int argc, char** argv) {
     };
     std::string list;
     for (const fs::path& f : files) list += " " + Quote(f);
+    std::vector<fs::path> corpus;
+    for (const fs::directory_entry& e : fs::directory_iterator(source.parent_path()))
+        if (e.path().extension() == ".pdf") corpus.push_back(e.path());
+    std::sort(corpus.begin(), corpus.end());
+    std::string corpusList;
+    for (const fs::path& f : corpus) corpusList += " " + Quote(f);
+    std::printf("%zu corpus PDFs to merge\n", corpus.size());
     std::map<std::string, Series> series;
     for (int round = 0; round < rounds; ++round) {
         std::vector<std::pair<std::string, std::function<void()>>> cases;
@@ -126,6 +134,15 @@ int main(int argc, char** argv) {
                         "/\"${f%.jpg}.pdf\" || exit 1; done");
             });
         }
+        cases.emplace_back("vellipse (merge)", [&] {
+            FilesToPDFConversion record;
+            record.fileList.emplace();
+            for (const fs::path& f : corpus) record.fileList->push_back(FilesToPDFEntry{kFileTypePDF, f, std::nullopt, std::nullopt});
+            record.combineIntoOne = 1;
+            record.destinationURL = out / "merged.pdf";
+            if (ConvertFilesToPDF(&record) != 1) std::exit(1);
+        });
+        cases.emplace_back("qpdf (merge)", [&] { Run("qpdf --empty --pages" + corpusList + " -- " + Quote(out / "merged.pdf")); });
         cases.emplace_back("vellipse (300-page text)", [&] {
             TextToPDFConversion record;
             record.fileList.push_back(AssemblyFileEntry{text, std::nullopt});
@@ -150,5 +167,9 @@ int main(int argc, char** argv) {
                         ours.median() / other.median());
         }
     }
+    const Series& merge = series["vellipse (merge)"];
+    const Series& qpdf = series["qpdf (merge)"];
+    std::printf("ratio vellipse/qpdf (merge): %.3f (best), %.3f (median)\n", merge.best() / qpdf.best(),
+                merge.median() / qpdf.median());
     return 0;
 }

@@ -15,10 +15,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Pixel size and samples of encoded JPEG or JPEG 2000 data, read from its header.
+// Pixel size, samples and resolution (0 when none is stated) of encoded JPEG or JPEG 2000
+// data, read from its headers.
 struct EncodedSize {
     int width = 0, height = 0, components = 0;
+    float dpiX = 0, dpiY = 0;
 };
+
+std::uint16_t Big16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
 
 std::uint32_t Big32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -28,6 +32,7 @@ std::uint32_t Big32(const std::uint8_t* p) {
 std::optional<EncodedSize> JpegSize(const std::vector<std::uint8_t>& d) {
     if (d.size() < 4 || d[0] != 0xFF || d[1] != 0xD8) return std::nullopt;
     std::size_t at = 2;
+    float dpiX = 0, dpiY = 0;
     while (at + 4 <= d.size()) {
         if (d[at] != 0xFF) return std::nullopt;
         const std::uint8_t marker = d[at + 1];
@@ -36,10 +41,16 @@ std::optional<EncodedSize> JpegSize(const std::vector<std::uint8_t>& d) {
             continue;
         }
         const std::size_t length = static_cast<std::size_t>(d[at + 2]) << 8 | d[at + 3];
+        // The JFIF density, in dots per inch or per centimetre.
+        if (marker == 0xE0 && at + 16 <= d.size() && std::equal(d.begin() + at + 4, d.begin() + at + 9, "JFIF")) {
+            const int units = d[at + 11];
+            const float scale = units == 1 ? 1.0f : units == 2 ? 2.54f : 0.0f;
+            dpiX = Big16(&d[at + 12]) * scale;
+            dpiY = Big16(&d[at + 14]) * scale;
+        }
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame && at + 10 <= d.size())
-            return EncodedSize{static_cast<int>(d[at + 7]) << 8 | d[at + 8], static_cast<int>(d[at + 5]) << 8 | d[at + 6],
-                               d[at + 9]};
+            return EncodedSize{Big16(&d[at + 7]), Big16(&d[at + 5]), d[at + 9], dpiX, dpiY};
         at += 2 + length;
     }
     return std::nullopt;
@@ -58,8 +69,22 @@ std::optional<EncodedSize> Jpeg2000Size(const std::vector<std::uint8_t>& d) {
                                 std::begin(ihdr), std::end(ihdr));
     const std::size_t at = static_cast<std::size_t>(it - d.begin()) + 4;
     if (it == d.end() || at + 10 > d.size()) return std::nullopt;
-    return EncodedSize{static_cast<int>(Big32(&d[at + 4])), static_cast<int>(Big32(&d[at])),
-                       static_cast<int>(d[at + 8]) << 8 | d[at + 9]};
+    EncodedSize size{static_cast<int>(Big32(&d[at + 4])), static_cast<int>(Big32(&d[at])), Big16(&d[at + 8])};
+    // The capture or display resolution box, in pixels per metre as numerator, denominator and
+    // a power of ten, vertical first.
+    for (const char* name : {"resc", "resd"}) {
+        const auto box = std::search(d.begin(), d.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(d.size(), 4096)),
+                                     name, name + 4);
+        const std::size_t r = static_cast<std::size_t>(box - d.begin()) + 4;
+        if (box == d.end() || r + 10 > d.size()) continue;
+        const auto perInch = [](std::uint16_t n, std::uint16_t den, std::int8_t e) {
+            return den == 0 ? 0.0f : static_cast<float>(n / static_cast<double>(den) * std::pow(10.0, e) * 0.0254);
+        };
+        size.dpiY = perInch(Big16(&d[r]), Big16(&d[r + 2]), static_cast<std::int8_t>(d[r + 8]));
+        size.dpiX = perInch(Big16(&d[r + 4]), Big16(&d[r + 6]), static_cast<std::int8_t>(d[r + 9]));
+        break;
+    }
+    return size;
 }
 
 // Samples of a bitmap as a PDF image takes them: colour without premultiplication, alpha apart.
@@ -94,7 +119,9 @@ bool PictureFromBitmap(const platform::Bitmap& bitmap, platform::PdfPicture& pic
     return true;
 }
 
-std::optional<platform::PdfPicture> PictureFromEncoded(std::int32_t type, const std::vector<std::uint8_t>& data) {
+// The picture of encoded data and the resolution it states (0 when none).
+std::optional<platform::PdfPicture> PictureFromEncoded(std::int32_t type, const std::vector<std::uint8_t>& data,
+                                                       float& dpiX, float& dpiY) {
     platform::PdfPicture picture;
     if (type == kOutputJPEG || type == kOutputJPEG2000) {
         const std::optional<EncodedSize> size = type == kOutputJPEG ? JpegSize(data) : Jpeg2000Size(data);
@@ -106,6 +133,8 @@ std::optional<platform::PdfPicture> PictureFromEncoded(std::int32_t type, const 
             picture.height = size->height;
             picture.components = size->components;
             picture.data = data;
+            dpiX = size->dpiX;
+            dpiY = size->dpiY;
             return picture;
         }
     }
@@ -113,6 +142,8 @@ std::optional<platform::PdfPicture> PictureFromEncoded(std::int32_t type, const 
     std::unique_ptr<platform::ImageSource> source = platform::OpenImageData(data.data(), data.size());
     platform::ImageRepresentation rep;
     if (!source || !source->Read(0, rep) || !PictureFromBitmap(rep.bitmap, picture)) return std::nullopt;
+    dpiX = rep.dpiX;
+    dpiY = rep.dpiY;
     return picture;
 }
 
@@ -228,14 +259,13 @@ std::optional<PreparedImagePage> ImagesToPDFConverter::PrepareImagePage(const st
             resize.targetHeight = 0;
             resize.sizeUnit = kSizePercent;
             resize.fitMode = 0;
-            if (converter.ResizeAndWriteImage(resize) && !converter.encodedData.empty()) {
-                picture = PictureFromEncoded(imageType, converter.encodedData);
-                if (converter.fixedResolution > 0) {
-                    dpiX = dpiY = converter.fixedResolution;
-                } else {
-                    if (converter.resolutionX > 0) dpiX = converter.resolutionX;
-                    if (converter.resolutionY > 0) dpiY = converter.resolutionY;
-                }
+            // The page takes the size the encoded picture states: its pixels at its resolution.
+            float statedX = 0, statedY = 0;
+            if (converter.ResizeAndWriteImage(resize) && !converter.encodedData.empty())
+                picture = PictureFromEncoded(imageType, converter.encodedData, statedX, statedY);
+            if (statedX > 0 && statedY > 0) {
+                dpiX = statedX;
+                dpiY = statedY;
             }
         }
     }
