@@ -104,7 +104,7 @@ Bitmap ConvertToModel(const Bitmap& image, const std::vector<std::uint8_t>& icc,
     ColorModel profiled = image.model;
     if (image.model != model && !icc.empty() && ProfileMatches(icc, image.model)) {
         const ColorModel target = model == ColorModel::Monochrome ? ColorModel::Monochrome : ColorModel::RGB;
-        if (target != image.model) {
+        {
             Profile source(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
             Profile dest(target == ColorModel::Monochrome ? GreyProfile().release() : cmsCreate_sRGBProfile());
             if (source && dest) {

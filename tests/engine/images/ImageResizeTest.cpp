@@ -2,9 +2,11 @@
 // ImageMagick's reading of the resolution and libtiff's reading of CMYK with alpha.
 #include <gtest/gtest.h>
 
+#include <lcms2.h>
 #include <tiffio.h>
 
 #include <cmath>
+#include <fstream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -399,6 +401,55 @@ TEST_F(ImageResize, CmykJpegThroughTheCodecOnlyOnOlderSystems) {
                                        dir.path());
         EXPECT_EQ(rgb, "True") << facts;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// An embedded profile converts through lcms2: greys encoded in linear light come out as Pillow's
+// ImageCms makes them in sRGB; without the profile the device formulas keep them as they are.
+TEST_F(ImageResize, EmbeddedProfilesConvertTheColours) {
+    {
+        cmsCIExyY d65;
+        cmsWhitePointFromTemp(&d65, 6504);
+        const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.30, 0.60, 1}, {0.15, 0.06, 1}};
+        cmsToneCurve* linear = cmsBuildGamma(nullptr, 1.0);
+        cmsToneCurve* curves[3] = {linear, linear, linear};
+        cmsHPROFILE profile = cmsCreateRGBProfile(&d65, &primaries, curves);
+        cmsFreeToneCurve(linear);
+        cmsUInt32Number size = 0;
+        cmsSaveProfileToMem(profile, nullptr, &size);
+        std::vector<char> bytes(size);
+        cmsSaveProfileToMem(profile, bytes.data(), &size);
+        cmsCloseProfile(profile);
+        std::ofstream(dir / "linear.icc", std::ios::binary).write(bytes.data(), size);
+    }
+    Python("a = np.array([[[v, v, v] for v in (32, 64, 128, 200)]], np.uint8).repeat(4, 0)\n"
+           "im = Image.fromarray(a, 'RGB')\n"
+           "im.save(sys.argv[1] + '/profiled.png', icc_profile=open(sys.argv[1] + '/linear.icc', 'rb').read())\n"
+           "im.save(sys.argv[1] + '/plain.png')\n",
+           dir.path());
+    for (const char* name : {"profiled", "plain"}) {
+        for (const int model : {kColorGray, kColorCMYK}) {
+            const fs::path out = dir / (std::string(name) + (model == kColorGray ? "-grey.tif" : "-cmyk.tif"));
+            ImageConverter converter;
+            ASSERT_TRUE(converter.OpenSourceImage(dir / (std::string(name) + ".png")));
+            converter.SetOutputOptions(kOutputTIFF, out, 1.0);
+            converter.colorModel = model;
+            ASSERT_TRUE(converter.ResizeAndWriteImage(Pixels(4, 0, 0, true, false))) << out;
+        }
+    }
+    EXPECT_EQ(Python("from PIL import ImageCms\n"
+                     "src = Image.open(sys.argv[1] + '/profiled.png')\n"
+                     "lin = ImageCms.ImageCmsProfile(sys.argv[1] + '/linear.icc')\n"
+                     "want = np.asarray(ImageCms.profileToProfile(src, lin, ImageCms.createProfile('sRGB')), int)[0, :, 0]\n"
+                     "def k(name): return 255 - np.asarray(Image.open(sys.argv[1] + '/' + name), int)[0, :, 3]\n"
+                     "def g(name): return np.asarray(Image.open(sys.argv[1] + '/' + name), int)[0, :]\n"
+                     "print(np.abs(g('profiled-grey.tif') - want).max() <= 2, np.abs(k('profiled-cmyk.tif') - want).max() <= 2)\n"
+                     "print(list(g('plain-grey.tif')), list(k('plain-cmyk.tif')))\n",
+                     dir.path()),
+              "True True\n[32, 64, 128, 200] [32, 64, 128, 200]");
 }
 
 }  // namespace
