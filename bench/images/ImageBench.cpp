@@ -2,7 +2,8 @@
 // enlarged by ImageMagick and given fine noise, so that it compresses as a photograph does)
 // converted PNG → JPEG at quality 0.8, JPEG → PNG and TIFF (LZW) → PNG through ConvertImageFile,
 // and by ImageMagick's `convert` and `vips copy` on the same files in the same run, in
-// alternating rounds. Prints the best time of each, the ratios, the output sizes and the peak
+// alternating rounds; and the JPEG redrawn 1920 pixels wide and turned a quarter through
+// RenderImageFileToImage, against `convert -resize` / `-rotate 90` and `vips resize` / `vips rot`. Prints the best time of each, the ratios, the output sizes and the peak
 // memory of each process against the decoded picture (each conversion runs in a child process of
 // its own, so that its peak is its own).
 #include <sys/resource.h>
@@ -60,14 +61,26 @@ Outcome RunCommand(const std::string& command) {
     return Measure([&] { return execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr)), 127; });
 }
 
-Outcome RunOurs(const fs::path& in, const fs::path& out, int type) {
+// What our side does with the file: converts it, or redraws it 1920 pixels wide, or turned.
+enum class Work { Convert, Resize, Turn };
+
+Outcome RunOurs(const fs::path& in, const fs::path& out, int type, Work work) {
     return Measure([&] {
         ImageConversion r{};
         r.sourceURL = in;
         r.outputFolderURL = out;
         r.conversionOptions.imageType = type;
         r.conversionOptions.compressionQuality = 0.8;
-        return ConvertImageFile(&r) == 1 ? 0 : 1;
+        if (work == Work::Convert) return ConvertImageFile(&r) == 1 ? 0 : 1;
+        r.resizeOptions.sizeUnit = kSizePixels;
+        if (work == Work::Resize) {
+            r.resizeOptions.resizeToTarget = 1;
+            r.resizeOptions.keepAspectRatio = 1;
+            r.resizeOptions.targetWidth = 1920;
+        } else {
+            r.rotationAngle = 90;
+        }
+        return RenderImageFileToImage(&r) == 1 ? 0 : 1;
     });
 }
 
@@ -120,12 +133,18 @@ int main(int argc, char** argv) {
         const char* ext;
         int type;
         const char* magickOptions;
+        const char* vipsOperation;  // with its arguments: "copy" IN OUT, "resize" IN OUT 0.32 ...
         const char* vipsOptions;
+        const char* vipsArguments;
+        Work work = Work::Convert;
     };
     const Case cases[] = {
-        {"PNG -> JPEG q0.8", "photo.png", "jpg", kOutputJPEG, "-quality 80", "[Q=80]"},
-        {"JPEG -> PNG", "photo.jpg", "png", kOutputPNG, "", ""},
-        {"TIFF -> PNG", "photo.tif", "png", kOutputPNG, "", ""},
+        {"PNG -> JPEG q0.8", "photo.png", "jpg", kOutputJPEG, "-quality 80", "copy", "[Q=80]", ""},
+        {"JPEG -> PNG", "photo.jpg", "png", kOutputPNG, "", "copy", "", ""},
+        {"TIFF -> PNG", "photo.tif", "png", kOutputPNG, "", "copy", "", ""},
+        {"JPEG 1920 wide", "photo.jpg", "jpg", kOutputJPEG, "-resize 1920x -quality 80", "resize", "[Q=80]", "0.32",
+         Work::Resize},
+        {"JPEG turned 90", "photo.jpg", "jpg", kOutputJPEG, "-rotate 90 -quality 80", "rot", "[Q=80]", "d90", Work::Turn},
     };
     const double decodedKiB = static_cast<double>(kWidth) * kHeight * 3 / 1024;
     std::printf("%d x %d pixels, best of %d alternating rounds\n", kWidth, kHeight, rounds);
@@ -137,11 +156,13 @@ int main(int argc, char** argv) {
         const fs::path in = work / c.in;
         for (int r = 0; r < rounds; ++r) {
             const fs::path o1 = work / (std::string("ours.") + c.ext);
-            Keep(ours, RunOurs(in, o1, c.type), o1);
+            Keep(ours, RunOurs(in, o1, c.type, c.work), o1);
             const fs::path o2 = work / (std::string("magick.") + c.ext);
-            Keep(magick, RunCommand("convert " + Q(in) + " " + c.magickOptions + " " + Q(o2)), o2);
+            Keep(magick, RunCommand("/usr/bin/convert " + Q(in) + " " + c.magickOptions + " " + Q(o2)), o2);
             const fs::path o3 = work / (std::string("vips.") + c.ext);
-            Keep(vips, RunCommand("vips copy " + Q(in) + " " + Q(o3.string() + c.vipsOptions)), o3);
+            Keep(vips, RunCommand(std::string("vips ") + c.vipsOperation + " " + Q(in) + " " +
+                                  Q(o3.string() + c.vipsOptions) + " " + c.vipsArguments),
+                 o3);
         }
         allOk = allOk && ours.ok && magick.ok && vips.ok;
         std::printf("%-18s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10.1f %8.2f %8.2f%s\n", c.name, ours.seconds,

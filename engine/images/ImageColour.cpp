@@ -104,16 +104,14 @@ Bitmap ConvertToModel(const Bitmap& image, const std::vector<std::uint8_t>& icc,
     ColorModel profiled = image.model;
     if (image.model != model && !icc.empty() && ProfileMatches(icc, image.model)) {
         const ColorModel target = model == ColorModel::Monochrome ? ColorModel::Monochrome : ColorModel::RGB;
-        {
-            Profile source(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
-            Profile dest(target == ColorModel::Monochrome ? GreyProfile().release() : cmsCreate_sRGBProfile());
-            if (source && dest) {
-                // Without the cache a transform may be used by several threads at once.
-                transform.reset(cmsCreateTransform(source.get(), LcmsFormat(image.model, image.hasAlpha), dest.get(),
-                                                   LcmsFormat(target, image.hasAlpha), INTENT_PERCEPTUAL,
-                                                   cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA));
-                if (transform) profiled = target;
-            }
+        Profile source(cmsOpenProfileFromMem(icc.data(), static_cast<cmsUInt32Number>(icc.size())));
+        Profile dest(target == ColorModel::Monochrome ? GreyProfile().release() : cmsCreate_sRGBProfile());
+        if (source && dest) {
+            // Without the cache a transform may be used by several threads at once.
+            transform.reset(cmsCreateTransform(source.get(), LcmsFormat(image.model, image.hasAlpha), dest.get(),
+                                               LcmsFormat(target, image.hasAlpha), INTENT_PERCEPTUAL,
+                                               cmsFLAGS_NOCACHE | cmsFLAGS_COPY_ALPHA));
+            if (transform) profiled = target;
         }
     }
     const Bitmap straight = Layout(image.model, image.hasAlpha);  // the source's rows, as ConvertRow reads them

@@ -125,4 +125,3 @@ void ImageConverter::DrawImageWatermark(Bitmap& canvas, std::uint64_t width, std
     CompositeLayer(canvas, layer, left, upper, o.imageOpacity);
 }
 
-void ImageConverter::DrawTextWatermark(Bitmap&, std::uint64_t, std::uint64_t) {}
