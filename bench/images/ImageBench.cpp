@@ -114,12 +114,14 @@ int main(int argc, char** argv) {
     fs::path work = fs::temp_directory_path() / "vellipse-image-bench";
     fs::path corpus = fs::path(VELLIPSE_CORPUS_DIR);
     int rounds = 3;
+    std::string only;  // the cases whose name holds it
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--work") && i + 1 < argc) work = argv[++i];
         else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) rounds = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--corpus") && i + 1 < argc) corpus = argv[++i];
+        else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
         else {
-            std::fprintf(stderr, "usage: vellipse_image_bench [--work DIR] [--rounds N] [--corpus DIR]\n");
+            std::fprintf(stderr, "usage: vellipse_image_bench [--work DIR] [--rounds N] [--corpus DIR] [--only TEXT]\n");
             return 2;
         }
     }
@@ -152,6 +154,7 @@ int main(int argc, char** argv) {
                 "/vips", "ours MB", "vips MB", "bytes/v", "mem/img");
     bool allOk = true;
     for (const Case& c : cases) {
+        if (std::string(c.name).find(only) == std::string::npos) continue;
         Outcome ours, magick, vips;
         const fs::path in = work / c.in;
         for (int r = 0; r < rounds; ++r) {
