@@ -1,9 +1,11 @@
 // Image-file conversion speed: a 24-megapixel photographic picture (an image of a corpus PDF,
 // enlarged by ImageMagick and given fine noise, so that it compresses as a photograph does)
-// converted PNG → JPEG at quality 0.8, JPEG → PNG and TIFF (LZW) → PNG through ConvertImageFile,
-// and by ImageMagick's `convert` and `vips copy` on the same files in the same run, in
+// converted PNG → JPEG at quality 0.8, JPEG → PNG, TIFF (LZW) → PNG, PNG → WebP (quality 0.8 and
+// lossless, method 4) and WebP → PNG through ConvertImageFile, and by ImageMagick's `convert` and
+// `vips copy` with the same quality and method on the same files in the same run, in
 // alternating rounds; and the JPEG redrawn 1920 pixels wide and turned a quarter through
-// RenderImageFileToImage, against `convert -resize` / `-rotate 90` and `vips resize` / `vips rot`. Prints the best time of each, the ratios, the output sizes and the peak
+// RenderImageFileToImage, against `convert -resize` / `-rotate 90` and `vips resize` / `vips rot`.
+// Prints the best time of each, the ratios, the output sizes and the peak
 // memory of each process against the decoded picture (each conversion runs in a child process of
 // its own, so that its peak is its own).
 #include <sys/resource.h>
@@ -64,13 +66,13 @@ Outcome RunCommand(const std::string& command) {
 // What our side does with the file: converts it, or redraws it 1920 pixels wide, or turned.
 enum class Work { Convert, Resize, Turn };
 
-Outcome RunOurs(const fs::path& in, const fs::path& out, int type, Work work) {
+Outcome RunOurs(const fs::path& in, const fs::path& out, int type, double quality, Work work) {
     return Measure([&] {
         ImageConversion r{};
         r.sourceURL = in;
         r.outputFolderURL = out;
         r.conversionOptions.imageType = type;
-        r.conversionOptions.compressionQuality = 0.8;
+        r.conversionOptions.compressionQuality = quality;
         if (work == Work::Convert) return ConvertImageFile(&r) == 1 ? 0 : 1;
         r.resizeOptions.sizeUnit = kSizePixels;
         if (work == Work::Resize) {
@@ -95,7 +97,12 @@ void Keep(Outcome& best, const Outcome& run, const fs::path& out) {
 
 // The picture, made once and kept in `work`.
 bool MakeFixtures(const fs::path& work, const fs::path& corpus) {
-    if (fs::exists(work / "photo.png") && fs::exists(work / "photo.jpg") && fs::exists(work / "photo.tif")) return true;
+    if (fs::exists(work / "photo.png") && !fs::exists(work / "photo.webp") &&
+        Shell("cd " + Q(work) + " && vips copy photo.png 'photo.webp[Q=80,effort=4]'") != 0)
+        return false;
+    if (fs::exists(work / "photo.png") && fs::exists(work / "photo.jpg") && fs::exists(work / "photo.tif") &&
+        fs::exists(work / "photo.webp"))
+        return true;
     fs::create_directories(work);
     const fs::path pdf = corpus / "GeoTopo-komprimiert.pdf";
     std::printf("making the 24-megapixel picture from %s ...\n", pdf.c_str());
@@ -105,7 +112,9 @@ bool MakeFixtures(const fs::path& work, const fs::path& corpus) {
               std::to_string(kWidth) + "x" + std::to_string(kHeight) +
               "! -attenuate 0.4 +noise Gaussian -strip -depth 8 photo.png && rm -f img-*") != 0)
         return false;
-    return Shell("cd " + Q(work) + " && convert photo.png -quality 90 photo.jpg && convert photo.png -compress lzw photo.tif") == 0;
+    return Shell("cd " + Q(work) +
+                 " && convert photo.png -quality 90 photo.jpg && convert photo.png -compress lzw photo.tif"
+                 " && vips copy photo.png 'photo.webp[Q=80,effort=4]'") == 0;
 }
 
 }  // namespace
@@ -114,7 +123,7 @@ int main(int argc, char** argv) {
     fs::path work = fs::temp_directory_path() / "vellipse-image-bench";
     fs::path corpus = fs::path(VELLIPSE_CORPUS_DIR);
     int rounds = 3;
-    std::string only;  // the cases whose name holds it
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--work") && i + 1 < argc) work = argv[++i];
         else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) rounds = std::atoi(argv[++i]);
@@ -134,32 +143,40 @@ int main(int argc, char** argv) {
         const char* in;
         const char* ext;
         int type;
+        double quality;
         const char* magickOptions;
-        const char* vipsOperation;  // with its arguments: "copy" IN OUT, "resize" IN OUT 0.32 ...
         const char* vipsOptions;
-        const char* vipsArguments;
+        // The vips operation and what follows the output: "copy", or "resize" ... 0.32.
+        const char* vipsOperation = "copy";
+        const char* vipsArguments = "";
         Work work = Work::Convert;
     };
+    // libwebp's lossless mode takes the quality as its effort: 75, as our configuration leaves it.
     const Case cases[] = {
-        {"PNG -> JPEG q0.8", "photo.png", "jpg", kOutputJPEG, "-quality 80", "copy", "[Q=80]", ""},
-        {"JPEG -> PNG", "photo.jpg", "png", kOutputPNG, "", "copy", "", ""},
-        {"TIFF -> PNG", "photo.tif", "png", kOutputPNG, "", "copy", "", ""},
-        {"JPEG 1920 wide", "photo.jpg", "jpg", kOutputJPEG, "-resize 1920x -quality 80", "resize", "[Q=80]", "0.32",
+        {"PNG -> JPEG q0.8", "photo.png", "jpg", kOutputJPEG, 0.8, "-quality 80", "[Q=80]"},
+        {"JPEG -> PNG", "photo.jpg", "png", kOutputPNG, 0.8, "", ""},
+        {"TIFF -> PNG", "photo.tif", "png", kOutputPNG, 0.8, "", ""},
+        {"PNG -> WebP q0.8", "photo.png", "webp", kOutputWebP, 0.8, "-quality 80 -define webp:method=4", "[Q=80,effort=4]"},
+        {"PNG -> WebP lossless", "photo.png", "webp", kOutputWebP, 1.0,
+         "-quality 75 -define webp:lossless=true -define webp:method=4", "[lossless,Q=75,effort=4]"},
+        {"WebP -> PNG", "photo.webp", "png", kOutputPNG, 0.8, "", ""},
+        {"JPEG 1920 wide", "photo.jpg", "jpg", kOutputJPEG, 0.8, "-resize 1920x -quality 80", "[Q=80]", "resize", "0.32",
          Work::Resize},
-        {"JPEG turned 90", "photo.jpg", "jpg", kOutputJPEG, "-rotate 90 -quality 80", "rot", "[Q=80]", "d90", Work::Turn},
+        {"JPEG turned 90", "photo.jpg", "jpg", kOutputJPEG, 0.8, "-rotate 90 -quality 80", "[Q=80]", "rot", "d90",
+         Work::Turn},
     };
     const double decodedKiB = static_cast<double>(kWidth) * kHeight * 3 / 1024;
     std::printf("%d x %d pixels, best of %d alternating rounds\n", kWidth, kHeight, rounds);
-    std::printf("%-18s %9s %9s %9s %8s %8s %10s %10s %8s %8s\n", "case", "ours s", "magick s", "vips s", "/magick",
+    std::printf("%-21s %9s %9s %9s %8s %8s %10s %10s %8s %8s\n", "case", "ours s", "magick s", "vips s", "/magick",
                 "/vips", "ours MB", "vips MB", "bytes/v", "mem/img");
     bool allOk = true;
     for (const Case& c : cases) {
-        if (std::string(c.name).find(only) == std::string::npos) continue;
+        if (!only.empty() && std::string(c.name).find(only) == std::string::npos) continue;
         Outcome ours, magick, vips;
         const fs::path in = work / c.in;
         for (int r = 0; r < rounds; ++r) {
             const fs::path o1 = work / (std::string("ours.") + c.ext);
-            Keep(ours, RunOurs(in, o1, c.type, c.work), o1);
+            Keep(ours, RunOurs(in, o1, c.type, c.quality, c.work), o1);
             const fs::path o2 = work / (std::string("magick.") + c.ext);
             Keep(magick, RunCommand("/usr/bin/convert " + Q(in) + " " + c.magickOptions + " " + Q(o2)), o2);
             const fs::path o3 = work / (std::string("vips.") + c.ext);
@@ -168,7 +185,7 @@ int main(int argc, char** argv) {
                  o3);
         }
         allOk = allOk && ours.ok && magick.ok && vips.ok;
-        std::printf("%-18s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10.1f %8.2f %8.2f%s\n", c.name, ours.seconds,
+        std::printf("%-21s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10.1f %8.2f %8.2f%s\n", c.name, ours.seconds,
                     magick.seconds, vips.seconds, ours.seconds / magick.seconds, ours.seconds / vips.seconds,
                     ours.bytes / 1e6, vips.bytes / 1e6, static_cast<double>(ours.bytes) / vips.bytes,
                     ours.peakKiB / decodedKiB, ours.ok ? "" : "  (failed)");
