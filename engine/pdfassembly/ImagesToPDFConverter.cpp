@@ -223,17 +223,16 @@ std::optional<PreparedImagePage> ImagesToPDFConverter::PrepareImagePage(const st
         ImageConverter converter;
         if (converter.OpenSourceImage(*imageURL)) {
             converter.SetOutputOptions(imageType, {}, compressionQuality);
-            std::shared_ptr<const platform::ImageRepresentation> source = converter.SourceBitmapRep();
             double percent = static_cast<double>(scalePercent);
-            if (maximumResolution > 0 && source) {
+            if (maximumResolution > 0) {
                 const float cap = static_cast<float>(maximumResolution);
                 float resolutionX, resolutionY;
                 if (pageSizeMode == kPageSizePaperPrintable) {
-                    resolutionX = static_cast<float>(source->pixelsWide() / paper->printableWidth * 72);
-                    resolutionY = static_cast<float>(source->pixelsHigh() / paper->printableHeight * 72);
+                    resolutionX = static_cast<float>(converter.SourcePixelsWide() / paper->printableWidth * 72);
+                    resolutionY = static_cast<float>(converter.SourcePixelsHigh() / paper->printableHeight * 72);
                 } else {
-                    resolutionX = ResolutionOf(static_cast<float>(source->pixelsWide()), source->widthInPoints());
-                    resolutionY = ResolutionOf(static_cast<float>(source->pixelsHigh()), source->heightInPoints());
+                    resolutionX = static_cast<float>(converter.SourceResolutionX());
+                    resolutionY = static_cast<float>(converter.SourceResolutionY());
                 }
                 if (resolutionX > cap || resolutionY > cap) {
                     percent = 100.0f * cap / std::max(resolutionX, resolutionY);
@@ -249,6 +248,9 @@ std::optional<PreparedImagePage> ImagesToPDFConverter::PrepareImagePage(const st
                 converter.maxOutputHeight = paper->printableHeight;
             }
             converter.SetOrientationFromAngle(angle);
+            // Clockwise, as the orientation says and as a PDF page turns; the redraw's angle counts
+            // the other way. Only whole quarter turns turn anything.
+            if (angle % 90 == 0) converter.rotationAngle = -angle;
             ImageResizeOptions resize;
             resize.keepAspectRatio = 1;
             resize.resizeToTarget = 1;

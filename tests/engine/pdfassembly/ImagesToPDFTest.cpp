@@ -252,6 +252,72 @@ TEST(ImagesToPDF, EmptyListsBadPaperAndBadScales) {
     }
 }
 
+TEST(ImagesToPDF, CapScaleAndAngleTable) {
+    testpdf::TempDir dir;
+    // 600 x 300 pixels at 300 dpi: 144 x 72 points; and 1000 x 500 at 72 dpi.
+    const fs::path fine = MakePicture(dir / "fine.png", 600, 300, 300);
+    const fs::path large = MakePicture(dir / "large.png", 1000, 500, 72);
+    struct Case {
+        const char* name;
+        fs::path picture;
+        std::int32_t mode;
+        std::int64_t cap;
+        std::int64_t percent;
+        std::optional<double> angle;
+        const char* width;   // of the embedded picture, in pixels
+        const char* height;
+        const char* ppi;
+    };
+    const Case cases[] = {
+        {"a 300 dpi picture capped at 150", fine, kPageSizePaper, 150, 100, std::nullopt, "300", "150", "150"},
+        {"capped to fit the printable area", large, kPageSizePaperPrintable, 150, 100, std::nullopt, "625", "312", "150"},
+        // Neither capped nor fitted: written without a resolution, which is 72 dpi.
+        {"under the cap", fine, kPageSizeImage, 600, 100, std::nullopt, "600", "300", "72"},
+        {"half the size", large, kPageSizeImage, 0, 50, std::nullopt, "500", "250", "72"},
+        {"never enlarged", large, kPageSizeImage, 0, 200, std::nullopt, "1000", "500", "72"},
+        {"a quarter turn", large, kPageSizeImage, 0, 100, 90.0, "500", "1000", "72"},
+        {"-90 turns the other way", large, kPageSizeImage, 0, 100, -90.0, "500", "1000", "72"},
+        {"300 is no angle", large, kPageSizeImage, 0, 100, 300.0, "1000", "500", "72"},
+        {"45 turns nothing", large, kPageSizeImage, 0, 100, 45.0, "1000", "500", "72"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ImagesToPDFConversion record = Record({c.picture}, dir / "table.pdf", true);
+        record.fileList[0]->angle = c.angle;
+        record.imageType = kOutputPNG;
+        record.pageSizeMode = c.mode;
+        record.maximumResolution = c.cap;
+        record.scalePercent = c.percent;
+        record.paperWidth = 400;
+        record.paperHeight = 300;
+        record.leftMargin = 50;
+        record.rightMargin = 50;
+        record.topMargin = 25;
+        record.bottomMargin = 25;
+        ASSERT_EQ(ConvertImagesToPDF(&record), 1);
+        const auto images = ImageList(dir / "table.pdf");
+        ASSERT_EQ(images.size(), 1u);
+        EXPECT_EQ(images[0][kWidth], c.width);
+        EXPECT_EQ(images[0][kHeight], c.height);
+        EXPECT_EQ(images[0][kXppi], c.ppi);
+    }
+    // The turned picture is the source turned clockwise: its top-left quarter (red) goes to the
+    // top right.
+    ImagesToPDFConversion turned = Record({large}, dir / "turned.pdf", true);
+    turned.fileList[0]->angle = 90.0;
+    turned.imageType = kOutputPNG;
+    ASSERT_EQ(ConvertImagesToPDF(&turned), 1);
+    ASSERT_EQ(RunCommand("mutool draw -q -r 72 -o " + ShellQuote((dir / "turned.png").string()) + " " +
+                         ShellQuote((dir / "turned.pdf").string()) + " 1"),
+              0);
+    std::string out;
+    RunCommand("/usr/bin/python3 -c " + ShellQuote("from PIL import Image; im = Image.open('" +
+                                                    (dir / "turned.png").string() +
+                                                    "').convert('RGB'); print(im.size, im.getpixel((400, 100)))"),
+               &out);
+    EXPECT_EQ(out, "(500, 1000) (200, 30, 30)\n");
+}
+
 TEST(ImagesToPDF, AnglesOutsideTheRangeAreNone) {
     const std::pair<std::optional<double>, std::int64_t> cases[] = {
         {std::nullopt, 0}, {90.0, 90}, {-90.0, -90}, {270.0, 270}, {-270.0, -270},
