@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/ConversionReport.h"
 #include "engine/ImageConversion.h"
 #include "engine/OperationQueue.h"
 #include "platform/PdfDocument.h"
@@ -160,12 +161,21 @@ int main(int argc, char** argv) {
     std::printf("file %s, pages %ld-%ld (%ld), type %d, %ld dpi, colour %d, quality %.2f, workers %d\n",
                 s.pdf.filename().c_str(), first, last, count, s.type, s.dpi, s.colorModel, s.quality, workers);
 
+    if (!s.out.empty()) {
+        std::error_code ec;
+        fs::create_directories(s.out, ec);
+        if (!fs::is_directory(s.out, ec)) {
+            std::fprintf(stderr, "the output folder %s is not a folder and cannot be made one\n", s.out.c_str());
+            return 1;
+        }
+    }
+
     double best = 0;
     std::uintmax_t bytes = 0;
+    bool failed = false;
     for (int r = 0; r < s.repeat; ++r) {
         const bool ownFolder = s.out.empty();
         const fs::path folder = ownFolder ? FreshFolder("ours") : s.out;
-        fs::create_directories(folder);
         ImageConversion record{};
         record.sourceURL = s.pdf;
         record.outputFolderURL = folder;
@@ -181,7 +191,9 @@ int main(int argc, char** argv) {
         rusage before{};
         getrusage(RUSAGE_SELF, &before);
         const auto start = std::chrono::steady_clock::now();
-        const std::uint8_t ok = ConvertPDFToImages(&record);
+        const ConversionReport report = ConvertPDFToImagesWithReport(&record);
+        const std::uint8_t ok = report.success;
+        if (!ok) failed = true;
         const double seconds = Seconds(start);
         rusage after{};
         getrusage(RUSAGE_SELF, &after);
@@ -189,7 +201,8 @@ int main(int argc, char** argv) {
         bytes = FolderBytes(folder);
         if (!s.keep && ownFolder) fs::remove_all(folder);
         std::printf("vellipse: %s, %.3f s wall, %.1f pages/s, %ju output bytes, %.2f s processor time\n",
-                    ok ? "ok" : "FAILED", seconds, count / seconds, bytes, cpu);
+                    ok ? "ok" : ("FAILED: " + DescribeConversionReport(report)).c_str(), seconds, count / seconds,
+                    bytes, cpu);
         if (r == 0 || seconds < best) best = seconds;
     }
     rusage usage{};
@@ -198,7 +211,8 @@ int main(int argc, char** argv) {
     std::printf("vellipse best: %.3f s wall, %.1f pages/s, %ju bytes, peak memory %.1f MB\n", best, count / best,
                 bytes, peakMB);
 
-    if (!s.compare) return 0;
+    // A failed conversion fails the run, whatever the peers do.
+    if (!s.compare) return failed ? 1 : 0;
 
     const std::string pdf = Quote(fs::absolute(s.pdf).string());
     const std::string colour = s.colorModel == kColorGray ? "gray" : s.colorModel == kColorCMYK ? "cmyk" : "rgb";
@@ -236,5 +250,5 @@ int main(int argc, char** argv) {
         std::printf("ratio vellipse/pdftoppm: time %.3f, bytes %.3f\n", best / t.seconds,
                     t.bytes ? static_cast<double>(bytes) / t.bytes : 0.0);
     }
-    return 0;
+    return failed ? 1 : 0;
 }

@@ -4,11 +4,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/ConversionReport.h"
 #include "engine/ImageConversion.h"
+#include "engine/PagePlan.h"
 #include "platform/Bitmap.h"
 #include "platform/PdfDocument.h"
 #include "platform/imageio/ImageDestination.h"
@@ -67,6 +70,8 @@ public:
     // `url` is empty), or keeps it (`returnImageInstead`) or its encoded bytes
     // (`keepEncodedData`) instead. The file appears under its name only once complete.
     bool WriteImage(const platform::Bitmap& image, const std::filesystem::path& url = {});
+    // WriteImage, telling why it failed.
+    PageOutcome WriteImageFile(const platform::Bitmap& image, const std::filesystem::path& url = {});
     // Encodes `image` under the output type's identifier; false when the identifier is refused
     // or the encoding fails.
     bool EncodeImage(const platform::Bitmap& image, std::vector<std::uint8_t>& data);
@@ -75,9 +80,20 @@ public:
 
     // Whether the progress target asks to stop.
     bool IsCancelled() const;
-    // Clears `success` for good.
-    void MarkFailed() { success.store(0, std::memory_order_relaxed); }
+    // Clears `success` for good; the first failure's reason is kept for the report.
+    void MarkFailed(ConversionFailure why = ConversionFailure::WriterError, long page = 0, std::string detail = {});
     bool Succeeded() const { return success.load(std::memory_order_relaxed) != 0; }
+    // The conversion's result with the reason of its first failure.
+    ConversionReport Report() const;
+
+    // The steps of a page (PageRendering.cpp): drawing it, and handing it to its writer.
+    PageOutcome RenderPageSteps(long page, std::uint8_t resizeEnabled, TIFF* tiff, long index, long count,
+                                float scale, const ImageResizeOptions& resizeOptions,
+                                const std::filesystem::path& url);
+    PageOutcome WritePage(platform::PreparedPdfPage& drawing, const PageWritePlan& plan, TIFF* tiff, long index,
+                          long count, const std::filesystem::path& url);
+    // What the output type's writer can take.
+    FormatLimits OutputFormatLimits(platform::ColorModel model) const;
 
     // Fields, in the order of the original record.
     float quality = 0;
@@ -119,6 +135,10 @@ public:
 
     // Pages appended to the open multi-page TIFF during this conversion.
     long multiPageTiffPages = 0;
+
+private:
+    mutable std::mutex reportMutex_;
+    ConversionReport report_;
 };
 
 // The progress report of one page, posted to the main queue and never waited for: performs
@@ -131,6 +151,10 @@ struct ReportPageProgressBlock {
         if (target && selector) (target->*selector)(pageNumber);
     }
 };
+
+// The outcome of a failed file operation, from its errno: a full disk, or a writer error with
+// the system's words.
+PageOutcome FileOutcome(int error);
 
 // The bitmap file types of the image-file path, numbered as the original platform's.
 enum class BitmapFileType : int { TIFF = 0, BMP = 1, GIF = 2, JPEG = 3, PNG = 4, JPEG2000 = 5 };

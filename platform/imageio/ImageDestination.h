@@ -25,6 +25,16 @@ struct DestinationProperties {
 using ImageEncoder = bool (*)(const Bitmap& image, const DestinationProperties& properties,
                               std::vector<std::uint8_t>& out);
 
+// What an encoder can take: its format's name for messages and the longest side the format
+// stores (0: no limit of its own).
+struct EncoderFacts {
+    const char* name = "";
+    int maxSide = 0;
+};
+
+// The facts of the encoder for a type identifier; a refused identifier has no name.
+EncoderFacts FactsOfEncoder(std::string_view typeIdentifier);
+
 // The encoder for a type identifier, or nullptr when the identifier is refused.
 ImageEncoder FindImageEncoder(std::string_view typeIdentifier);
 

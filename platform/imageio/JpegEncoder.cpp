@@ -11,6 +11,7 @@
 #include <jpeglib.h>
 
 #include "platform/imageio/Encoders.h"
+#include "platform/imageio/JpegQuality.h"
 #include "platform/imageio/PixelRows.h"
 
 namespace platform {
@@ -151,8 +152,7 @@ bool EncodeJPEG(const Bitmap& image, const DestinationProperties& properties, st
     job.image = &image;
     job.layout = layout;
     // The quality as a whole percentage, truncated (0.8 gives 80); libjpeg takes 1 to 100.
-    const float quality = properties.lossyQuality.value_or(0.75f);
-    job.quality = std::min(100, std::max(1, static_cast<int>(quality * 100.0f)));
+    job.quality = std::max(1, JpegQualityPercent(properties.lossyQuality.value_or(0.75f)));
     job.dpiX = properties.dpiWidth.value_or(properties.dpiHeight.value_or(0));
     job.dpiY = properties.dpiHeight.value_or(job.dpiX);
     if (job.dpiX > 65535 || job.dpiY > 65535) job.dpiX = job.dpiY = 0;

@@ -283,26 +283,65 @@ TEST(PageRendering, ACancelBeforeTheFirstPageIsNoFailure) {
     EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"doc.pdf"});
 }
 
-TEST(PageRendering, ADamagedPageFailsItsDocumentAndLeavesNoPartialFile) {
+TEST(PageRendering, ContentErrorsAreDrawnPastAsMutoolDrawsThem) {
+    // Every page draws a red square, meets an error MuPDF recovers from, then a blue one.
+    struct Case {
+        const char* what;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"a missing XObject", "/Missing Do"},
+        {"a missing ExtGState", "/GS9 gs"},
+        {"a missing colour space", "/CS9 cs 0.5 scn"},
+        {"a missing shading", "/Sh9 sh"},
+        {"an unknown operator", "1 2 frobnicate"},
+        {"a syntax error", "0 0 m ) ] >> l"},
+        {"an operator inside a TJ array", "BT [ (a) 0 0 1 rg (b) ] TJ ET"},
+        {"a number in scientific notation", "1.5e2 0 0 rg"},
+    };
     testpdf::TempDir dir;
-    testpdf::Page broken = PageOf(20, 20);
-    broken.content = "1 0 0 rg 0 0 20 20 re f /Missing Do";  // an image the page does not have
-    testpdf::Options o;
-    o.pages = {PageOf(20, 20), broken, PageOf(20, 20)};
-    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
-    for (int type : {kOutputPNG, kOutputJPEG, kOutputMultiPageTIFF}) {
-        const fs::path out = dir / ("out" + std::to_string(type));
+    int n = 0;
+    for (const Case& c : cases) {
+        testpdf::Page p = PageOf(60, 40);
+        p.content = std::string("1 0 0 rg 5 5 20 20 re f ") + c.error + " 0 0 1 rg 35 5 20 20 re f";
+        testpdf::Options o;
+        o.pages = {PageOf(60, 40), p, PageOf(60, 40)};
+        const fs::path pdf = testpdf::Write(dir / ("doc" + std::to_string(n) + ".pdf"), o);
+        const fs::path out = dir / ("out" + std::to_string(n++));
         fs::create_directory(out);
-        ImageConversion r = Record(pdf, out, type);
-        EXPECT_EQ(ConvertPDFToImages(&r), 0) << type;
-        for (const std::string& name : Names(out)) {
-            EXPECT_EQ(name.find("-2."), std::string::npos) << name;
-            EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+        for (int type : {kOutputPNG, kOutputMultiPageTIFF}) {
+            ImageConversion r = Record(pdf, out, type);
+            EXPECT_EQ(ConvertPDFToImages(&r), 1) << c.what << " as type " << type;
         }
-        if (type == kOutputMultiPageTIFF) {
-            EXPECT_TRUE(Names(out).empty());
-        }
+        // The pages beside it and the page itself, the TIFF with all three.
+        EXPECT_EQ(Names(out), (std::vector<std::string>{"doc" + std::to_string(n - 1) + "-1.png",
+                                                        "doc" + std::to_string(n - 1) + "-2.png",
+                                                        "doc" + std::to_string(n - 1) + "-3.png",
+                                                        "doc" + std::to_string(n - 1) + ".tif"}))
+            << c.what;
+        EXPECT_TRUE(SameAsMutoolDraw(out / ("doc" + std::to_string(n - 1) + "-2.png"), pdf, 2, 72)) << c.what;
+        const auto d = testimage::DecodeWithPil(out / ("doc" + std::to_string(n - 1) + "-2.png"), "RGB");
+        ASSERT_TRUE(d.ok()) << d.error;
+        EXPECT_EQ(At(d, 15, 25), kRed) << c.what;
+        EXPECT_EQ(At(d, 45, 25), kBlue) << c.what;  // drawn past the error
     }
+}
+
+TEST(PageRendering, UserUnitScalesThePage) {
+    testpdf::TempDir dir;
+    testpdf::Page p = PageOf(8.5, 11);
+    p.userUnit = 72;
+    p.content = "1 0 0 rg 1 1 2 2 re f";  // 144 points square, an inch from the lower left
+    testpdf::Options o;
+    o.pages = {p};
+    const fs::path pdf = testpdf::Write(dir / "unit.pdf", o);
+    const auto d = ConvertAndDecode(pdf, dir / "out");
+    ASSERT_TRUE(d.ok()) << d.error;
+    EXPECT_EQ(d.width, 612);
+    EXPECT_EQ(d.height, 792);
+    EXPECT_EQ(At(d, 100, 792 - 100), kRed);
+    EXPECT_EQ(At(d, 300, 792 - 100), kWhite);
+    EXPECT_TRUE(SameAsMutoolDraw(dir / "out" / Names(dir / "out")[0], pdf, 1, 72));
 }
 
 TEST(PdfLayer, DrawsInTheAskedModelAndStopsWhenCancelled) {
