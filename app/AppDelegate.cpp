@@ -38,6 +38,7 @@
 #include "settings/ConversionSettingsController.h"
 #include "settings/PlistPreferenceStore.h"
 #include "settings/PreferenceSheet.h"
+#include "watch/WatchFolder.h"
 
 namespace {
 QString Text(const char* key) { return platform::LocalizedString(key); }
@@ -52,6 +53,8 @@ AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {
 }
 
 AppDelegate::~AppDelegate() {
+    // The watch's scan in hand finishes its file first; the stored watching state stays.
+    watchFolder_.reset();
     // A run still going ends first: its worker is waited for and its unfinished file cleaned up.
     StopRun();
     // The file list goes before the window: its adding thread is ended while the window's
@@ -99,12 +102,10 @@ void AppDelegate::awakeFromNib() {
     settingsController_->SetImageTypeSecondaryOption();
     settingsController_->ConvertOrExtractOptionChange();
     // 12. Run state belongs to each run; password state to each add request.
-    // 13. The watch folder's drop boxes.
-    PrepareWatchFolderDropBoxes();
-    // 14. The preference sheet.
+    // 14. The preference sheet, then (13) the watch folder's drop boxes on it.
     PreparePreferenceSheet();
-    // 15. Watch-folder state.
-    ResetWatchFolderState();
+    PrepareWatchFolderDropBoxes();
+    // 15. Watch-folder state: the watch folder starts with its folders unset, not watching.
     m_Watching = false;
     m_mainWindowClosing = false;
     // 16. The after-conversion option's effects.
@@ -345,6 +346,20 @@ void AppDelegate::PreparePreferenceSheet() {
         window_.get(), {MakeServices(), store_.get(), [this] { return m_Watching; },
                         [](QWidget* p) { return new NumberField(p); }, [](QWidget* p) { return new ResolutionComboBox(p); }});
 }
+
+void AppDelegate::PrepareWatchFolderDropBoxes() {
+    watch::WatchFolderDependencies deps;
+    deps.sheet = sheet_;
+    deps.window = window_.get();
+    deps.store = store_.get();
+    deps.converter = [this] { return convert_; };
+    deps.watchingChanged = [this](bool watching) { m_Watching = watching; };
+    watchFolder_ = std::make_unique<watch::WatchFolder>(std::move(deps));
+}
+
+void AppDelegate::DoWatchFolderFilesManipulation(QObject* sender) { watchFolder_->DoWatchFolderFilesManipulation(sender); }
+
+void AppDelegate::StartAutoWatchFolder() { watchFolder_->StartAutoWatchFolder(); }
 
 void AppDelegate::MakeFileList() {
     FileListHooks hooks;

@@ -46,6 +46,9 @@ struct ImageConversion;
 namespace run {
 class ConversionRun;
 }
+namespace watch {
+class WatchFolder;
+}
 namespace settings {
 class ConversionSettingsController;
 class PreferenceSheet;
@@ -125,6 +128,7 @@ public:
     settings::ConversionSettingsController* settingsController() const { return settingsController_; }
     settings::PreferenceSheet* preferenceSheet() const { return sheet_; }
     ProgressSheet* progressSheet() const { return progressSheet_; }
+    watch::WatchFolder* watchFolder() const { return watchFolder_.get(); }
 
     // --- Conversion run -------------------------------------------------------------------
     // Convert (the selected rows) and Convert All: the settings are checked, then the
@@ -178,6 +182,11 @@ private:
     void MakeSettingsController();
     void MakeFileList();
     void PreparePreferenceSheet();
+    // The watch folder on the sheet's watch pane: its drop boxes, its state, the option's
+    // effects, and the restoring (and resuming) of a stored watch.
+    void PrepareWatchFolderDropBoxes();
+    void DoWatchFolderFilesManipulation(QObject* sender);
+    void StartAutoWatchFolder();
 
     // Commands forwarded to the file list and the preference sheet.
     void AddFilesOrFolder(QObject* sender);
@@ -204,10 +213,6 @@ private:
     // --- Start-up steps and commands of the parts still to come ---------------------------
     // Each is a no-op until its part is built; the start-up sequence already calls them in order.
     void MakeRateApplicationObject() {}                       // store-rating link
-    void PrepareWatchFolderDropBoxes() {}                     // watch folder set-up
-    void ResetWatchFolderState() {}                           // watch folder set-up
-    void DoWatchFolderFilesManipulation(QObject* /*sender*/) {}  // watch folder set-up
-    void StartAutoWatchFolder() {}                            // watch folder watching
     void RateApplicationAction(QObject* /*sender*/) {}        // store-rating link
 
     // --- State ----------------------------------------------------------------------------
@@ -222,6 +227,7 @@ private:
     settings::ConversionSettingsController* settingsController_ = nullptr;
     settings::PreferenceSheet* sheet_ = nullptr;
     FileListController* fileList_ = nullptr;
+    std::unique_ptr<watch::WatchFolder> watchFolder_;
 
     // --- Conversion run -------------------------------------------------------------------
     // The items waiting for the destination panel's answer.
