@@ -92,6 +92,8 @@ public:
                                 const std::filesystem::path& url);
     PageOutcome WritePage(platform::PreparedPdfPage& drawing, const PageWritePlan& plan, TIFF* tiff, long index,
                           long count, const std::filesystem::path& url);
+    PageOutcome WritePageInBands(platform::PreparedPdfPage& drawing, int bandRows, TIFF* tiff, long index,
+                                 long count, const std::filesystem::path& url);
     // What the output type's writer can take.
     FormatLimits OutputFormatLimits(platform::ColorModel model) const;
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <algorithm>
 #include <cstring>
 
 #include <jpeglib.h>
@@ -14,6 +15,7 @@
 #include "engine/OutputFile.h"
 #include "platform/BufferPool.h"
 #include "platform/MainQueue.h"
+#include "platform/imageio/RowEncoder.h"
 #include "platform/imageio/TiffWriter.h"
 
 namespace {
@@ -101,6 +103,7 @@ PageOutcome ImageConverter::RenderPageSteps(long page, std::uint8_t resizeEnable
 
 PageOutcome ImageConverter::WritePage(platform::PreparedPdfPage& drawing, const PageWritePlan& plan, TIFF* tiff,
                                       long index, long count, const std::filesystem::path& url) {
+    if (plan.banded) return WritePageInBands(drawing, plan.bandRows, tiff, index, count, url);
     // The whole picture, in a pooled buffer.
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(drawing.width()) * drawing.components();
     std::shared_ptr<std::uint8_t> samples =
@@ -111,7 +114,6 @@ PageOutcome ImageConverter::WritePage(platform::PreparedPdfPage& drawing, const 
     if (!Succeeded()) return PageOutcome::Skipped();
     if (!drawn) return FromPdfError(error);
     if (IsCancelled()) return PageOutcome::Cancelled();
-    (void)plan;
 
     platform::Bitmap bitmap;
     bitmap.width = drawing.width();
@@ -144,11 +146,80 @@ PageOutcome ImageConverter::WritePage(platform::PreparedPdfPage& drawing, const 
     return WriteImageFile(bitmap, url);
 }
 
+PageOutcome ImageConverter::WritePageInBands(platform::PreparedPdfPage& drawing, int bandRows, TIFF* tiff, long index,
+                                             long count, const std::filesystem::path& url) {
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(drawing.width()) * drawing.components();
+    std::shared_ptr<std::uint8_t> samples =
+        platform::AcquireBuffer(static_cast<std::size_t>(stride) * static_cast<std::size_t>(bandRows));
+    if (!samples) return PageOutcome::Failed(ConversionFailure::NoResources, "no memory for a band of the page");
+    platform::Bitmap band;
+    band.width = drawing.width();
+    band.height = drawing.height();  // the shape of the whole picture, for the writers
+    band.model = drawing.model();
+    band.components = drawing.components();
+    band.hasAlpha = drawing.hasAlpha();
+    band.stride = stride;
+    band.data = samples.get();
+
+    // One writer takes the bands: the open multi-page TIFF, or a row encoder into the page's file.
+    const bool multiPage = imageType == kOutputMultiPageTIFF && tiff;
+    platform::TiffDirectoryWriter directory;
+    std::optional<PendingFile> file;
+    std::optional<platform::FileSink> sink;
+    std::unique_ptr<platform::RowEncoder> encoder;
+    if (multiPage) {
+        platform::TiffDirectoryOptions options;
+        options.dpiX = resolutionX;
+        options.dpiY = resolutionY;
+        options.compression = COMPRESSION_LZW;
+        options.orientation = ORIENTATION_TOPLEFT;
+        options.pageIndex = static_cast<std::uint16_t>(std::min<long>(std::max<long>(index, 0), 65535));
+        options.pageCount = static_cast<std::uint16_t>(std::min<long>(std::max<long>(count, 0), 65535));
+        if (!directory.Begin(tiff, band, options))
+            return PageOutcome::Failed(ConversionFailure::WriterError, "libtiff refused the page");
+    } else {
+        if (std::optional<PendingFile> created = PendingFile::Create(url.empty() ? destinationURL : url))
+            file.emplace(std::move(*created));
+        if (!file) return FileOutcome(errno);
+        sink.emplace(file->descriptor());
+        encoder = platform::OpenRowEncoder(CreateUTIForOutputType(), band, CreateDestinationProperties(), *sink);
+        if (!encoder) return sink->error ? FileOutcome(sink->error) : PageOutcome::Failed(ConversionFailure::WriterError);
+    }
+    const auto writerFailed = [&]() {
+        if (sink && sink->error) return FileOutcome(sink->error);
+        return PageOutcome::Failed(ConversionFailure::WriterError,
+                                   encoder ? encoder->message() : std::string("libtiff refused the page"));
+    };
+
+    for (int y0 = 0; y0 < drawing.height(); y0 += bandRows) {
+        const int y1 = std::min(drawing.height(), y0 + bandRows);
+        platform::PdfPageError error;
+        const bool drawn = drawing.DrawRows(y0, y1, samples.get(), stride, &error);
+        if (!Succeeded()) return PageOutcome::Skipped();
+        if (!drawn) return FromPdfError(error);
+        if (IsCancelled()) return PageOutcome::Cancelled();
+        band.height = y1 - y0;
+        if (!(multiPage ? directory.WriteRows(band) : encoder->WriteRows(band))) return writerFailed();
+    }
+    if (multiPage) {
+        if (!directory.End()) return writerFailed();
+        ++multiPageTiffPages;
+        return PageOutcome::Written();
+    }
+    if (!encoder->Finish()) return writerFailed();
+    // Free names are chosen before; a file at the name is replaced, and only by a complete one.
+    if (!file->Commit(true, outputFileAttributes)) return FileOutcome(file->error());
+    return PageOutcome::Written();
+}
+
 FormatLimits ImageConverter::OutputFormatLimits(platform::ColorModel model) const {
-    (void)model;
-    if (imageType == kOutputMultiPageTIFF) return FormatLimits{"TIFF", 0, false};
+    if (imageType == kOutputMultiPageTIFF) return FormatLimits{"TIFF", 0, true};
     const platform::EncoderFacts facts = platform::FactsOfEncoder(CreateUTIForOutputType());
-    return FormatLimits{facts.name, facts.maxSide, false};
+    // Pictures kept in memory, and the older systems' CMYK JPEG, need the whole picture.
+    const bool oldCmykJpeg =
+        CompareSystemVersion(10, 7, 0) < 0 && model == platform::ColorModel::CMYK && imageType == kOutputJPEG;
+    const bool streams = facts.streamsRows && !returnImageInstead && !keepEncodedData && !oldCmykJpeg;
+    return FormatLimits{facts.name, facts.maxSide, streams};
 }
 
 int WriteTIFFPage(TIFF* tiff, const platform::Bitmap& page, platform::ColorModel model, double resolutionX,

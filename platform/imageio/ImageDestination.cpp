@@ -6,25 +6,28 @@
 #include <utility>
 
 #include "platform/imageio/Encoders.h"
+#include "platform/imageio/RowEncoder.h"
 
 namespace platform {
 namespace {
 
 // One row per type identifier that the layer writes; an identifier not listed is refused. The
 // longest sides are the formats' own (16-bit fields, libjpeg's limit, QuickDraw coordinates).
+// A format whose encoder streams has its row encoder too.
 struct EncoderRow {
     std::string_view uti;
     ImageEncoder encoder;
     EncoderFacts facts;
+    RowEncoderOpener rows = nullptr;
 };
 constexpr EncoderRow kEncoders[] = {
     {"", nullptr, {}},
-    {"public.png", encoders::EncodePNG, {"PNG", 0}},
-    {"public.jpeg", encoders::EncodeJPEG, {"JPEG", JPEG_MAX_DIMENSION}},
-    {"public.tiff", encoders::EncodeTIFF, {"TIFF", 0}},
+    {"public.png", encoders::EncodePNG, {"PNG", 0, true}, encoders::OpenPNGRows},
+    {"public.jpeg", encoders::EncodeJPEG, {"JPEG", JPEG_MAX_DIMENSION, true}, encoders::OpenJPEGRows},
+    {"public.tiff", encoders::EncodeTIFF, {"TIFF", 0, true}, encoders::OpenTIFFRows},
     {"com.compuserve.gif", encoders::EncodeGIF, {"GIF", 65535}},
     {"public.jpeg-2000", encoders::EncodeJPEG2000, {"JPEG 2000", 0}},
-    {"com.microsoft.bmp", encoders::EncodeBMP, {"BMP", 0}},
+    {"com.microsoft.bmp", encoders::EncodeBMP, {"BMP", 0, true}, encoders::OpenBMPRows},
     {"com.adobe.pdf", encoders::EncodePDF, {"PDF", 0}},
     {"com.adobe.photoshop-image", encoders::EncodePhotoshop, {"Photoshop", 300000}},
     {"com.ilm.openexr-image", encoders::EncodeOpenExr, {"OpenEXR", 0}},
@@ -58,6 +61,12 @@ ImageEncoder FindImageEncoder(std::string_view typeIdentifier) {
 EncoderFacts FactsOfEncoder(std::string_view typeIdentifier) {
     const EncoderRow* row = FindRow(typeIdentifier);
     return row ? row->facts : EncoderFacts{};
+}
+
+std::unique_ptr<RowEncoder> OpenRowEncoder(std::string_view typeIdentifier, const Bitmap& shape,
+                                           const DestinationProperties& properties, ByteSink& sink) {
+    const EncoderRow* row = FindRow(typeIdentifier);
+    return row && row->rows ? row->rows(shape, properties, sink) : nullptr;
 }
 
 bool EncodeImageData(std::string_view typeIdentifier, const Bitmap& image,

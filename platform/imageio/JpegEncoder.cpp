@@ -1,6 +1,7 @@
 // JPEG through libjpeg-turbo: RGB and grey straight from the bitmap's rows, CMYK with its
 // samples inverted as Adobe's writers store them (readers that see the Adobe marker invert
-// them back; plain samples would show as a negative).
+// them back; plain samples would show as a negative). Rows arrive a band at a time and the
+// compressed bytes go out as they come.
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
@@ -9,10 +10,12 @@
 #include <algorithm>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include "platform/imageio/Encoders.h"
 #include "platform/imageio/JpegQuality.h"
 #include "platform/imageio/PixelRows.h"
+#include "platform/imageio/RowEncoder.h"
 
 namespace platform {
 namespace {
@@ -20,10 +23,12 @@ namespace {
 struct JpegErrorManager {
     jpeg_error_mgr pub;
     std::jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
 };
 
 void JpegErrorExit(j_common_ptr cinfo) {
     auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, err->message);
     std::longjmp(err->jump, 1);
 }
 
@@ -65,102 +70,153 @@ int MakeResolutionExif(unsigned char* out, float dpiX, float dpiY) {
     return 6 + static_cast<int>(rationals) + 16;
 }
 
-struct JpegJob {
-    const Bitmap* image;
-    PixelLayout layout;
-    int quality;
-    float dpiX, dpiY;
-    unsigned char* row;  // a row buffer, for rows that need converting
-    unsigned char* output;
-    unsigned long outputSize;
-};
+constexpr std::size_t kOutputChunk = 64 * 1024;
 
-// Holds only C state between setjmp and the library's longjmp. 1 on success.
-int CompressJpeg(JpegJob* job) {
-    jpeg_compress_struct cinfo;
-    JpegErrorManager err;
-    cinfo.err = jpeg_std_error(&err.pub);
-    err.pub.error_exit = JpegErrorExit;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&cinfo);
-        return 0;
+class JpegRowEncoder final : public RowEncoder {
+public:
+    JpegRowEncoder(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink)
+        : sink_(sink), width_(shape.width), height_(shape.height) {
+        layout_ = shape.model == ColorModel::Monochrome ? PixelLayout::Gray
+                  : shape.model == ColorModel::CMYK     ? PixelLayout::CMYK
+                                                        : PixelLayout::RGB;
+        asIs_ = !shape.hasAlpha && ((layout_ == PixelLayout::Gray && shape.model == ColorModel::Monochrome) ||
+                                    (layout_ == PixelLayout::RGB && shape.model == ColorModel::RGB));
+        // The quality as a whole percentage, truncated (0.8 gives 80); libjpeg takes 1 to 100.
+        quality_ = std::max(1, JpegQualityPercent(properties.lossyQuality.value_or(0.75f)));
+        dpiX_ = properties.dpiWidth.value_or(properties.dpiHeight.value_or(0));
+        dpiY_ = properties.dpiHeight.value_or(dpiX_);
+        if (dpiX_ > 65535 || dpiY_ > 65535) dpiX_ = dpiY_ = 0;
+        row_.resize(static_cast<std::size_t>(width_) * BytesPerPixel(layout_));
+        chunk_.resize(kOutputChunk);
     }
-    jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, &job->output, &job->outputSize);
-    const Bitmap& image = *job->image;
-    cinfo.image_width = static_cast<JDIMENSION>(image.width);
-    cinfo.image_height = static_cast<JDIMENSION>(image.height);
-    switch (job->layout) {
-        case PixelLayout::Gray:
-            cinfo.input_components = 1;
-            cinfo.in_color_space = JCS_GRAYSCALE;
-            break;
-        case PixelLayout::CMYK:
-            cinfo.input_components = 4;
-            cinfo.in_color_space = JCS_CMYK;
-            break;
-        default:
-            cinfo.input_components = 3;
-            cinfo.in_color_space = JCS_RGB;
-            break;
+
+    ~JpegRowEncoder() override {
+        if (created_) jpeg_destroy_compress(&cinfo_);
     }
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, job->quality, TRUE);
-    if (job->dpiX > 0 && job->dpiY > 0) {
-        cinfo.density_unit = 1;
-        cinfo.X_density = static_cast<UINT16>(job->dpiX + 0.5f);
-        cinfo.Y_density = static_cast<UINT16>(job->dpiY + 0.5f);
-    }
-    jpeg_start_compress(&cinfo, TRUE);
-    if (job->layout == PixelLayout::CMYK && job->dpiX > 0 && job->dpiY > 0) {
-        unsigned char exif[96];
-        const int length = MakeResolutionExif(exif, job->dpiX, job->dpiY);
-        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, exif, static_cast<unsigned>(length));
-    }
-    const int rowBytes = image.width * BytesPerPixel(job->layout);
-    const bool asIs = (job->layout == PixelLayout::Gray && image.model == ColorModel::Monochrome && !image.hasAlpha) ||
-                      (job->layout == PixelLayout::RGB && image.model == ColorModel::RGB && !image.hasAlpha);
-    for (int y = 0; y < image.height; ++y) {
-        JSAMPROW row;
-        if (asIs) {
-            row = const_cast<JSAMPROW>(image.row(y));
-        } else {
-            ConvertRow(image, image.row(y), image.width, job->layout, job->row);
-            if (job->layout == PixelLayout::CMYK)
-                for (int i = 0; i < rowBytes; ++i) job->row[i] = static_cast<unsigned char>(255 - job->row[i]);
-            row = job->row;
+
+    // Starts the file; holds only C state between setjmp and the library's longjmp.
+    bool Start() {
+        cinfo_.err = jpeg_std_error(&err_.pub);
+        err_.pub.error_exit = JpegErrorExit;
+        err_.message[0] = 0;
+        if (setjmp(err_.jump)) return Failed();
+        jpeg_create_compress(&cinfo_);
+        created_ = true;
+        cinfo_.client_data = this;
+        dest_.init_destination = [](j_compress_ptr c) {
+            auto* self = static_cast<JpegRowEncoder*>(c->client_data);
+            self->dest_.next_output_byte = self->chunk_.data();
+            self->dest_.free_in_buffer = self->chunk_.size();
+        };
+        dest_.empty_output_buffer = [](j_compress_ptr c) -> boolean {
+            auto* self = static_cast<JpegRowEncoder*>(c->client_data);
+            if (!self->sink_.Append(self->chunk_.data(), self->chunk_.size())) ERREXIT(c, JERR_FILE_WRITE);
+            self->dest_.next_output_byte = self->chunk_.data();
+            self->dest_.free_in_buffer = self->chunk_.size();
+            return TRUE;
+        };
+        dest_.term_destination = [](j_compress_ptr c) {
+            auto* self = static_cast<JpegRowEncoder*>(c->client_data);
+            const std::size_t used = self->chunk_.size() - self->dest_.free_in_buffer;
+            if (!self->sink_.Append(self->chunk_.data(), used)) ERREXIT(c, JERR_FILE_WRITE);
+        };
+        cinfo_.dest = &dest_;
+        cinfo_.image_width = static_cast<JDIMENSION>(width_);
+        cinfo_.image_height = static_cast<JDIMENSION>(height_);
+        switch (layout_) {
+            case PixelLayout::Gray:
+                cinfo_.input_components = 1;
+                cinfo_.in_color_space = JCS_GRAYSCALE;
+                break;
+            case PixelLayout::CMYK:
+                cinfo_.input_components = 4;
+                cinfo_.in_color_space = JCS_CMYK;
+                break;
+            default:
+                cinfo_.input_components = 3;
+                cinfo_.in_color_space = JCS_RGB;
+                break;
         }
-        jpeg_write_scanlines(&cinfo, &row, 1);
+        jpeg_set_defaults(&cinfo_);
+        jpeg_set_quality(&cinfo_, quality_, TRUE);
+        if (dpiX_ > 0 && dpiY_ > 0) {
+            cinfo_.density_unit = 1;
+            cinfo_.X_density = static_cast<UINT16>(dpiX_ + 0.5f);
+            cinfo_.Y_density = static_cast<UINT16>(dpiY_ + 0.5f);
+        }
+        jpeg_start_compress(&cinfo_, TRUE);
+        if (layout_ == PixelLayout::CMYK && dpiX_ > 0 && dpiY_ > 0) {
+            unsigned char exif[96];
+            const int length = MakeResolutionExif(exif, dpiX_, dpiY_);
+            jpeg_write_marker(&cinfo_, JPEG_APP0 + 1, exif, static_cast<unsigned>(length));
+        }
+        return true;
     }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    return 1;
-}
+
+    bool WriteRows(const Bitmap& band) override {
+        if (failed_ || rows_ + band.height > height_) return Failed();
+        if (setjmp(err_.jump)) return Failed();
+        const int rowBytes = width_ * BytesPerPixel(layout_);
+        for (int y = 0; y < band.height; ++y) {
+            JSAMPROW row;
+            if (asIs_) {
+                row = const_cast<JSAMPROW>(band.row(y));
+            } else {
+                ConvertRow(band, band.row(y), width_, layout_, row_.data());
+                if (layout_ == PixelLayout::CMYK)
+                    for (int i = 0; i < rowBytes; ++i) row_[i] = static_cast<unsigned char>(255 - row_[i]);
+                row = row_.data();
+            }
+            jpeg_write_scanlines(&cinfo_, &row, 1);
+        }
+        rows_ += band.height;
+        return true;
+    }
+
+    bool Finish() override {
+        if (failed_ || rows_ != height_) return Failed();
+        if (setjmp(err_.jump)) return Failed();
+        jpeg_finish_compress(&cinfo_);
+        return true;
+    }
+
+private:
+    bool Failed() {
+        failed_ = true;
+        if (message_.empty()) message_ = err_.message[0] ? err_.message : "libjpeg stopped";
+        return false;
+    }
+
+    ByteSink& sink_;
+    int width_, height_;
+    PixelLayout layout_;
+    bool asIs_ = false;
+    int quality_ = 75;
+    float dpiX_ = 0, dpiY_ = 0;
+    std::vector<unsigned char> row_;
+    std::vector<std::uint8_t> chunk_;
+    JpegErrorManager err_{};
+    jpeg_compress_struct cinfo_{};
+    jpeg_destination_mgr dest_{};
+    bool created_ = false;
+    bool failed_ = false;
+    int rows_ = 0;
+};
 
 }  // namespace
 
 namespace encoders {
 
+std::unique_ptr<RowEncoder> OpenJPEGRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink) {
+    if (shape.width < 1 || shape.height < 1 || shape.width > JPEG_MAX_DIMENSION || shape.height > JPEG_MAX_DIMENSION)
+        return nullptr;
+    auto encoder = std::make_unique<JpegRowEncoder>(shape, properties, sink);
+    if (!encoder->Start()) return nullptr;
+    return encoder;
+}
+
 bool EncodeJPEG(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    out.clear();
-    if (image.width > JPEG_MAX_DIMENSION || image.height > JPEG_MAX_DIMENSION) return false;
-    const PixelLayout layout = image.model == ColorModel::Monochrome ? PixelLayout::Gray
-                               : image.model == ColorModel::CMYK     ? PixelLayout::CMYK
-                                                                     : PixelLayout::RGB;
-    std::vector<unsigned char> row(static_cast<std::size_t>(image.width) * BytesPerPixel(layout));
-    JpegJob job{};
-    job.image = &image;
-    job.layout = layout;
-    // The quality as a whole percentage, truncated (0.8 gives 80); libjpeg takes 1 to 100.
-    job.quality = std::max(1, JpegQualityPercent(properties.lossyQuality.value_or(0.75f)));
-    job.dpiX = properties.dpiWidth.value_or(properties.dpiHeight.value_or(0));
-    job.dpiY = properties.dpiHeight.value_or(job.dpiX);
-    if (job.dpiX > 65535 || job.dpiY > 65535) job.dpiX = job.dpiY = 0;
-    job.row = row.data();
-    const int ok = CompressJpeg(&job);
-    if (ok && job.output && job.outputSize) out.assign(job.output, job.output + job.outputSize);
-    std::free(job.output);
-    return ok && !out.empty();
+    return EncodeInOneBand(OpenJPEGRows, image, properties, out) && !out.empty();
 }
 
 }  // namespace encoders

@@ -499,8 +499,15 @@ bool FindFinalDeflateBlock(const std::uint8_t* data, std::size_t size, std::size
 
 std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, int level,
                         std::vector<std::uint8_t>& out) {
+    RowDeflater deflater(level);
+    return deflater.Add(rows, rowBytes, height, bpp, true, out);
+}
+
+std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, bool last,
+                             std::vector<std::uint8_t>& out) {
     if constexpr (std::endian::native != std::endian::little) return 0;
-    if (height < 1 || bpp < 1 || bpp > 8) return 0;
+    if (ended_ || height < 1 || bpp < 1 || bpp > 8) return 0;
+    const int level = level_;
     const std::size_t stride = rowBytes + 1;
 
     // Runs of identical rows of one colour, and the rows between them.
@@ -560,15 +567,19 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
         if (!parts[static_cast<std::size_t>(k)].ok) return 0;
 
     const std::size_t start = out.size();
-    out.push_back(0x78);  // deflate, 32 KiB window
-    out.push_back(0x5E);  // "fast" level; header check bits
+    if (!started_) {
+        out.push_back(0x78);  // deflate, 32 KiB window
+        out.push_back(0x5E);  // "fast" level; header check bits
+    }
     BitWriter w{out};
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const Segment& s = segments[i];
-        const bool final = i + 1 == segments.size();
+        const bool endOfBand = i + 1 == segments.size();
+        const bool final = last && endOfBand;
         const std::uint8_t* first = rows + static_cast<std::size_t>(s.first) * stride;
         if (s.run) {
-            const bool nextIsCompressed = !final && !segments[i + 1].run;
+            // What follows the band is not known yet: the band ends on a byte boundary.
+            const bool nextIsCompressed = endOfBand ? !last : !segments[i + 1].run;
             WriteUniformRun(w, first, rowBytes, bpp, s.count, final, nextIsCompressed);
             continue;
         }
@@ -586,10 +597,21 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
             w.bits = bytes[part.end >> 3] & ((1u << (part.end & 7)) - 1);
             w.count = static_cast<int>(part.end & 7);
         }
-        if (final) w.Align();
+        if (final) {
+            w.Align();
+        } else if (endOfBand && w.count != 0) {
+            // An empty stored block brings the band's end to a byte boundary.
+            w.Put(0, 3);
+            w.Align();
+            for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) w.out.push_back(b);
+        }
     }
-    const std::uint32_t adler = libdeflate_adler32(1, rows, stride * static_cast<std::size_t>(height));
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(adler >> shift));
+    adler_ = libdeflate_adler32(adler_, rows, stride * static_cast<std::size_t>(height));
+    started_ = true;
+    if (last) {
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(adler_ >> shift));
+        ended_ = true;
+    }
     return out.size() - start;
 }
 

@@ -1,4 +1,4 @@
-// TIFF into memory through libtiff's client interface.
+// TIFF through libtiff's client interface, into memory or a file as the rows arrive.
 #include <tiffio.h>
 
 #include <algorithm>
@@ -7,75 +7,30 @@
 
 #include "platform/imageio/Encoders.h"
 #include "platform/imageio/PixelRows.h"
+#include "platform/imageio/RowEncoder.h"
+#include "platform/imageio/TiffSink.h"
 #include "platform/imageio/TiffWriter.h"
 
 namespace platform {
-namespace {
 
-// A growable file in memory for libtiff. The callbacks run inside C code: nothing may escape.
-struct MemoryFile {
-    std::vector<std::uint8_t>* bytes = nullptr;
-    toff_t position = 0;
-};
-
-tsize_t MemRead(thandle_t h, tdata_t data, tsize_t size) {
-    auto* f = static_cast<MemoryFile*>(h);
-    if (f->position >= f->bytes->size()) return 0;
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(size), f->bytes->size() - f->position);
-    std::memcpy(data, f->bytes->data() + f->position, n);
-    f->position += n;
-    return static_cast<tsize_t>(n);
-}
-
-tsize_t MemWrite(thandle_t h, tdata_t data, tsize_t size) {
-    auto* f = static_cast<MemoryFile*>(h);
-    try {
-        const std::size_t end = f->position + static_cast<std::size_t>(size);
-        if (end > f->bytes->size()) {
-            if (end > f->bytes->capacity()) f->bytes->reserve(std::max(end, f->bytes->capacity() * 2));
-            f->bytes->resize(end);
-        }
-        std::memcpy(f->bytes->data() + f->position, data, static_cast<std::size_t>(size));
-        f->position = end;
-        return size;
-    } catch (...) {
-        return -1;
-    }
-}
-
-toff_t MemSeek(thandle_t h, toff_t offset, int whence) {
-    auto* f = static_cast<MemoryFile*>(h);
-    toff_t base = 0;
-    if (whence == SEEK_CUR)
-        base = f->position;
-    else if (whence == SEEK_END)
-        base = f->bytes->size();
-    f->position = base + offset;
-    return f->position;
-}
-
-int MemClose(thandle_t) { return 0; }
-toff_t MemSize(thandle_t h) { return static_cast<MemoryFile*>(h)->bytes->size(); }
-int MemMap(thandle_t, tdata_t*, toff_t*) { return 0; }
-void MemUnmap(thandle_t, tdata_t, toff_t) {}
-
-}  // namespace
-
-bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOptions& options) {
-    const PixelLayout layout = LayoutFor(image, options.alpha, options.cmykAllowed);
-    const int samples = BytesPerPixel(layout);
-    const bool alpha = layout == PixelLayout::GrayAlpha || layout == PixelLayout::RGBA;
-    const std::uint16_t photometric = layout == PixelLayout::CMYK ? PHOTOMETRIC_SEPARATED
-                                      : (layout == PixelLayout::Gray || layout == PixelLayout::GrayAlpha)
+bool TiffDirectoryWriter::Begin(TIFF* tiff, const Bitmap& shape, const TiffDirectoryOptions& options) {
+    tiff_ = tiff;
+    height_ = shape.height;
+    rows_ = 0;
+    layout_ = LayoutFor(shape, options.alpha, options.cmykAllowed);
+    const int samples = BytesPerPixel(layout_);
+    const bool alpha = layout_ == PixelLayout::GrayAlpha || layout_ == PixelLayout::RGBA;
+    const std::uint16_t photometric = layout_ == PixelLayout::CMYK ? PHOTOMETRIC_SEPARATED
+                                      : (layout_ == PixelLayout::Gray || layout_ == PixelLayout::GrayAlpha)
                                           ? PHOTOMETRIC_MINISBLACK
                                           : PHOTOMETRIC_RGB;
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(image.width));
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(image.height));
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(shape.width));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(shape.height));
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
-    if (layout == PixelLayout::CMYK) TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
+    if (layout_ == PixelLayout::CMYK) TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(options.orientation));
     if (options.dpiX > 0 && options.dpiY > 0) {
         TIFFSetField(tiff, TIFFTAG_XRESOLUTION, options.dpiX);
@@ -92,33 +47,70 @@ bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOpti
         TIFFSetField(tiff, TIFFTAG_PAGENUMBER, *options.pageIndex, options.pageCount);
     }
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tiff, 0));
+    return true;
+}
 
-    PixelRows rows(image, layout);
-    for (int y = 0; y < image.height; ++y) {
+bool TiffDirectoryWriter::WriteRows(const Bitmap& band) {
+    if (!tiff_ || rows_ + band.height > height_) return false;
+    PixelRows rows(band, layout_);
+    for (int y = 0; y < band.height; ++y) {
         // libtiff only reads the row (it encodes from its own buffer).
         auto* row = const_cast<std::uint8_t*>(rows.Row(y));
-        if (TIFFWriteScanline(tiff, row, static_cast<std::uint32_t>(y), 0) < 0) return false;
+        if (TIFFWriteScanline(tiff_, row, static_cast<std::uint32_t>(rows_ + y), 0) < 0) return false;
     }
-    return TIFFWriteDirectory(tiff) != 0;
+    rows_ += band.height;
+    return true;
 }
+
+bool TiffDirectoryWriter::End() { return tiff_ && rows_ == height_ && TIFFWriteDirectory(tiff_) != 0; }
+
+bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOptions& options) {
+    TiffDirectoryWriter writer;
+    return writer.Begin(tiff, image, options) && writer.WriteRows(image) && writer.End();
+}
+
+namespace {
+
+// One TIFF image written as its rows arrive.
+class TiffRowEncoder final : public RowEncoder {
+public:
+    TiffRowEncoder(ByteSink& sink) : file_(sink) {}
+
+    bool Start(const Bitmap& shape, const DestinationProperties& properties) {
+        if (!file_.tiff()) return Failed();
+        TiffDirectoryOptions options;
+        options.dpiX = properties.dpiWidth.value_or(properties.dpiHeight.value_or(0));
+        options.dpiY = properties.dpiHeight.value_or(options.dpiX);
+        options.compression = properties.tiffCompression.value_or(COMPRESSION_NONE);
+        options.orientation = properties.orientation.value_or(1);
+        options.alpha = properties.hasAlpha;
+        return writer_.Begin(file_.tiff(), shape, options) || Failed();
+    }
+    bool WriteRows(const Bitmap& band) override { return (!file_.failed() && writer_.WriteRows(band)) || Failed(); }
+    bool Finish() override { return (writer_.End() && file_.Close()) || Failed(); }
+
+private:
+    bool Failed() {
+        if (message_.empty()) message_ = file_.message().empty() ? "libtiff refused the image" : file_.message();
+        return false;
+    }
+    raster::TiffSink file_;
+    TiffDirectoryWriter writer_;
+};
+
+}  // namespace
 
 namespace encoders {
 
+std::unique_ptr<RowEncoder> OpenTIFFRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink) {
+    if (shape.width < 1 || shape.height < 1) return nullptr;
+    auto encoder = std::make_unique<TiffRowEncoder>(sink);
+    if (!encoder->Start(shape, properties)) return nullptr;
+    return encoder;
+}
+
 bool EncodeTIFF(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    out.clear();
-    MemoryFile file;
-    file.bytes = &out;
-    TIFF* tiff = TIFFClientOpen("memory", "w", &file, MemRead, MemWrite, MemSeek, MemClose, MemSize, MemMap, MemUnmap);
-    if (!tiff) return false;
-    TiffDirectoryOptions options;
-    options.dpiX = properties.dpiWidth.value_or(properties.dpiHeight.value_or(0));
-    options.dpiY = properties.dpiHeight.value_or(options.dpiX);
-    options.compression = properties.tiffCompression.value_or(COMPRESSION_NONE);
-    options.orientation = properties.orientation.value_or(1);
-    options.alpha = properties.hasAlpha;
-    const bool ok = WriteTiffDirectory(tiff, image, options);
-    TIFFClose(tiff);
-    return ok && !out.empty();
+    return EncodeInOneBand(OpenTIFFRows, image, properties, out) && !out.empty();
 }
 
 }  // namespace encoders

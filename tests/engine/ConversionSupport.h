@@ -83,10 +83,13 @@ inline std::pair<int, int> PngSize(const fs::path& file) {
 // Whether our picture `ours` of page `page` of `pdf` at `dpi` has the pixels `mutool draw`
 // draws, which uses the same rasteriser. mutool rounds the page's far edges outwards, we to the
 // nearest pixel: its picture may have one more column or row, a partly covered one. Everything
-// else must agree.
-inline testing::AssertionResult SameAsMutoolDraw(const fs::path& ours, const fs::path& pdf, int page, long dpi) {
+// else must agree. With `bandRows`, mutool draws in bands of that height, as we draw large
+// pages (a stroke's edges then come out a little differently from a drawing in one piece).
+inline testing::AssertionResult SameAsMutoolDraw(const fs::path& ours, const fs::path& pdf, int page, long dpi,
+                                                 int bandRows = 0) {
     const fs::path theirs = ours.parent_path() / ("mutool-" + std::to_string(page) + ".png");
-    const std::string command = "mutool draw -q -c rgb -r " + std::to_string(dpi) + " -o " +
+    const std::string bands = bandRows > 0 ? " -B " + std::to_string(bandRows) : "";
+    const std::string command = "mutool draw -q -c rgb" + bands + " -r " + std::to_string(dpi) + " -o " +
                                 testimage::ShellQuote(theirs.string()) + " " + testimage::ShellQuote(pdf.string()) + " " +
                                 std::to_string(page) + " 2>/dev/null";
     // mutool's exit status also tells of errors it drew past: its picture is what counts.

@@ -215,40 +215,50 @@ TEST(OutputFiles, AnyNameTheFileSystemTakesCanBeWritten) {
 }
 
 TEST(OutputFiles, AKilledConversionLeavesNothingBehind) {
-    // A multi-page TIFF killed after its first page: the file being written has no name, and
-    // nothing of it is left in the folder.
+    // Killed while a file is being written, with bytes in it: a multi-page TIFF after its first
+    // page, a large PNG written a band at a time. The file has no name yet, and nothing of it
+    // is left in the folder.
     testpdf::TempDir dir;
-    testpdf::Options o;
-    o.pages.assign(3, PageOf(200, 200));
-    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
-    const fs::path out = dir / "out";
-    fs::create_directory(out);
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    testpdf::Options small;
+    small.pages.assign(3, PageOf(200, 200));
+    testpdf::Options large;
+    large.pages = {PageOf(2000, 2000)};
+    const std::pair<fs::path, int> cases[] = {{testpdf::Write(dir / "small.pdf", small), kOutputMultiPageTIFF},
+                                              {testpdf::Write(dir / "large.pdf", large), kOutputPNG}};
+    for (const auto& [pdf, type] : cases) {
+        const fs::path out = dir / std::to_string(type);
+        fs::create_directory(out);
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(ready[0]);
+            platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
+            Target target;
+            target.onQuestion = [&](Target&) {
+                std::error_code ec;
+                for (const auto& fd : fs::directory_iterator("/proc/self/fd", ec)) {
+                    const fs::path file = fs::read_symlink(fd.path(), ec);
+                    if (ec || file.parent_path() != out || fs::file_size(fd.path(), ec) == 0 || ec) continue;
+                    const char byte = 1;
+                    (void)!::write(ready[1], &byte, 1);
+                    for (;;) ::pause();
+                }
+            };
+            ImageConversion r = Record(pdf, out, type, 150);
+            r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+            ConvertPDFToImages(&r);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        EXPECT_EQ(::read(ready[0], &byte, 1), 1) << type;
         ::close(ready[0]);
-        platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
-        Target target;
-        target.onReport = [&](Target&, long page) {
-            if (page != 2) return;
-            const char byte = 1;
-            (void)!::write(ready[1], &byte, 1);
-            for (;;) ::pause();
-        };
-        ImageConversion r = Record(pdf, out, kOutputMultiPageTIFF);
-        r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
-        ConvertPDFToImages(&r);
-        ::_exit(0);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status)) << type;
+        EXPECT_TRUE(Names(out).empty()) << type;
     }
-    ::close(ready[1]);
-    char byte = 0;
-    EXPECT_EQ(::read(ready[0], &byte, 1), 1);
-    ::close(ready[0]);
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(Names(out).empty());
 }

@@ -1,5 +1,10 @@
 // The page loop: ranges, names, free names, overwriting, reports and the queue.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include <tiffio.h>
 
@@ -287,12 +292,11 @@ TEST(PageLoop, DamagedPageTreesGiveThePagesThatExist) {
 }
 
 TEST(PageLoop, AfterAFailedPageNothingMoreIsStarted) {
-    // The first page is too large to hold (20000 points square is 1.2 GB of RGB at 72 dpi) and
-    // fails without allocating; pages run one after another for a multi-page TIFF, so the
-    // second page is never started, reported or written.
+    // The first page is narrower than a pixel and fails without drawing; pages run one after
+    // another for a multi-page TIFF, so the second page is never started, reported or written.
     testpdf::TempDir dir;
     testpdf::Options o;
-    o.pages = {PageOf(20000, 20000), PageOf(20, 20)};
+    o.pages = {PageOf(0.001, 20), PageOf(20, 20)};
     const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
     Target target;
     platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
@@ -513,4 +517,40 @@ TEST(MultiPageTiff, AFileThatCannotBeOpenedFailsTheDocument) {
     const fs::path pdf = SmallPdf(dir, 2);
     ImageConversion r = Record(pdf, dir / "missing" / "folder", kOutputMultiPageTIFF);
     EXPECT_EQ(ConvertPDFToImages(&r), 0);
+}
+
+TEST(PageLoop, WithoutThreadsThePagesRunOnTheCallingThread) {
+    // A child process that may start no thread at all (as nobody, when we are root, since the
+    // limit does not hold for root) converts a document of several pages, with reports.
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages.assign(4, PageOf(50, 50));
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    const fs::path out = dir / "out";
+    fs::create_directory(out);
+    fs::permissions(out, fs::perms::all);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(120);  // a hang ends the child with a signal
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(10);
+        const rlimit none{0, 0};
+        if (::setrlimit(RLIMIT_NPROC, &none) != 0) ::_exit(11);
+        try {
+            std::thread probe([] {});
+            probe.join();
+            ::_exit(12);  // threads can still be had: the test would prove nothing
+        } catch (...) {
+        }
+        Target target;
+        ImageConversion r = Record(pdf, out);
+        r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+        ::_exit(ConvertPDFToImages(&r) == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"doc-1.png", "doc-2.png", "doc-3.png", "doc-4.png"}));
+    for (const std::string& name : Names(out)) EXPECT_TRUE(testimage::DecodeWithPil(out / name).ok()) << name;
 }

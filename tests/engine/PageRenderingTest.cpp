@@ -1,10 +1,15 @@
 // Page rendering: pixel sizes, boxes, rotation, colour models, cancel and damaged pages.
 #include <gtest/gtest.h>
+#include <thread>
+#include <chrono>
+#include <atomic>
 
 #include <cstdlib>
 
+#include "engine/ConversionReport.h"
 #include "engine/ConversionSupport.h"
 #include "engine/ImageConversion.h"
+#include "engine/PagePlan.h"
 #include "platform/MainQueue.h"
 #include "platform/PdfDocument.h"
 #include "support/ImageReader.h"
@@ -94,26 +99,93 @@ TEST(PageRendering, SizesThatCannotBeHeldFailThePageWithoutWritingIt) {
     const fs::path pdf = testpdf::Write(dir / "letter.pdf", o);
     struct Case {
         const char* what;
+        int type;
         long dpi;
         double tw, th;
+        ConversionFailure failure;
     };
     const Case cases[] = {
-        {"below one pixel", 72, 0.4, 0.4},
-        {"a buffer above the cap", 30000, 0, 0},
-        {"an infinite target", 72, 1e300, 0},
-        {"a negative resolution", -72, 0, 0},
+        {"below one pixel", kOutputPNG, 72, 0.4, 0.4, ConversionFailure::UnusableSize},
+        // GIF needs the whole picture in memory; 6.3 GB of it is beyond the cap.
+        {"a buffer above the cap", kOutputGIF, 5000, 0, 0, ConversionFailure::PageTooLarge},
+        {"an infinite target", kOutputPNG, 72, 1e300, 0, ConversionFailure::UnusableSize},
+        {"a negative resolution", kOutputPNG, -72, 0, 0, ConversionFailure::UnusableSize},
+        // 51000 x 66000 pixels: JPEG holds at most 65500 a side.
+        {"beyond the format's own limit", kOutputJPEG, 6000, 0, 0, ConversionFailure::TooLargeForFormat},
     };
     int n = 0;
     for (const Case& c : cases) {
         const fs::path out = dir / ("out" + std::to_string(n++));
         fs::create_directory(out);
-        ImageConversion r = Record(pdf, out, kOutputPNG, c.dpi);
+        ImageConversion r = Record(pdf, out, c.type, c.dpi);
         r.resizeEnabled = c.tw > 0 || c.th > 0;
         r.resizeOptions.targetWidth = c.tw;
         r.resizeOptions.targetHeight = c.th;
         r.resizeOptions.sizeUnit = kSizePixels;
+        const ConversionReport report = ConvertPDFToImagesWithReport(&r);
+        EXPECT_EQ(report.success, 0) << c.what;
+        EXPECT_EQ(report.failure, c.failure) << c.what << ": " << DescribeConversionReport(report);
+        EXPECT_EQ(report.page, 1) << c.what;
         EXPECT_EQ(ConvertPDFToImages(&r), 0) << c.what;
         EXPECT_TRUE(Names(out).empty()) << c.what;
+    }
+}
+
+TEST(PageRendering, LargePagesAreWrittenInBandsWithTheirPixels) {
+    // 2700 x 2400 pixels of RGB is 19 MB, above the band size: the page is drawn and written a
+    // band at a time. Its pixels are those of a drawing of the whole page.
+    testpdf::TempDir dir;
+    testpdf::Page p = PageOf(648, 576);
+    p.content = "1 0 0 rg 36 36 144 144 re f 0 0 1 rg 0 500 648 76 re f 0 1 0 rg 300 100 20 400 re f "
+                "0.5 g 5 w 10 10 m 638 566 l S";
+    testpdf::Options o;
+    o.pages = {PageOf(100, 100), p};
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    struct Case {
+        int type;
+        std::int32_t model;
+        const char* file;
+        const char* mode;
+    };
+    const Case cases[] = {
+        {kOutputPNG, kColorRGB, "doc-2.png", "RGBA"},  {kOutputTIFF, kColorCMYK, "doc-2.tif", "CMYK"},
+        {kOutputBMP, kColorRGB, "doc-2.bmp", "RGB"},   {kOutputJPEG, kColorRGB, "doc-2.jpg", "RGB"},
+        {kOutputMultiPageTIFF, kColorGray, "doc.tif", "L"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path out = dir / std::to_string(n++);
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, c.type, 300);
+        r.conversionOptions.colorModel = c.model;
+        r.conversionOptions.compressionQuality = 1.0;
+        ASSERT_EQ(ConvertPDFToImages(&r), 1) << c.file;
+        const int frame = c.type == kOutputMultiPageTIFF ? 1 : 0;
+        const auto d = testimage::DecodeWithPil(out / c.file, "RGB", frame);
+        ASSERT_TRUE(d.ok()) << d.error;
+        EXPECT_EQ(d.width, 2700) << c.file;
+        EXPECT_EQ(d.height, 2400) << c.file;
+        EXPECT_EQ(d.mode, c.mode) << c.file;
+        if (c.type == kOutputPNG && c.model == kColorRGB) {
+            EXPECT_TRUE(SameAsMutoolDraw(out / c.file, pdf, 2, 300, static_cast<int>(kBandBytes / (2700 * 3))));
+            continue;
+        }
+        // Away from edges, the flat areas: red, blue, green and white.
+        const int tolerance = c.type == kOutputJPEG ? 8 : c.model == kColorGray ? 2 : 0;
+        auto near = [&](int x, int y, Pixel want) {
+            const Pixel got = At(d, x, y);
+            const Pixel grey{(77 * want.r + 151 * want.g + 28 * want.b + 128) >> 8,
+                             (77 * want.r + 151 * want.g + 28 * want.b + 128) >> 8,
+                             (77 * want.r + 151 * want.g + 28 * want.b + 128) >> 8};
+            const Pixel w = c.model == kColorGray ? grey : want;
+            return std::abs(got.r - w.r) <= tolerance && std::abs(got.g - w.g) <= tolerance &&
+                   std::abs(got.b - w.b) <= tolerance;
+        };
+        EXPECT_TRUE(near(400, 2000, kRed)) << c.file;
+        EXPECT_TRUE(near(1350, 100, kBlue)) << c.file;
+        EXPECT_TRUE(near(1290, 1200, Pixel{0, 255, 0})) << c.file;
+        EXPECT_TRUE(near(2000, 1800, kWhite)) << c.file;
+        EXPECT_TRUE(near(2650, 2350, kWhite)) << c.file;
     }
 }
 
@@ -268,6 +340,46 @@ TEST(PageRendering, ACancelDuringAPageFailsTheDocument) {
         for (const std::string& name : Names(out)) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
     }
     platform::SetMainQueueHook(nullptr);
+}
+
+TEST(PageRendering, ACancelWhileAPageLoadsEndsTheDocumentAtOnce) {
+    // 400000 clipped squares: loading and recording the page take seconds. A cancel that
+    // arrives meanwhile ends the document within a second.
+    std::string content;
+    for (int i = 0; i < 400000; ++i) content += "q 0 0 1 1 re W n 0 0 1 1 re f Q\n";
+    testpdf::Page p = PageOf(100, 100);
+    p.content = content;
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {p};
+    const fs::path pdf = testpdf::Write(dir / "slow.pdf", o);
+    platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
+    Target target;
+    std::thread canceller;
+    std::atomic<std::int64_t> cancelledAt{0};
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    target.onReport = [&](Target& t, long) {
+        canceller = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            cancelledAt = now();
+            t.cancelled = true;
+        });
+    };
+    fs::create_directory(dir / "out");
+    ImageConversion r = Record(pdf, dir / "out");
+    r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+    const ConversionReport report = ConvertPDFToImagesWithReport(&r);
+    const std::int64_t ended = now();
+    if (canceller.joinable()) canceller.join();
+    platform::SetMainQueueHook(nullptr);
+    EXPECT_EQ(report.success, 0);
+    EXPECT_EQ(report.failure, ConversionFailure::Cancelled);
+    ASSERT_GT(cancelledAt.load(), 0);
+    EXPECT_LT(ended - cancelledAt.load(), 1000);
+    EXPECT_TRUE(Names(dir / "out").empty());
 }
 
 TEST(PageRendering, ACancelBeforeTheFirstPageIsNoFailure) {
