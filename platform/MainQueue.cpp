@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -75,6 +76,7 @@ private:
 
 std::mutex gHookMutex;
 MainQueueHook gHook;
+std::thread::id gMainThread;
 
 SerialQueue& DefaultQueue() {
     static SerialQueue queue;
@@ -86,6 +88,7 @@ SerialQueue& DefaultQueue() {
 void SetMainQueueHook(MainQueueHook hook) {
     std::lock_guard lock(gHookMutex);
     gHook = std::move(hook);
+    gMainThread = gHook ? std::this_thread::get_id() : std::thread::id{};
 }
 
 void PostToMainQueue(MainQueueTask task) {
@@ -98,6 +101,44 @@ void PostToMainQueue(MainQueueTask task) {
         hook(std::move(task));
     else
         DefaultQueue().Post(std::move(task));
+}
+
+void PerformOnMainQueueAndWait(const MainQueueTask& task) {
+    MainQueueHook hook;
+    {
+        std::lock_guard lock(gHookMutex);
+        if (gHook && gMainThread != std::this_thread::get_id()) hook = gHook;
+    }
+    if (!hook) {
+        task();
+        return;
+    }
+    // The waiter is released when the task has run, or when the hook drops it unrun (an event
+    // loop that is gone): the last copy of the posted task signals as it is destroyed.
+    struct Waiter {
+        std::mutex mutex;
+        std::condition_variable signal;
+        bool done = false;
+        void Release() {
+            std::lock_guard lock(mutex);
+            done = true;
+            signal.notify_all();
+        }
+    };
+    struct Release {
+        std::shared_ptr<Waiter> waiter;
+        ~Release() { waiter->Release(); }
+    };
+    auto waiter = std::make_shared<Waiter>();
+    auto release = std::make_shared<Release>();
+    release->waiter = waiter;
+    hook([&task, release] {
+        task();
+        release->waiter->Release();
+    });
+    release.reset();
+    std::unique_lock lock(waiter->mutex);
+    waiter->signal.wait(lock, [&] { return waiter->done; });
 }
 
 void DrainDefaultMainQueue() { DefaultQueue().Drain(); }
