@@ -1,4 +1,4 @@
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 
 #include <sys/stat.h>
 

@@ -98,3 +98,5 @@ bool ReadPreferencePlist(platform::PlistDictionary& dictionary, const std::strin
 // the user alone (mode 0600: the files hold a password). False when anything fails; the old file
 // is then untouched.
 bool WritePreferencePlist(const platform::PlistDictionary& dictionary, const std::string& fileNameFormat);
+
+#include "OVXUtilHelpers.h"

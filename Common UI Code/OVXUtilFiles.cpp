@@ -14,11 +14,27 @@
 #include <QString>
 #include <QUuid>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
+#include "Common UI Code/OVXUtilInternal.h"
 #include "platform/Resources.h"
 #include "platform/UserNotification.h"
 
 namespace fs = std::filesystem;
+
+namespace ovx {
+
+fs::path SystemTemporaryDirectory() {
+    std::error_code ec;
+    fs::path dir = fs::temp_directory_path(ec);
+    if (ec || dir.empty()) dir = "/tmp";
+    dir = dir.lexically_normal();
+    if (!dir.has_filename() && dir.has_relative_path()) dir = dir.parent_path();  // "/tmp/" is /tmp
+    return dir;
+}
+
+}  // namespace ovx
+
+using ovx::SystemTemporaryDirectory;
 
 namespace {
 
@@ -39,15 +55,6 @@ std::string NewUUIDString() {
     const QUuid uuid = QUuid::createUuid();
     if (uuid.isNull()) return {};
     return uuid.toString(QUuid::WithoutBraces).toUpper().toStdString();
-}
-
-fs::path SystemTemporaryDirectory() {
-    std::error_code ec;
-    fs::path dir = fs::temp_directory_path(ec);
-    if (ec || dir.empty()) dir = "/tmp";
-    dir = dir.lexically_normal();
-    if (!dir.has_filename() && dir.has_relative_path()) dir = dir.parent_path();  // "/tmp/" is /tmp
-    return dir;
 }
 
 // The prefix of the hidden folders made next to a file that is to be replaced.
@@ -113,7 +120,7 @@ void PostUserNotification(const std::string& title, const std::string& informati
 
 // ---------------------------------------------------------------------------------------------
 
-namespace {
+namespace ovx {
 
 std::optional<fs::path> HomeDirectory() {
     if (const char* home = std::getenv("HOME"); home && *home) return fs::path(home);
@@ -126,15 +133,6 @@ std::optional<fs::path> HomeDirectory() {
     return std::nullopt;
 }
 
-// The configuration folder by the XDG rules: a relative $XDG_CONFIG_HOME is to be ignored.
-std::optional<fs::path> PreferencesDirectory() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') return fs::path(xdg) / "vellipse";
-    std::optional<fs::path> home = HomeDirectory();
-    if (!home) return std::nullopt;
-    return *home / ".config" / "vellipse";
-}
-
-// Makes the folder and any missing parents, each new one for the user alone.
 bool MakeDirectories(const fs::path& folder) {
     fs::path partial;
     for (const fs::path& part : folder) {
@@ -144,6 +142,21 @@ bool MakeDirectories(const fs::path& folder) {
     }
     std::error_code ec;
     return fs::is_directory(folder, ec);
+}
+
+}  // namespace ovx
+
+using ovx::HomeDirectory;
+using ovx::MakeDirectories;
+
+namespace {
+
+// The configuration folder by the XDG rules: a relative $XDG_CONFIG_HOME is to be ignored.
+std::optional<fs::path> PreferencesDirectory() {
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && xdg[0] == '/') return fs::path(xdg) / "vellipse";
+    std::optional<fs::path> home = HomeDirectory();
+    if (!home) return std::nullopt;
+    return *home / ".config" / "vellipse";
 }
 
 // The folder (made when missing) and the file name; nothing when either cannot be had.

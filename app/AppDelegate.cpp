@@ -20,7 +20,7 @@
 #include "InterfaceGeometry.h"
 #include "MainWindow.h"
 #include "NumberFields.h"
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "OVXValidatedViewToolbar.h"
 #include "PopUpItems.h"
 #include "ProgressHUDView.h"
@@ -81,7 +81,7 @@ void AppDelegate::awakeFromNib() {
     // 1. Titles.
     SetTitles();
     // 2. The text-format menu is not used by the main window.
-    textFormatTypeOutlet->hide();
+    settings_.textFormatTypeOutlet->hide();
     // 3. The page-range view and the dimensions view join the settings view; controls are placed.
     PlaceSettingsControls();
     // 4. No PDF chosen; the size unit starts at points (the preference sheet's does as it is
@@ -124,48 +124,50 @@ void AppDelegate::SetTitles() {
 
 void AppDelegate::PlaceSettingsControls() {
     using namespace geometry;
-    pageRangeViewOutlet->setParent(conversionSettingsViewOutlet);
-    SetFrame(pageRangeViewOutlet, 708, 0, 150, 94);
-    pageRangeViewOutlet->show();
-    pageFromStaticTextOutlet->show();
+    settings_.pageRangeViewOutlet->setParent(conversionSettingsViewOutlet);
+    SetFrame(settings_.pageRangeViewOutlet, 708, 0, 150, 94);
+    settings_.pageRangeViewOutlet->show();
+    settings_.pageFromStaticTextOutlet->show();
 
-    SetWidth(pageRangeTypePopUpButtonOutlet, 63);
-    SetOrigin(pageRangeStartTextFieldOutlet, 58, 40);
-    SetOrigin(pageRangeStartStepperOutlet, 105, 37);
-    SetOrigin(pageRangeEndTextFieldOutlet, 58, 10);
-    SetOrigin(pageRangeEndStepperOutlet, 105, 7);
-    pageFromStaticTextOutlet->setText(QStringLiteral("From:"));
-    SetOrigin(pageFromStaticTextOutlet, 15, 45);
-    pageToStaticTextOutlet->setText(QStringLiteral("To:"));
-    SetOrigin(pageToStaticTextOutlet, 32, 15);
+    SetWidth(settings_.pageRangeTypePopUpButtonOutlet, FittedWidth(settings_.pageRangeTypePopUpButtonOutlet, 63));
+    SetOrigin(settings_.pageRangeStartTextFieldOutlet, 58, 40);
+    SetOrigin(settings_.pageRangeStartStepperOutlet, 105, 37);
+    SetOrigin(settings_.pageRangeEndTextFieldOutlet, 58, 10);
+    SetOrigin(settings_.pageRangeEndStepperOutlet, 105, 7);
+    settings_.pageFromStaticTextOutlet->setText(QStringLiteral("From:"));
+    SetOrigin(settings_.pageFromStaticTextOutlet, 15, 45);
+    settings_.pageToStaticTextOutlet->setText(QStringLiteral("To:"));
+    SetOrigin(settings_.pageToStaticTextOutlet, 32, 15);
     // The labels end where the fields begin.
-    SetWidth(pageFromStaticTextOutlet, 58 - 15 - 4);
-    SetWidth(pageToStaticTextOutlet, 58 - 32 - 4);
+    SetWidth(settings_.pageFromStaticTextOutlet, 58 - 15 - 4);
+    SetWidth(settings_.pageToStaticTextOutlet, 58 - 32 - 4);
 
-    destinationImageTypeEditFieldOutlet->setText(QStringLiteral("Format Type:"));
-    SetX(destinationImageTypeEditFieldOutlet, 60);
-    SetWidth(destinationImageTypeEditFieldOutlet, 149 - 60 - 4);
-    SetX(destinationImageTypePopUpOutlet, 149);
-    SetX(textFormatTypeOutlet, 149);
-    SetX(colorModelEditFieldOutlet, 60);
-    SetWidth(colorModelEditFieldOutlet, 149 - 60 - 4);
-    SetX(colorModelPopUpOutlet, 149);
-    SetX(imageCompressionQuaityLabelOutlet, 17);
-    SetWidth(imageCompressionQuaityLabelOutlet, 149 - 17 - 4);
-    SetX(imageCompressionQuaitySliderOutlet, 149);
-    SetX(imageCompressionLeastQuaityEditFieldOutlet, 149);
+    settings_.destinationImageTypeEditFieldOutlet->setText(QStringLiteral("Format Type:"));
+    SetX(settings_.destinationImageTypeEditFieldOutlet, 60);
+    SetWidth(settings_.destinationImageTypeEditFieldOutlet, 149 - 60 - 4);
+    SetX(settings_.destinationImageTypePopUpOutlet, 149);
+    SetX(settings_.textFormatTypeOutlet, 149);
+    SetX(settings_.colorModelEditFieldOutlet, 60);
+    SetWidth(settings_.colorModelEditFieldOutlet, 149 - 60 - 4);
+    SetX(settings_.colorModelPopUpOutlet, 149);
+    SetX(settings_.imageCompressionQuaityLabelOutlet, 17);
+    SetWidth(settings_.imageCompressionQuaityLabelOutlet, 149 - 17 - 4);
+    SetX(settings_.imageCompressionQuaitySliderOutlet, 149);
+    SetX(settings_.imageCompressionLeastQuaityEditFieldOutlet, 149);
     // The middle caption is centred on x 257 + 22, the slider's middle.
-    SetX(imageCompressionMediumQuaityEditFieldOutlet, 257 + 22 - imageCompressionMediumQuaityEditFieldOutlet->width() / 2);
-    SetX(imageCompressionLosseessQuaityEditFieldOutlet,
-         149 + imageCompressionQuaitySliderOutlet->width() - imageCompressionLosseessQuaityEditFieldOutlet->width());
-    SetOrigin(resolutionStaticText, 445, 11);
-    SetWidth(resolutionStaticText, 523 - 445 - 4);
-    SetOrigin(imageResolutionPopUpOutlet, 523, 7);
-    SetOrigin(resolutionDpiStaticText, 597, 11);
+    QLabel* medium = settings_.imageCompressionMediumQuaityEditFieldOutlet;
+    SetX(medium, 257 + 22 - medium->width() / 2);
+    QLabel* best = settings_.imageCompressionLosseessQuaityEditFieldOutlet;
+    SetX(best, 149 + settings_.imageCompressionQuaitySliderOutlet->width() - best->width());
+    SetOrigin(settings_.resolutionStaticText, 445, 11);
+    SetWidth(settings_.resolutionStaticText, 523 - 445 - 4);
+    SetOrigin(settings_.imageResolutionPopUpOutlet, 523, 7);
+    SetOrigin(settings_.resolutionDpiStaticText, 597, 11);
 
-    imageDimentionsViewOutlet->setParent(conversionSettingsViewOutlet);
-    SetOrigin(imageDimentionsViewOutlet, 460, 39);
-    imageDimentionsViewOutlet->show();
+    settings_.imageDimentionsViewOutlet->setParent(conversionSettingsViewOutlet);
+    // It ends at x 700, before the page-range view, however wide its unit menu made it.
+    SetOrigin(settings_.imageDimentionsViewOutlet, 460 + 240 - settings_.imageDimentionsViewOutlet->width(), 39);
+    settings_.imageDimentionsViewOutlet->show();
 }
 
 void AppDelegate::SetToolbarImages() {
@@ -256,7 +258,9 @@ EnabledState AppDelegate::currentEnabledState() const {
 
 bool AppDelegate::validateMenuItem(const QAction* item) const {
     if (!item) return true;
-    const EnabledState state = currentEnabledState();
+    // The progress sheet keeps the list commands out of reach until the run ends.
+    const bool held = progressSheet_ && progressSheet_->isVisible();
+    const EnabledState state = held ? EnabledState{} : currentEnabledState();
     if (item == addImageMenuItem || item == addImageContextMenuItem) return state.add;
     if (item == exportMenuItem || item == exportAllMenuItem || item == exportContextMenuItem ||
         item == exportAllContextMenuItem)
@@ -318,9 +322,7 @@ void AppDelegate::applicationOpenFiles(const QStringList& paths) {
 
 // --- The parts of the window ----------------------------------------------------------------
 
-namespace {
-
-settings::Services MakeServices() {
+settings::Services AppDelegate::MakeServices() {
     settings::Services s;
     s.alert = [](QWidget* w, const QString& t, const QString& m, const QString& d, const QString& a, const QString& o) {
         return static_cast<int>(ShowAlertSheet(t, m, d, a, o, w));
@@ -330,15 +332,13 @@ settings::Services MakeServices() {
     return s;
 }
 
-}  // namespace
-
 void AppDelegate::MakeSettingsController() {
     store_ = std::make_unique<settings::PlistPreferenceStore>();
-    QStringList missing;
-    settingsController_ = new settings::ConversionSettingsController(
-        settings::MainSettingsWidgets::Find(window_.get(), &missing), MakeServices(), store_.get(), window_.get());
-    // Every control is made by the interface above; one not found is a fault of the program.
-    Q_ASSERT_X(missing.isEmpty(), "AppDelegate", qPrintable(missing.join(QLatin1String(", "))));
+    settings_.convertTitleTargets = {exportButton, exportMenuItem, exportContextMenuItem, exportToolbarButtonItem};
+    settings_.convertAllTitleTargets = {exportAllButton, exportAllMenuItem, exportAllContextMenuItem,
+                                        exportAllToolbarButtonItem};
+    settingsController_ =
+        new settings::ConversionSettingsController(settings_, MakeServices(), store_.get(), window_.get());
 }
 
 void AppDelegate::PreparePreferenceSheet() {
@@ -364,28 +364,8 @@ void AppDelegate::StartAutoWatchFolder() { watchFolder_->StartAutoWatchFolder();
 void AppDelegate::MakeFileList() {
     FileListHooks hooks;
     hooks.text = [](std::string_view k) { return platform::LocalizedString(k); };
-    hooks.conversionSettingsValid = [this] { return settingsController_->CheckBeforeRun(); };
-    hooks.conversionSettings = [this] {
-        ImageConversion record{};
-        GetConversionSettings(&record);
-        return record;
-    };
-    // Dragged-out rows are completed as a run's files are, per-file folders included; a row that
-    // fails loses only the folder made for it.
-    hooks.completeRecord = [this](ImageConversion& record, const ImageListItem& item, const QString& destination) {
-        dragOutFileFolder_.reset();
-        const std::optional<run::OutputFolder> output = run::GetConversionSettingsFor(
-            record, item, ToFsPath(destination), createSeparateFolderForEachFileButtonOutlet->isChecked());
-        if (!output) return false;
-        if (output->madeForFile) dragOutFileFolder_ = output->folder;
-        return true;
-    };
-    hooks.convert = [this](const ImageConversion* record) {
-        const std::uint8_t converted = Convert(record);
-        if (!converted && dragOutFileFolder_ && record && record->outputFolderURL == *dragOutFileFolder_)
-            run::RemoveFailedFileFolder({*dragOutFileFolder_, true});
-        dragOutFileFolder_.reset();
-        return converted;
+    hooks.dragOut = [this](std::vector<ImageListItem> items, const QString& folder) {
+        return StartDragOutRun(std::move(items), folder);
     };
     fileList_ = new FileListController(imageListTable, window_.get(), std::move(hooks), this);
     SetFileListModel(fileList_->model());
@@ -467,12 +447,24 @@ void AppDelegate::ExportPanelCompletionHandler(int result) {
     sourceURLs_.reset();
     const QStringList chosen = exportPanel_ ? exportPanel_->selectedFiles() : QStringList();
     if (result != QDialog::Accepted || !items || chosen.isEmpty() || isConverting()) return;
+    StartRun(std::move(*items), ToFsPath(chosen.front()));
+}
 
+bool AppDelegate::StartDragOutRun(std::vector<ImageListItem> items, const QString& folder) {
+    // The rules of Convert: one run at a time, the same checks, then the run into the folder
+    // the rows were dropped in.
+    if (isConverting() || sourceURLs_ || items.empty() || folder.isEmpty()) return false;
+    if (!settingsController_->CheckBeforeRun()) return false;
+    StartRun(std::move(items), ToFsPath(folder));
+    return true;
+}
+
+void AppDelegate::StartRun(std::vector<ImageListItem> items, const std::filesystem::path& destination) {
     // The controls are read here, on the main thread, once for the whole run: the progress
     // sheet keeps them from changing until it ends.
     ImageConversion record{};
     GetConversionSettings(&record);
-    const bool perFileFolders = createSeparateFolderForEachFileButtonOutlet->isChecked();
+    const bool perFileFolders = settings_.createSeparateFolderForEachFileButtonOutlet->isChecked();
 
     run::ConversionRun::Ui ui;
     ui.sheet = progressSheet_;
@@ -481,7 +473,7 @@ void AppDelegate::ExportPanelCompletionHandler(int result) {
     };
     ui.finished = [this](run::ConversionRun* finished) { RunFinished(finished); };
     PdfConverter convert = [this](const ImageConversion* r) { return Convert(r); };
-    run_ = std::make_shared<run::ConversionRun>(std::move(*items), ToFsPath(chosen.front()), record, perFileFolders, this,
+    run_ = std::make_shared<run::ConversionRun>(std::move(items), destination, record, perFileFolders, this,
                                                 std::move(ui), std::move(convert));
     run_->Start();
 }
@@ -511,15 +503,26 @@ bool AppDelegate::AskAndStopRunForQuit() {
                                                Text("QuitButtonString"), Text("CancelTitle"), QString(), window_.get(), 0);
     if (answer != 1) return false;
     // The run may have ended while the question was up.
+    StopRunForQuit();
+    return true;
+}
+
+void AppDelegate::StopRunForQuit() {
+    const bool running = isConverting();
     StopRun();
-    // Questions still waiting for an answer get their cautious one: a password question
-    // cancels its add request, an alert is dismissed.
+    // Questions still waiting for an answer get their cautious one.
     if (fileList_ && fileList_->passwordSheet() && fileList_->passwordSheet()->isAsking())
         fileList_->passwordSheet()->reject();
-    for (AlertDialog* alert : window_->findChildren<AlertDialog*>())
-        if (alert->isVisible()) alert->reject();
-    emit conversionRunEnded(0);
-    return true;
+    if (window_)
+        for (AlertDialog* alert : window_->findChildren<AlertDialog*>())
+            if (alert->isVisible()) alert->reject();
+    if (running) emit conversionRunEnded(0);
+}
+
+void AppDelegate::EndSession() {
+    StopRunForQuit();
+    applicationWillTerminate();
+    emit terminationApproved();
 }
 
 void AppDelegate::AlertOnSuccessConversion(int result, const std::filesystem::path& destination) {

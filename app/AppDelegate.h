@@ -13,6 +13,7 @@
 #include "EnabledState.h"
 #include "filelist/DragOut.h"
 #include "filelist/ImageListItem.h"
+#include "settings/MainSettingsControls.h"
 
 class QAbstractItemModel;
 class QAction;
@@ -32,6 +33,7 @@ class QToolButton;
 class QWidget;
 
 class FileListController;
+class MacAppStoreRating;
 class MainWindow;
 class NumberField;
 class OVXValidatedViewToolbar;
@@ -83,6 +85,10 @@ public:
     void terminate();
     // The main window has closed (after windowShouldClose allowed it).
     void windowDidClose();
+    // The session ends (the program was asked to stop, as at logout): a run in progress is
+    // stopped without asking and its unfinished file cleaned up as a failed one, questions still
+    // up get their cautious answers, and the quit is approved.
+    void EndSession();
 
     // The watch folder's state (m_Watching): set by the watch folder as watching starts and stops.
     bool isWatching() const { return m_Watching; }
@@ -145,7 +151,7 @@ public:
     // The result report on the main thread: the desktop notification, then the result alert,
     // whose alternate button opens the destination folder.
     void AlertOnSuccessConversion(int result, const std::filesystem::path& destination);
-    // The engine's entry for runs and dragged-out rows; empty: ConvertPDFToImages.
+    // The engine's entry for runs (dragged-out rows' runs too); empty: ConvertPDFToImages.
     void setPdfConverter(PdfConverter convert) { convert_ = std::move(convert); }
 
 signals:
@@ -164,8 +170,6 @@ private:
     void BuildToolbar();
     void BuildFileList();
     void BuildSettingsControls();
-    void BuildPageRangeView();
-    void BuildImageDimensionsView();
     void BuildProgressSheet();
     void BuildContextMenu();
     QAction* MakeAction(const char* objectName, const QString& text);
@@ -179,6 +183,7 @@ private:
     void ShowListContextMenu(const QPoint& position);
 
     // The parts of the window, made after the interface.
+    static settings::Services MakeServices();
     void MakeSettingsController();
     void MakeFileList();
     void PreparePreferenceSheet();
@@ -202,18 +207,26 @@ private:
     // The conversion run.
     void StartExport(std::vector<ImageListItem> items);
     void ExportPanelCompletionHandler(int result);
+    // Rows dragged out and dropped in `folder`: a run into it, as Convert would start after its
+    // panel. False when none starts.
+    bool StartDragOutRun(std::vector<ImageListItem> items, const QString& folder);
+    // Starts the run of `items` into `destination` with the window's settings.
+    void StartRun(std::vector<ImageListItem> items, const std::filesystem::path& destination);
     void RunFinished(run::ConversionRun* run);
     bool isConverting() const;
     // Quitting while a run is in progress: the user is asked; on yes the run is stopped, any
     // question still waiting is answered, and true is returned.
     bool AskAndStopRunForQuit();
+    // Stops the run (if any) and answers the questions still waiting: a password question
+    // cancels its add request, an alert is dismissed.
+    void StopRunForQuit();
     void StopRun();
     std::uint8_t Convert(const ImageConversion* record) const;
 
-    // --- Start-up steps and commands of the parts still to come ---------------------------
-    // Each is a no-op until its part is built; the start-up sequence already calls them in order.
-    void MakeRateApplicationObject() {}                       // store-rating link
-    void RateApplicationAction(QObject* /*sender*/) {}        // store-rating link
+    // The store-rating link (made at start-up) and the rating command, which the link performs
+    // on the main thread once the event loop is free.
+    void MakeRateApplicationObject();
+    void RateApplicationAction(QObject* sender);
 
     // --- State ----------------------------------------------------------------------------
     bool awoken_ = false;
@@ -223,6 +236,7 @@ private:
     std::int64_t currentSelectedPDFIndex = -1;
 
     // --- The parts of the window ----------------------------------------------------------
+    MacAppStoreRating* rateApplicationObject = nullptr;  // a child, kept for the process's life
     std::unique_ptr<settings::PreferenceStore> store_;
     settings::ConversionSettingsController* settingsController_ = nullptr;
     settings::PreferenceSheet* sheet_ = nullptr;
@@ -235,8 +249,6 @@ private:
     QFileDialog* exportPanel_ = nullptr;
     std::shared_ptr<run::ConversionRun> run_;
     PdfConverter convert_;
-    // The folder made for the dragged-out row being converted, removed when the row fails.
-    std::optional<std::filesystem::path> dragOutFileFolder_;
 
     // --- Main window ----------------------------------------------------------------------
     std::unique_ptr<MainWindow> window_;
@@ -300,37 +312,6 @@ private:
     // Conversion settings.
     QTabWidget* conversionSettingsTabViewOutlet = nullptr;
     QWidget* conversionSettingsViewOutlet = nullptr;
-    QLabel* destinationImageTypeEditFieldOutlet = nullptr;
-    QComboBox* destinationImageTypePopUpOutlet = nullptr;
-    QComboBox* textFormatTypeOutlet = nullptr;
-    QLabel* colorModelEditFieldOutlet = nullptr;
-    QComboBox* colorModelPopUpOutlet = nullptr;
-    QLabel* imageCompressionQuaityLabelOutlet = nullptr;
-    QSlider* imageCompressionQuaitySliderOutlet = nullptr;
-    QLabel* imageCompressionLeastQuaityEditFieldOutlet = nullptr;
-    QLabel* imageCompressionMediumQuaityEditFieldOutlet = nullptr;
-    QLabel* imageCompressionLosseessQuaityEditFieldOutlet = nullptr;
-    QLabel* resolutionStaticText = nullptr;
-    ResolutionComboBox* imageResolutionPopUpOutlet = nullptr;
-    QLabel* resolutionDpiStaticText = nullptr;
-    QWidget* imageDimentionsViewOutlet = nullptr;
-    QLabel* widthLabel = nullptr;
-    NumberField* widthTextField = nullptr;
-    QLabel* heightLabel = nullptr;
-    NumberField* heightTextField = nullptr;
-    QComboBox* sizeFormatTypePopupButton = nullptr;
-    QFrame* lockLinesBox1 = nullptr;
-    QFrame* lockLinesBox2 = nullptr;
-    QFrame* lockLinesBox3 = nullptr;
-    QLabel* lockUnlockImageView = nullptr;
-    QWidget* pageRangeViewOutlet = nullptr;
-    QComboBox* pageRangeTypePopUpButtonOutlet = nullptr;
-    QLabel* pageFromStaticTextOutlet = nullptr;
-    PageCountNumberField* pageRangeStartTextFieldOutlet = nullptr;
-    Stepper* pageRangeStartStepperOutlet = nullptr;
-    QLabel* pageToStaticTextOutlet = nullptr;
-    PageCountNumberField* pageRangeEndTextFieldOutlet = nullptr;
-    Stepper* pageRangeEndStepperOutlet = nullptr;
-    QComboBox* convertOrExtractOptionPopupOutlet = nullptr;
-    QCheckBox* createSeparateFolderForEachFileButtonOutlet = nullptr;
+    // The settings controls, made by BuildMainSettingsControls and handed to the controller.
+    settings::MainSettingsWidgets settings_;
 };

@@ -3,6 +3,8 @@
 #include <QRect>
 #include <QWidget>
 
+#include <algorithm>
+
 // Frames written as on the platform the window was first laid out on: x and y are the lower-left
 // corner of the control in its parent, y upwards from the parent's bottom edge. The parent must
 // have its final height when a frame is set.
@@ -31,5 +33,8 @@ inline QRect Frame(const QWidget* widget) {
 
 // A control's natural height.
 inline int Fitted(const QWidget* widget) { return widget->sizeHint().height(); }
+
+// A width of at least `width` that shows the control's whole text.
+inline int FittedWidth(const QWidget* widget, int width) { return std::max(width, widget->sizeHint().width()); }
 
 }  // namespace geometry

@@ -34,21 +34,13 @@
 #include "Stepper.h"
 #include "VerticallyCenteredTextFieldCell.h"
 #include "run/ProgressSheet.h"
-#include "settings/SettingsMenus.h"
+#include "settings/MainSettingsControls.h"
 #include "engine/ImageConversion.h"
 #include "platform/LocalizedStrings.h"
 
 namespace {
 
 QString Text(const char* key) { return platform::LocalizedString(key); }
-
-QLabel* MakeCaption(QWidget* parent, const char* name, const QString& text, Qt::Alignment alignment) {
-    QLabel* caption = MakeLabel(parent, name, text, alignment | Qt::AlignVCenter);
-    QFont small = caption->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    caption->setFont(small);
-    return caption;
-}
 
 struct ListColumn {
     const char* identifier;
@@ -63,19 +55,16 @@ constexpr ListColumn kListColumns[] = {
     {"Size", "SizeColumnTitle", 110},
 };
 
-// The output types in the order the menu offers them, tagged with their codes.
-struct TaggedTitle {
-    const char* title;
-    int tag;
-};
-constexpr TaggedTitle kTextFormats[] = {
-    {"Plain Text", 1}, {"RTF", 2}, {"RTFD", 3}, {"DOC", 4}, {"DOCX", 5}, {"ODT", 6},
-};
+// The desktop's keys for a standard command, with `key` first.
+QList<QKeySequence> WithKey(QKeySequence::StandardKey command, QKeyCombination key) {
+    QList<QKeySequence> keys = QKeySequence::keyBindings(command);
+    keys.removeAll(QKeySequence(key));
+    keys.prepend(QKeySequence(key));
+    return keys;
+}
 
 // Frame sizes of the settings views, in points.
 constexpr QSize kSettingsViewSize(870, 112);
-constexpr QSize kPageRangeViewSize(150, 94);
-constexpr QSize kDimensionsViewSize(240, 70);
 
 }  // namespace
 
@@ -104,12 +93,6 @@ void AppDelegate::LoadMainInterface() {
     BuildSettingsControls();
     layout->addWidget(conversionSettingsTabViewOutlet, 0);
 
-    convertOrExtractOptionPopupOutlet = Named(new QComboBox(windowView), "convertOrExtractOptionPopupOutlet");
-    popup::AddTaggedItem(convertOrExtractOptionPopupOutlet, Text("ConvertPagesItem"), 1);
-    popup::AddTaggedItem(convertOrExtractOptionPopupOutlet, Text("ExtractImagesItem"), 2);
-    createSeparateFolderForEachFileButtonOutlet =
-        Named(new QCheckBox(Text("SeparateFolderCheckbox"), windowView), "createSeparateFolderForEachFileButtonOutlet");
-    createSeparateFolderForEachFileButtonOutlet->setChecked(true);
     exportButton = Named(new QPushButton(Text("ConvertTitle"), windowView), "exportButton");
     exportAllButton = Named(new QPushButton(Text("ConvertAllTitle"), windowView), "exportAllButton");
     exportAllButton->setDefault(true);
@@ -121,9 +104,9 @@ void AppDelegate::LoadMainInterface() {
         connect(command, &QAction::changed, button, [button, command] { button->setEnabled(command->isEnabled()); });
     }
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(convertOrExtractOptionPopupOutlet);
+    bottom->addWidget(settings_.convertOrExtractOptionPopupOutlet);
     bottom->addSpacing(12);
-    bottom->addWidget(createSeparateFolderForEachFileButtonOutlet);
+    bottom->addWidget(settings_.createSeparateFolderForEachFileButtonOutlet);
     bottom->addStretch();
     bottom->addWidget(exportButton);
     bottom->addWidget(exportAllButton);
@@ -161,7 +144,8 @@ void AppDelegate::BuildActions() {
     hideMenuItemOutlet = MakeAction("hideMenuItemOutlet", QString());
     hideMenuItemOutlet->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
     quitMenuItemOutlet = MakeAction("quitMenuItemOutlet", QString());
-    quitMenuItemOutlet->setShortcut(QKeySequence::Quit);
+    // Ctrl+Q and Ctrl+W whatever the desktop's key scheme (some have no Quit key at all).
+    quitMenuItemOutlet->setShortcuts(WithKey(QKeySequence::Quit, Qt::CTRL | Qt::Key_Q));
     quitMenuItemOutlet->setMenuRole(QAction::QuitRole);
     helpMenuItemOutlet = MakeAction("helpMenuItemOutlet", QString());
     helpMenuItemOutlet->setShortcut(QKeySequence::HelpContents);
@@ -172,7 +156,7 @@ void AppDelegate::BuildActions() {
     generalSettingMenuItemOutlet = MakeAction("generalSettingMenuItemOutlet", Text("GeneralSettingsMenuTitle"));
     watchFolderOptionMenuItemOutlet = MakeAction("watchFolderOptionMenuItemOutlet", Text("WatchFolderOptionsMenuTitle"));
     closeWindowMenuItem_ = MakeAction("closeWindowMenuItem", Text("CloseWindowMenuTitle"));
-    closeWindowMenuItem_->setShortcut(QKeySequence::Close);
+    closeWindowMenuItem_->setShortcuts(WithKey(QKeySequence::Close, Qt::CTRL | Qt::Key_W));
     contactSupportMenuItem_ = MakeAction("contactSupportMenuItem", Text("ContactSupportMenuTitle"));
     rateMenuItem_ = MakeAction("rateMenuItem", Text("RateMenuTitle"));
     rateMenuItem_->setIconText(Text("RateToolbarLabel"));
@@ -372,133 +356,7 @@ void AppDelegate::BuildSettingsControls() {
     conversionSettingsTabViewOutlet->addTab(page, Text("ConversionSettingsTabTitle"));
     conversionSettingsTabViewOutlet->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 
-    QWidget* view = conversionSettingsViewOutlet;
-    using geometry::SetFrame;
-    using geometry::Fitted;
-
-    destinationImageTypeEditFieldOutlet = MakeLabel(view, "destinationImageTypeEditFieldOutlet", QString());
-    destinationImageTypePopUpOutlet = Named(new QComboBox(view), "destinationImageTypePopUpOutlet");
-    settings::AddOutputTypeItems(destinationImageTypePopUpOutlet);
-    popup::SelectTag(destinationImageTypePopUpOutlet, kOutputJPEG);
-    textFormatTypeOutlet = Named(new QComboBox(view), "textFormatTypeOutlet");
-    for (const TaggedTitle& format : kTextFormats)
-        popup::AddTaggedItem(textFormatTypeOutlet, QString::fromLatin1(format.title), format.tag);
-
-    colorModelEditFieldOutlet = MakeLabel(view, "colorModelEditFieldOutlet", Text("ColorModelLabel"));
-    colorModelPopUpOutlet = Named(new QComboBox(view), "colorModelPopUpOutlet");
-    popup::AddTaggedItem(colorModelPopUpOutlet, Text("RGBColorModel"), kColorRGB);
-    popup::AddTaggedItem(colorModelPopUpOutlet, Text("CMYKColorModel"), kColorCMYK);
-    popup::AddTaggedItem(colorModelPopUpOutlet, Text("GrayColorModel"), kColorGray);
-
-    imageCompressionQuaitySliderOutlet = Named(new QSlider(Qt::Horizontal, view), "imageCompressionQuaitySliderOutlet");
-    imageCompressionQuaitySliderOutlet->setRange(0, 100);  // hundredths of the quality from 0 to 1
-    imageCompressionQuaitySliderOutlet->setValue(80);
-    imageCompressionQuaityLabelOutlet = MakeLabel(view, "imageCompressionQuaityLabelOutlet",
-                                                  QStringLiteral("JPEG Quality (%1%):").arg(80));
-    imageCompressionLeastQuaityEditFieldOutlet =
-        MakeCaption(view, "imageCompressionLeastQuaityEditFieldOutlet", Text("QualityLeastCaption"), Qt::AlignLeft);
-    imageCompressionMediumQuaityEditFieldOutlet =
-        MakeCaption(view, "imageCompressionMediumQuaityEditFieldOutlet", Text("QualityMediumCaption"), Qt::AlignHCenter);
-    imageCompressionLosseessQuaityEditFieldOutlet =
-        MakeCaption(view, "imageCompressionLosseessQuaityEditFieldOutlet", Text("QualityBestCaption"), Qt::AlignRight);
-
-    resolutionStaticText = MakeLabel(view, "resolutionStaticText", Text("ResolutionLabel"));
-    imageResolutionPopUpOutlet = Named(new ResolutionComboBox(view), "imageResolutionPopUpOutlet");
-    resolutionDpiStaticText = MakeLabel(view, "resolutionDpiStaticText", Text("DpiLabel"), Qt::AlignLeft | Qt::AlignVCenter);
-
-    // Frames: x and y of the lower-left corner in the view, y upwards.
-    SetFrame(destinationImageTypeEditFieldOutlet, 20, 84, 126, Fitted(destinationImageTypeEditFieldOutlet));
-    SetFrame(destinationImageTypePopUpOutlet, 150, 80, 180, Fitted(destinationImageTypePopUpOutlet));
-    SetFrame(textFormatTypeOutlet, 150, 80, 180, Fitted(textFormatTypeOutlet));
-    SetFrame(colorModelEditFieldOutlet, 20, 54, 126, Fitted(colorModelEditFieldOutlet));
-    SetFrame(colorModelPopUpOutlet, 150, 50, 180, Fitted(colorModelPopUpOutlet));
-    SetFrame(imageCompressionQuaityLabelOutlet, 10, 24, 136, Fitted(imageCompressionQuaityLabelOutlet));
-    SetFrame(imageCompressionQuaitySliderOutlet, 150, 22, 260, Fitted(imageCompressionQuaitySliderOutlet));
-    SetFrame(imageCompressionLeastQuaityEditFieldOutlet, 150, 4, 60, Fitted(imageCompressionLeastQuaityEditFieldOutlet));
-    SetFrame(imageCompressionMediumQuaityEditFieldOutlet, 250, 4, 60, Fitted(imageCompressionMediumQuaityEditFieldOutlet));
-    SetFrame(imageCompressionLosseessQuaityEditFieldOutlet, 350, 4, 60, Fitted(imageCompressionLosseessQuaityEditFieldOutlet));
-    SetFrame(resolutionStaticText, 440, 11, 80, Fitted(resolutionStaticText));
-    SetFrame(imageResolutionPopUpOutlet, 520, 7, 72, Fitted(imageResolutionPopUpOutlet));
-    SetFrame(resolutionDpiStaticText, 600, 11, 30, Fitted(resolutionDpiStaticText));
-
-    BuildImageDimensionsView();
-    BuildPageRangeView();
-}
-
-void AppDelegate::BuildImageDimensionsView() {
-    // A view of its own; start-up places it in the settings view.
-    imageDimentionsViewOutlet = Named(new QWidget(window_.get()), "imageDimentionsViewOutlet");
-    imageDimentionsViewOutlet->setFixedSize(kDimensionsViewSize);
-    imageDimentionsViewOutlet->hide();
-    QWidget* view = imageDimentionsViewOutlet;
-    using geometry::SetFrame;
-    using geometry::Fitted;
-
-    widthLabel = MakeLabel(view, "widthLabel", Text("WidthLabel"));
-    widthTextField = Named(new NumberField(view), "widthTextField");
-    heightLabel = MakeLabel(view, "heightLabel", Text("HeightLabel"));
-    heightTextField = Named(new NumberField(view), "heightTextField");
-    lockLinesBox1 = MakeLine(view, "lockLinesBox1");
-    lockLinesBox2 = MakeLine(view, "lockLinesBox2");
-    lockLinesBox3 = MakeLine(view, "lockLinesBox3");
-    lockUnlockImageView = Named(new QLabel(view), "lockUnlockImageView");
-    lockUnlockImageView->setPixmap(LockImage(view->palette()));
-    lockUnlockImageView->setAlignment(Qt::AlignCenter);
-    sizeFormatTypePopupButton = Named(new QComboBox(view), "sizeFormatTypePopupButton");
-    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("PixelsUnit"), kSizePixels);
-    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("InchesUnit"), kSizeInches);
-    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("CentimetersUnit"), kSizeCentimetres);
-    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("MillimetersUnit"), kSizeMillimetres);
-    popup::AddTaggedItem(sizeFormatTypePopupButton, Text("PointsUnit"), kSizePoints);
-
-    const int field = Fitted(widthTextField);
-    SetFrame(widthLabel, 0, 44, 50, Fitted(widthLabel));
-    SetFrame(widthTextField, 54, 40, 70, field);
-    SetFrame(heightLabel, 0, 10, 50, Fitted(heightLabel));
-    SetFrame(heightTextField, 54, 6, 70, field);
-    // Brackets from the middle of each field to the lock.
-    const int upper = 40 + field / 2;
-    const int lower = 6 + field / 2;
-    SetFrame(lockLinesBox1, 126, upper, 10, 1);
-    SetFrame(lockLinesBox2, 135, lower, 1, upper - lower + 1);
-    SetFrame(lockLinesBox3, 126, lower, 10, 1);
-    SetFrame(lockUnlockImageView, 138, (upper + lower) / 2 - 9, 16, 18);
-    SetFrame(sizeFormatTypePopupButton, 158, (upper + lower) / 2 - Fitted(sizeFormatTypePopupButton) / 2, 82,
-             Fitted(sizeFormatTypePopupButton));
-}
-
-void AppDelegate::BuildPageRangeView() {
-    pageRangeViewOutlet = Named(new QWidget(window_.get()), "pageRangeViewOutlet");
-    pageRangeViewOutlet->setFixedSize(kPageRangeViewSize);
-    pageRangeViewOutlet->hide();
-    QWidget* view = pageRangeViewOutlet;
-    using geometry::SetFrame;
-    using geometry::Fitted;
-
-    QLabel* title = MakeLabel(view, "pageRangeTitleStaticText", Text("PagesLabel"));
-    pageRangeTypePopUpButtonOutlet = Named(new QComboBox(view), "pageRangeTypePopUpButtonOutlet");
-    popup::AddTaggedItem(pageRangeTypePopUpButtonOutlet, Text("AllPagesItem"), kPageRangeAll);
-    popup::AddTaggedItem(pageRangeTypePopUpButtonOutlet, Text("SinglePageItem"), kPageRangeSingle);
-    popup::AddTaggedItem(pageRangeTypePopUpButtonOutlet, Text("PageRangeItem"), kPageRangeFromTo);
-    pageFromStaticTextOutlet = MakeLabel(view, "pageFromStaticTextOutlet", QString());
-    pageFromStaticTextOutlet->hide();
-    pageRangeStartTextFieldOutlet = Named(new PageCountNumberField(view), "pageRangeStartTextFieldOutlet");
-    pageRangeStartStepperOutlet = Named(new Stepper(view), "pageRangeStartStepperOutlet");
-    pageToStaticTextOutlet = MakeLabel(view, "pageToStaticTextOutlet", QString());
-    pageRangeEndTextFieldOutlet = Named(new PageCountNumberField(view), "pageRangeEndTextFieldOutlet");
-    pageRangeEndStepperOutlet = Named(new Stepper(view), "pageRangeEndStepperOutlet");
-    for (PageCountNumberField* f : {pageRangeStartTextFieldOutlet, pageRangeEndTextFieldOutlet})
-        f->setAlignment(Qt::AlignRight);
-
-    const int field = Fitted(pageRangeStartTextFieldOutlet);
-    SetFrame(title, 0, 70, 54, Fitted(title));
-    SetFrame(pageRangeTypePopUpButtonOutlet, 58, 66, 80, Fitted(pageRangeTypePopUpButtonOutlet));
-    SetFrame(pageFromStaticTextOutlet, 10, 45, 44, Fitted(pageFromStaticTextOutlet));
-    SetFrame(pageRangeStartTextFieldOutlet, 58, 40, 45, field);
-    SetFrame(pageRangeStartStepperOutlet, 105, 37, 16, field + 6);
-    SetFrame(pageToStaticTextOutlet, 10, 15, 44, Fitted(pageToStaticTextOutlet));
-    SetFrame(pageRangeEndTextFieldOutlet, 58, 10, 45, field);
-    SetFrame(pageRangeEndStepperOutlet, 105, 7, 16, field + 6);
+    settings_ = settings::BuildMainSettingsControls(conversionSettingsViewOutlet, windowView, MakeServices());
 }
 
 void AppDelegate::BuildContextMenu() {
@@ -528,4 +386,7 @@ void AppDelegate::BuildProgressSheet() {
     conversionPageNumberStaticText = progressSheet_->pageLine();
     pageProcessingProgressIndicator = progressSheet_->pageBar();
     cancelConversionButton_ = progressSheet_->cancelButton();
+    // Quitting, closing and hiding the window stay available while the sheet is up, also by
+    // their shortcuts when the sheet has the focus.
+    progressSheet_->addActions({quitMenuItemOutlet, closeWindowMenuItem_, hideMenuItemOutlet});
 }

@@ -2,13 +2,16 @@
 
 #include <QApplication>
 #include <QStringList>
+#include <QTimer>
 
 #include "AppDelegate.h"
 #include "BundleImages.h"
 #include "MainWindow.h"
+#include "TerminationSignals.h"
 #include "filelist/SingleInstance.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/Resources.h"
+#include "rating/LaunchNotification.h"
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -30,6 +33,10 @@ int main(int argc, char* argv[]) {
 
     AppDelegate delegate;
     QObject::connect(&delegate, &AppDelegate::terminationApproved, &application, [] { QCoreApplication::exit(0); });
+    // Logout and Ctrl+C in a terminal end the session: a run stops and cleans up, and the
+    // program quits without asking.
+    TerminationSignals endOfSession;
+    QObject::connect(&endOfSession, &TerminationSignals::received, &delegate, &AppDelegate::EndSession);
     delegate.awakeFromNib();
     delegate.window()->show();
     QObject::connect(&instance, &SingleInstance::filesReceived, &delegate, [&delegate](const QStringList& paths) {
@@ -42,5 +49,7 @@ int main(int argc, char* argv[]) {
     });
 
     delegate.applicationOpenFiles(documents);
+    // Launching has finished once the event loop runs.
+    QTimer::singleShot(0, ApplicationLaunchNotification::center(), &ApplicationLaunchNotification::post);
     return QApplication::exec();
 }

@@ -11,7 +11,7 @@
 // The settings of one conversion, filled by the caller and read by the engine. A value-
 // initialised record (`ImageConversion record{};`) is the zeroed record the caller starts from.
 
-// Output file types; every other code is written as JPEG.
+// Output file types (their facts: engine/OutputTypes.h); every other code is written as JPEG.
 enum OutputImageType : std::int32_t {
     kOutputPhotoshop = 1,
     kOutputGIF = 2,
@@ -169,9 +169,6 @@ std::string ImageFileExtensionForType(std::int32_t imageType);
 // A length in `unit` in points: millimetres and centimetres by their factor, every other unit
 // as inches.
 double LengthToPoints(std::int32_t unit, double length);
-
-// The uniform type identifier an output type is encoded under.
-const char* TypeIdentifierForOutputType(std::int32_t imageType);
 
 // Converts one PDF as the record says. 1 when the PDF was opened and unlocked and no page
 // failed; 0 otherwise.

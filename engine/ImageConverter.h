@@ -11,10 +11,12 @@
 
 #include "engine/ConversionReport.h"
 #include "engine/ImageConversion.h"
+#include "engine/OutputTypes.h"
 #include "engine/PagePlan.h"
 #include "platform/Bitmap.h"
 #include "platform/PdfDocument.h"
 #include "platform/imageio/ImageDestination.h"
+#include "platform/imageio/readers/ImageSource.h"
 
 typedef struct tiff TIFF;
 
@@ -76,7 +78,31 @@ public:
     // or the encoding fails.
     bool EncodeImage(const platform::Bitmap& image, std::vector<std::uint8_t>& data);
     platform::DestinationProperties CreateDestinationProperties() const;
+    // Adds the metadata of the representation being converted (image-file path), its EXIF
+    // resolution made the written one.
+    void CopySourceImageProperties(platform::DestinationProperties& properties) const;
     std::string CreateUTIForOutputType() const;
+
+    // The image-file path (engine/images/). OpenSourceImage opens the source file's
+    // representations; true when the file could be opened and its first representation read.
+    bool OpenSourceImage(const std::filesystem::path& url);
+    // Writes every representation of the source at `destinationURL` in the output type; true
+    // only when every one of them was written.
+    bool ConvertRepresentations();
+    // The destination properties of the bitmap writer: LZW for the TIFF types, the quality for
+    // JPEG 2000 and JPEG, none for the rest.
+    std::optional<platform::DestinationProperties> BitmapRepProperties() const;
+    // The first representation of the source.
+    std::shared_ptr<const platform::ImageRepresentation> SourceBitmapRep();
+    // The output type of the source file by its name, the common types only.
+    std::int32_t SourceImageType() const;
+    // The output type of the source file by its contents, every type.
+    std::int32_t DetectSourceType() const;
+    // The first representation encoded in the output type; false when nothing was encoded.
+    bool EncodeSourceImage(std::vector<std::uint8_t>& data);
+    // Writes the source's first representation at `destinationURL` (or keeps it, with
+    // `returnImageInstead`), in the source's own type when `imageType` is 0.
+    bool ResizeAndWriteImage(ImageResizeOptions resizeOptions);
 
     // Whether the progress target asks to stop.
     bool IsCancelled() const;
@@ -110,9 +136,14 @@ public:
     std::int64_t startPage = 0;
     std::int64_t endPage = 0;
     std::int32_t pageRangeType = 0;
-    std::shared_ptr<platform::Bitmap> sourceImage;  // image-file path, owned
+    std::shared_ptr<platform::ImageSource> sourceImage;  // image-file path, owned
     std::filesystem::path sourceURL;
     std::filesystem::path destinationURL;
+    // The representation being converted (image-file path); its resolution and metadata are the
+    // source's own for the writers.
+    std::shared_ptr<const platform::ImageRepresentation> sourceImageRep;
+    // Representation 0 as OpenSourceImage read it, so that it is not decoded twice.
+    std::shared_ptr<const platform::ImageRepresentation> firstRepresentation;
     std::optional<std::string> password;
     std::optional<std::string> outputBaseName;
     std::uint8_t numberPagesFromRangeStart = 0;
@@ -157,15 +188,6 @@ struct ReportPageProgressBlock {
 // The outcome of a failed file operation, from its errno: a full disk, or a writer error with
 // the system's words.
 PageOutcome FileOutcome(int error);
-
-// The bitmap file types of the image-file path, numbered as the original platform's.
-enum class BitmapFileType : int { TIFF = 0, BMP = 1, GIF = 2, JPEG = 3, PNG = 4, JPEG2000 = 5 };
-
-// Output types into which the image-file path copies the source's metadata: 1, 2, 4, 7, 10, 13.
-bool TypeKeepsMetadata(std::int32_t imageType);
-BitmapFileType BitmapFileTypeForImageType(std::int32_t imageType);
-// Output types a bitmap image representation writes: 2, 3, 4, 7, 10, 11, 13.
-bool TypeSupportedByBitmapRep(std::int32_t imageType);
 
 // Appends one page to the open multi-page TIFF as a directory of its own: 8 bits per sample,
 // LZW, grey (black is zero), RGB or CMYK as `model` says, the resolution in dots per inch and

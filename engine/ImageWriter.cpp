@@ -5,62 +5,23 @@
 
 #include "engine/ImageConverter.h"
 #include "engine/OutputFile.h"
+#include "engine/OutputTypes.h"
 #include "platform/imageio/ImageDestination.h"
-
-bool TypeKeepsMetadata(std::int32_t imageType) {
-    switch (imageType) {
-        case kOutputPhotoshop:
-        case kOutputGIF:
-        case kOutputJPEG:
-        case kOutputPNG:
-        case kOutputTIFF:
-        case kOutputTIFFCMYK: return true;
-        default: return false;
-    }
-}
-
-BitmapFileType BitmapFileTypeForImageType(std::int32_t imageType) {
-    switch (imageType) {
-        case kOutputGIF: return BitmapFileType::GIF;
-        case kOutputJPEG2000: return BitmapFileType::JPEG2000;
-        case kOutputPNG: return BitmapFileType::PNG;
-        case kOutputTIFF:
-        case kOutputTIFFCMYK:
-        case kOutputMultiPageTIFF: return BitmapFileType::TIFF;
-        case kOutputBMP: return BitmapFileType::BMP;
-        default: return BitmapFileType::JPEG;
-    }
-}
-
-bool TypeSupportedByBitmapRep(std::int32_t imageType) {
-    switch (imageType) {
-        case kOutputGIF:
-        case kOutputJPEG2000:
-        case kOutputJPEG:
-        case kOutputPNG:
-        case kOutputTIFF:
-        case kOutputBMP:
-        case kOutputTIFFCMYK: return true;
-        default: return false;
-    }
-}
 
 std::string ImageConverter::CreateUTIForOutputType() const { return TypeIdentifierForOutputType(imageType); }
 
 platform::DestinationProperties ImageConverter::CreateDestinationProperties() const {
     platform::DestinationProperties properties;
-    // The source's metadata (image-file path, with keepMetadata) joins here once that path reads
-    // its sources.
+    if (keepMetadata && TypeKeepsMetadata(imageType)) CopySourceImageProperties(properties);
+    const OutputTypeFacts& type = WriterFactsForOutputType(imageType);
     if (orientation != 0) properties.orientation = orientation;
-    if (imageType == kOutputGIF || imageType == kOutputJPEG2000 || imageType == kOutputPNG)
-        properties.hasAlpha = true;
+    if (type.alpha) properties.hasAlpha = true;
     if (resolutionX != 0 || resolutionY != 0) {
         properties.dpiWidth = resolutionX;
         properties.dpiHeight = resolutionY;
     }
-    if (imageType == kOutputTIFF || imageType == kOutputTIFFCMYK || imageType == kOutputMultiPageTIFF)
-        properties.tiffCompression = 5;  // LZW
-    if (imageType == kOutputJPEG2000 || imageType == kOutputJPEG) properties.lossyQuality = quality;
+    if (type.tiffCompression != 0) properties.tiffCompression = type.tiffCompression;
+    if (type.lossy) properties.lossyQuality = quality;
     return properties;
 }
 

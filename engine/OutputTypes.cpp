@@ -4,37 +4,59 @@
 #include <fstream>
 #include <iterator>
 
-#include "engine/ImageConversion.h"
+#include "engine/OutputTypes.h"
 #include "platform/Resources.h"
 
 namespace {
 
-constexpr const char* kTypeIdentifiers[] = {
-    nullptr,
-    "com.adobe.photoshop-image",        // 1
-    "com.compuserve.gif",               // 2
-    "public.jpeg-2000",                 // 3
-    "public.jpeg",                      // 4
-    "com.ilm.openexr-image",            // 5
-    "com.apple.icns",                   // 6
-    "public.png",                       // 7
-    "com.adobe.pdf",                    // 8
-    "com.truevision.tga-image",         // 9
-    "public.tiff",                      // 10
-    "com.microsoft.bmp",                // 11
-    "com.sgi.sgi-image",                // 12
-    "public.tiff",                      // 13
-    "com.apple.pict",                   // 14
-    "com.adobe.illustrator.ai-image",   // 15
-    "com.apple.macpaint-image",         // 16
-    "com.apple.quicktime-image",        // 17
-    "com.microsoft.ico",                // 18
-    "public.xbitmap-image",             // 19
-    "com.kodak.flashpix.image",         // 20
-    "public.fax",                       // 21
-    "public.camera-raw-image",          // 22
-    "public.tiff",                      // 23
+constexpr OutputColorModels kRGB{true, false, false};
+constexpr OutputColorModels kRGBGrey{true, false, true};
+constexpr OutputColorModels kEveryModel{true, true, true};
+constexpr bool Y = true, n = false;
+constexpr int kLZW = 5;
+using enum BitmapFileType;
+
+// Columns: code, menu title and place, type identifier, colour models, resolution box usable,
+// record carries the box's resolution, lossy quality, alpha, TIFF compression, metadata kept,
+// bitmap representation writes it, bitmap file type.
+constexpr OutputTypeFacts kTable[] = {
+    {1,  "Photoshop (PSD)", 10, "com.adobe.photoshop-image",      kEveryModel, Y, Y, n, n, 0,    Y, n, JPEG},
+    {2,  "GIF",              7, "com.compuserve.gif",             kRGBGrey,    n, n, n, Y, 0,    Y, Y, GIF},
+    {3,  "JPEG 2000",        2, "public.jpeg-2000",               kRGBGrey,    n, n, Y, Y, 0,    n, Y, JPEG2000},
+    {4,  "JPEG",             1, "public.jpeg",                    kEveryModel, Y, Y, Y, n, 0,    Y, Y, JPEG},
+    {5,  "OpenEXR",         11, "com.ilm.openexr-image",          kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {6,  "ICNS",            14, "com.apple.icns",                 kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {7,  "PNG",              3, "public.png",                     kRGBGrey,    Y, Y, n, Y, 0,    Y, Y, PNG},
+    {8,  "PDF",              9, "com.adobe.pdf",                  kEveryModel, Y, Y, n, n, 0,    n, n, JPEG},
+    {9,  "TGA",             12, "com.truevision.tga-image",       kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {10, "TIFF",             4, "public.tiff",                    kEveryModel, Y, Y, n, n, kLZW, Y, Y, TIFF},
+    {11, "BMP",              8, "com.microsoft.bmp",              kRGB,        Y, Y, n, n, 0,    n, Y, BMP},
+    {12, "SGI",             13, "com.sgi.sgi-image",              kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    // Rendered in CMYK whatever the colour model, and written at 72 dots per inch although its
+    // resolution box is usable.
+    {13, "TIFF (CMYK)",      5, "public.tiff",                    kRGB,        Y, n, n, n, kLZW, Y, Y, TIFF},
+    {14, "PICT",            16, "com.apple.pict",                 kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {15, "Illustrator",     17, "com.adobe.illustrator.ai-image", kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {16, "MacPaint",        18, "com.apple.macpaint-image",       kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {17, "QuickTime Image", 19, "com.apple.quicktime-image",      kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {18, "ICO",             15, "com.microsoft.ico",              kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {19, "X Bitmap",        20, "public.xbitmap-image",           kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {20, "FlashPix",        21, "com.kodak.flashpix.image",       kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {21, "Fax",             22, "public.fax",                     kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    {22, "Camera Raw",      23, "public.camera-raw-image",        kRGB,        n, n, n, n, 0,    n, n, JPEG},
+    // One file per document (a range of one page is written as type 10).
+    {23, "Multi-Page TIFF",  6, "public.tiff",                    kEveryModel, Y, Y, n, n, kLZW, n, n, TIFF},
 };
+
+constexpr bool InCodeOrder() {
+    for (std::size_t i = 0; i < std::size(kTable); ++i)
+        if (kTable[i].code != static_cast<std::int32_t>(i + 1)) return false;
+    return true;
+}
+static_assert(InCodeOrder(), "one row per code, in code order from 1");
+
+// What an unknown code is written by: JPEG, with nothing asked of the writer.
+constexpr OutputTypeFacts kUnknownType{0, nullptr, 0, "public.jpeg"};
 
 // The "ImageExtension" array, read anew on every call; nullptr when missing or not an array.
 plist_t ReadExtensionTable() {
@@ -65,9 +87,39 @@ std::string StringAt(plist_t array, std::int32_t index) {
 
 }  // namespace
 
-const char* TypeIdentifierForOutputType(std::int32_t imageType) {
-    if (imageType < 1 || imageType > kOutputMultiPageTIFF) return "public.jpeg";
-    return kTypeIdentifiers[imageType];
+std::span<const OutputTypeFacts> OutputTypeTable() { return kTable; }
+
+const OutputTypeFacts* FindOutputType(std::int32_t code) {
+    if (code < 1 || static_cast<std::size_t>(code) > std::size(kTable)) return nullptr;
+    return &kTable[code - 1];
+}
+
+const OutputTypeFacts& WriterFactsForOutputType(std::int32_t code) {
+    const OutputTypeFacts* row = FindOutputType(code);
+    return row && row->typeIdentifier ? *row : kUnknownType;
+}
+
+const OutputTypeFacts* MenuOutputType(std::int64_t code) {
+    if (code < 1 || code > static_cast<std::int64_t>(std::size(kTable))) return nullptr;
+    const OutputTypeFacts& row = kTable[code - 1];
+    return row.menuTitle ? &row : nullptr;
+}
+
+const char* TypeIdentifierForOutputType(std::int32_t imageType) { return WriterFactsForOutputType(imageType).typeIdentifier; }
+
+bool TypeKeepsMetadata(std::int32_t imageType) {
+    const OutputTypeFacts* row = FindOutputType(imageType);
+    return row && row->keepsMetadata;
+}
+
+BitmapFileType BitmapFileTypeForImageType(std::int32_t imageType) {
+    const OutputTypeFacts* row = FindOutputType(imageType);
+    return row ? row->bitmapFileType : BitmapFileType::JPEG;
+}
+
+bool TypeSupportedByBitmapRep(std::int32_t imageType) {
+    const OutputTypeFacts* row = FindOutputType(imageType);
+    return row && row->bitmapRepWrites;
 }
 
 std::string ImageFileExtensionForType(std::int32_t imageType) {

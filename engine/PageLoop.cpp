@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "engine/ImageConverter.h"
 #include "engine/OperationQueue.h"
 #include "engine/OutputFile.h"
@@ -92,6 +92,7 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     if (count == 1 && imageType == kOutputMultiPageTIFF) imageType = kOutputTIFF;
     const bool multiPageTiff = imageType == kOutputMultiPageTIFF;
 
+    platform::ShareFreedMemoryBetweenThreads();
     OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
     const int workers = queue.MaxConcurrentOperationCount();
     const bool synchronous = multiPageTiff || count < 2 || workers == 1;

@@ -1,6 +1,7 @@
 #include "engine/PagePlan.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <optional>
@@ -63,8 +64,18 @@ PageSizePlan PlanPageSize(const platform::PdfPageGeometry& geometry, float scale
     return plan;
 }
 
+namespace {
+std::atomic<std::size_t> wholePictureLimit{kWholePictureBytes};
+}  // namespace
+
+std::size_t WholePictureLimit() { return wholePictureLimit.load(std::memory_order_relaxed); }
+
+void SetWholePictureLimit(std::size_t bytes) {
+    wholePictureLimit.store(bytes ? bytes : kWholePictureBytes, std::memory_order_relaxed);
+}
+
 PageWritePlan PlanPageWrite(int width, int height, int bytesPerPixel, const FormatLimits& format,
-                            std::size_t maxPictureBytes, std::size_t bandBytes) {
+                            std::size_t maxPictureBytes, std::size_t bandBytes, std::size_t wholeBytes) {
     PageWritePlan plan;
     if (format.maxSide > 0 && (width > format.maxSide || height > format.maxSide)) {
         plan.failure = ConversionFailure::TooLargeForFormat;
@@ -74,7 +85,7 @@ PageWritePlan PlanPageWrite(int width, int height, int bytesPerPixel, const Form
     }
     const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(bytesPerPixel);
     const bool fitsWhole = rowBytes <= maxPictureBytes / static_cast<std::size_t>(height);
-    const bool small = fitsWhole && rowBytes * static_cast<std::size_t>(height) <= bandBytes;
+    const bool small = fitsWhole && rowBytes * static_cast<std::size_t>(height) <= wholeBytes;
     if (format.streamsRows && !small && rowBytes <= maxPictureBytes) {
         plan.ok = true;
         plan.banded = true;

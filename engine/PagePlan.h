@@ -64,10 +64,19 @@ struct PageWritePlan {
     std::string detail;
 };
 
-// Pictures up to this size are drawn and written whole (MuPDF then scales images exactly as
-// its own tools do); larger ones go in bands of about this size to writers that stream.
+// Pictures up to this size are drawn whole: MuPDF then draws them exactly as its own tools do
+// (a drawing cut into bands decodes and scales images band by band, and a few pixels near the
+// band edges come out one step apart). It holds A4 and Letter pages in RGB at 600 dpi.
+inline constexpr std::size_t kWholePictureBytes = std::size_t{128} << 20;
+
+// Larger pictures go to writers that stream in bands of about this size.
 inline constexpr std::size_t kBandBytes = std::size_t{16} << 20;
 
 PageWritePlan PlanPageWrite(int width, int height, int bytesPerPixel, const FormatLimits& format,
                             std::size_t maxPictureBytes = platform::kMaxBitmapBytes,
-                            std::size_t bandBytes = kBandBytes);
+                            std::size_t bandBytes = kBandBytes, std::size_t wholeBytes = kWholePictureBytes);
+
+// The size up to which the page loop draws pictures whole: kWholePictureBytes unless set
+// (process-wide; tests lower it to reach the banded path with small pages). 0 restores it.
+std::size_t WholePictureLimit();
+void SetWholePictureLimit(std::size_t bytes);

@@ -10,7 +10,7 @@
 
 #include <jpeglib.h>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "engine/ImageConverter.h"
 #include "engine/OutputFile.h"
 #include "platform/BufferPool.h"
@@ -79,7 +79,8 @@ PageOutcome ImageConverter::RenderPageSteps(long page, std::uint8_t resizeEnable
 
     const platform::ColorModel model = PageModel(imageType, colorModel);
     const PageWritePlan write =
-        PlanPageWrite(size.width, size.height, platform::ComponentsOf(model), OutputFormatLimits(model));
+        PlanPageWrite(size.width, size.height, platform::ComponentsOf(model), OutputFormatLimits(model),
+                      platform::kMaxBitmapBytes, kBandBytes, WholePictureLimit());
     if (!write.ok) return PageOutcome::Failed(write.failure, write.detail);
 
     if (!Succeeded()) return PageOutcome::Skipped();

@@ -40,6 +40,9 @@ inline int ComponentsOf(ColorModel model) {
     }
 }
 
+// Memory for a pixel buffer (released with std::free), in huge pages when it is large.
+std::uint8_t* AllocateLarge(std::size_t bytes);
+
 // The largest pixel buffer the engine will allocate for one page or picture (1 GiB).
 inline constexpr std::size_t kMaxBitmapBytes = std::size_t{1} << 30;
 

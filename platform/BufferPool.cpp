@@ -1,11 +1,20 @@
 #include "platform/BufferPool.h"
 
+#include <malloc.h>
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
 
 namespace platform {
 namespace {
+
+// Buffers from this size on are mapped on their own, in whole huge pages where the kernel has
+// them: a 2 MiB page costs one fault where 4 KiB pages cost 512.
+constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 struct Free {
     std::uint8_t* data;
@@ -15,7 +24,13 @@ struct Free {
 struct Pool {
     std::mutex mutex;
     std::vector<Free> free;
-    std::size_t kept = 0;
+    std::size_t kept = 0;     // bytes of the free buffers
+    std::size_t inUse = 0;    // bytes of the buffers handed out
+    std::size_t peak = 0;     // the most handed out at once since the last trim
+    // What the pool may hold, free and handed out together: the idle limit, or the most that
+    // was in use at once when that is more. Keeping a worker's buffers for its next page then
+    // never makes the process larger than its busiest moment.
+    std::size_t Cap() const { return std::max(kBufferPoolLimit, peak); }
 };
 
 // Never destroyed: buffers may come back while the program exits.
@@ -24,11 +39,39 @@ Pool& ThePool() {
     return *pool;
 }
 
+std::uint8_t* Allocate(std::size_t capacity) {
+    if (capacity < kMappedFrom) return static_cast<std::uint8_t*>(std::malloc(capacity));
+    // Mapped a huge page larger and trimmed to a huge-page boundary at both ends.
+    const std::size_t span = capacity + kHugePage;
+    void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(raw);
+    const std::uintptr_t aligned = (start + kHugePage - 1) & ~(kHugePage - 1);
+    if (aligned > start) munmap(raw, aligned - start);
+    const std::size_t tail = span - (aligned - start) - capacity;
+    if (tail) munmap(reinterpret_cast<void*>(aligned + capacity), tail);
+    madvise(reinterpret_cast<void*>(aligned), capacity, MADV_HUGEPAGE);
+    return reinterpret_cast<std::uint8_t*>(aligned);
+}
+
+void Release(std::uint8_t* data, std::size_t capacity) {
+    if (capacity < kMappedFrom)
+        std::free(data);
+    else
+        munmap(data, capacity);
+}
+
+// Large buffers are sized in whole huge pages, so that pages of nearly one size share them.
+std::size_t CapacityFor(std::size_t bytes) {
+    return bytes < kMappedFrom ? bytes : (bytes + kHugePage - 1) & ~(kHugePage - 1);
+}
+
 void Return(std::uint8_t* data, std::size_t capacity) {
     Pool& pool = ThePool();
     {
         std::lock_guard lock(pool.mutex);
-        if (pool.kept + capacity <= kBufferPoolLimit) {
+        pool.inUse -= capacity;
+        if (pool.kept + pool.inUse + capacity <= pool.Cap()) {
             try {
                 pool.free.push_back({data, capacity});
                 pool.kept += capacity;
@@ -37,7 +80,7 @@ void Return(std::uint8_t* data, std::size_t capacity) {
             }
         }
     }
-    std::free(data);
+    Release(data, capacity);
 }
 
 }  // namespace
@@ -46,14 +89,16 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
     if (bytes == 0) bytes = 1;
     std::uint8_t* data = nullptr;
     std::size_t capacity = 0;
+    std::vector<Free> dropped;
     Pool& pool = ThePool();
     {
         std::lock_guard lock(pool.mutex);
-        // The smallest kept buffer that fits and is not much larger than asked.
+        // The smallest kept buffer that fits and is at most twice as large as asked (pages of A4
+        // and A3 share buffers; a small scratch buffer does not tie up a page's).
         std::size_t best = pool.free.size();
         for (std::size_t i = 0; i < pool.free.size(); ++i) {
             const std::size_t c = pool.free[i].capacity;
-            if (c >= bytes && c <= bytes + bytes / 2 && (best == pool.free.size() || c < pool.free[best].capacity)) best = i;
+            if (c >= bytes && c / 2 <= bytes && (best == pool.free.size() || c < pool.free[best].capacity)) best = i;
         }
         if (best != pool.free.size()) {
             data = pool.free[best].data;
@@ -61,19 +106,38 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
             pool.kept -= capacity;
             pool.free[best] = pool.free.back();
             pool.free.pop_back();
+        } else {
+            capacity = CapacityFor(bytes);
+            // Room for the new buffer: kept buffers of other sizes go first, the largest first.
+            std::sort(pool.free.begin(), pool.free.end(),
+                      [](const Free& a, const Free& b) { return a.capacity < b.capacity; });
+            while (!pool.free.empty() && pool.kept + pool.inUse + capacity > pool.Cap()) {
+                dropped.push_back(pool.free.back());
+                pool.kept -= pool.free.back().capacity;
+                pool.free.pop_back();
+            }
         }
+        pool.inUse += capacity;
+        pool.peak = std::max(pool.peak, pool.inUse);
     }
+    for (const Free& f : dropped) Release(f.data, f.capacity);
+    if (!data) data = Allocate(capacity);
     if (!data) {
-        data = static_cast<std::uint8_t*>(std::malloc(bytes));
-        if (!data) return {};
-        capacity = bytes;
+        std::lock_guard lock(pool.mutex);
+        pool.inUse -= capacity;
+        return {};
     }
     try {
         return std::shared_ptr<std::uint8_t>(data, [capacity](std::uint8_t* p) { Return(p, capacity); });
     } catch (...) {
-        std::free(data);
+        Return(data, capacity);
         return {};
     }
+}
+
+void ShareFreedMemoryBetweenThreads() {
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_ARENA_MAX, 2); });
 }
 
 void TrimBufferPool() {
@@ -83,8 +147,9 @@ void TrimBufferPool() {
         std::lock_guard lock(pool.mutex);
         freed.swap(pool.free);
         pool.kept = 0;
+        pool.peak = pool.inUse;
     }
-    for (const Free& f : freed) std::free(f.data);
+    for (const Free& f : freed) Release(f.data, f.capacity);
 }
 
 }  // namespace platform

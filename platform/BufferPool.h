@@ -7,16 +7,26 @@
 // Page-sized buffers kept for reuse between pages. A fresh buffer of several megabytes costs a
 // page fault and a cleared page from the kernel for every 4 KiB the first time it is written;
 // a page loop that takes its pixel and scratch buffers from here pays that once per worker.
+// Buffers of a megabyte and more are mapped in whole huge pages where the kernel gives them.
 namespace platform {
 
 // A buffer of at least `bytes` bytes (contents undefined); it goes back to the pool when the
 // last reference is dropped. Empty on allocation failure.
 std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes);
 
-// Frees every buffer the pool keeps (buffers in use return later and are kept again).
+// Frees every buffer the pool keeps (buffers in use return later and are kept again), and
+// forgets how much was in use at once.
 void TrimBufferPool();
 
-// The most the pool keeps while idle.
-inline constexpr std::size_t kBufferPoolLimit = std::size_t{192} << 20;
+// Lets threads share the memory that others freed: glibc gives each new thread a heap of its own
+// (up to 8 a processor) and keeps what is freed there for that heap alone, so a library's
+// page-sized working memory (OpenJPEG's, for one) would stay resident once per worker. Two heaps
+// measured as fast for rendering and held half the memory. Process-wide; called before the page
+// workers start.
+void ShareFreedMemoryBetweenThreads();
+
+// What the pool may hold, free and in use together, unless more than that was in use at once
+// since the last trim: then as much as was (the pool follows the size of the pages).
+inline constexpr std::size_t kBufferPoolLimit = std::size_t{32} << 20;
 
 }  // namespace platform

@@ -9,8 +9,10 @@
 #include <condition_variable>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "platform/BufferPool.h"
+#include "platform/MuPdfCalls.h"
 
 namespace platform {
 namespace {
@@ -18,52 +20,27 @@ namespace {
 // MuPDF unwinds with longjmp: every function below that opens an fz_try block holds only C
 // state between fz_try and fz_catch, and turns the error into a return value.
 
-// MuPDF takes its locks around very short sections (the store's reference counts, the glyph
-// cache) from every drawing thread: spin briefly before sleeping, since a sleeping waiter costs
-// two context switches where the holder needed a few hundred nanoseconds.
+// MuPDF's three locks: its reference counts and store (held for a few hundred nanoseconds),
+// FreeType, and the glyph cache. Plain mutexes: spinning before sleeping measured slower, since a
+// spinning waiter takes a processor from a worker with work to do, and on a busy machine the
+// holder it waits for may not be running at all.
 struct LockSet {
     std::mutex mutexes[FZ_LOCK_MAX];
     fz_locks_context locks{};
     LockSet() {
         locks.user = this;
-        locks.lock = [](void* user, int lock) {
-            std::mutex& m = static_cast<LockSet*>(user)->mutexes[lock];
-            for (int i = 0; i < 2000; ++i) {
-                if (m.try_lock()) return;
-                __builtin_ia32_pause();
-            }
-            m.lock();
-        };
+        locks.lock = [](void* user, int lock) { static_cast<LockSet*>(user)->mutexes[lock].lock(); };
         locks.unlock = [](void* user, int lock) { static_cast<LockSet*>(user)->mutexes[lock].unlock(); };
     }
 };
 
-// The base context of one document, shared with every bitmap drawn from it so that pixmaps
-// can outlive the document object.
-struct BaseContext {
-    LockSet lockSet;
+// A drawing context for one worker at a time, cloned from the document's base context (sharing
+// its store, fonts and glyph cache) and kept for the next page instead of cloned for each.
+// Glyph caches of the workers' own were measured: the waits moved from the glyph cache's lock to
+// FreeType's, since every worker then rendered every glyph itself, and the pages took longer.
+struct WorkerContext {
     fz_context* ctx = nullptr;
-    BaseContext() { ctx = fz_new_context(nullptr, &lockSet.locks, FZ_STORE_DEFAULT); }
-    ~BaseContext() {
-        if (ctx) fz_drop_context(ctx);
-    }
 };
-
-pdf_document* OpenPdf(fz_context* ctx, const char* path) {
-    pdf_document* doc = nullptr;
-    fz_var(doc);
-    fz_try(ctx) { doc = pdf_open_document(ctx, path); }
-    fz_catch(ctx) { doc = nullptr; }
-    return doc;
-}
-
-int AuthenticatePdf(fz_context* ctx, pdf_document* doc, const char* password) {
-    int result = 0;
-    fz_var(result);
-    fz_try(ctx) { result = pdf_authenticate_password(ctx, doc, password); }
-    fz_catch(ctx) { result = 0; }
-    return result;
-}
 
 bool HasCopyPermission(fz_context* ctx, pdf_document* doc) {
     int allowed = 0;
@@ -201,6 +178,25 @@ fz_display_list* LoadDisplayList(fz_context* ctx, pdf_document* doc, int index, 
     return list;
 }
 
+void IgnoreMessage(void*, const char*) {}
+
+// An abandoned drawing stops between two of the list's commands, with clips and groups still
+// open on the device. Closing it then reports them as an error, and dropping it unclosed warns:
+// both are expected after a cancel, so the device is closed with the context's messages held
+// back, and the half-drawn band is thrown away by the caller.
+void CloseAbandonedDevice(fz_context* ctx, fz_device* dev) {
+    void* errorUser = nullptr;
+    void* warningUser = nullptr;
+    fz_error_cb* error = fz_error_callback(ctx, &errorUser);
+    fz_warning_cb* warning = fz_warning_callback(ctx, &warningUser);
+    fz_set_error_callback(ctx, IgnoreMessage, nullptr);
+    fz_set_warning_callback(ctx, IgnoreMessage, nullptr);
+    fz_try(ctx) { fz_close_device(ctx, dev); }
+    fz_catch(ctx) {}
+    fz_set_error_callback(ctx, error, errorUser);
+    fz_set_warning_callback(ctx, warning, warningUser);
+}
+
 // Clears the rows [y0, y1) of a picture `width` pixels wide to white and draws the list into
 // them, through a pixmap over `samples` (row y0 first, `stride` bytes apart). 0 when MuPDF gave
 // up; its message is then in `message`.
@@ -230,7 +226,12 @@ int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned
         if (visible) {
             dev = fz_new_draw_device(ctx, fz_identity, band);
             fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(fz_pixmap_bbox(ctx, band)), cookie);
-            fz_close_device(ctx, dev);
+            if (cookie && cookie->abort) {
+                ok = 0;
+                CloseAbandonedDevice(ctx, dev);
+            } else {
+                fz_close_device(ctx, dev);
+            }
         }
     }
     fz_always(ctx) {
@@ -283,7 +284,47 @@ bool PageToPixels(const PdfPageGeometry& g, fz_matrix pageCtm, float scale, fz_m
     return true;
 }
 
-fz_context* CloneContext(fz_context* base) { return fz_clone_context(base); }
+// The base context of one document, shared with every bitmap drawn from it so that pixmaps
+// can outlive the document object; it keeps the workers' contexts between pages.
+struct BaseContext {
+    LockSet lockSet;
+    fz_context* ctx = nullptr;
+    std::mutex idleLock;
+    std::vector<std::unique_ptr<WorkerContext>> idle;
+
+    BaseContext() { ctx = fz_new_context(nullptr, &lockSet.locks, FZ_STORE_DEFAULT); }
+    ~BaseContext() {
+        for (auto& w : idle) fz_drop_context(w->ctx);
+        idle.clear();
+        if (ctx) fz_drop_context(ctx);
+    }
+
+    // Called with the document's lock held (cloning reads the base context).
+    std::unique_ptr<WorkerContext> TakeWorker() {
+        {
+            std::lock_guard guard(idleLock);
+            if (!idle.empty()) {
+                std::unique_ptr<WorkerContext> w = std::move(idle.back());
+                idle.pop_back();
+                return w;
+            }
+        }
+        auto w = std::make_unique<WorkerContext>();
+        w->ctx = fz_clone_context(ctx);
+        if (!w->ctx) return nullptr;
+        return w;
+    }
+
+    void GiveBack(std::unique_ptr<WorkerContext> w) {
+        std::lock_guard guard(idleLock);
+        try {
+            idle.push_back(std::move(w));
+        } catch (...) {
+            // No room to keep it: the context goes now (w still owns it when push_back threw).
+            if (w) fz_drop_context(w->ctx);
+        }
+    }
+};
 
 PdfPageGeometry GeometryOf(fz_rect crop, fz_rect media, int rotate, float userUnit) {
     PdfPageGeometry g;
@@ -346,6 +387,18 @@ struct PdfDocument::Impl {
     std::string password;  // the one that made the document readable
     mutable std::optional<int> pageCount;  // counted once, under the lock
 
+    // The pages both MuPDF and the page tree agree on; -1 when the tree cannot be read at all.
+    // Called with the lock held.
+    int CountPages() const {
+        if (!pageCount) {
+            // MuPDF finds no page beyond the count the tree claims, and the tree may claim pages
+            // it does not have.
+            const int found = CountPageTree(base->ctx, doc);
+            pageCount = found < 0 ? found : std::min(found, CountPdfPages(base->ctx, doc));
+        }
+        return *pageCount;
+    }
+
     ~Impl() {
         if (doc) {
             std::lock_guard guard(lock);
@@ -363,7 +416,7 @@ std::unique_ptr<PdfDocument> PdfDocument::Open(const std::filesystem::path& path
     auto impl = std::make_unique<Impl>();
     impl->base = std::make_shared<BaseContext>();
     if (!impl->base->ctx) return nullptr;
-    impl->doc = OpenPdf(impl->base->ctx, path.c_str());
+    impl->doc = mupdf::OpenPdf(impl->base->ctx, path.c_str());
     if (!impl->doc) return nullptr;
     impl->encrypted = impl->doc->crypt != nullptr;
     // An empty user password opens the document without asking.
@@ -383,7 +436,7 @@ bool PdfDocument::Unlock(const std::string& password) {
     // A readable document stays readable: another attempt is not passed to the library, where a
     // wrong password after a right one would spoil the key.
     if (!impl_->encrypted || impl_->unlocked) return true;
-    if (AuthenticatePdf(impl_->base->ctx, impl_->doc, password.c_str()) == 0) return false;
+    if (mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, password.c_str()) == 0) return false;
     impl_->unlocked = true;
     impl_->password = password;
     return true;
@@ -392,13 +445,13 @@ bool PdfDocument::Unlock(const std::string& password) {
 bool PdfDocument::AcceptsPassword(const std::string& candidate) {
     std::lock_guard guard(impl_->lock);
     if (!impl_->encrypted) return true;
-    if (AuthenticatePdf(impl_->base->ctx, impl_->doc, candidate.c_str()) != 0) {
+    if (mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, candidate.c_str()) != 0) {
         impl_->unlocked = true;
         impl_->password = candidate;
         return true;
     }
     // A wrong password overwrites the key that the right one computed: compute it again.
-    if (impl_->unlocked) AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
+    if (impl_->unlocked) mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
     return false;
 }
 
@@ -408,7 +461,7 @@ bool PdfDocument::AllowsCopying() const {
     if (!impl_->unlocked) return false;
     // Authenticating again with the password that opened it is harmless and tells whether
     // that was the owner password.
-    const int kind = AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
+    const int kind = mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, impl_->password.c_str());
     if (kind & 4) return true;
     return HasCopyPermission(impl_->base->ctx, impl_->doc);
 }
@@ -416,14 +469,9 @@ bool PdfDocument::AllowsCopying() const {
 std::optional<int> PdfDocument::ReadPageCount() const {
     std::lock_guard guard(impl_->lock);
     if (!impl_->unlocked) return std::nullopt;
-    if (!impl_->pageCount) {
-        // MuPDF finds no page beyond the count the tree claims, and the tree may claim pages it
-        // does not have: the pages are those both agree on.
-        const int found = CountPageTree(impl_->base->ctx, impl_->doc);
-        impl_->pageCount = found < 0 ? found : std::min(found, CountPdfPages(impl_->base->ctx, impl_->doc));
-    }
-    if (*impl_->pageCount < 0) return std::nullopt;
-    return *impl_->pageCount;
+    const int count = impl_->CountPages();
+    if (count < 0) return std::nullopt;
+    return count;
 }
 
 int PdfDocument::PageCount() const { return ReadPageCount().value_or(0); }
@@ -439,8 +487,9 @@ std::optional<PdfPageGeometry> PdfDocument::PageGeometry(int pageIndex) const {
 }
 
 struct PreparedPdfPage::Impl {
-    std::shared_ptr<BaseContext> base;  // outlives the cloned context
-    fz_context* ctx = nullptr;
+    std::shared_ptr<BaseContext> base;  // outlives the worker's context
+    std::unique_ptr<WorkerContext> worker;
+    fz_context* ctx = nullptr;  // the worker's
     fz_display_list* list = nullptr;
     fz_colorspace* cs = nullptr;
     fz_matrix ctm = fz_identity;
@@ -454,7 +503,7 @@ struct PreparedPdfPage::Impl {
     ~Impl() {
         watch.reset();  // before the cookie it writes to goes
         if (list) fz_drop_display_list(ctx ? ctx : base->ctx, list);
-        if (ctx) fz_drop_context(ctx);
+        if (worker) base->GiveBack(std::move(worker));
     }
 };
 
@@ -543,11 +592,15 @@ std::unique_ptr<PreparedPdfPage> PdfDocument::PreparePage(const RenderRequest& r
             e = {PdfPageError::Unreadable, message};
             return nullptr;
         }
-        impl->ctx = CloneContext(impl_->base->ctx);
-        if (!impl->ctx) {
+        try {
+            impl->worker = impl_->base->TakeWorker();
+        } catch (...) {
+        }
+        if (!impl->worker) {
             e = {PdfPageError::NoResources, "no drawing context"};
             return nullptr;
         }
+        impl->ctx = impl->worker->ctx;
     }
     impl->cs = request.model == ColorModel::Monochrome ? fz_device_gray(impl->ctx)
                : request.model == ColorModel::CMYK     ? fz_device_cmyk(impl->ctx)
@@ -582,6 +635,146 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
     b.data = samples.get();
     b.owner = std::move(samples);
     return b;
+}
+
+}  // namespace platform
+
+// --- Redrawing into a new PDF ---------------------------------------------------------------
+
+namespace platform {
+namespace {
+
+pdf_page* LoadPdfPage(fz_context* ctx, pdf_document* doc, int index, fz_matrix* pageCtm) {
+    pdf_page* page = nullptr;
+    fz_var(page);
+    fz_try(ctx) {
+        page = pdf_load_page(ctx, doc, index);
+        fz_rect mediabox;
+        pdf_page_transform(ctx, page, &mediabox, pageCtm);
+    }
+    fz_catch(ctx) {
+        fz_drop_page(ctx, &page->super);
+        page = nullptr;
+    }
+    return page;
+}
+
+// Writes one page of `box` (MuPDF's rectangle, y up as in the PDF) with the page drawn by
+// `ctm` (a blank page without `page`). 0 when the writer failed; a page whose drawing stopped early is still ended.
+int WriteRedrawnPage(fz_context* ctx, fz_document_writer* writer, pdf_page* page, fz_rect box, fz_matrix ctm) {
+    fz_device* dev = nullptr;
+    int ok = 1;
+    fz_var(dev);
+    fz_var(ok);
+    fz_try(ctx) { dev = fz_begin_page(ctx, writer, box); }
+    fz_catch(ctx) { ok = 0; }
+    if (!ok) return 0;
+    fz_cookie cookie{};
+    if (page) {
+        fz_try(ctx) { fz_run_page(ctx, &page->super, dev, ctm, &cookie); }
+        fz_catch(ctx) {}
+    }
+    fz_try(ctx) { fz_end_page(ctx, writer); }
+    fz_catch(ctx) { ok = 0; }
+    return ok;
+}
+
+fz_document_writer* NewPdfWriter(fz_context* ctx, fz_output* out) {
+    fz_document_writer* writer = nullptr;
+    fz_var(writer);
+    fz_try(ctx) { writer = fz_new_pdf_writer_with_output(ctx, out, "compress"); }
+    fz_catch(ctx) { writer = nullptr; }
+    return writer;
+}
+
+// Writes the document out and drops the writer with its output.
+int CloseWriter(fz_context* ctx, fz_document_writer* writer) {
+    int ok = 1;
+    fz_var(ok);
+    fz_try(ctx) { fz_close_document_writer(ctx, writer); }
+    fz_catch(ctx) { ok = 0; }
+    fz_drop_document_writer(ctx, writer);
+    return ok;
+}
+
+fz_output* NewBufferOutput(fz_context* ctx, fz_buffer** buffer) {
+    fz_output* out = nullptr;
+    fz_var(out);
+    fz_try(ctx) {
+        *buffer = fz_new_buffer(ctx, 64 * 1024);
+        out = fz_new_output_with_buffer(ctx, *buffer);
+    }
+    fz_catch(ctx) {
+        fz_drop_buffer(ctx, *buffer);
+        *buffer = nullptr;
+        out = nullptr;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> PdfDocument::RedrawAsPdf() const {
+    std::lock_guard guard(impl_->lock);
+    if (!impl_->unlocked) return {};
+    fz_context* ctx = impl_->base->ctx;
+    pdf_document* doc = impl_->doc;
+    const int count = impl_->CountPages();
+    if (count <= 0) return {};
+
+    fz_buffer* buffer = nullptr;
+    fz_output* out = NewBufferOutput(ctx, &buffer);
+    if (!out) return {};
+    // The writer owns the output from here on, also when it cannot be made.
+    fz_document_writer* writer = NewPdfWriter(ctx, out);
+    if (!writer) {
+        fz_drop_buffer(ctx, buffer);
+        return {};
+    }
+
+    int written = 0;
+    bool broken = false;
+    for (int index = 0; index < count && !broken; ++index) {
+        fz_rect crop = fz_empty_rect, media = fz_empty_rect;
+        int rotate = 0;
+        float userUnit = 1;
+        if (!ReadGeometry(ctx, doc, index, &crop, &media, &rotate, &userUnit)) continue;
+        const PdfPageGeometry g = GeometryOf(crop, media, rotate, 1.0f);
+        const PdfRect box = g.cropBox.width() > 0 && g.cropBox.height() > 0 ? g.cropBox : g.mediaBox;
+        if (!(box.width() > 0 && box.height() > 0)) continue;
+
+        fz_matrix pageCtm = fz_identity;
+        pdf_page* page = LoadPdfPage(ctx, doc, index, &pageCtm);
+        if (!page) continue;
+        // The new page keeps the box's origin; odd quarter turns swap its sides.
+        int quarters = (g.rotation / 90) % 4;
+        if (quarters < 0) quarters += 4;
+        float W = box.width(), H = box.height();
+        if (quarters % 2) std::swap(W, H);
+        const fz_rect newBox = fz_make_rect(box.x0, box.y0, box.x0 + W, box.y0 + H);
+        // PageToPixels gives the top-left, y-down space of a W x H page; MuPDF's PDF writer maps
+        // a point (x, y) of its device to (x - x0, y1 - y) in the new page, so moving right by
+        // 2 x0 lands the drawing on the box.
+        // A page of which nothing lies inside both boxes stays blank.
+        fz_matrix ctm = fz_identity;
+        const bool visible = PageToPixels(g, pageCtm, 1.0f, &ctm);
+        ctm = fz_concat(ctm, fz_translate(2 * box.x0, 0));
+        if (WriteRedrawnPage(ctx, writer, visible ? page : nullptr, newBox, ctm))
+            ++written;
+        else
+            broken = true;
+        fz_drop_page(ctx, &page->super);
+    }
+
+    std::vector<std::uint8_t> result;
+    const bool closed = CloseWriter(ctx, writer);
+    if (closed && !broken && written > 0) {
+        unsigned char* data = nullptr;
+        const std::size_t length = fz_buffer_storage(ctx, buffer, &data);
+        if (data && length > 0) result.assign(data, data + length);
+    }
+    fz_drop_buffer(ctx, buffer);
+    return result;
 }
 
 }  // namespace platform

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <cstdint>
+#include <vector>
 
 #include "platform/Bitmap.h"
 
@@ -125,6 +126,12 @@ public:
     // (a missing resource, say) are drawn past, as viewers do. `cancelled` is polled while drawing; when it answers true the drawing
     // is abandoned and an empty bitmap returned.
     Bitmap RenderPage(const RenderRequest& request, const std::function<bool()>& cancelled = {}) const;
+
+    // A new PDF holding every page redrawn as vector content on a page of its crop box (the
+    // media box when the crop box is empty), turned by the page's rotation in whole quarter
+    // turns; the content is placed as RenderPage places it. Pages that cannot be loaded, or
+    // have no box, are left out. Empty when no page was written (also while locked).
+    std::vector<std::uint8_t> RedrawAsPdf() const;
 
     struct Impl;
 

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include "platform/Resources.h"
+
 namespace platform {
 namespace {
 
@@ -57,12 +59,16 @@ bool SendDesktopNotification(const UserNotification& notification, const std::st
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    // The desktop shows the notification under the program's desktop entry and installed icon,
+    // both named after the program's identifier.
+    const QString identity = QString::fromStdString(BundleIdentifier());
     QVariantMap hints;
+    hints.insert(QStringLiteral("desktop-entry"), identity);
     if (!notification.soundName.empty())
         hints.insert(QStringLiteral("sound-name"), QString::fromStdString(notification.soundName));
     call << QStringLiteral("Vellipse")                        // app_name
          << 0u                                                // replaces_id: a new notification
-         << QString()                                         // app_icon
+         << identity                                          // app_icon
          << QString::fromStdString(notification.title)        // summary
          << QString::fromStdString(notification.text)         // body
          << QStringList()                                     // actions

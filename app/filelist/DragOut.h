@@ -6,69 +6,46 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
 #include <vector>
 
 #include "engine/ImageConversion.h"
 #include "filelist/ImageListItem.h"
 
-// Rows dragged out of the list become image files where they are dropped. A drop target asks
-// for the drag's file list only when it takes the drop: then the rows are converted into a
-// fresh folder and that folder's files are handed over (a file manager copies them to where
-// they were dropped).
+// Rows dragged out of the list are promised files: the drag announces them at once and makes
+// nothing; when the rows are dropped in a folder, the drop target names the folder through the
+// promise's drop entry (DropInto), a conversion run of the dragged rows into that folder starts,
+// and the target is answered the names of the promised files.
 
 // The engine's entry, replaceable in tests.
 using PdfConverter = std::function<std::uint8_t(const ImageConversion* record)>;
 
-// Completes the settings record for one item: its file, its password and the folder its images
-// go into, below `destination`. False when the item cannot be converted.
-using RecordCompleter = std::function<bool(ImageConversion& record, const ImageListItem& item, const QString& destination)>;
+// Starts the run of dragged-out rows into a drop folder; false when no run starts (the settings
+// are invalid and their alert was shown, or a run is in progress).
+using DragOutStarter = std::function<bool(std::vector<ImageListItem> items, const QString& folder)>;
 
-// The default completion: the item's file and password; its images go into `destination`, or,
-// for an item found in an added folder whose tree is kept, into the same sub-folders below it
-// (created as needed).
-bool CompleteRecordForItem(ImageConversion& record, const ImageListItem& item, const QString& destination);
-
-// Converts each item with a copy of `settings` completed by `complete` (the default above when
-// empty) and answers the entries of `folder` afterwards, in name order, as absolute paths.
-// Progress is neither reported nor cancellable: the record's progress target is cleared.
-QStringList ConvertItemsIntoFolder(const std::vector<ImageListItem>& items, const QString& folder,
-                                   const ImageConversion& settings, const RecordCompleter& complete = {},
-                                   const PdfConverter& convert = {});
-
-// What a drag-out needs from the window.
-struct DragOutConversion {
-    // Whether the window's settings can be used; shows its own alert when not.
-    std::function<bool()> settingsValid;
-    // The window's current settings as a record.
-    std::function<ImageConversion()> settings;
-    RecordCompleter complete;  // empty: CompleteRecordForItem
-    PdfConverter convert;      // empty: ConvertPDFToImages
-    // A fresh folder for one drag's images; "" when none could be made. Empty: one of
-    // MakeDragOutFolder's.
-    std::function<QString()> makeFolder;
-};
-
-// A new folder under the temporary folder, "" on failure.
-QString MakeDragOutFolder();
-
-// The drag's data: formats are announced at once, the files are made on the first request for
-// them, on the GUI thread, and the same list is answered to later requests.
+// The drag's data. Asking for its formats or data during the drag starts nothing.
 class PromisedFilesMimeData : public QMimeData {
     Q_OBJECT
 public:
+    // The list's own rows (drops of them on the list are refused).
     static constexpr const char* kRowsFormat = "application/x-vellipse-list-rows";
+    // The promise: its data is the file type of the promised files' sources, "pdf".
+    static constexpr const char* kPromiseFormat = "application/x-vellipse-promised-files";
 
-    PromisedFilesMimeData(const QObject* source, std::vector<ImageListItem> items,
-                          std::shared_ptr<const DragOutConversion> conversion);
+    PromisedFilesMimeData(const QObject* source, std::vector<ImageListItem> items, DragOutStarter start);
 
     const QObject* source() const { return source_; }
     const std::vector<ImageListItem>& items() const { return items_; }
-    // Whether the files were made (or tried) already.
-    bool converted() const { return converted_.has_value(); }
-    QString folder() const { return folder_; }
+
+    // The drop entry: the rows were dropped in `folder`. Starts their run (once per drag) and
+    // answers the promised names, each dragged file's name without its extension; empty when
+    // no run started.
+    QStringList DropInto(const QString& folder) const;
+    // Whether a drop has started the run.
+    bool dropped() const { return dropped_; }
+
+    // The promised names of `items`, in their order.
+    static QStringList PromisedNames(const std::vector<ImageListItem>& items);
 
     QStringList formats() const override;
     bool hasFormat(const QString& mimeType) const override;
@@ -77,11 +54,8 @@ protected:
     QVariant retrieveData(const QString& mimeType, QMetaType type) const override;
 
 private:
-    const QList<QUrl>& Files() const;
-
     const QObject* source_;
     std::vector<ImageListItem> items_;
-    std::shared_ptr<const DragOutConversion> conversion_;
-    mutable std::optional<QList<QUrl>> converted_;
-    mutable QString folder_;
+    DragOutStarter start_;
+    mutable bool dropped_ = false;
 };

@@ -1,6 +1,5 @@
 #include "filelist/FileListController.h"
 
-#include <QDir>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -23,20 +22,9 @@ FileListController::FileListController(QTableView* table, QWidget* window, FileL
     model_ = new FileListModel(hooks_.text, this);
     passwordSheet_ = new PasswordSheet(window, hooks_.text);
     prompt_.sheet = passwordSheet_;
-    dragOutFolders_ = std::make_shared<QStringList>();
     adder_ = std::make_unique<FileAdder>(model_, &prompt_);
 
-    auto conversion = std::make_shared<DragOutConversion>();
-    conversion->settingsValid = hooks_.conversionSettingsValid;
-    conversion->settings = hooks_.conversionSettings;
-    conversion->complete = hooks_.completeRecord;
-    conversion->convert = hooks_.convert;
-    conversion->makeFolder = [folders = dragOutFolders_] {
-        QString folder = MakeDragOutFolder();
-        if (!folder.isEmpty()) folders->push_back(folder);
-        return folder;
-    };
-    model_->SetDragOutConversion(std::move(conversion));
+    model_->SetDragOutStarter(hooks_.dragOut);
 
     connect(adder_.get(), &FileAdder::busyStateChanged, this, &FileListController::busyStateChanged);
     connect(adder_.get(), &FileAdder::requestFinished, this, &FileListController::RequestFinished);
@@ -66,7 +54,6 @@ FileListController::~FileListController() {
     for (const QPointer<QWidget>& widget : dropForwarders_)
         if (widget) widget->removeEventFilter(this);
     adder_.reset();  // ends the adding thread while the sheet still exists
-    for (const QString& folder : *dragOutFolders_) QDir(folder).removeRecursively();
 }
 
 void FileListController::SheetPrompt::Ask(const QString& fileName, const QString& typedText,

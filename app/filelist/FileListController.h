@@ -24,15 +24,9 @@ class QWidget;
 // What the file list needs from the main window.
 struct FileListHooks {
     TextLookup text;  // the localisation table
-    // Whether the window's conversion settings can be used (page range, resolution); shows its
-    // own alert when not. Empty: always.
-    std::function<bool()> conversionSettingsValid;
-    // The window's current conversion settings as a record. Empty: a zeroed record.
-    std::function<ImageConversion()> conversionSettings;
-    // Completes the record of one dragged-out item; empty: CompleteRecordForItem.
-    RecordCompleter completeRecord;
-    // The engine's entry for dragged-out rows; empty: ConvertPDFToImages.
-    PdfConverter convert;
+    // Rows dragged out were dropped in a folder: their conversion run starts there. Empty: rows
+    // are not dragged out.
+    DragOutStarter dragOut;
     // Opens a URL with the desktop; empty: QDesktopServices::openUrl.
     UrlOpener openUrl;
 };
@@ -85,7 +79,6 @@ public:
     std::vector<ImageListItem> GetItemsForIndexSet(const std::vector<int>& rows) const;
 
     // The folders made for dragged-out rows so far (removed when the controller goes).
-    const QStringList& dragOutFolders() const { return *dragOutFolders_; }
 
 signals:
     // The busy switch of one request: 1 as it starts (busy state, then the overlay), 5 as it
@@ -117,7 +110,6 @@ private:
     FileListModel* model_;
     QPointer<PasswordSheet> passwordSheet_;
     SheetPrompt prompt_;  // outlives the adder (declared before it)
-    std::shared_ptr<QStringList> dragOutFolders_;
     std::unique_ptr<FileAdder> adder_;
     QPointer<AddFilesPanel> panel_;
     QList<QPointer<QWidget>> dropForwarders_;

@@ -164,9 +164,7 @@ void FileListModel::Sort(bool ascending) {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-void FileListModel::SetDragOutConversion(std::shared_ptr<const DragOutConversion> conversion) {
-    dragOut_ = std::move(conversion);
-}
+void FileListModel::SetDragOutStarter(DragOutStarter start) { dragOut_ = std::move(start); }
 
 bool FileListModel::IsOwnDrag(const QMimeData* data) const {
     if (!data) return false;

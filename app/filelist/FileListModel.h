@@ -62,8 +62,8 @@ public:
     void HeaderClicked(int section);
 
     // --- Drag and drop ----------------------------------------------------------------------
-    // What dragging rows out converts with; without it rows are not dragged out.
-    void SetDragOutConversion(std::shared_ptr<const DragOutConversion> conversion);
+    // What a drop of rows dragged out starts; without it rows are not dragged out.
+    void SetDragOutStarter(DragOutStarter start);
     // Whether the data come from this list's own rows (such drops are refused).
     bool IsOwnDrag(const QMimeData* data) const;
 
@@ -94,5 +94,5 @@ private:
     TextLookup text_;
     std::vector<Row> rows_;
     QHash<QString, int> sortingInfo_;
-    std::shared_ptr<const DragOutConversion> dragOut_;
+    DragOutStarter dragOut_;
 };

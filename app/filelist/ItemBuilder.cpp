@@ -76,9 +76,8 @@ std::optional<ImageListItem> MakeImageListItem(const QString& path, const QStrin
         }
     }
     if (!document->IsUnlocked()) return std::nullopt;
-    // A document without pages has nothing to convert.
-    const int pages = document->PageCount();
-    if (pages < 1) return std::nullopt;
+    // A document without pages is listed too: it shows no size and no thumbnail.
+    const int pages = std::max(document->PageCount(), 0);
 
     ImageListItem item;
     item.filePath = QFileInfo(path).absoluteFilePath();

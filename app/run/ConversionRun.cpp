@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "filelist/InputFiles.h"
 #include "platform/MainQueue.h"
 

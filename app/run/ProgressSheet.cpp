@@ -1,6 +1,11 @@
 #include "run/ProgressSheet.h"
 
+#include <QAction>
+#include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QMainWindow>
+#include <QMenu>
+#include <QToolBar>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -39,7 +44,10 @@ int BarMaximum(std::int64_t count) {
 
 ProgressSheet::ProgressSheet(QWidget* window, const QString& cancelTitle) : QDialog(window) {
     setObjectName(QStringLiteral("exportProgressSheet"));
-    setWindowModality(Qt::WindowModal);
+    // Not modal: a modal sheet would keep the window manager's close button and the Quit and
+    // Close commands of the window from reaching it. The sheet keeps the controls out of reach
+    // itself (HoldWindow).
+    setWindowModality(Qt::NonModal);
     setWindowTitle(platform::LocalizedString("ProAppTitle"));
     setMinimumWidth(440);
     auto* layout = new QVBoxLayout(this);
@@ -65,6 +73,50 @@ ProgressSheet::ProgressSheet(QWidget* window, const QString& cancelTitle) : QDia
 
 void ProgressSheet::reject() { emit cancelConversion(); }
 
+void ProgressSheet::showEvent(QShowEvent* event) {
+    HoldWindow(true);
+    QDialog::showEvent(event);
+}
+
+void ProgressSheet::hideEvent(QHideEvent* event) {
+    HoldWindow(false);
+    QDialog::hideEvent(event);
+}
+
+void ProgressSheet::closeEvent(QCloseEvent* event) {
+    // The sheet belongs to its window: closing it is closing the window, whose rules ask first.
+    event->ignore();
+    if (QWidget* window = parentWidget()) window->close();
+}
+
+void ProgressSheet::HoldWindow(bool hold) {
+    if (!hold) {
+        for (const QPointer<QWidget>& widget : heldContents_)
+            if (widget) widget->setEnabled(true);
+        for (const QPointer<QAction>& command : heldCommands_)
+            if (command) command->setEnabled(true);
+        heldContents_.clear();
+        heldCommands_.clear();
+        return;
+    }
+    auto* window = qobject_cast<QMainWindow*>(parentWidget());
+    if (!window || !heldContents_.isEmpty() || !heldCommands_.isEmpty()) return;
+    QList<QWidget*> contents = {window->centralWidget()};
+    for (QToolBar* bar : window->findChildren<QToolBar*>()) contents << bar;
+    for (QWidget* widget : contents) {
+        if (!widget || !widget->isEnabled()) continue;
+        widget->setEnabled(false);
+        heldContents_ << widget;
+    }
+    const QList<QAction*> kept = actions();
+    for (QAction* command : window->findChildren<QAction*>()) {
+        // Menus' own actions open the menus; what they hold is held one by one.
+        if (command->menu() || command->isSeparator() || kept.contains(command) || !command->isEnabled()) continue;
+        command->setEnabled(false);
+        heldCommands_ << command;
+    }
+}
+
 void ProgressSheet::Advance(QProgressBar* bar) {
     // Never past the maximum: a bar that is full stays full.
     bar->setValue(std::min(bar->value() + 1, bar->maximum()));
@@ -84,7 +136,10 @@ void ProgressSheet::BeginProgressSheet(std::shared_ptr<ProgressCounters> counter
     conversionProgressIndicator->setValue(0);
     pageProcessingProgressIndicator->setRange(0, 1);
     pageProcessingProgressIndicator->setValue(0);
-    open();
+    // Shown, not opened: open() would make the sheet window-modal.
+    show();
+    raise();
+    activateWindow();
 }
 
 void ProgressSheet::ShowFileLine() {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <QDialog>
+#include <QList>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 
+class QAction;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -19,10 +22,16 @@ struct ProgressCounters {
     QString currentProcessingPDFFileName;      // name of the file being converted
 };
 
-// The window-modal sheet that covers the main window during a conversion run: the file line and
-// bar follow the run from file to file, the page line and bar the pages of the current file.
-// Both bars are always determinate. Cancel, Escape and the window's close button ask the run to
-// stop (cancelConversion); the sheet stays up until the run closes it. Main thread only.
+// The sheet that covers the main window during a conversion run: the file line and bar follow
+// the run from file to file, the page line and bar the pages of the current file. Both bars are
+// always determinate. Cancel and Escape ask the run to stop (cancelConversion); the sheet stays
+// up until the run closes it.
+//
+// While it is up, the window's controls take no input: its contents and toolbars are disabled
+// and so is every command of the window except the ones added to the sheet (addAction), which
+// stay available from the window's menus and, by their shortcuts, from the sheet too. Closing
+// the window stays possible (the window's own rules decide), and closing the sheet is closing
+// the window. Main thread only.
 class ProgressSheet : public QDialog {
     Q_OBJECT
 public:
@@ -57,8 +66,13 @@ public:
     QPushButton* cancelButton() const { return cancelButton_; }
 
 public slots:
-    // Escape and the close button: the run is asked to stop; the sheet stays.
+    // Escape: the run is asked to stop; the sheet stays.
     void reject() override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 signals:
     void cancelConversion();
@@ -69,6 +83,7 @@ signals:
 private:
     static void Advance(QProgressBar* bar);
     void ShowFileLine();
+    void HoldWindow(bool hold);
 
     std::shared_ptr<ProgressCounters> counters_;
     QProgressBar* conversionProgressIndicator;
@@ -76,4 +91,7 @@ private:
     QProgressBar* pageProcessingProgressIndicator;
     QLabel* conversionPageNumberStaticText;
     QPushButton* cancelButton_;
+    // What the sheet disabled in its window, given back when it goes.
+    QList<QPointer<QAction>> heldCommands_;
+    QList<QPointer<QWidget>> heldContents_;
 };

@@ -2,13 +2,17 @@
 
 #include <QAbstractButton>
 #include <QAbstractSlider>
+#include <QCheckBox>
+#include <QSlider>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 
 #include <utility>
 
+#include "NumberFields.h"
 #include "SettingsRules.h"
+#include "Stepper.h"
 
 namespace settings {
 
@@ -16,31 +20,6 @@ namespace {
 
 // A page number typed at or above this is refused: the field takes back its stepper's value.
 constexpr int kPageNumberLimit = 100000;
-
-template <typename T>
-T* FindNamed(QObject* root, const char* name, QStringList* missing) {
-    QObject* object = nullptr;
-    if (root) object = root->objectName() == QLatin1String(name) ? root : root->findChild<QObject*>(QLatin1String(name));
-    T* typed = qobject_cast<T*>(object);
-    if (!typed && missing) missing->append(QLatin1String(name));
-    return typed;
-}
-
-QWidget* FindStepper(QObject* root, const char* name, QStringList* missing) {
-    QWidget* stepper = FindNamed<QWidget>(root, name, missing);
-    if (stepper && !IsUsableStepper(stepper)) {
-        if (missing) missing->append(QStringLiteral("%1 (needs an int property \"value\" with a notify signal)").arg(QLatin1String(name)));
-        return nullptr;
-    }
-    return stepper;
-}
-
-QList<QObject*> FindTitleTargets(QObject* root, std::initializer_list<const char*> names, QStringList* missing) {
-    QList<QObject*> targets;
-    for (const char* name : names)
-        if (QObject* target = FindNamed<QObject>(root, name, missing)) targets.append(target);
-    return targets;
-}
 
 void SetEnabled(std::initializer_list<QWidget*> widgets, bool enabled) {
     for (QWidget* widget : widgets)
@@ -51,48 +30,9 @@ void SetNumber(QLineEdit* field, std::int64_t value) {
     if (field) field->setText(QString::number(value));
 }
 
-}  // namespace
 
-MainSettingsWidgets MainSettingsWidgets::Find(QObject* root, QStringList* missing) {
-    MainSettingsWidgets w;
-#define VELLIPSE_FIND(type, outlet) w.outlet = FindNamed<type>(root, #outlet, missing)
-    VELLIPSE_FIND(QComboBox, destinationImageTypePopUpOutlet);
-    VELLIPSE_FIND(QWidget, colorModelEditFieldOutlet);
-    VELLIPSE_FIND(QComboBox, colorModelPopUpOutlet);
-    VELLIPSE_FIND(QAbstractSlider, imageCompressionQuaitySliderOutlet);
-    VELLIPSE_FIND(QLabel, imageCompressionQuaityLabelOutlet);
-    VELLIPSE_FIND(QWidget, imageCompressionLeastQuaityEditFieldOutlet);
-    VELLIPSE_FIND(QWidget, imageCompressionMediumQuaityEditFieldOutlet);
-    VELLIPSE_FIND(QWidget, imageCompressionLosseessQuaityEditFieldOutlet);
-    VELLIPSE_FIND(QComboBox, imageResolutionPopUpOutlet);
-    VELLIPSE_FIND(QWidget, resolutionStaticText);
-    VELLIPSE_FIND(QWidget, resolutionDpiStaticText);
-    VELLIPSE_FIND(QLineEdit, widthTextField);
-    VELLIPSE_FIND(QLineEdit, heightTextField);
-    VELLIPSE_FIND(QWidget, widthLabel);
-    VELLIPSE_FIND(QWidget, heightLabel);
-    VELLIPSE_FIND(QComboBox, sizeFormatTypePopupButton);
-    VELLIPSE_FIND(QWidget, lockLinesBox1);
-    VELLIPSE_FIND(QWidget, lockLinesBox2);
-    VELLIPSE_FIND(QWidget, lockLinesBox3);
-    VELLIPSE_FIND(QWidget, lockUnlockImageView);
-    VELLIPSE_FIND(QComboBox, pageRangeTypePopUpButtonOutlet);
-    VELLIPSE_FIND(QLineEdit, pageRangeStartTextFieldOutlet);
-    VELLIPSE_FIND(QLineEdit, pageRangeEndTextFieldOutlet);
-    VELLIPSE_FIND(QWidget, pageFromStaticTextOutlet);
-    VELLIPSE_FIND(QWidget, pageToStaticTextOutlet);
-    VELLIPSE_FIND(QComboBox, convertOrExtractOptionPopupOutlet);
-    VELLIPSE_FIND(QAbstractButton, createSeparateFolderForEachFileButtonOutlet);
-#undef VELLIPSE_FIND
-    w.pageRangeStartStepperOutlet = FindStepper(root, "pageRangeStartStepperOutlet", missing);
-    w.pageRangeEndStepperOutlet = FindStepper(root, "pageRangeEndStepperOutlet", missing);
-    w.convertTitleTargets = FindTitleTargets(
-        root, {"exportButton", "exportMenuItem", "exportContextMenuItem", "exportToolbarButtonItem"}, missing);
-    w.convertAllTitleTargets = FindTitleTargets(
-        root, {"exportAllButton", "exportAllMenuItem", "exportAllContextMenuItem", "exportAllToolbarButtonItem"},
-        missing);
-    return w;
-}
+
+}  // namespace
 
 ConversionSettingsController::ConversionSettingsController(const MainSettingsWidgets& widgets, Services services,
                                                            PreferenceStore* store, QObject* parent)
@@ -109,19 +49,17 @@ void ConversionSettingsController::Connect() {
                 [this] { ImageQualitySliderAction(w_.imageCompressionQuaitySliderOutlet); });
     if (QComboBox* popup = w_.pageRangeTypePopUpButtonOutlet)
         connect(popup, &QComboBox::activated, this, [this, popup] { SetPageTypeOption(popup); });
-    for (QLineEdit* field : {w_.pageRangeStartTextFieldOutlet, w_.pageRangeEndTextFieldOutlet})
-        if (field) ConnectUserTextChange(field, this, "OnPageFieldTextChanged()");
-    for (QWidget* stepper : {w_.pageRangeStartStepperOutlet, w_.pageRangeEndStepperOutlet})
-        if (stepper) ConnectStepper(stepper, this, "OnStepperChanged()");
+    // The page fields report the user's edits after their own corrections.
+    for (PageCountNumberField* field : {w_.pageRangeStartTextFieldOutlet, w_.pageRangeEndTextFieldOutlet})
+        if (field)
+            connect(field, &ValidatedNumberField::textDidChange, this, [this, field] { controlTextDidChange(field); });
+    for (Stepper* stepper : {w_.pageRangeStartStepperOutlet, w_.pageRangeEndStepperOutlet})
+        if (stepper) connect(stepper, &Stepper::valueChanged, this, [this, stepper] { StepperControlDidChange(stepper); });
     if (QComboBox* popup = w_.convertOrExtractOptionPopupOutlet)
         connect(popup, &QComboBox::activated, this, [this, popup] { ConvertOrExtractOptionChange(popup); });
     if (QComboBox* popup = w_.sizeFormatTypePopupButton)
         connect(popup, &QComboBox::activated, this, [this, popup] { changeImageResizeTypePopupAction(popup); });
 }
-
-void ConversionSettingsController::OnStepperChanged() { StepperControlDidChange(sender()); }
-
-void ConversionSettingsController::OnPageFieldTextChanged() { controlTextDidChange(sender()); }
 
 TypeControls ConversionSettingsController::typeControls() const {
     TypeControls controls;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "MainSettingsControls.h"
 #include "PreferenceStore.h"
 #include "SettingsControls.h"
 #include "SettingsServices.h"
@@ -19,51 +20,6 @@ class QLineEdit;
 class QWidget;
 
 namespace settings {
-
-// The main window's conversion settings controls, each named after its outlet (its objectName).
-// Pop-up menus are combo boxes whose items carry their tags as item data; the resolution box is
-// an editable combo box; the number fields are line edits; a stepper is any widget with an
-// integer property "value" and a notify signal (IsUsableStepper).
-struct MainSettingsWidgets {
-    QComboBox* destinationImageTypePopUpOutlet = nullptr;  // tags 1..23; the tag 23 item is the multi-page TIFF
-    QWidget* colorModelEditFieldOutlet = nullptr;
-    QComboBox* colorModelPopUpOutlet = nullptr;  // tags 1 RGB, 2 CMYK, 3 grey
-    QAbstractSlider* imageCompressionQuaitySliderOutlet = nullptr;
-    QLabel* imageCompressionQuaityLabelOutlet = nullptr;
-    QWidget* imageCompressionLeastQuaityEditFieldOutlet = nullptr;
-    QWidget* imageCompressionMediumQuaityEditFieldOutlet = nullptr;
-    QWidget* imageCompressionLosseessQuaityEditFieldOutlet = nullptr;
-    QComboBox* imageResolutionPopUpOutlet = nullptr;
-    QWidget* resolutionStaticText = nullptr;
-    QWidget* resolutionDpiStaticText = nullptr;
-    QLineEdit* widthTextField = nullptr;
-    QLineEdit* heightTextField = nullptr;
-    QWidget* widthLabel = nullptr;
-    QWidget* heightLabel = nullptr;
-    QComboBox* sizeFormatTypePopupButton = nullptr;  // tags 2..6
-    QWidget* lockLinesBox1 = nullptr;
-    QWidget* lockLinesBox2 = nullptr;
-    QWidget* lockLinesBox3 = nullptr;
-    QWidget* lockUnlockImageView = nullptr;
-    QComboBox* pageRangeTypePopUpButtonOutlet = nullptr;  // tags 0 all, 1 one page, 2 from-to
-    QLineEdit* pageRangeStartTextFieldOutlet = nullptr;
-    QLineEdit* pageRangeEndTextFieldOutlet = nullptr;
-    QWidget* pageRangeStartStepperOutlet = nullptr;
-    QWidget* pageRangeEndStepperOutlet = nullptr;
-    QWidget* pageFromStaticTextOutlet = nullptr;
-    QWidget* pageToStaticTextOutlet = nullptr;
-    QComboBox* convertOrExtractOptionPopupOutlet = nullptr;  // tags 1 convert, 2 extract
-    QAbstractButton* createSeparateFolderForEachFileButtonOutlet = nullptr;
-    // Retitled by the convert/extract choice: buttons, actions (menu, context-menu and toolbar
-    // items) and toolbar items.
-    QList<QObject*> convertTitleTargets;     // exportButton, exportMenuItem, exportContextMenuItem, exportToolbarButtonItem
-    QList<QObject*> convertAllTitleTargets;  // the same four of "exportAll..."
-
-    // Finds the controls by objectName anywhere below `root` (the main window, so that its
-    // actions are found too). The outlet names that were not found, or whose object is not of
-    // the kind above, are added to `missing`.
-    static MainSettingsWidgets Find(QObject* root, QStringList* missing = nullptr);
-};
 
 // The rules of the main window's conversion settings: the controls follow the output type and
 // the convert/extract choice, the page fields follow their steppers, the size follows its unit,
@@ -122,10 +78,6 @@ public:
     void setQuality(double quality);  // also rewrites the label
     // The shared type-rule controls of the main window.
     TypeControls typeControls() const;
-
-private slots:
-    void OnStepperChanged();
-    void OnPageFieldTextChanged();
 
 private:
     void Connect();

@@ -2,7 +2,7 @@
 
 #ifdef VELLIPSE_HAS_PLIST_PREFERENCE_STORE
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "platform/PropertyList.h"
 
 namespace settings {

@@ -2,43 +2,15 @@
 
 #include <QComboBox>
 
+#include <algorithm>
+#include <vector>
+
 #include "engine/ImageConversion.h"
+#include "engine/OutputTypes.h"
 
 namespace settings {
 
 namespace {
-
-struct TaggedTitle {
-    const char* title;
-    int tag;
-};
-
-// In the order the menu offers them.
-constexpr TaggedTitle kOutputTypes[] = {
-    {"JPEG", kOutputJPEG},
-    {"JPEG 2000", kOutputJPEG2000},
-    {"PNG", kOutputPNG},
-    {"TIFF", kOutputTIFF},
-    {"TIFF (CMYK)", kOutputTIFFCMYK},
-    {"Multi-Page TIFF", kOutputMultiPageTIFF},
-    {"GIF", kOutputGIF},
-    {"BMP", kOutputBMP},
-    {"PDF", kOutputPDF},
-    {"Photoshop (PSD)", kOutputPhotoshop},
-    {"OpenEXR", kOutputOpenEXR},
-    {"TGA", kOutputTGA},
-    {"SGI", kOutputSGI},
-    {"ICNS", kOutputICNS},
-    {"ICO", kOutputICO},
-    {"PICT", kOutputPICT},
-    {"Illustrator", kOutputIllustrator},
-    {"MacPaint", kOutputMacPaint},
-    {"QuickTime Image", kOutputQuickTimeImage},
-    {"X Bitmap", kOutputXBitmap},
-    {"FlashPix", kOutputFlashPix},
-    {"Fax", kOutputFax},
-    {"Camera Raw", kOutputCameraRaw},
-};
 
 struct TaggedKey {
     const char* key;
@@ -52,8 +24,13 @@ void AddItems(QComboBox* box, const Services& services, std::initializer_list<Ta
 }  // namespace
 
 void AddOutputTypeItems(QComboBox* box) {
-    for (const TaggedTitle& type : kOutputTypes) box->addItem(QString::fromLatin1(type.title), type.tag);
-    box->setMaxVisibleItems(static_cast<int>(std::size(kOutputTypes)));
+    std::vector<const OutputTypeFacts*> offered;
+    for (const OutputTypeFacts& type : OutputTypeTable())
+        if (type.menuTitle) offered.push_back(&type);
+    std::sort(offered.begin(), offered.end(),
+              [](const OutputTypeFacts* a, const OutputTypeFacts* b) { return a->menuPosition < b->menuPosition; });
+    for (const OutputTypeFacts* type : offered) box->addItem(QString::fromLatin1(type->menuTitle), type->code);
+    box->setMaxVisibleItems(static_cast<int>(offered.size()));
 }
 
 void AddColorModelItems(QComboBox* box, const Services& services) {

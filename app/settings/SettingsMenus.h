@@ -7,7 +7,7 @@ class QComboBox;
 // The items of the settings pop-up menus, each tagged with its code.
 namespace settings {
 
-void AddOutputTypeItems(QComboBox* box);                          // tags 1..23
+void AddOutputTypeItems(QComboBox* box);  // the menu types of engine/OutputTypes.h, in their places
 void AddColorModelItems(QComboBox* box, const Services& services);  // 1 RGB, 2 CMYK, 3 grey
 void AddSizeUnitItems(QComboBox* box, const Services& services);    // 2 pixels .. 6 points
 void AddModeItems(QComboBox* box, const Services& services);        // 1 convert, 2 extract

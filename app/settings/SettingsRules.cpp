@@ -9,14 +9,11 @@ namespace settings {
 
 namespace {
 
-// Bit masks over the type code.
-constexpr std::uint32_t kResolutionTypes = 0x802D92;      // 1, 4, 7, 8, 10, 11, 13, 23
-constexpr std::uint32_t kConversionResolutionTypes = 0x800D92;  // the same without 13
-constexpr std::uint32_t kAllColorModelTypes = 0x800512;   // 1, 4, 8, 10, 23
-constexpr std::uint32_t kRGBAndGrayTypes = 0x8C;          // 2, 3, 7
-
-bool InMask(std::uint32_t mask, std::int64_t type) {
-    return type >= 0 && type < 32 && ((mask >> type) & 1u) != 0;
+// The facts of a menu type, or those of an unknown type (nothing usable, RGB only).
+const OutputTypeFacts& RulesFor(std::int64_t type) {
+    static constexpr OutputTypeFacts kUnknown{};
+    const OutputTypeFacts* row = MenuOutputType(type);
+    return row ? *row : kUnknown;
 }
 
 // The number text at the start of `text`: white space skipped, an optional sign, digits and, for
@@ -82,19 +79,15 @@ std::optional<NumberText> ScanNumber(QStringView text, bool floating) {
 
 }  // namespace
 
-bool IsOutputTypeCode(std::int64_t type) { return type >= kFirstOutputType && type <= kLastOutputType; }
+bool IsOutputTypeCode(std::int64_t type) { return MenuOutputType(type) != nullptr; }
 
-bool ResolutionEnabledForType(std::int64_t type) { return InMask(kResolutionTypes, type); }
+bool ResolutionEnabledForType(std::int64_t type) { return RulesFor(type).resolutionEditable; }
 
-bool ConversionUsesResolutionForType(std::int64_t type) { return InMask(kConversionResolutionTypes, type); }
+bool ConversionUsesResolutionForType(std::int64_t type) { return RulesFor(type).recordCarriesResolution; }
 
-bool QualityEnabledForType(std::int64_t type) { return type == 3 || type == 4; }
+bool QualityEnabledForType(std::int64_t type) { return RulesFor(type).lossy; }
 
-ColorModels EnabledColorModelsForType(std::int64_t type) {
-    if (InMask(kAllColorModelTypes, type)) return {true, true, true};
-    if (InMask(kRGBAndGrayTypes, type)) return {true, false, true};
-    return {true, false, false};
-}
+ColorModels EnabledColorModelsForType(std::int64_t type) { return RulesFor(type).colorModels; }
 
 int ColorModelAfterTypeChange(std::int64_t type, int selected) {
     const ColorModels offered = EnabledColorModelsForType(type);

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "engine/ImageConversion.h"
+#include "engine/OutputTypes.h"
 
 // The rules that tie the conversion settings controls together, as pure functions: which
 // controls an output type enables, which colour models it offers, the quality label, the size
@@ -17,11 +18,11 @@ namespace settings {
 // Codes: OutputImageType, OutputColorModel and SizeFormatType of engine/ImageConversion.h.
 
 // --- Output types ---------------------------------------------------------------------------
-inline constexpr int kFirstOutputType = 1;
-inline constexpr int kLastOutputType = 23;
-inline constexpr int kDefaultOutputType = 4;  // JPEG: what an unknown code is written as
-inline constexpr int kTIFFOutputType = 10;
-inline constexpr int kMultiPageTIFFOutputType = 23;
+// What each type enables and offers is a column of the engine's output type table
+// (engine/OutputTypes.h); these read it.
+inline constexpr int kDefaultOutputType = kOutputJPEG;  // what an unknown code is written as
+inline constexpr int kTIFFOutputType = kOutputTIFF;
+inline constexpr int kMultiPageTIFFOutputType = kOutputMultiPageTIFF;
 
 // The convert/extract menu's tags.
 inline constexpr int kConvertMode = 1;
@@ -31,24 +32,18 @@ inline constexpr int kExtractMode = 2;
 inline constexpr int kFallbackResolutionIndex = 3;
 inline constexpr double kFallbackQuality = 0.9;
 
-// Types 1..23 are the menu's; every other code takes the rules of an unknown type.
+// The menus' types; every other code takes the rules of an unknown type.
 bool IsOutputTypeCode(std::int64_t type);
 
-// The resolution box is usable for these types (photoshop, JPEG, PNG, PDF, TIFF, BMP, TIFF in
-// CMYK, multi-page TIFF); the others are written at 72 dots per inch.
+// Whether the resolution box is usable for the type; the others are written at 72 dots per inch.
 bool ResolutionEnabledForType(std::int64_t type);
-// The types whose conversion takes the box's resolution. TIFF in CMYK is written at 72 although
-// its box is usable.
+// Whether the conversion takes the box's resolution (TIFF in CMYK is written at 72 although its
+// box is usable).
 bool ConversionUsesResolutionForType(std::int64_t type);
-// Only JPEG 2000 and JPEG have a quality.
+// Whether the type has a quality.
 bool QualityEnabledForType(std::int64_t type);
 
-struct ColorModels {
-    bool rgb = false;
-    bool cmyk = false;
-    bool gray = false;
-    friend bool operator==(const ColorModels&, const ColorModels&) = default;
-};
+using ColorModels = OutputColorModels;
 ColorModels EnabledColorModelsForType(std::int64_t type);
 // The colour model selected after choosing `type` with `selected` selected: a model the type
 // does not offer becomes RGB.

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <vector>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "filelist/InputFiles.h"
 #include "platform/PdfDocument.h"
 
@@ -238,13 +238,20 @@ bool IsSameFolder(const fs::path& a, const fs::path& b) {
     return a.lexically_normal() == b.lexically_normal();
 }
 
+bool IsOnSameFileSystem(const fs::path& a, const fs::path& b) {
+    struct stat sa {}, sb {};
+    if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev;
+}
+
 std::string NumberedName(const fs::path& fileName, int n) {
     const std::string name = fileName.filename().string();
     if (n == 0) return name;
     const QString extension = PathExtension(QString::fromStdString(name));
     const std::string stem = FileNameWithoutExtension(fileName);
-    std::string numbered = stem + " " + std::to_string(n);
-    if (!extension.isEmpty()) numbered += "." + extension.toStdString();
+    std::string numbered = stem;
+    numbered.append(" ").append(std::to_string(n));
+    if (!extension.isEmpty()) numbered.append(".").append(extension.toStdString());
     return numbered;
 }
 

@@ -39,6 +39,10 @@ bool IsConvertiblePDFFile(const std::filesystem::path& path);
 // and inode), not their spellings. Paths that cannot be looked at are compared as written.
 bool IsSameFolder(const std::filesystem::path& a, const std::filesystem::path& b);
 
+// Both folders are on one file system (a rename between them is atomic); false when that cannot
+// be told, so the caller takes the careful path.
+bool IsOnSameFileSystem(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // Moves a converted source into `folder` under its own name, or the first free numbered one
 // ("a.pdf", "a 1.pdf", "a 2.pdf", ...). With `overwrite` an existing file (never a folder) of a
 // candidate's name is replaced, atomically. Nothing is moved unless the source still has the

@@ -12,7 +12,7 @@
 #include <QUrl>
 
 #include "CustomAlert.h"
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "filelist/InputFiles.h"
 #include "platform/LocalizedStrings.h"
 #include "settings/PreferenceSheet.h"

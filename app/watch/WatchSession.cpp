@@ -147,8 +147,9 @@ void WatchSession::Scan(ScanReason reason) {
         if (Convert(file)) converted.push_back(file);
     }
     if (converted.empty() && postProcessOnly.empty()) return;
-    // The outputs are on the disk before any source goes.
-    if (!converted.empty()) SyncFileSystemOf(setup_.destination);
+    // The outputs are on the disk before any source leaves its file system (deleted, or moved
+    // to another one); a source renamed within its file system is never lost, and needs no wait.
+    if (!converted.empty() && PostProcessingLeavesTheFileSystem()) SyncFileSystemOf(setup_.destination);
     for (const std::vector<Candidate>* files : {&converted, &postProcessOnly})
         for (const Candidate& file : *files) {
             const std::string name = file.path.filename().string();
@@ -184,6 +185,12 @@ bool WatchSession::Convert(const Candidate& file) {
     run::RemoveFailedFileFolder(*output);
     if (!result) failed_[name] = file.identity;
     return false;
+}
+
+bool WatchSession::PostProcessingLeavesTheFileSystem() const {
+    if (setup_.option == kDeleteSources) return true;
+    const fs::path& target = setup_.option == kMoveToFolder && setup_.moveFolder ? *setup_.moveFolder : setup_.destination;
+    return !IsOnSameFileSystem(setup_.source, target);
 }
 
 bool WatchSession::PostProcess(const Candidate& file) {

@@ -86,6 +86,7 @@ private:
                          std::chrono::milliseconds* wait);
     bool Convert(const Candidate& file);
     bool PostProcess(const Candidate& file);
+    bool PostProcessingLeavesTheFileSystem() const;
 
     const WatchSetup setup_;
     const PdfConverter convert_;

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "AppDelegate.h"
+#include "BenchSupport.h"
 #include "CustomAlert.h"
 #include "MainWindow.h"
 #include "PopUpItems.h"
@@ -30,6 +31,9 @@
 #include "run/ProgressSheet.h"
 
 namespace fs = std::filesystem;
+
+using bench::Choose;
+using bench::WaitFor;
 
 namespace {
 
@@ -48,24 +52,6 @@ std::uintmax_t FolderBytes(const fs::path& folder) {
     for (const auto& entry : fs::recursive_directory_iterator(folder, ec))
         if (entry.is_regular_file(ec)) total += entry.file_size(ec);
     return total;
-}
-
-void Choose(QComboBox* box, int tag) {
-    const int index = popup::IndexOfTag(box, tag);
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-}
-
-// Runs the event loop until `done` holds.
-template <typename Predicate>
-bool WaitFor(Predicate done, int timeoutMs = 600000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
 }
 
 }  // namespace

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <qpdf/QPDF.hh>
+#include <qpdf/QPDFPageDocumentHelper.hh>
+#include <qpdf/QPDFWriter.hh>
+
 #include "engine/ImageConversion.h"
 #include "engine/extraction/ImageExtractor.h"
 
@@ -77,6 +81,55 @@ Result Shell(const std::vector<fs::path>& pdfs, bool mutool) {
     return r;
 }
 
+// A PDF of two pages: a 4000 x 4000 DeviceN image of two colorants with a calculator tint
+// transform, and a 4000 x 4000 Separation image with a sampled one.
+fs::path ColourSpacePdf() {
+    const fs::path path = fs::temp_directory_path() / ("vellipse-extract-bench-" + std::to_string(getpid()) + ".pdf");
+    QPDF pdf;
+    pdf.emptyPDF();
+    const int size = 4000;
+    std::string twoColorants(static_cast<std::size_t>(size) * size * 2, '\0');
+    std::string tints(static_cast<std::size_t>(size) * size, '\0');
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const std::size_t i = static_cast<std::size_t>(y) * size + x;
+            twoColorants[2 * i] = static_cast<char>(x * 255 / (size - 1));
+            twoColorants[2 * i + 1] = static_cast<char>(y * 255 / (size - 1));
+            tints[i] = static_cast<char>((x + y) * 255 / (2 * size - 2));
+        }
+    auto stream = [&](const std::string& dict, const std::string& data) {
+        QPDFObjectHandle s = QPDFObjectHandle::newStream(&pdf, data);
+        QPDFObjectHandle d = QPDFObjectHandle::parse(&pdf, dict);
+        for (const std::string& key : d.getKeys()) s.getDict().replaceKey(key, d.getKey(key));
+        return pdf.makeIndirectObject(s);
+    };
+    auto ref = [](QPDFObjectHandle o) { return std::to_string(o.getObjectID()) + " 0 R"; };
+    QPDFObjectHandle calculator = stream("<< /FunctionType 4 /Domain [0 1 0 1] /Range [0 1 0 1 0 1 0 1] >>",
+                                         "{ 2 copy mul 3 1 roll exch 1 exch sub exch 0.5 mul 0 }");
+    std::string table;
+    for (int i = 0; i < 256; ++i) {
+        table.push_back(static_cast<char>(i));
+        table.push_back(static_cast<char>(255 - i));
+        table.push_back(static_cast<char>(i / 2));
+    }
+    QPDFObjectHandle sampled = stream("<< /FunctionType 0 /Domain [0 1] /Range [0 1 0 1 0 1] /Size [256] /BitsPerSample 8 >>", table);
+    QPDFObjectHandle deviceN = stream("<< /Type /XObject /Subtype /Image /Width 4000 /Height 4000 /BitsPerComponent 8 "
+                                      "/ColorSpace [/DeviceN [/Cyan /Spot] /DeviceCMYK " + ref(calculator) + "] >>",
+                                      twoColorants);
+    QPDFObjectHandle separation = stream("<< /Type /XObject /Subtype /Image /Width 4000 /Height 4000 /BitsPerComponent 8 "
+                                         "/ColorSpace [/Separation /Spot /DeviceRGB " + ref(sampled) + "] >>", tints);
+    for (QPDFObjectHandle image : {deviceN, separation}) {
+        QPDFObjectHandle page = QPDFObjectHandle::parse(&pdf, "<< /Type /Page /MediaBox [0 0 100 100] /Resources << /XObject << /Im " +
+                                                                  ref(image) + " >> >> >>");
+        page.replaceKey("/Contents", pdf.makeIndirectObject(QPDFObjectHandle::newStream(&pdf, "q 100 0 0 100 0 0 cm /Im Do Q")));
+        QPDFPageDocumentHelper(pdf).addPage(pdf.makeIndirectObject(page), false);
+    }
+    QPDFWriter writer(pdf, path.c_str());
+    writer.setStreamDataMode(qpdf_s_compress);
+    writer.write();
+    return path;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -89,12 +142,15 @@ int main(int argc, char** argv) {
             rounds = std::max(1, std::atoi(argv[++i]));
         else if (a == "--out" && i + 1 < argc)
             keep = argv[++i];
+        else if (a == "--colour-spaces")
+            pdfs.push_back(ColourSpacePdf());
         else
             pdfs.emplace_back(a);
     }
     if (pdfs.empty()) {
-        std::fprintf(stderr, "usage: vellipse_extract_bench [--repeat N] [--out DIR] file.pdf...\n"
-                             "  --out DIR  only extract, with the engine, into DIR and keep the files\n");
+        std::fprintf(stderr, "usage: vellipse_extract_bench [--repeat N] [--out DIR] [--colour-spaces] file.pdf...\n"
+                             "  --out DIR          only extract, with the engine, into DIR and keep the files\n"
+                             "  --colour-spaces    also a PDF of a DeviceN and a Separation image, 4000 x 4000 each\n");
         return 2;
     }
     if (!keep.empty()) {

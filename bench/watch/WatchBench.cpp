@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "AppDelegate.h"
+#include "../app/BenchSupport.h"
 #include "CustomAlert.h"
 #include "MainWindow.h"
 #include "PopUpItems.h"
@@ -36,24 +37,10 @@
 
 namespace fs = std::filesystem;
 
+using bench::Choose;
+using bench::WaitFor;
+
 namespace {
-
-template <typename Predicate>
-bool WaitFor(Predicate done, int timeoutMs = 600000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
-void Choose(QComboBox* box, int tag) {
-    const int index = popup::IndexOfTag(box, tag);
-    box->setCurrentIndex(index);
-    emit box->activated(index);
-}
 
 // A one-page document with a heading and a few lines, as a small office PDF is.
 void WritePdf(const QString& path, int n) {

@@ -14,10 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "engine/OperationQueue.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/MainQueue.h"
+#include "platform/WorkerBudget.h"
 #include "platform/imageio/ImageDestination.h"
 
 namespace {
@@ -98,25 +99,6 @@ std::string InlineKey(const std::string& key) {
     return key;
 }
 
-std::string InlineFilter(const std::string& name) {
-    static const char* const kFilters[][2] = {
-        {"/AHx", "/ASCIIHexDecode"}, {"/A85", "/ASCII85Decode"},   {"/LZW", "/LZWDecode"}, {"/Fl", "/FlateDecode"},
-        {"/RL", "/RunLengthDecode"}, {"/CCF", "/CCITTFaxDecode"}, {"/DCT", "/DCTDecode"},
-    };
-    for (const auto& f : kFilters)
-        if (name == f[0]) return f[1];
-    return name;
-}
-
-QPDFObjectHandle InlineFilters(QPDFObjectHandle value) {
-    if (value.isName()) return QPDFObjectHandle::newName(InlineFilter(value.getName()));
-    if (!value.isArray()) return value;
-    QPDFObjectHandle renamed = QPDFObjectHandle::newArray();
-    for (QPDFObjectHandle item : value.aitems())
-        renamed.appendItem(item.isName() ? QPDFObjectHandle::newName(InlineFilter(item.getName())) : item);
-    return renamed;
-}
-
 // An inline image's dictionary operands and data as a stream of the document, its keys and
 // filter names written out in full.
 QPDFObjectHandle InlineImageStream(QPDF& document, const std::vector<QPDFObjectHandle>& operands,
@@ -133,7 +115,7 @@ QPDFObjectHandle InlineImageStream(QPDF& document, const std::vector<QPDFObjectH
         if (!name.isName()) continue;
         const std::string key = InlineKey(name.getName());
         if (key == "/Filter")
-            filter = InlineFilters(value);
+            filter = value;  // abbreviated filter names are read as the full ones
         else if (key == "/DecodeParms")
             parms = value;
         else if (key != "/Length")
@@ -395,6 +377,10 @@ std::uint8_t ImageExtractor::ExtractImages() {
     documents.push_back(std::move(first));
     OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
     PageSlots inFlight(queue.MaxConcurrentOperationCount());
+    // With fewer pages than workers, each page's encoding may use its share of them.
+    const long pages = to - from + 1;
+    const int workers = queue.MaxConcurrentOperationCount();
+    const int threadsPerPage = static_cast<int>(std::max<long>(1, workers / std::min<long>(pages, workers)));
     for (long p = from; p <= to; ++p) {
         inFlight.Acquire();
         if (IsCancelled()) {
@@ -406,7 +392,8 @@ std::uint8_t ImageExtractor::ExtractImages() {
             ProgressSelector selector = progressSelector;
             platform::PerformOnMainQueueAndWait([target, selector, p] { (target->*selector)(p); });
         }
-        queue.AddOperation([this, p, &documentsMutex, &documents, &inFlight] {
+        queue.AddOperation([this, p, threadsPerPage, &documentsMutex, &documents, &inFlight] {
+            platform::ScopedWorkerBudget budget(threadsPerPage);
             std::unique_ptr<QPDF> document;
             {
                 std::lock_guard lock(documentsMutex);

@@ -96,7 +96,7 @@ Bitmap ConvertSamples(const std::uint8_t* data, std::size_t size, int width, int
     // sample value's result.
     double dmin[4] = {0, 0, 0, 0}, dmax[4] = {1, 1, 1, 1};
     bool mapped[4] = {false, false, false, false};
-    for (int c = 0; c < inComponents; ++c) mapped[c] = DecodePair(decode, c, dmin[c], dmax[c]);
+    for (int c = 0; c < inComponents && c < 4; ++c) mapped[c] = DecodePair(decode, c, dmin[c], dmax[c]);
 
     if (space.indexed) {
         int table[256];
@@ -110,6 +110,27 @@ Bitmap ConvertSamples(const std::uint8_t* data, std::size_t size, int width, int
                 const int index = bits <= 8 ? table[s] : IndexValue(s, bits, mapped[0], dmin[0], dmax[0], space.hival);
                 std::memcpy(o, space.lookup.data() + static_cast<std::size_t>(index) * outComponents, outComponents);
             }
+        }
+        return out;
+    }
+
+    if (space.converter) {
+        // Codes of the samples' place in their range; the converter applies the Decode pairs.
+        std::uint8_t codeOf[256];
+        if (bits <= 8)
+            for (unsigned s = 0; s < (1u << bits); ++s) codeOf[s] = DeviceValue(s, bits, false, 0, 1);
+        std::vector<std::uint8_t> codes(static_cast<std::size_t>(width) * inComponents);
+        space.converter->Prepare(decode);
+        for (int y = 0; y < height; ++y) {
+            const std::uint8_t* in = rows.data + static_cast<std::size_t>(y) * *rowBytes;
+            if (bits == 8)
+                std::memcpy(codes.data(), in, codes.size());
+            else
+                for (std::size_t i = 0; i < codes.size(); ++i) {
+                    const unsigned s = SampleAt(in, i, bits);
+                    codes[i] = bits < 8 ? codeOf[s] : static_cast<std::uint8_t>(s >> 8);
+                }
+            space.converter->Convert(codes.data(), static_cast<std::size_t>(width), out.row(y));
         }
         return out;
     }

@@ -16,7 +16,9 @@
 #include "engine/extraction/ImageExtractor.h"
 #include "engine/extraction/ImageSamples.h"
 #include "engine/extraction/JPEG2000Decoder.h"
+#include "engine/extraction/PDFColorSpaces.h"
 
+using extraction::ResolvedSpace;
 using extraction::SampleSpace;
 using platform::Bitmap;
 using platform::ColorModel;
@@ -44,65 +46,6 @@ std::vector<double> NumbersOf(QPDFObjectHandle array) {
     for (QPDFObjectHandle item : array.aitems())
         if (item.isNumber()) numbers.push_back(item.getNumericValue());
     return numbers;
-}
-
-// ---- Colour spaces ------------------------------------------------------------------------
-
-std::optional<ColorModel> DeviceModelForName(const std::string& name) {
-    if (name == "/DeviceGray" || name == "/G") return ColorModel::Monochrome;
-    if (name == "/DeviceRGB" || name == "/RGB") return ColorModel::RGB;
-    if (name == "/DeviceCMYK" || name == "/CMYK") return ColorModel::CMYK;
-    return std::nullopt;
-}
-
-constexpr int kIndexedFamily = 8;
-
-struct ResolvedSpace {
-    SampleSpace space;
-    int family = 0;  // 0 for a device space, 8 Indexed
-};
-
-// A colour space from a name or an array: the device spaces and Indexed spaces over them.
-// Every other family is refused for now. Names that are not device names resolve through the
-// page's /ColorSpace resources; `depth` bounds chains of names and Indexed bases.
-std::optional<ResolvedSpace> ResolveSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces, int depth = 0) {
-    if (depth > 4) return std::nullopt;
-    if (object.isName()) {
-        const std::string name = object.getName();
-        if (std::optional<ColorModel> model = DeviceModelForName(name)) return ResolvedSpace{SampleSpace::Device(*model), 0};
-        if (pageColorSpaces.isDictionary() && pageColorSpaces.hasKey(name))
-            return ResolveSpace(pageColorSpaces.getKey(name), pageColorSpaces, depth + 1);
-        return std::nullopt;
-    }
-    if (!object.isArray() || object.getArrayNItems() < 1) return std::nullopt;
-    QPDFObjectHandle family = object.getArrayItem(0);
-    if (!family.isName()) return std::nullopt;
-    const std::string name = family.getName();
-    if (std::optional<ColorModel> model = DeviceModelForName(name)) return ResolvedSpace{SampleSpace::Device(*model), 0};
-    if ((name == "/Indexed" || name == "/I") && object.getArrayNItems() >= 4) {
-        std::optional<ResolvedSpace> base = ResolveSpace(object.getArrayItem(1), pageColorSpaces, depth + 1);
-        if (!base || base->space.indexed) return std::nullopt;
-        const std::optional<std::int64_t> hival = IntegerOf(object.getArrayItem(2));
-        if (!hival || *hival < 0 || *hival > 255) return std::nullopt;
-        QPDFObjectHandle table = object.getArrayItem(3);
-        std::string bytes;
-        if (table.isString())
-            bytes = table.getStringValue();
-        else if (table.isStream()) {
-            std::shared_ptr<Buffer> b = table.getStreamData(qpdf_dl_generalized);
-            bytes.assign(reinterpret_cast<const char*>(b->getBuffer()), b->getSize());
-        } else
-            return std::nullopt;
-        ResolvedSpace indexed{base->space, kIndexedFamily};
-        indexed.space.indexed = true;
-        indexed.space.hival = static_cast<int>(*hival);
-        // A short colour table reads as black beyond its end.
-        const std::size_t needed = static_cast<std::size_t>(*hival + 1) * platform::ComponentsOf(base->space.model);
-        indexed.space.lookup.assign(bytes.begin(), bytes.begin() + std::min(bytes.size(), needed));
-        indexed.space.lookup.resize(needed, 0);
-        return indexed;
-    }
-    return std::nullopt;
 }
 
 // ---- Stream data --------------------------------------------------------------------------
@@ -134,7 +77,10 @@ bool IsImageCodec(const std::string& filter) {
 class LimitedSink : public Pipeline {
 public:
     struct Full {};
-    explicit LimitedSink(std::size_t limit) : Pipeline("extracted image", nullptr), limit_(limit) {}
+    // `expected`: the size the data should have, reserved at once (no regrowing of large images).
+    LimitedSink(std::size_t limit, std::size_t expected) : Pipeline("extracted image", nullptr), limit_(limit) {
+        bytes.reserve(std::min(limit, expected));
+    }
     void write(unsigned char const* data, size_t length) override {
         const std::size_t room = limit_ - bytes.size();
         bytes.append(reinterpret_cast<const char*>(data), std::min(room, length));
@@ -153,8 +99,8 @@ private:
 
 // The stream's data decoded through filters the object library knows, at most `limit` bytes;
 // nothing when it does not know one of them or fails before the limit is reached.
-std::optional<std::string> LibraryDecoded(QPDFObjectHandle stream, std::size_t limit) {
-    LimitedSink sink(limit);
+std::optional<std::string> LibraryDecoded(QPDFObjectHandle stream, std::size_t limit, std::size_t expected) {
+    LimitedSink sink(limit, expected);
     bool attempted = false;
     bool ok = false;
     try {
@@ -226,7 +172,7 @@ std::optional<StreamData> ReadStreamData(QPDFObjectHandle stream, std::size_t ra
 
     StreamData out;
     if (filters.empty() || !IsImageCodec(filters.back())) {
-        std::optional<std::string> bytes = LibraryDecoded(stream, rawLimit);
+        std::optional<std::string> bytes = LibraryDecoded(stream, rawLimit, rawLimit);
         if (!bytes) return std::nullopt;
         out.bytes = std::move(*bytes);
         return out;
@@ -253,7 +199,7 @@ std::optional<StreamData> ReadStreamData(QPDFObjectHandle stream, std::size_t ra
         scratch.emptyPDF();
         QPDFObjectHandle copy = QPDFObjectHandle::newStream(&scratch);
         copy.replaceStreamData(raw, filterArray, parmsArray);
-        std::optional<std::string> bytes = LibraryDecoded(copy, platform::kMaxBitmapBytes);
+        std::optional<std::string> bytes = LibraryDecoded(copy, platform::kMaxBitmapBytes, raw->getSize());
         if (!bytes) return std::nullopt;
         encoded = std::move(*bytes);
     }
@@ -329,7 +275,7 @@ Bitmap ImageExtractor::CreateImageFromStream(QPDFObjectHandle stream, QPDFObject
         QPDFObjectHandle csObject = Key(dict, "/ColorSpace", "/CS");
         std::optional<ResolvedSpace> space;
         const bool hasSpaceEntry = !csObject.isNull();
-        if (hasSpaceEntry) space = ResolveSpace(csObject, pageColorSpaces);
+        if (hasSpaceEntry) space = extraction::CreateColorSpace(csObject, pageColorSpaces);
 
         // Raw samples are read up to the size the dictionary gives them.
         std::size_t rawLimit = platform::kMaxBitmapBytes;
@@ -381,6 +327,7 @@ Bitmap ImageExtractor::CreateImageFromStream(QPDFObjectHandle stream, QPDFObject
             std::int32_t family = space ? space->family : 0;
             if (DecodeJPEG2000Data(samples, sampleSize, jpx, family) != 0) return {};
             const int colours = jpx.colorComponents;
+            if (!space && !jpx.iccProfile.empty()) space = extraction::CreateColorSpaceFromICC(jpx.iccProfile, colours);
             if (!space || space->space.components() != colours) {
                 space = ResolvedSpace{SampleSpace::Device(colours == 4   ? ColorModel::CMYK
                                                   : colours == 3 ? ColorModel::RGB

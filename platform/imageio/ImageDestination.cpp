@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "platform/imageio/Encoders.h"
 #include "platform/imageio/RowEncoder.h"
+#include "platform/imageio/encoders/Encoders.h"
 
 namespace platform {
 namespace {
@@ -67,6 +67,13 @@ std::unique_ptr<RowEncoder> OpenRowEncoder(std::string_view typeIdentifier, cons
                                            const DestinationProperties& properties, ByteSink& sink) {
     const EncoderRow* row = FindRow(typeIdentifier);
     return row && row->rows ? row->rows(shape, properties, sink) : nullptr;
+}
+
+std::vector<std::string_view> EncoderTypeIdentifiers() {
+    std::vector<std::string_view> identifiers;
+    for (const EncoderRow& row : kEncoders)
+        if (!row.uti.empty()) identifiers.push_back(row.uti);
+    return identifiers;
 }
 
 bool EncodeImageData(std::string_view typeIdentifier, const Bitmap& image,

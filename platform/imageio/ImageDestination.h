@@ -6,7 +6,10 @@
 #include <string_view>
 #include <vector>
 
+#include <memory>
+
 #include "platform/Bitmap.h"
+#include "platform/imageio/ImageMetadata.h"
 
 // Our stand-in for the system image writer: encoders registered by uniform type identifier,
 // each turning one bitmap into the bytes of a file of its type.
@@ -20,6 +23,9 @@ struct DestinationProperties {
     std::optional<float> dpiHeight;
     std::optional<int> tiffCompression;    // TIFF compression code (5 = LZW)
     std::optional<float> lossyQuality;     // 0..1
+    // ICC profile, EXIF and XMP to embed, by the formats that hold them (a profile only where
+    // its colour space is the one written).
+    std::shared_ptr<const ImageMetadata> metadata;
 };
 
 using ImageEncoder = bool (*)(const Bitmap& image, const DestinationProperties& properties,
@@ -38,6 +44,9 @@ EncoderFacts FactsOfEncoder(std::string_view typeIdentifier);
 
 // The encoder for a type identifier, or nullptr when the identifier is refused.
 ImageEncoder FindImageEncoder(std::string_view typeIdentifier);
+
+// The identifiers of the registered encoders, in registry order.
+std::vector<std::string_view> EncoderTypeIdentifiers();
 
 // Encodes `image` under `typeIdentifier` into `out` (replacing its contents). False when the
 // identifier is refused or the encoder fails; `out` is then empty.

@@ -11,7 +11,9 @@
 namespace platform {
 namespace {
 
-bool LayoutHasAlpha(PixelLayout layout) { return layout == PixelLayout::GrayAlpha || layout == PixelLayout::RGBA; }
+bool LayoutHasAlpha(PixelLayout layout) {
+    return layout == PixelLayout::GrayAlpha || layout == PixelLayout::RGBA || layout == PixelLayout::CMYKA;
+}
 
 // Whether the bitmap's rows already are `layout`.
 bool SameLayout(const Bitmap& image, PixelLayout layout) {
@@ -22,6 +24,7 @@ bool SameLayout(const Bitmap& image, PixelLayout layout) {
         case PixelLayout::RGBA: return false;
         case PixelLayout::BGR: return false;
         case PixelLayout::CMYK: return image.model == ColorModel::CMYK && !image.hasAlpha;
+        case PixelLayout::CMYKA: return false;
     }
     return false;
 }
@@ -61,9 +64,12 @@ inline std::uint32_t LittleEndianOpaque(std::uint32_t v) {
         return v | 0xFFu;
 }
 
-inline std::uint8_t GrayOf(unsigned r, unsigned g, unsigned b) {
-    return static_cast<std::uint8_t>((r * 77 + g * 151 + b * 28 + 128) >> 8);
+// The device formulas (see ConvertRow).
+inline unsigned GreyOfRgb(unsigned r, unsigned g, unsigned b) { return (r * 77 + g * 151 + b * 28 + 128) >> 8; }
+inline unsigned GreyOfCmyk(unsigned c, unsigned m, unsigned y, unsigned k) {
+    return 255 - std::min(255u, GreyOfRgb(c, m, y) + k);
 }
+inline unsigned RgbOfInk(unsigned ink, unsigned k) { return 255 - std::min(255u, ink + k); }
 
 }  // namespace
 
@@ -75,6 +81,7 @@ int BytesPerPixel(PixelLayout layout) {
         case PixelLayout::BGR: return 3;
         case PixelLayout::RGBA:
         case PixelLayout::CMYK: return 4;
+        case PixelLayout::CMYKA: return 5;
     }
     return 4;
 }
@@ -147,16 +154,18 @@ void ConvertRow(const Bitmap& image, const std::uint8_t* in, int width, PixelLay
         switch (image.model) {
             case ColorModel::Monochrome: r = g = b = c[0]; break;
             case ColorModel::CMYK:
-                r = 255 - std::min(255u, c[0] + c[3]);
-                g = 255 - std::min(255u, c[1] + c[3]);
-                b = 255 - std::min(255u, c[2] + c[3]);
+                r = RgbOfInk(c[0], c[3]);
+                g = RgbOfInk(c[1], c[3]);
+                b = RgbOfInk(c[2], c[3]);
                 break;
             default: r = c[0], g = c[1], b = c[2]; break;
         }
         switch (layout) {
             case PixelLayout::Gray:
             case PixelLayout::GrayAlpha:
-                *out++ = image.model == ColorModel::Monochrome ? static_cast<std::uint8_t>(c[0]) : GrayOf(r, g, b);
+                *out++ = static_cast<std::uint8_t>(image.model == ColorModel::Monochrome ? c[0]
+                                                   : image.model == ColorModel::CMYK ? GreyOfCmyk(c[0], c[1], c[2], c[3])
+                                                                                     : GreyOfRgb(r, g, b));
                 break;
             case PixelLayout::RGB:
             case PixelLayout::RGBA:
@@ -170,6 +179,7 @@ void ConvertRow(const Bitmap& image, const std::uint8_t* in, int width, PixelLay
                 *out++ = static_cast<std::uint8_t>(r);
                 break;
             case PixelLayout::CMYK:
+            case PixelLayout::CMYKA:
                 if (image.model == ColorModel::CMYK) {
                     for (int i = 0; i < 4; ++i) *out++ = static_cast<std::uint8_t>(c[i]);
                 } else {

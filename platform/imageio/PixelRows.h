@@ -7,7 +7,8 @@
 
 // The rows of a bitmap in the sample layout an encoder writes. A row that is already in that
 // layout is handed out as it lies in the bitmap; any other is converted into one row buffer, so
-// no encoder copies a whole page to change its layout.
+// no encoder copies a whole page to change its layout. ConvertRow is the writer layer's one
+// colour converter: every encoder's pixels pass through it.
 namespace platform {
 
 enum class PixelLayout {
@@ -17,6 +18,7 @@ enum class PixelLayout {
     RGBA,       // straight alpha
     BGR,
     CMYK,       // 0 = no ink
+    CMYKA,      // CMYK, then straight alpha
 };
 
 int BytesPerPixel(PixelLayout layout);
@@ -42,9 +44,15 @@ private:
     std::vector<std::uint8_t> buffer_;
 };
 
-// Converts one row of `width` pixels of `image`'s layout into `layout`. Device formulas: no
-// colour management. Premultiplied colours are made straight for layouts with alpha and laid
-// over white for layouts without.
+// Converts one row of `width` pixels of `image`'s layout into `layout`, by the renderer's device
+// formulas (no colour management):
+//   grey of RGB    (77 R + 151 G + 28 B + 128) >> 8
+//   grey of CMYK   255 - min(255, grey of (C, M, Y) + K)
+//   RGB of CMYK    255 - min(255, ink + K), each of C, M, Y
+//   CMYK of RGB    255 - R, 255 - G, 255 - B, with their least as K taken out of the three
+// Premultiplied colours are made straight for layouts with alpha. For layouts without, they are
+// composited in the bitmap's own model first, grey and RGB over white, CMYK over no ink (its
+// premultiplied ink as it is), then converted.
 void ConvertRow(const Bitmap& image, const std::uint8_t* in, int width, PixelLayout layout, std::uint8_t* out);
 
 }  // namespace platform

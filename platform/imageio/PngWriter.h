@@ -6,10 +6,14 @@
 #include "platform/imageio/ImageDestination.h"
 #include "platform/imageio/PixelRows.h"
 #include "platform/imageio/RowDeflate.h"
+#include "platform/imageio/RasterPrep.h"
 
-// The PNG writer's knobs, chosen by measurement (bench/); open for experiments.
+// The one PNG writer, for pages and for the pictures inside other formats (icons, QuickTime
+// images). Its input follows the bitmap convention: alpha premultiplied, made straight on the
+// way into the file.
 namespace platform {
 
+// The knobs, chosen by measurement (bench/); open for experiments.
 enum class PngFilter { None, Sub, Up, Paeth, Adaptive };
 
 struct PngTuning {
@@ -20,6 +24,11 @@ struct PngTuning {
 PngTuning DefaultPngTuning();
 bool EncodePNGTuned(const Bitmap& image, const DestinationProperties& properties, const PngTuning& tuning,
                     std::vector<std::uint8_t>& out);
+
+// A PNG of packed pixels (1 grey, 2 grey + alpha, 3 RGB, 4 RGBA; alpha premultiplied) at the
+// properties' resolution, into `out` (replacing its contents).
+bool EncodePngPixels(const raster::Pixels& pixels, const DestinationProperties& properties,
+                     std::vector<std::uint8_t>& out);
 
 // Appends to `out` the zlib stream of the image's rows in `layout`, PNG-filtered (the form PNG
 // and PDF's Flate predictor 15 share); the bytes appended, 0 on failure.

@@ -1,6 +1,6 @@
 #include "platform/imageio/RasterPrep.h"
 
-#include <spng.h>
+#include "platform/imageio/PixelRows.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,80 +17,29 @@ std::uint8_t Clamp8(float v) {
     return static_cast<std::uint8_t>(v + 0.5f);
 }
 
-int UnpremultiplySample(int value, int alpha) {
-    if (alpha == 255) return value;
-    if (alpha == 0) return 0;
-    return std::min(255, (value * 255 + alpha / 2) / alpha);
-}
-
-// Device formulas, as the renderer uses them.
-int GreyOfRgb(int r, int g, int b) { return (77 * r + 151 * g + 28 * b + 128) >> 8; }
-int GreyOfCmyk(int c, int m, int y, int k) {
-    return 255 - std::min(255, ((77 * c + 151 * m + 28 * y + 128) >> 8) + k);
-}
-int RgbOfInk(int ink, int k) { return 255 - std::min(255, ink + k); }
-
-// One pixel's straight colour in RGB (3) or grey (1), and its alpha.
-void ReadPixel(const Bitmap& image, const std::uint8_t* p, bool grey, int out[3], int& alpha) {
-    const int n = image.colorComponents();
-    alpha = image.hasAlpha ? p[n] : 255;
-    int c[4] = {0, 0, 0, 0};
-    for (int i = 0; i < n && i < 4; ++i) c[i] = UnpremultiplySample(p[i], alpha);
-    switch (image.model) {
-        case ColorModel::Monochrome:
-            out[0] = out[1] = out[2] = c[0];
-            return;
-        case ColorModel::CMYK:
-            if (grey) {
-                out[0] = GreyOfCmyk(c[0], c[1], c[2], c[3]);
-            } else {
-                out[0] = RgbOfInk(c[0], c[3]);
-                out[1] = RgbOfInk(c[1], c[3]);
-                out[2] = RgbOfInk(c[2], c[3]);
-            }
-            return;
-        default:
-            if (grey) {
-                out[0] = GreyOfRgb(c[0], c[1], c[2]);
-            } else {
-                out[0] = c[0];
-                out[1] = c[1];
-                out[2] = c[2];
-            }
-            return;
-    }
-}
-
-bool Convert(const Bitmap& image, Alpha alphaMode, bool grey, Pixels& out) {
+// The bitmap in `layout`, row by row through the one converter; colour made premultiplied again
+// when asked.
+bool Convert(const Bitmap& image, PixelLayout layout, bool premultiply, Pixels& out) {
     if (!IsUsable(image)) return false;
-    const bool keepAlpha = image.hasAlpha && alphaMode != Alpha::Flatten;
-    const int colours = grey ? 1 : 3;
     out.width = image.width;
     out.height = image.height;
-    out.channels = colours + (keepAlpha ? 1 : 0);
-    out.data.assign(out.rowBytes() * out.height, 0);
-    for (int y = 0; y < image.height; ++y) {
-        const std::uint8_t* src = image.row(y);
-        std::uint8_t* dst = out.row(y);
-        for (int x = 0; x < image.width; ++x, src += image.components, dst += out.channels) {
-            int colour[3];
-            int alpha;
-            ReadPixel(image, src, grey, colour, alpha);
-            for (int i = 0; i < colours; ++i) {
-                int v = colour[i];
-                if (alpha != 255) {
-                    if (alphaMode == Alpha::Flatten)
-                        v = (v * alpha + 255 * (255 - alpha) + 127) / 255;
-                    else if (alphaMode == Alpha::Premultiplied)
-                        v = (v * alpha + 127) / 255;
-                }
-                dst[i] = static_cast<std::uint8_t>(v);
-            }
-            if (keepAlpha) dst[colours] = static_cast<std::uint8_t>(alpha);
+    out.channels = BytesPerPixel(layout);
+    out.data.resize(out.rowBytes() * out.height);
+    for (int y = 0; y < image.height; ++y) ConvertRow(image, image.row(y), image.width, layout, out.row(y));
+    const bool alpha = layout == PixelLayout::GrayAlpha || layout == PixelLayout::RGBA || layout == PixelLayout::CMYKA;
+    if (premultiply && alpha) {
+        const int colours = out.channels - 1;
+        for (std::size_t i = 0; i < out.data.size(); i += out.channels) {
+            const int a = out.data[i + colours];
+            if (a == 255) continue;
+            for (int c = 0; c < colours; ++c)
+                out.data[i + c] = static_cast<std::uint8_t>((out.data[i + c] * a + 127) / 255);
         }
     }
     return true;
 }
+
+bool KeepsAlpha(const Bitmap& image, Alpha alpha) { return image.hasAlpha && alpha != Alpha::Flatten; }
 
 // The source samples and weights that make one output sample along an axis.
 struct Taps {
@@ -133,38 +82,25 @@ bool IsUsable(const Bitmap& image) {
     return image.stride >= static_cast<std::ptrdiff_t>(image.width) * image.components;
 }
 
-bool ToRgb(const Bitmap& image, Alpha alpha, Pixels& out) { return Convert(image, alpha, false, out); }
+bool ToRgb(const Bitmap& image, Alpha alpha, Pixels& out) {
+    return Convert(image, KeepsAlpha(image, alpha) ? PixelLayout::RGBA : PixelLayout::RGB,
+                   alpha == Alpha::Premultiplied, out);
+}
 
-bool ToGrey(const Bitmap& image, Alpha alpha, Pixels& out) { return Convert(image, alpha, true, out); }
+bool ToGrey(const Bitmap& image, Alpha alpha, Pixels& out) {
+    return Convert(image, KeepsAlpha(image, alpha) ? PixelLayout::GrayAlpha : PixelLayout::Gray,
+                   alpha == Alpha::Premultiplied, out);
+}
 
 bool ToNative(const Bitmap& image, Alpha alpha, Pixels& out) {
-    if (!IsUsable(image)) return false;
-    const int colours = image.colorComponents();
-    const bool keepAlpha = image.hasAlpha && alpha != Alpha::Flatten;
-    const bool overWhite = image.model != ColorModel::CMYK;
-    out.width = image.width;
-    out.height = image.height;
-    out.channels = colours + (keepAlpha ? 1 : 0);
-    out.data.resize(out.rowBytes() * out.height);
-    for (int y = 0; y < image.height; ++y) {
-        const std::uint8_t* src = image.row(y);
-        std::uint8_t* dst = out.row(y);
-        for (int x = 0; x < image.width; ++x, src += image.components, dst += out.channels) {
-            const int a = image.hasAlpha ? src[colours] : 255;
-            for (int c = 0; c < colours; ++c) {
-                int v = src[c];
-                if (a != 255) {
-                    if (alpha == Alpha::Straight)
-                        v = UnpremultiplySample(v, a);
-                    else if (alpha == Alpha::Flatten && overWhite)
-                        v = std::min(255, v + 255 - a);
-                }
-                dst[c] = static_cast<std::uint8_t>(v);
-            }
-            if (keepAlpha) dst[colours] = static_cast<std::uint8_t>(a);
-        }
+    const bool keep = KeepsAlpha(image, alpha);
+    PixelLayout layout;
+    switch (image.model) {
+        case ColorModel::Monochrome: layout = keep ? PixelLayout::GrayAlpha : PixelLayout::Gray; break;
+        case ColorModel::CMYK: layout = keep ? PixelLayout::CMYKA : PixelLayout::CMYK; break;
+        default: layout = keep ? PixelLayout::RGBA : PixelLayout::RGB; break;
     }
-    return true;
+    return Convert(image, layout, alpha == Alpha::Premultiplied, out);
 }
 
 bool ToPremultipliedRgba(const Bitmap& image, Pixels& out) {
@@ -184,14 +120,6 @@ bool ToPremultipliedRgba(const Bitmap& image, Pixels& out) {
         out.data[i * 4 + 3] = 255;
     }
     return true;
-}
-
-void Unpremultiply(Pixels& rgba) {
-    for (std::size_t i = 0; i + 3 < rgba.data.size(); i += 4) {
-        const int a = rgba.data[i + 3];
-        for (int c = 0; c < 3; ++c)
-            rgba.data[i + c] = static_cast<std::uint8_t>(UnpremultiplySample(rgba.data[i + c], a));
-    }
 }
 
 Pixels Resize(const Pixels& image, int width, int height) {
@@ -307,44 +235,6 @@ void PackBits(const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& 
         out.insert(out.end(), in + i, in + i + len);
         i += len;
     }
-}
-
-bool EncodePng(const Pixels& image, std::optional<float> dpiX, std::optional<float> dpiY,
-               std::vector<std::uint8_t>& out) {
-    static constexpr std::uint8_t kColourType[] = {0, SPNG_COLOR_TYPE_GRAYSCALE, SPNG_COLOR_TYPE_GRAYSCALE_ALPHA,
-                                                   SPNG_COLOR_TYPE_TRUECOLOR, SPNG_COLOR_TYPE_TRUECOLOR_ALPHA};
-    if (image.channels < 1 || image.channels > 4 || image.width <= 0 || image.height <= 0) return false;
-    spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
-    if (!ctx) return false;
-    spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
-    spng_ihdr ihdr{};
-    ihdr.width = static_cast<std::uint32_t>(image.width);
-    ihdr.height = static_cast<std::uint32_t>(image.height);
-    ihdr.bit_depth = 8;
-    ihdr.color_type = kColourType[image.channels];
-    int rc = spng_set_ihdr(ctx, &ihdr);
-    if (rc == 0 && (dpiX || dpiY)) {
-        spng_phys phys{};
-        phys.ppu_x = static_cast<std::uint32_t>(std::lround(DpiOr72(dpiX) / 0.0254));
-        phys.ppu_y = static_cast<std::uint32_t>(std::lround(DpiOr72(dpiY) / 0.0254));
-        phys.unit_specifier = 1;
-        rc = spng_set_phys(ctx, &phys);
-    }
-    if (rc == 0) rc = spng_encode_image(ctx, image.data.data(), image.data.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
-    bool ok = false;
-    if (rc == 0) {
-        std::size_t len = 0;
-        int error = 0;
-        void* buffer = spng_get_png_buffer(ctx, &len, &error);
-        if (buffer && error == 0) {
-            const auto* bytes = static_cast<const std::uint8_t*>(buffer);
-            out.insert(out.end(), bytes, bytes + len);
-            ok = true;
-        }
-        std::free(buffer);
-    }
-    spng_ctx_free(ctx);
-    return ok;
 }
 
 }  // namespace platform::raster

@@ -9,7 +9,8 @@
 
 // Pixel preparation shared by the small encoders of the writer layer: every page model (grey,
 // RGB, CMYK, with or without premultiplied alpha, any stride) turned into the packed rows a file
-// format holds, fitting into fixed sizes, dithering to one bit, PackBits and in-memory PNG.
+// format holds (through the one converter of PixelRows.h), fitting into fixed sizes, dithering
+// to one bit and PackBits.
 namespace platform::raster {
 
 // Packed 8-bit samples, rows top to bottom, no padding.
@@ -35,7 +36,8 @@ enum class Alpha {
 bool IsUsable(const Bitmap& image);
 
 // The bitmap as RGB (3 channels) or, with alpha kept and present, RGBA (4). Grey and CMYK are
-// converted with the device formulas. False when the bitmap is not usable.
+// converted with the device formulas; flattening composites in the bitmap's own model first
+// (CMYK over no ink). False when the bitmap is not usable.
 bool ToRgb(const Bitmap& image, Alpha alpha, Pixels& out);
 
 // The bitmap as grey (1 channel) or, with alpha kept and present, grey + alpha (2).
@@ -48,9 +50,6 @@ bool ToNative(const Bitmap& image, Alpha alpha, Pixels& out);
 // The bitmap as premultiplied RGBA (4 channels) whether it has alpha or not (then opaque), the
 // form to scale an icon in.
 bool ToPremultipliedRgba(const Bitmap& image, Pixels& out);
-
-// Divides the colour of premultiplied RGBA pixels by their alpha.
-void Unpremultiply(Pixels& rgba);
 
 // Scales `image` to fit inside boxWidth × boxHeight, keeping its aspect ratio, and centres it
 // on `background` (one value per channel). Samples are filtered as they are, so pass
@@ -68,48 +67,9 @@ std::vector<std::uint8_t> DitherToBilevel(const Pixels& grey, std::size_t rowByt
 // Apple PackBits run-length coding of `n` bytes, appended to `out`.
 void PackBits(const std::uint8_t* in, std::size_t n, std::vector<std::uint8_t>& out);
 
-// A PNG of the pixels (1 to 4 channels, straight alpha), appended to `out`, with pHYs when a
-// resolution is given.
-bool EncodePng(const Pixels& image, std::optional<float> dpiX, std::optional<float> dpiY,
-               std::vector<std::uint8_t>& out);
-
 // The resolution to record when the caller set none: the page's own 72 dots per inch.
 inline float DpiOr72(const std::optional<float>& dpi) {
     return dpi && *dpi > 0 ? *dpi : 72.0f;
-}
-
-// Big- and little-endian writers.
-inline void PutBE16(std::vector<std::uint8_t>& o, std::uint32_t v) {
-    o.push_back(static_cast<std::uint8_t>(v >> 8));
-    o.push_back(static_cast<std::uint8_t>(v));
-}
-inline void PutBE32(std::vector<std::uint8_t>& o, std::uint32_t v) {
-    PutBE16(o, v >> 16);
-    PutBE16(o, v & 0xFFFF);
-}
-inline void PutLE16(std::vector<std::uint8_t>& o, std::uint32_t v) {
-    o.push_back(static_cast<std::uint8_t>(v));
-    o.push_back(static_cast<std::uint8_t>(v >> 8));
-}
-inline void PutLE32(std::vector<std::uint8_t>& o, std::uint32_t v) {
-    PutLE16(o, v & 0xFFFF);
-    PutLE16(o, v >> 16);
-}
-inline void SetBE32(std::vector<std::uint8_t>& o, std::size_t at, std::uint32_t v) {
-    o[at] = static_cast<std::uint8_t>(v >> 24);
-    o[at + 1] = static_cast<std::uint8_t>(v >> 16);
-    o[at + 2] = static_cast<std::uint8_t>(v >> 8);
-    o[at + 3] = static_cast<std::uint8_t>(v);
-}
-inline void SetLE32(std::vector<std::uint8_t>& o, std::size_t at, std::uint32_t v) {
-    o[at] = static_cast<std::uint8_t>(v);
-    o[at + 1] = static_cast<std::uint8_t>(v >> 8);
-    o[at + 2] = static_cast<std::uint8_t>(v >> 16);
-    o[at + 3] = static_cast<std::uint8_t>(v >> 24);
-}
-// A resolution as a 16.16 fixed-point number.
-inline std::uint32_t Fixed16(float value) {
-    return static_cast<std::uint32_t>(value * 65536.0f + 0.5f);
 }
 
 }  // namespace platform::raster

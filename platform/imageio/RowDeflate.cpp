@@ -30,6 +30,9 @@ constexpr std::uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5,
 // and a short run does not cut the 32 KiB window that matches reach back into anyway.
 constexpr int kMinimumRun = 8;
 
+// Rows between runs are compressed in pieces of about this size when threads are free.
+constexpr std::size_t kPieceBytes = std::size_t{4} << 20;
+
 std::uint32_t Reverse(std::uint32_t code, int length) {
     std::uint32_t r = 0;
     for (int i = 0; i < length; ++i, code >>= 1) r = (r << 1) | (code & 1);
@@ -530,6 +533,25 @@ std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int
         }
         y = end;
     }
+    // Long stretches of other rows (photographs) in pieces that compress in parallel; each piece
+    // loses only the matches that would have reached back across its start.
+    const int budget = WorkerBudget();
+    const std::size_t pieceRows = std::max<std::size_t>(1, kPieceBytes / stride);
+    if (budget > 1) {
+        std::vector<Segment> split;
+        for (const Segment& s : segments) {
+            if (s.run || static_cast<std::size_t>(s.count) * stride < 2 * kPieceBytes) {
+                split.push_back(s);
+                continue;
+            }
+            for (int first = s.first; first < s.first + s.count;) {
+                const int count = static_cast<int>(std::min<std::size_t>(pieceRows, static_cast<std::size_t>(s.first + s.count - first)));
+                split.push_back({false, first, count});
+                first += count;
+            }
+        }
+        segments.swap(split);
+    }
 
     // The rows between runs, each part compressed on its own (in parallel when the work may use
     // more threads) into its slice of one buffer, and its final block found.
@@ -567,6 +589,11 @@ std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int
         if (!parts[static_cast<std::size_t>(k)].ok) return 0;
 
     const std::size_t start = out.size();
+    // Room for the whole band's part at once: growing it piece by piece would copy it over and over.
+    std::size_t runBytes = 0;
+    for (const Segment& s : segments)
+        if (s.run) runBytes += 64 + static_cast<std::size_t>(s.count) * 8 + stride;
+    out.reserve(out.size() + total + runBytes + 16);
     if (!started_) {
         out.push_back(0x78);  // deflate, 32 KiB window
         out.push_back(0x5E);  // "fast" level; header check bits
@@ -599,11 +626,11 @@ std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int
         }
         if (final) {
             w.Align();
-        } else if (endOfBand && w.count != 0) {
-            // An empty stored block brings the band's end to a byte boundary.
+        } else if (endOfBand ? w.count != 0 : !segments[i + 1].run) {
+            // An empty stored block brings the next piece, or the band's end, to a byte boundary.
             w.Put(0, 3);
             w.Align();
-            for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) w.out.push_back(b);
+            for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) out.push_back(b);
         }
     }
     adler_ = libdeflate_adler32(adler_, rows, stride * static_cast<std::size_t>(height));

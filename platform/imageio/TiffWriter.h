@@ -5,6 +5,7 @@
 
 #include "platform/Bitmap.h"
 #include "platform/imageio/PixelRows.h"
+#include "platform/imageio/ImageMetadata.h"
 
 typedef struct tiff TIFF;
 
@@ -20,6 +21,7 @@ struct TiffDirectoryOptions {
     bool cmykAllowed = true;      // false: CMYK bitmaps are written as RGB
     std::optional<std::uint16_t> pageIndex;  // with pageCount: PageNumber and NewSubfileType 2
     std::uint16_t pageCount = 0;
+    const ImageMetadata* metadata = nullptr;  // ICC profile and XMP to embed, or none
 };
 
 // Sets the tags, writes the rows and the directory. False when libtiff refused.

@@ -2,7 +2,7 @@
 
 #include <fstream>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "platform/SystemVersion.h"
 #include "support/TestPdf.h"
 

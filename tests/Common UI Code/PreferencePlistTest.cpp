@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "support/TestPdf.h"
 
 namespace fs = std::filesystem;

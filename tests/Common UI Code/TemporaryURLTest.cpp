@@ -7,7 +7,7 @@
 #include <regex>
 #include <string>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "support/TestPdf.h"
 
 namespace fs = std::filesystem;

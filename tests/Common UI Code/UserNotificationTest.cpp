@@ -24,7 +24,7 @@
 #include <QDBusVirtualObject>
 #include <QDeadlineTimer>
 
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "platform/SystemVersion.h"
 #include "platform/UserNotification.h"
 #include "support/TestPdf.h"
@@ -220,6 +220,9 @@ TEST(UserNotification, ReachesTheNotificationService) {
         EXPECT_EQ(args[4].toString(), "3 files");
         const QVariantMap hints = qdbus_cast<QVariantMap>(args[6].value<QDBusArgument>());
         EXPECT_EQ(hints.value(QStringLiteral("sound-name")).toString(), platform::kDefaultNotificationSound);
+        // Shown under the program's desktop entry and icon: the names the install gives them.
+        EXPECT_EQ(args[2].toString(), "org.vellipse.Vellipse");
+        EXPECT_EQ(hints.value(QStringLiteral("desktop-entry")).toString(), "org.vellipse.Vellipse");
 
         server.unregisterObject(QStringLiteral("/org/freedesktop/Notifications"));
     }

@@ -25,7 +25,8 @@ foreach(file IN LISTS expected)
 endforeach()
 
 file(READ "${PREFIX}/share/applications/org.vellipse.Vellipse.desktop" entry)
-foreach(line "Exec=vellipse %F" "Icon=org.vellipse.Vellipse" "Type=Application" "MimeType=application/pdf;")
+foreach(line "Exec=vellipse %F" "Icon=org.vellipse.Vellipse" "Type=Application" "MimeType=application/pdf;"
+    "Categories=Graphics;Office;")
   string(FIND "${entry}" "${line}" at)
   if(at LESS 0)
     message(FATAL_ERROR "the desktop entry lacks ${line}")

@@ -1,6 +1,7 @@
 // The main window: its controls and their names, the start-up steps, the enabled states of the
 // list commands, closing and quitting, the help commands, and a picture of the window.
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -25,6 +26,7 @@
 
 #include "AlertDriver.h"
 #include "AppDelegate.h"
+#include "UrlCatcher.h"
 #include "EnabledState.h"
 #include "InterfaceGeometry.h"
 #include "MainWindow.h"
@@ -35,21 +37,14 @@
 
 #include <atomic>
 #include <thread>
+#include "settings/PreferenceSheet.h"
+#include "run/ProgressSheet.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/MainQueue.h"
 #include "platform/PdfDocument.h"
 #include "platform/Resources.h"
 
 Q_DECLARE_METATYPE(EnabledState)
-
-// Catches what the program asks the desktop to open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl& url) { opened << url; }
-};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -61,6 +56,7 @@ private slots:
     void everyOutletIsNamed();
     void startUpTitlesAndStates();
     void startUpLayout();
+    void textsFitTheirControls();
     void toolbarHasImages();
 
     void enabledStateTable_data();
@@ -216,8 +212,13 @@ void MainWindowTest::startUpLayout() {
     QCOMPARE(range->parentWidget(), settings);
     QCOMPARE(dimensions->parentWidget(), settings);
     QCOMPARE(Frame(range), QRect(708, 0, 150, 94));
-    QCOMPARE(Frame(dimensions).topLeft(), QPoint(460, 39));
-    QCOMPARE(Outlet<QWidget>("pageRangeTypePopUpButtonOutlet")->width(), 63);
+    // The dimensions view ends at x 700 and a menu is at least as wide as its frame; either
+    // grows as far as its texts need (textsFitTheirControls), the view to the left.
+    QCOMPARE(Frame(dimensions).y(), 39);
+    QVERIFY(Frame(dimensions).x() <= 460);
+    QCOMPARE(Frame(dimensions).x() + dimensions->width(), 460 + 240);
+    QVERIFY(Outlet<QWidget>("pageRangeTypePopUpButtonOutlet")->width() >= 63);
+    QVERIFY(Outlet<QWidget>("sizeFormatTypePopupButton")->width() >= 82);
     const std::pair<const char*, QPoint> origins[] = {
         {"pageRangeStartTextFieldOutlet", {58, 40}}, {"pageRangeStartStepperOutlet", {105, 37}},
         {"pageRangeEndTextFieldOutlet", {58, 10}},   {"pageRangeEndStepperOutlet", {105, 7}},
@@ -235,7 +236,7 @@ void MainWindowTest::startUpLayout() {
     for (const auto& [name, x] : xs) QCOMPARE(Outlet<QWidget>(name)->x(), x);
     // Every control lies inside its view, and none overlaps another (the lines of the lock's
     // bracket meet on purpose).
-    for (QWidget* view : {settings, range, dimensions}) {
+    for (QWidget* view : std::initializer_list<QWidget*>{settings, range, dimensions}) {
         QList<QWidget*> children;
         for (QObject* child : view->children())
             if (auto* w = qobject_cast<QWidget*>(child); w && w->isVisibleTo(view)) children << w;
@@ -248,6 +249,44 @@ void MainWindowTest::startUpLayout() {
                              qPrintable(w->objectName() + QLatin1String(" / ") + other->objectName()));
         }
     }
+}
+
+// Every label, button and pop-up menu shows its whole text in the default font: its frame is at
+// least as large as its size hint. In the main window, both panes of the preference sheet and
+// the progress sheet.
+void MainWindowTest::textsFitTheirControls() {
+    QStringList clipped;
+    const auto check = [&clipped](QWidget* window) {
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (!w->isVisibleTo(window)) continue;
+            const auto* label = qobject_cast<QLabel*>(w);
+            const auto* button = qobject_cast<QAbstractButton*>(w);
+            const bool texted = (label && !label->text().isEmpty() && !label->wordWrap()) ||
+                                (button && !button->text().isEmpty()) || qobject_cast<QComboBox*>(w);
+            if (!texted) continue;
+            const QSize hint = w->sizeHint();
+            if (w->width() < hint.width() || w->height() < hint.height())
+                clipped << QStringLiteral("%1: %2 x %3 for %4 x %5")
+                               .arg(w->objectName())
+                               .arg(w->width())
+                               .arg(w->height())
+                               .arg(hint.width())
+                               .arg(hint.height());
+        }
+    };
+    check(delegate_->window());
+    settings::PreferenceSheet* preferences = delegate_->preferenceSheet();
+    Item("generalSettingMenuItemOutlet")->trigger();
+    check(preferences);
+    Item("watchFolderOptionMenuItemOutlet")->trigger();
+    check(preferences);
+    preferences->doneButton()->click();
+    ProgressSheet* sheet = delegate_->progressSheet();
+    sheet->BeginProgressSheet(std::make_shared<ProgressCounters>());
+    sheet->ChangeProgressStatus(ProgressSheet::kStatusRunStarted);
+    check(sheet);
+    sheet->EndProgressSheet();
+    QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join(QLatin1String("; "))));
 }
 
 void MainWindowTest::toolbarHasImages() {

@@ -3,20 +3,17 @@
 // the page as the renderer draws it, within what the format can hold.
 #include <gtest/gtest.h>
 
-#include <OpenEXR/ImfRgbaFile.h>
-#include <tiffio.h>
-
-#include <functional>
 #include <string>
 #include <vector>
 
-#include "engine/ConversionSupport.h"
 #include "engine/ImageConversion.h"
 #include "platform/PdfDocument.h"
+#include "support/ConversionSupport.h"
 #include "support/FormatReaders.h"
 #include "support/ImageReader.h"
 #include "support/MagickReader.h"
 #include "support/PixelChecks.h"
+#include "support/ReadBack.h"
 #include "support/TestPdf.h"
 
 using namespace conversiontest;
@@ -57,20 +54,7 @@ fs::path WritePatchPdf(const fs::path& path, int pages) {
     return testpdf::Write(path, options);
 }
 
-// How a file is decoded and compared.
-enum class Reader {
-    Pil,        // PIL; pixels as they are (ink when the file holds CMYK)
-    Icon,       // PIL, its largest entry: the page fitted into a square and centred
-    Pict,       // ImageMagick
-    MacPaint,   // netpbm, then PIL: dithered, centred on a 576 × 720 sheet
-    XBitmap,    // ImageMagick, as X11 reads the bits: dithered
-    Fax,        // PIL and libtiff: dithered, CCITT Group 4
-    Exr,        // the OpenEXR library: linear light back to sRGB
-    QuickTime,  // our reading of the container, PIL for the picture inside
-    Pdf,        // qpdf, poppler's pdfimages, MuPDF's mutool draw
-    Dng,        // PIL for the preview, libtiff for the raw image, dcraw to develop it
-    FlashPix,   // PIL
-};
+using testimage::Reader;
 
 // Where the resolution is read back; None for formats without a field for it.
 enum class Dpi { None, Pil, Magick, Exr, QuickTime, Pdf, FlashPix, Pict };
@@ -213,187 +197,34 @@ TEST_P(AllOutputTypes, ConvertToAFileOfTheirKind) {
     ASSERT_TRUE(pdf);
     const Reference ref = Render(*pdf, 0, model);
     ASSERT_TRUE(ref.page);
-    auto expected = [&](int x, int y) { return ref.rgb(x, y); };
-    const std::function<bool(int, int)> compared = type.lossy ? AwayFromEdges : std::function<bool(int, int)>{};
     const char* mode = type.modes[mc.index];
-    testimage::Decoded pil;  // the file through PIL, for the resolution
-
-    switch (type.reader) {
-        case Reader::Pil:
-            for (int frame = 0; frame < type.pages; ++frame) {
-                SCOPED_TRACE("frame " + std::to_string(frame));
-                const Reference page = frame ? Render(*pdf, frame, model) : Reference{ref.page};
-                const bool ink = std::string(mode) == "CMYK";
-                // PIL's CMYK to RGB is not the device formula: ink is compared as ink.
-                const auto d = testimage::DecodeWithPil(file, ink ? "CMYK" : "RGBA", frame);
-                ASSERT_TRUE(d.ok()) << d.error;
-                EXPECT_EQ(d.format, type.format);
-                EXPECT_EQ(d.mode, mode);
-                // A flattened Photoshop document has no layers: PIL counts no frames.
-                if (type.pages > 1)
-                    EXPECT_EQ(d.frames, type.pages);
-                else
-                    EXPECT_LE(d.frames, 1);
-                ASSERT_EQ(d.width, kWidth);
-                ASSERT_EQ(d.height, kHeight);
-                if (ink)
-                    EXPECT_TRUE(testimage::SameSamples(d.pixels, page.samples(), kWidth, 4, type.tolerance, compared));
-                else
-                    EXPECT_TRUE(testimage::SamePixels(d.pixels, 4, kWidth, kHeight,
-                                                      [&](int x, int y) { return page.rgb(x, y); }, type.tolerance,
-                                                      compared));
-                if (frame == 0) pil = d;
-            }
-            break;
-        case Reader::Icon: {
-            const auto d = testimage::DecodeWithPil(file, "RGBA");
-            ASSERT_TRUE(d.ok()) << d.error;
-            EXPECT_EQ(d.format, type.format);
-            EXPECT_EQ(d.mode, mode);
-            const int side = type.side;
-            ASSERT_EQ(d.width, side);
-            ASSERT_EQ(d.height, side);
-            // Fitted across the square's width, centred down it, transparent above and below.
-            const int scale = side / kWidth;  // whole for these sides
-            const int fitted = kHeight * side / kWidth, top = (side - fitted) / 2;
-            auto alpha = [&](int x, int y) { return d.pixels[(static_cast<std::size_t>(y) * side + x) * 4 + 3]; };
-            for (int x = 0; x < side; x += side / 16) {
-                EXPECT_EQ(alpha(x, top - 1), 0) << x;
-                EXPECT_EQ(alpha(x, top), 255) << x;
-                EXPECT_EQ(alpha(x, top + fitted - 1), 255) << x;
-                EXPECT_EQ(alpha(x, top + fitted), 0) << x;
-            }
-            EXPECT_EQ(alpha(0, side / 2), 255);
-            EXPECT_EQ(alpha(side - 1, side / 2), 255);
-            // Each patch at its place, scaled.
-            for (int py = 0; py < kDown; ++py)
-                for (int px = 0; px < kAcross; ++px) {
-                    const int cx = px * kPatchW + kPatchW / 2, cy = py * kPatchH + kPatchH / 2;
-                    const std::size_t at = (static_cast<std::size_t>(top + cy * scale) * side + cx * scale) * 4;
-                    const std::vector<std::uint8_t> one(d.pixels.begin() + at, d.pixels.begin() + at + 4);
-                    EXPECT_TRUE(testimage::SamePixels(one, 4, 1, 1, [&](int, int) { return ref.rgb(cx, cy); },
-                                                      type.tolerance))
-                        << "patch " << px << "," << py;
-                }
-            break;
-        }
-        case Reader::Pict: {
-            const auto m = testimage::DecodeWithMagick(file, "PICT");
-            ASSERT_TRUE(m.ok()) << m.error;
-            ASSERT_EQ(m.width, kWidth);
-            ASSERT_EQ(m.height, kHeight);
-            EXPECT_TRUE(testimage::SamePixels(m.pixels, 3, kWidth, kHeight, expected, type.tolerance));
-            break;
-        }
-        case Reader::MacPaint: {
-            const auto d = testimage::DecodeMacPaint(file);
-            ASSERT_TRUE(d.ok()) << d.error;
-            ASSERT_EQ(d.width, 576);
-            ASSERT_EQ(d.height, 720);
-            EXPECT_TRUE(testimage::DitheredAreas(d.pixels, 576, 720, (576 - kWidth) / 2, (720 - kHeight) / 2, kWidth,
-                                                 kHeight, ref.areas()));
-            break;
-        }
-        case Reader::XBitmap: {
-            const auto m = testimage::DecodeWithMagick(file, "XBM", "GRAY");
-            ASSERT_TRUE(m.ok()) << m.error;
-            ASSERT_EQ(m.width, kWidth);
-            ASSERT_EQ(m.height, kHeight);
-            EXPECT_TRUE(testimage::DitheredAreas(m.pixels, kWidth, kHeight, 0, 0, kWidth, kHeight, ref.areas()));
-            break;
-        }
-        case Reader::Fax: {
-            pil = testimage::DecodeWithPil(file, "L");
-            ASSERT_TRUE(pil.ok()) << pil.error;
-            EXPECT_EQ(pil.format, type.format);
-            EXPECT_EQ(pil.mode, mode);
-            ASSERT_EQ(pil.width, kWidth);
-            ASSERT_EQ(pil.height, kHeight);
-            EXPECT_TRUE(testimage::DitheredAreas(pil.pixels, kWidth, kHeight, 0, 0, kWidth, kHeight, ref.areas()));
-            const auto t = testimage::ReadTiffFields(file);
-            ASSERT_TRUE(t.ok()) << t.error;
-            EXPECT_EQ(t.compression, COMPRESSION_CCITTFAX4);
-            EXPECT_EQ(t.bitsPerSample, 1);
-            break;
-        }
-        case Reader::Exr: {
-            const auto d = testimage::DecodeExr(file);
-            ASSERT_TRUE(d.ok()) << d.error;
-            ASSERT_EQ(d.width, kWidth);
-            ASSERT_EQ(d.height, kHeight);
-            EXPECT_EQ(d.channels, model == ColorModel::Monochrome ? Imf::WRITE_Y : Imf::WRITE_RGB);
-            EXPECT_TRUE(testimage::SamePixels(d.rgba, 4, kWidth, kHeight, expected, type.tolerance));
-            ASSERT_TRUE(d.hasXDensity);
-            EXPECT_FLOAT_EQ(d.xDensity, kDpi);
-            EXPECT_FLOAT_EQ(d.pixelAspectRatio, 1.0f);
-            break;
-        }
-        case Reader::QuickTime: {
-            const auto q = testimage::ReadQuickTimeImage(file, "RGBA");
-            ASSERT_TRUE(q.ok()) << q.error;
-            EXPECT_EQ(q.codec, "png ");
-            EXPECT_EQ(q.width, kWidth);
-            EXPECT_EQ(q.height, kHeight);
-            EXPECT_EQ(q.dataSize, q.payloadSize);
-            EXPECT_EQ(q.hRes, kDpi);
-            EXPECT_EQ(q.vRes, kDpi);
-            const auto& d = q.picture;
-            ASSERT_TRUE(d.ok()) << d.error;
-            EXPECT_EQ(d.format, type.format);
-            EXPECT_EQ(d.mode, mode);
-            EXPECT_NEAR(d.dpiX, kDpi, 0.5);
-            EXPECT_TRUE(testimage::SamePixels(d.pixels, 4, kWidth, kHeight, expected, type.tolerance));
-            break;
-        }
-        case Reader::Pdf: {
-            std::string log;
-            EXPECT_TRUE(testimage::PdfChecksClean(file, &log)) << log;
-            const auto image = testimage::ListPdfImage(file);
-            ASSERT_TRUE(image.ok()) << image.error;
-            EXPECT_EQ(image.colour, model == ColorModel::Monochrome ? "gray" : model == ColorModel::CMYK ? "cmyk" : "rgb");
-            EXPECT_FALSE(image.softMask);
-            EXPECT_EQ(image.width, kWidth);
-            EXPECT_EQ(image.height, kHeight);
-            EXPECT_EQ(image.xPpi, kDpi);
-            EXPECT_EQ(image.yPpi, kDpi);
-            // At the page's resolution MuPDF draws the picture pixel for pixel.
-            const auto d = testimage::DrawPdfPage(file, kDpi);
-            ASSERT_TRUE(d.ok()) << d.error;
-            ASSERT_EQ(d.width, kWidth);
-            ASSERT_EQ(d.height, kHeight);
-            EXPECT_TRUE(testimage::SamePixels(d.pixels, 3, kWidth, kHeight, expected, type.tolerance));
-            break;
-        }
-        case Reader::Dng: {
-            // The preview for TIFF readers, the raw image for raw ones (its samples are the
-            // page's sRGB codes), and the raw image developed.
-            pil = testimage::DecodeWithPil(file, "RGB");
-            ASSERT_TRUE(pil.ok()) << pil.error;
-            EXPECT_EQ(pil.format, type.format);
-            EXPECT_EQ(pil.mode, mode);
-            ASSERT_EQ(pil.width, kWidth);
-            EXPECT_TRUE(testimage::SamePixels(pil.pixels, 3, kWidth, kHeight, expected, type.tolerance));
-            const auto raw = testimage::ReadDngRaw(file);
-            ASSERT_TRUE(raw.ok()) << raw.error;
-            ASSERT_EQ(raw.samples, 3);
-            ASSERT_EQ(raw.width, kWidth);
-            EXPECT_TRUE(testimage::SamePixels(raw.pixels, 3, kWidth, kHeight, expected, type.tolerance));
-            const auto developed = testimage::DevelopRaw(file);
-            ASSERT_TRUE(developed.ok()) << developed.error;
-            EXPECT_TRUE(testimage::SamePixels(developed.pixels, 3, kWidth, kHeight, expected, 2));
-            break;
-        }
-        case Reader::FlashPix: {
-            const auto d = testimage::DecodeWithPil(file, "RGB");
-            ASSERT_TRUE(d.ok()) << d.error;
-            EXPECT_EQ(d.format, type.format);
-            EXPECT_EQ(d.mode, mode);
-            ASSERT_EQ(d.width, kWidth);
-            ASSERT_EQ(d.height, kHeight);
-            // The page is two whole 64-pixel tiles wide: PIL reads every column right.
-            EXPECT_TRUE(testimage::SamePixels(d.pixels, 3, kWidth, kHeight, expected, type.tolerance));
-            break;
-        }
+    testimage::PageExpectation expected;
+    expected.width = kWidth;
+    expected.height = kHeight;
+    expected.model = model;
+    expected.colour = [&](int x, int y) { return ref.rgb(x, y); };
+    expected.ink = ref.samples();
+    expected.areas = ref.areas();
+    for (int py = 0; py < kDown; ++py)
+        for (int px = 0; px < kAcross; ++px) expected.probes.emplace_back(px * kPatchW + kPatchW / 2, py * kPatchH + kPatchH / 2);
+    expected.format = type.format;
+    expected.mode = mode;
+    expected.tolerance = type.tolerance;
+    if (type.lossy) expected.compared = AwayFromEdges;
+    expected.iconSide = type.side;
+    expected.frames = type.pages;
+    expected.dpi = kDpi;
+    testimage::ReadResolution found;  // from the first frame
+    testimage::ExpectFileHoldsPage(type.reader, file, expected, &found);
+    // Every further frame of a multi-page file holds its own page.
+    for (int frame = 1; frame < type.pages; ++frame) {
+        SCOPED_TRACE("frame " + std::to_string(frame));
+        const Reference page = Render(*pdf, frame, model);
+        testimage::PageExpectation next = expected;
+        next.colour = [&](int x, int y) { return page.rgb(x, y); };
+        next.ink = page.samples();
+        next.frame = frame;
+        testimage::ExpectFileHoldsPage(type.reader, file, next);
     }
 
     // The resolution, where the format has a field for it.
@@ -403,8 +234,8 @@ TEST_P(AllOutputTypes, ConvertToAFileOfTheirKind) {
         case Dpi::QuickTime:
         case Dpi::Pdf: break;  // read with the pixels
         case Dpi::Pil:
-            EXPECT_NEAR(pil.dpiX, kDpi, 0.5);
-            EXPECT_NEAR(pil.dpiY, kDpi, 0.5);
+            EXPECT_NEAR(found.x, kDpi, 0.5);
+            EXPECT_NEAR(found.y, kDpi, 0.5);
             break;
         case Dpi::Magick: {
             const auto m = testimage::DecodeWithMagick(file, "PSD");

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/ConversionSupport.h"
+#include "support/ConversionSupport.h"
 #include "platform/SystemVersion.h"
 #include "support/ImageReader.h"
 

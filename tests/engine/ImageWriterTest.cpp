@@ -10,7 +10,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/ConversionSupport.h"
+#include "support/ConversionSupport.h"
 #include "engine/ImageConverter.h"
 #include "platform/MainQueue.h"
 #include "support/FormatReaders.h"
@@ -218,6 +218,7 @@ TEST(OutputFiles, AKilledConversionLeavesNothingBehind) {
     // Killed while a file is being written, with bytes in it: a multi-page TIFF after its first
     // page, a large PNG written a band at a time. The file has no name yet, and nothing of it
     // is left in the folder.
+    const BandedPages banded;
     testpdf::TempDir dir;
     testpdf::Options small;
     small.pages.assign(3, PageOf(200, 200));

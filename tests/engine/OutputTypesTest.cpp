@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
 
 #include "engine/ImageConversion.h"
+#include "engine/OutputTypes.h"
+#include "platform/imageio/ImageDestination.h"
 #include "platform/Resources.h"
 #include "support/TestPdf.h"
 
@@ -14,6 +17,33 @@ TEST(OutputTypes, TypeIdentifiers) {
         {24, "public.jpeg"},              {1000, "public.jpeg"},
     };
     for (const auto& [code, uti] : cases) EXPECT_EQ(TypeIdentifierForOutputType(code), uti) << code;
+}
+
+// The type table and the writer's encoder registry name the same identifiers: every row's
+// identifier has an encoder, and every encoder is reached through a row.
+TEST(OutputTypes, TableAndEncoderRegistryAgree) {
+    std::set<std::string> named;
+    for (const OutputTypeFacts& row : OutputTypeTable()) {
+        if (!row.typeIdentifier) continue;
+        EXPECT_NE(platform::FindImageEncoder(row.typeIdentifier), nullptr) << row.code << " " << row.typeIdentifier;
+        named.insert(row.typeIdentifier);
+    }
+    for (std::string_view identifier : platform::EncoderTypeIdentifiers())
+        EXPECT_EQ(named.count(std::string(identifier)), 1u) << identifier << " has an encoder but no type";
+}
+
+// The menus list each titled type once, in places 1, 2, ... without a gap.
+TEST(OutputTypes, MenuPlacesAreDistinct) {
+    std::set<int> places;
+    for (const OutputTypeFacts& row : OutputTypeTable()) {
+        EXPECT_EQ(row.menuTitle != nullptr, row.menuPosition > 0) << row.code;
+        if (row.menuPosition > 0) {
+            EXPECT_TRUE(places.insert(row.menuPosition).second) << row.code;
+        }
+    }
+    ASSERT_FALSE(places.empty());
+    EXPECT_EQ(*places.begin(), 1);
+    EXPECT_EQ(*places.rbegin(), static_cast<int>(places.size()));
 }
 
 TEST(OutputTypes, ExtensionsFromTheResource) {

@@ -9,7 +9,7 @@
 #include <tiffio.h>
 
 #include "engine/ConversionReport.h"
-#include "engine/ConversionSupport.h"
+#include "support/ConversionSupport.h"
 #include "engine/ImageConversion.h"
 #include "engine/OperationQueue.h"
 #include "platform/MainQueue.h"

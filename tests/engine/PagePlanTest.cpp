@@ -93,6 +93,8 @@ TEST(PagePlan, WholePicturesBandsAndFormatLimits) {
     };
     const Case cases[] = {
         {"a page at 150 dpi is written whole", 1275, 1650, 3, png, true, false, ConversionFailure::None},
+        {"an A4 page at 600 dpi is drawn whole", 4961, 7016, 3, png, true, false, ConversionFailure::None},
+        {"a CMYK A4 page at 600 dpi goes in bands", 4961, 7016, 4, png, true, true, ConversionFailure::None},
         {"a large page goes in bands", 17000, 22000, 3, png, true, true, ConversionFailure::None},
         {"a large page for a format without rows stays whole", 4000, 4000, 3, gif, true, false,
          ConversionFailure::None},

@@ -1,13 +1,19 @@
 // Page rendering: pixel sizes, boxes, rotation, colour models, cancel and damaged pages.
 #include <gtest/gtest.h>
-#include <thread>
-#include <chrono>
-#include <atomic>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "engine/ConversionReport.h"
-#include "engine/ConversionSupport.h"
+#include "support/ConversionSupport.h"
 #include "engine/ImageConversion.h"
 #include "engine/PagePlan.h"
 #include "platform/MainQueue.h"
@@ -134,6 +140,7 @@ TEST(PageRendering, SizesThatCannotBeHeldFailThePageWithoutWritingIt) {
 TEST(PageRendering, LargePagesAreWrittenInBandsWithTheirPixels) {
     // 2700 x 2400 pixels of RGB is 19 MB, above the band size: the page is drawn and written a
     // band at a time. Its pixels are those of a drawing of the whole page.
+    const BandedPages banded;
     testpdf::TempDir dir;
     testpdf::Page p = PageOf(648, 576);
     p.content = "1 0 0 rg 36 36 144 144 re f 0 0 1 rg 0 500 648 76 re f 0 1 0 rg 300 100 20 400 re f "
@@ -492,4 +499,44 @@ TEST(PdfLayer, DrawsInTheAskedModelAndStopsWhenCancelled) {
     request.width = 1 << 20;
     request.height = 1 << 20;
     EXPECT_FALSE(doc->RenderPage(request));  // far beyond the cap: refused before allocating
+}
+
+TEST(PdfLayer, ACancelInsideClipsEndsQuietly) {
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(200, 200)};
+    // Nested clips around a long drawing: the cancel comes while they are open.
+    std::string content = "q 0 0 200 200 re W n q 10 10 180 180 re W n 0.5 0 0 rg\n";
+    for (int i = 0; i < 40000; ++i) content += std::to_string(i % 150) + " " + std::to_string(i % 170) + " 30 20 re f\n";
+    content += "Q Q\n";
+    o.pages[0].content = content;
+    auto doc = platform::PdfDocument::Open(testpdf::Write(dir / "doc.pdf", o));
+    ASSERT_TRUE(doc);
+
+    platform::PdfDocument::RenderRequest request;
+    request.width = 2000;
+    request.height = 2000;
+    request.scale = 10;
+    std::atomic<int> polls{0};
+    // The first polls (before and as the drawing starts) answer no; later ones yes.
+    const auto cancelled = [&polls] { return ++polls > 2; };
+
+    // What MuPDF prints goes to the standard error: caught in a file while the page is drawn.
+    const fs::path caught = dir / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = dup(2);
+    const int file = open(caught.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(file, 0);
+    dup2(file, 2);
+    const platform::Bitmap b = doc->RenderPage(request, cancelled);
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    close(file);
+
+    EXPECT_FALSE(b);
+    EXPECT_GT(polls.load(), 2);
+    std::ifstream in(caught);
+    const std::string printed((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(printed, "");
 }

@@ -17,6 +17,7 @@
 
 #include <set>
 
+#include "../DropTarget.h"
 #include "FileListTestSupport.h"
 #include "filelist/AddFilesPanel.h"
 #include "filelist/DragOut.h"
@@ -30,33 +31,26 @@ namespace {
 
 QString Text(std::string_view key) { return QString::fromUtf8(key.data(), static_cast<qsizetype>(key.size())); }
 
-// What the window hands the list, with the engine and the desktop replaced by recorders.
+// What the window hands the list, with the run and the desktop replaced by recorders.
 struct Recorder {
     int validityChecks = 0;
     bool valid = true;
-    std::vector<ImageConversion> records;
+    // The runs that drops of dragged-out rows started: their items and folders.
+    std::vector<std::vector<ImageListItem>> runs;
+    QStringList runFolders;
     std::vector<QUrl> opened;
 };
 
 FileListHooks RecordingHooks(Recorder& recorder) {
     FileListHooks hooks;
     hooks.text = Text;
-    hooks.conversionSettingsValid = [&recorder] {
+    // The window's checks, then the run.
+    hooks.dragOut = [&recorder](std::vector<ImageListItem> items, const QString& folder) {
         ++recorder.validityChecks;
-        return recorder.valid;
-    };
-    hooks.conversionSettings = [] {
-        ImageConversion record{};
-        record.conversionOptions.imageType = kOutputPNG;
-        record.conversionOptions.colorModel = kColorRGB;
-        record.conversionOptions.outputResolution = 12;
-        return record;
-    };
-    // Writes one image per PDF into its output folder, as the engine would.
-    hooks.convert = [&recorder](const ImageConversion* record) -> std::uint8_t {
-        recorder.records.push_back(*record);
-        std::ofstream(record->outputFolderURL / (record->sourceURL.stem().string() + ".png")) << "png";
-        return 1;
+        if (!recorder.valid) return false;
+        recorder.runs.push_back(std::move(items));
+        recorder.runFolders << folder;
+        return true;
     };
     hooks.openUrl = [&recorder](const QUrl& url) {
         recorder.opened.push_back(url);
@@ -105,18 +99,6 @@ struct Window {
     QPoint RowCentre(int row) const { return table->visualRect(model->index(row, 2)).center(); }
 };
 
-// Sends a whole drag (enter, move, drop) to a widget; answers whether the drop was taken.
-bool DragAndDrop(QWidget* target, QPoint at, const QMimeData* data) {
-    QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &enter);
-    QDragMoveEvent move(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &move);
-    if (!move.isAccepted()) return false;
-    QDropEvent drop(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(target, &drop);
-    return drop.isAccepted();
-}
-
 QMimeData* FilesMime(const QStringList& paths) {
     auto* data = new QMimeData;
     QList<QUrl> urls;
@@ -138,9 +120,8 @@ private slots:
     void dropsOnTheTableBecomeRequests();
     void ownRowsAreRefused();
     void dropsOverTheOverlay();
-    void dragOutConvertsOnlyWhenAsked();
+    void dragOutStartsARunOnlyAtTheDrop();
     void dragOutWithInvalidSettings();
-    void dragOutThroughTheEngine();
     void openPanelTakesFilesAndFolders();
 };
 
@@ -360,17 +341,18 @@ void FileListTableTest::ownRowsAreRefused() {
     QCOMPARE(dropped.count(), 0);
     QCOMPARE(w.model->size(), 2);
     // Refusing did not make the dragged rows' files.
-    QVERIFY(!static_cast<PromisedFilesMimeData*>(own.get())->converted());
-    QVERIFY(recorder.records.empty());
+    QVERIFY(!static_cast<PromisedFilesMimeData*>(own.get())->dropped());
+    QVERIFY(recorder.runs.empty());
     QCOMPARE(recorder.validityChecks, 0);
 
-    // Rows of another list are files like any others.
+    // Rows of another list are not this list's own, but they carry no files (only the promise
+    // of images), so there is nothing to add either.
     FileListModel other;
-    other.SetDragOutConversion(std::make_shared<DragOutConversion>());
+    other.SetDragOutStarter([](std::vector<ImageListItem>, const QString&) { return false; });
     other.InsertItem(0, Item("/c.pdf"));
     std::unique_ptr<QMimeData> foreign(other.mimeData({other.index(0, 0)}));
     QVERIFY(foreign && !w.model->IsOwnDrag(foreign.get()));
-    QVERIFY(w.model->canDropMimeData(foreign.get(), Qt::CopyAction, 0, 0, {}));
+    QVERIFY(!w.model->canDropMimeData(foreign.get(), Qt::CopyAction, 0, 0, {}));
 }
 
 void FileListTableTest::dropsOverTheOverlay() {
@@ -399,69 +381,53 @@ void FileListTableTest::dropsOverTheOverlay() {
     QVERIFY(!DragAndDrop(overlay, onRowOne, own.get()));
 }
 
-void FileListTableTest::dragOutConvertsOnlyWhenAsked() {
+void FileListTableTest::dragOutStartsARunOnlyAtTheDrop() {
     testpdf::TempDir dir;
     const fs::path added = dir / "added";
     Recorder recorder;
-    QStringList folders;
-    {
-        Window w(RecordingHooks(recorder));
-        ImageListItem locked = Item(Q(dir / "locked.pdf"));
-        locked.password = "pw";
-        ImageListItem nested = Item(Q(added / "sub" / "deep" / "nested.pdf"));
-        nested.parentFolderName = Q(added);
-        ImageListItem top = Item(Q(added / "top.pdf"));
-        top.parentFolderName = Q(added);
-        w.model->InsertItem(0, Item(Q(dir / "plain.pdf")));
-        w.model->InsertItem(1, locked);
-        w.model->InsertItem(2, nested);
-        w.model->InsertItem(3, top);
-        QVERIFY(w.model->flags(w.model->index(0, 0)) & Qt::ItemIsDragEnabled);
+    Window w(RecordingHooks(recorder));
+    ImageListItem locked = Item(Q(dir / "locked.pdf"));
+    locked.password = "pw";
+    ImageListItem nested = Item(Q(added / "sub" / "deep" / "nested.pdf"));
+    nested.parentFolderName = Q(added);
+    w.model->InsertItem(0, Item(Q(dir / "plain.pdf")));
+    w.model->InsertItem(1, locked);
+    w.model->InsertItem(2, nested);
+    w.model->InsertItem(3, Item(Q(dir / "top.tar.pdf")));
+    QVERIFY(w.model->flags(w.model->index(0, 0)) & Qt::ItemIsDragEnabled);
 
-        // Starting the drag (what the view does) promises files and makes none.
-        std::unique_ptr<QMimeData> drag(w.model->mimeData(
-            {w.model->index(3, 0), w.model->index(1, 0), w.model->index(1, 2), w.model->index(2, 4)}));
-        QVERIFY(drag);
-        QVERIFY(drag->hasUrls());
-        QVERIFY(drag->formats().contains("text/uri-list"));
-        QVERIFY(recorder.records.empty());
-        QCOMPARE(recorder.validityChecks, 0);
-        QVERIFY(w.controller.dragOutFolders().isEmpty());
+    // Starting the drag (what the view does) promises files and makes none; a target that
+    // looks at everything while the rows are over it starts nothing either.
+    std::unique_ptr<QMimeData> drag(
+        w.model->mimeData({w.model->index(3, 0), w.model->index(1, 0), w.model->index(1, 2), w.model->index(2, 4)}));
+    QVERIFY(drag);
+    QVERIFY(drag->hasFormat(PromisedFilesMimeData::kPromiseFormat));
+    QCOMPARE(drag->data(PromisedFilesMimeData::kPromiseFormat), QByteArray("pdf"));
+    QVERIFY(!drag->hasUrls());
+    const QString out = Q(dir / "out");
+    FolderDropTarget folder(out);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, drag.get(), Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&folder, &enter);
+    QVERIFY(enter.isAccepted());
+    QVERIFY(recorder.runs.empty());
+    QCOMPARE(recorder.validityChecks, 0);
 
-        // The drop target asks for the files: the dragged rows, in row order, are converted
-        // with the window's settings into a fresh folder, whose entries are handed over.
-        const QList<QUrl> urls = drag->urls();
-        QCOMPARE(recorder.validityChecks, 1);
-        QCOMPARE(w.controller.dragOutFolders().size(), 1);
-        const QString folder = w.controller.dragOutFolders().front();
-        folders = w.controller.dragOutFolders();
-        QVERIFY(QFileInfo(folder).isDir());
-        QCOMPARE(recorder.records.size(), std::size_t{3});
-        const fs::path out = ToFsPath(folder);
-        QCOMPARE(recorder.records[0].sourceURL, dir / "locked.pdf");
-        QCOMPARE(recorder.records[0].conversionOptions.password.value_or("?"), std::string("pw"));
-        QCOMPARE(recorder.records[0].outputFolderURL, out);
-        // Found in an added folder whose tree is kept: the same sub-folders below the folder.
-        QCOMPARE(recorder.records[1].outputFolderURL, out / "sub" / "deep");
-        QCOMPARE(recorder.records[2].outputFolderURL, out);
-        for (const ImageConversion& record : recorder.records) {
-            QCOMPARE(record.conversionOptions.imageType, kOutputPNG);
-            QCOMPARE(record.conversionOptions.outputResolution, 12);
-            QVERIFY(record.progressCallback.progressTarget == nullptr);
-        }
-        QCOMPARE(urls, (QList<QUrl>{QUrl::fromLocalFile(folder + "/locked.png"), QUrl::fromLocalFile(folder + "/sub"),
-                                    QUrl::fromLocalFile(folder + "/top.png")}));
-        QVERIFY(QFileInfo(folder + "/sub/deep/nested.png").isFile());
+    // The drop names the folder: one run of the dragged rows, in row order, into it; the
+    // target is answered each file's name without its extension.
+    QVERIFY(DragAndDrop(&folder, QPoint(5, 5), drag.get()));
+    QCOMPARE(recorder.validityChecks, 1);
+    QCOMPARE(recorder.runs.size(), std::size_t{1});
+    QCOMPARE(recorder.runFolders, QStringList{out});
+    QStringList paths;
+    for (const ImageListItem& item : recorder.runs.front()) paths << item.filePath;
+    QCOMPARE(paths, (QStringList{Q(dir / "locked.pdf"), Q(added / "sub" / "deep" / "nested.pdf"), Q(dir / "top.tar.pdf")}));
+    QCOMPARE(recorder.runs.front()[0].password, QString("pw"));
+    QCOMPARE(recorder.runs.front()[1].parentFolderName.value_or(QString()), Q(added));
+    QCOMPARE(folder.names, (QStringList{"locked", "nested", "top.tar"}));
 
-        // Asked again (as targets do), the same files: nothing is converted twice.
-        QCOMPARE(drag->urls(), urls);
-        const QByteArray list = drag->data("text/uri-list");
-        QVERIFY(list.contains(QUrl::fromLocalFile(folder + "/top.png").toEncoded()));
-        QCOMPARE(recorder.records.size(), std::size_t{3});
-        QCOMPARE(recorder.validityChecks, 1);
-    }
-    // The folders made for drags go with the list.
-    QVERIFY(!QFileInfo::exists(folders.front()));
+    // The same drag dropped again starts nothing more.
+    QVERIFY(!DragAndDrop(&folder, QPoint(5, 5), drag.get()));
+    QCOMPARE(recorder.runs.size(), std::size_t{1});
 }
 
 void FileListTableTest::dragOutWithInvalidSettings() {
@@ -470,42 +436,14 @@ void FileListTableTest::dragOutWithInvalidSettings() {
     Window w(RecordingHooks(recorder));
     w.Fill({"/a.pdf"});
     std::unique_ptr<QMimeData> drag(w.model->mimeData({w.model->index(0, 0)}));
-    QVERIFY(drag->urls().isEmpty());
+    // The window's checks refuse (their alert is shown): no names, no run.
+    FolderDropTarget folder("/tmp");
+    QVERIFY(!DragAndDrop(&folder, QPoint(5, 5), drag.get()));
+    QCOMPARE(folder.drops, 1);
+    QVERIFY(folder.names.isEmpty());
     QCOMPARE(recorder.validityChecks, 1);
-    QVERIFY(recorder.records.empty());
-    QVERIFY(w.controller.dragOutFolders().isEmpty());
+    QVERIFY(recorder.runs.empty());
     QVERIFY(!w.model->mimeData({}));
-}
-
-void FileListTableTest::dragOutThroughTheEngine() {
-    testpdf::TempDir dir;
-    const fs::path plain = WritePdf(dir / "plain.pdf", 2, 200, 100);
-    const fs::path locked = WriteLockedPdf(dir / "locked.pdf", "pw");
-    ImageListItem plainItem = Item(Q(plain));
-    ImageListItem lockedItem = Item(Q(locked));
-    lockedItem.password = "pw";
-    fs::create_directory(dir / "out");
-
-    ImageConversion settings{};
-    settings.conversionOptions.imageType = kOutputPNG;
-    settings.conversionOptions.colorModel = kColorRGB;
-    settings.conversionOptions.outputResolution = 18;
-    std::vector<std::uint8_t> results;
-    const QStringList files = ConvertItemsIntoFolder({plainItem, lockedItem}, Q(dir / "out"), settings, {},
-                                                     [&](const ImageConversion* record) {
-                                                         const std::uint8_t r = ConvertPDFToImages(record);
-                                                         results.push_back(r);
-                                                         return r;
-                                                     });
-    // The engine converted both, the protected one with its item's password.
-    QCOMPARE(results, (std::vector<std::uint8_t>{1, 1}));
-    // What the engine wrote is handed over, named as it names pages: the two pages of the first
-    // file numbered, the one page of the second not.
-    const QString out = Q(dir / "out");
-    QCOMPARE(files, (QStringList{out + "/locked.png", out + "/plain-1.png", out + "/plain-2.png"}));
-    // 200 by 100 points at 18 dpi.
-    const QImage page(out + "/plain-2.png");
-    QCOMPARE(page.size(), QSize(50, 25));
 }
 
 void FileListTableTest::openPanelTakesFilesAndFolders() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FileListTestSupport.h"
+#include "filelist/FileListModel.h"
 #include "filelist/InputFiles.h"
 #include "filelist/ItemBuilder.h"
 #include "platform/PdfDocument.h"
@@ -61,6 +62,7 @@ private slots:
     void itemOfAPlainPdf();
     void itemSizeIsTheCropBoxInsideTheMediaBox();
     void itemParentFolderOnlyWithTree();
+    void documentWithoutPagesIsListed();
     void badFilesAreNotTaken();
     void protectedFilesAskOnlyWhenNeeded();
     void corpusPdfs();
@@ -264,6 +266,23 @@ void InputFilesTest::itemParentFolderOnlyWithTree() {
     QVERIFY(!notKept->parentFolderName);
 }
 
+void InputFilesTest::documentWithoutPagesIsListed() {
+    testpdf::TempDir dir;
+    const fs::path path = testpdf::Write(dir / "zero-pages.pdf", NoPages());
+    auto item = MakeImageListItem(Q(path), nullptr, false, {});
+    QVERIFY(item);
+    QCOMPARE(item->numOfPages, 0);
+    QVERIFY(!item->width && !item->height);
+    const QVariantMap map = item->toVariantMap();
+    QVERIFY(!map.contains("Width") && !map.contains("Height") && !map.contains("Icon"));
+
+    // The table shows it with 0 pages and "-" for its size.
+    FileListModel model;
+    model.InsertItem(0, *item);
+    QCOMPARE(model.data(model.index(0, FileListModel::kNumOfPagesColumn)).toString(), QString("0"));
+    QCOMPARE(model.data(model.index(0, FileListModel::kSizeColumn)).toString(), QString("-"));
+}
+
 void InputFilesTest::badFilesAreNotTaken() {
     testpdf::TempDir dir;
     const fs::path good = WritePdf(dir / "good.pdf");
@@ -275,7 +294,6 @@ void InputFilesTest::badFilesAreNotTaken() {
         WriteBytes(dir / "empty.pdf", ""),
         WriteBytes(dir / "picture.pdf", "\x89PNG\r\n\x1a\n\0\0\0\rIHDR"),
         WriteBytes(dir / "header-only.pdf", "%PDF-1.7\n%%EOF\n"),
-        testpdf::Write(dir / "zero-pages.pdf", NoPages()),
         WritePdf(dir / "pdf-named.txt"),
         dir / "missing.pdf",
     };

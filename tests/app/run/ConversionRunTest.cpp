@@ -9,6 +9,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <qpa/qwindowsysteminterface.h>
+
+#include <signal.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
@@ -16,10 +20,13 @@
 #include <thread>
 
 #include "../AlertDriver.h"
+#include "../DropTarget.h"
 #include "RunTestSupport.h"
+#include "TerminationSignals.h"
 #include "filelist/ItemBuilder.h"
 #include "filelist/PasswordSheet.h"
 #include "platform/LocalizedStrings.h"
+#include "platform/PdfDocument.h"
 #include "support/ImageReader.h"
 #include "run/ConversionRun.h"
 #include "run/ProgressSheet.h"
@@ -102,8 +109,11 @@ private slots:
     void quitDuringARun();
     void quitAnswersWaitingQuestions();
     void programEndsDuringARun();
+    void sessionEndsDuringARun_data();
+    void sessionEndsDuringARun();
     void filesAddedDuringARun();
-    void dragOutCompletesRowsAsARunDoes();
+    void dragOutIsARun_data();
+    void dragOutIsARun();
     void endToEndWritesTheImages();
     void cancelWhileTheEngineWorks();
 
@@ -518,8 +528,23 @@ void ConversionRunTest::progressSheetFollowsStatusCodes() {
     counters->numOfFilesForConversion = 3;
     sheet.BeginProgressSheet(counters);
     QVERIFY(sheet.isVisible());
-    QCOMPARE(sheet.windowModality(), Qt::WindowModal);
     QCOMPARE(sheet.parentWidget(), app_->delegate->window());
+    // While it is up the window's controls take no input: only quitting, closing and hiding
+    // stay, from the menus and, by their shortcuts, from the sheet.
+    QVERIFY(!app_->Outlet<QWidget>("windowView")->isEnabled());
+    QVERIFY(!app_->Outlet<QWidget>("mainToolbar")->isEnabled());
+    for (const char* name : {"addImageMenuItem", "exportAllMenuItem", "removeAllMenuItem", "preferencesMenuItemOutlet",
+                             "watchFolderOptionMenuItemOutlet", "aboutMenuItemOutlet"})
+        QVERIFY2(!app_->Action(name)->isEnabled(), name);
+    for (const char* name : {"quitMenuItemOutlet", "closeWindowMenuItem", "hideMenuItemOutlet"}) {
+        QVERIFY2(app_->Action(name)->isEnabled(), name);
+        QVERIFY2(sheet.actions().contains(app_->Action(name)), name);
+    }
+    // The list's commands stay held when the list changes meanwhile.
+    app_->delegate->ResetUIControls();
+    QVERIFY(!app_->Action("addImageMenuItem")->isEnabled());
+    QTest::keySequence(app_->delegate->window(), QKeySequence::Open);
+    QVERIFY(!app_->delegate->fileList()->openPanel()->isVisible());
     QCOMPARE(sheet.fileBar()->value(), 0);
     QCOMPARE(sheet.fileBar()->maximum(), 5);
     QCOMPARE(sheet.fileLine()->text(), QString());
@@ -573,6 +598,11 @@ void ConversionRunTest::progressSheetFollowsStatusCodes() {
     sheet.EndProgressSheet();
     QVERIFY(!sheet.isVisible());
     QVERIFY(!sheet.Shows(counters.get()));
+    // The window's controls are back.
+    QVERIFY(app_->Outlet<QWidget>("windowView")->isEnabled());
+    QVERIFY(app_->Outlet<QWidget>("mainToolbar")->isEnabled());
+    for (const char* name : {"addImageMenuItem", "preferencesMenuItemOutlet", "aboutMenuItemOutlet"})
+        QVERIFY2(app_->Action(name)->isEnabled(), name);
 
     // The next run starts from a fresh sheet; an empty run still has a bar of at least 1.
     sheet.BeginProgressSheet(std::make_shared<ProgressCounters>());
@@ -714,19 +744,30 @@ void ConversionRunTest::runStateBelongsToEachRun() {
 }
 
 void ConversionRunTest::quitDuringARun_data() {
-    QTest::addColumn<bool>("closeWindow");  // the main window is closed instead of choosing Quit
+    // How the user asks: the Quit command, closing the window (by the program, by the window
+    // manager's close button on the window or on the sheet), or the Quit and Close shortcuts
+    // typed while the sheet has the focus.
+    QTest::addColumn<QString>("route");
     QTest::addColumn<QString>("answer");
-    QTest::newRow("Quit") << false << "defaultButton";
-    QTest::newRow("keep running") << false << "alterButton";
-    QTest::newRow("Escape: keep running") << false << "escape";
-    QTest::newRow("window closed, Quit") << true << "defaultButton";
-    QTest::newRow("window closed, keep running") << true << "alterButton";
+    QTest::newRow("Quit") << "quit" << "defaultButton";
+    QTest::newRow("keep running") << "quit" << "alterButton";
+    QTest::newRow("Escape: keep running") << "quit" << "escape";
+    QTest::newRow("window closed, Quit") << "close" << "defaultButton";
+    QTest::newRow("window closed, keep running") << "close" << "alterButton";
+    QTest::newRow("close button of the window, Quit") << "window manager" << "defaultButton";
+    QTest::newRow("close button of the window, keep running") << "window manager" << "alterButton";
+    QTest::newRow("close button of the sheet, Quit") << "sheet's close button" << "defaultButton";
+    QTest::newRow("close button of the sheet, keep running") << "sheet's close button" << "alterButton";
+    QTest::newRow("Quit shortcut in the sheet, Quit") << "Quit shortcut" << "defaultButton";
+    QTest::newRow("Quit shortcut in the sheet, keep running") << "Quit shortcut" << "alterButton";
+    QTest::newRow("Close shortcut in the sheet, Quit") << "Close shortcut" << "defaultButton";
 }
 
 void ConversionRunTest::quitDuringARun() {
-    QFETCH(bool, closeWindow);
+    QFETCH(QString, route);
     QFETCH(QString, answer);
     const bool quits = answer == "defaultButton";
+    const bool closeWindow = route != "quit" && route != "Quit shortcut";
     const fs::path a = WritePdf(*dir_ / "a.pdf", 2);
     const fs::path b = WritePdf(*dir_ / "b.pdf", 2);
     QVERIFY(app_->Add({a, b}));
@@ -750,12 +791,24 @@ void ConversionRunTest::quitDuringARun() {
     QVERIFY(app_->ConvertAllInto(out));
     QTRY_VERIFY_WITH_TIMEOUT(inEngine.load(), 60000);
 
+    ProgressSheet* sheet = app_->delegate->progressSheet();
+    QVERIFY(sheet->isVisible());
+    QVERIFY(QTest::qWaitForWindowActive(sheet));
     alerts_->setButton(answer);
-    if (closeWindow)
+    if (route == "close") {
         QCOMPARE(app_->delegate->window()->close(), quits);
-    else
+    } else if (route == "quit") {
         app_->Action("quitMenuItemOutlet")->trigger();
-    QCOMPARE(app_->delegate->window()->isVisible(), !(closeWindow && quits));
+    } else if (route == "window manager" || route == "sheet's close button") {
+        QWidget* closed = route == "window manager" ? static_cast<QWidget*>(app_->delegate->window()) : sheet;
+        QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(closed->windowHandle());
+    } else {
+        QCOMPARE(QApplication::activeWindow(), sheet);
+        QTest::keyClick(QApplication::activeWindow(), route == "Quit shortcut" ? Qt::Key_Q : Qt::Key_W,
+                        Qt::ControlModifier);
+    }
+    QTRY_COMPARE(alerts_->count(), 1);
+    QTRY_COMPARE(app_->delegate->window()->isVisible(), !(closeWindow && quits));
     QCOMPARE(alerts_->count(), 1);
     QCOMPARE(alerts_->titles().first(), Text("QuitDuringConversionTitle"));
     if (quits) {
@@ -770,10 +823,11 @@ void ConversionRunTest::quitDuringARun() {
         QVERIFY(notifications_->seen().empty());
         QCOMPARE(alerts_->count(), 1);
     } else {
-        // The run goes on and ends as usual.
+        // The run goes on and ends as usual, the sheet still up.
         QCOMPARE(approved.count(), 0);
         QVERIFY(app_->delegate->currentRun());
         QVERIFY(!app_->delegate->currentRun()->isConversionCancelled());
+        QVERIFY(sheet->isVisible());
         alerts_->setButton("defaultButton");
         letGo = true;
         QVERIFY(app_->WaitForRunEnd(ended));
@@ -838,6 +892,49 @@ void ConversionRunTest::quitAnswersWaitingQuestions() {
     QVERIFY(urls.opened.isEmpty());
 }
 
+void ConversionRunTest::sessionEndsDuringARun_data() {
+    QTest::addColumn<int>("number");
+    QTest::newRow("SIGTERM (logout)") << SIGTERM;
+    QTest::newRow("SIGINT (Ctrl+C in a terminal)") << SIGINT;
+}
+
+void ConversionRunTest::sessionEndsDuringARun() {
+    QFETCH(int, number);
+    const fs::path a = WritePdf(*dir_ / "a.pdf");
+    const fs::path b = WritePdf(*dir_ / "b.pdf");
+    QVERIFY(app_->Add({a, b}));
+    app_->SetPerFileFolders(true);
+    const fs::path out = *dir_ / "out";
+    fs::create_directory(out);
+    std::atomic<bool> inEngine{false};
+    engine_.before = [&](const ImageConversion* record) -> std::optional<std::uint8_t> {
+        std::ofstream(record->outputFolderURL / "a-1.png") << "page";
+        inEngine = true;
+        while (!record->progressCallback.progressTarget->isConversionCancelled())
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        return std::uint8_t{1};
+    };
+    // The program's wiring of the signals.
+    TerminationSignals endOfSession;
+    QVERIFY(endOfSession.isInstalled());
+    connect(&endOfSession, &TerminationSignals::received, app_->delegate.get(), &AppDelegate::EndSession);
+    QSignalSpy approved(app_->delegate.get(), &AppDelegate::terminationApproved);
+    QVERIFY(app_->ConvertAllInto(out));
+    QTRY_VERIFY_WITH_TIMEOUT(inEngine.load(), 60000);
+
+    QCOMPARE(::kill(::getpid(), number), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(approved.count(), 1, 20000);
+    // Nothing asked; the run stopped, the unfinished file's folder removed, the second file
+    // never started, nothing reported.
+    QCOMPARE(alerts_->count(), 0);
+    QVERIFY(!app_->delegate->currentRun());
+    QVERIFY(!app_->delegate->progressSheet()->isVisible());
+    QVERIFY(Entries(out).empty());
+    QCOMPARE(engine_.records().size(), std::size_t{1});
+    QTest::qWait(50);
+    QVERIFY(notifications_->seen().empty());
+}
+
 void ConversionRunTest::programEndsDuringARun() {
     // The delegate goes (the program ends some other way) while a file is in the engine: the
     // worker is stopped and waited for, and the unfinished file's folder removed.
@@ -899,26 +996,88 @@ void ConversionRunTest::filesAddedDuringARun() {
     QCOMPARE(app_->model()->size(), 3);
 }
 
-void ConversionRunTest::dragOutCompletesRowsAsARunDoes() {
-    const fs::path good = WritePdf(*dir_ / "good.pdf");
+void ConversionRunTest::dragOutIsARun_data() {
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("runs to its end") << false;
+    QTest::newRow("cancelled on the sheet") << true;
+}
+
+void ConversionRunTest::dragOutIsARun() {
+    QFETCH(bool, cancel);
+    const fs::path good = WritePdf(*dir_ / "good.pdf", 2, 200, 100);
     const fs::path bad = WritePdf(*dir_ / "bad.pdf");
     QVERIFY(app_->Add({good, bad}));
     fs::remove(bad);
+    // A protected file, with the password it was added with.
+    const fs::path locked = WriteLockedPdf(*dir_ / "locked.pdf", "pw");
+    std::optional<ImageListItem> item = MakeImageListItem(
+        Q(locked), nullptr, false, [](platform::PdfDocument& document, const QString&) {
+            return document.AcceptsPassword("pw") ? std::optional<std::string>("pw") : std::nullopt;
+        });
+    QVERIFY(item);
+    app_->model()->InsertItem(2, std::move(*item));
     app_->SetPerFileFolders(true);
+    app_->Choose("destinationImageTypePopUpOutlet", kOutputPNG);
+    app_->Outlet<QComboBox>("imageResolutionPopUpOutlet")->setEditText("18");
+    const fs::path drop = *dir_ / "drop";
+    fs::create_directory(drop);
+
+    // The first file stays in the engine until it is let go or the run is cancelled.
+    std::atomic<bool> inEngine{false}, letGo{false};
+    engine_.before = [&](const ImageConversion* record) -> std::optional<std::uint8_t> {
+        if (record->sourceURL != good) return std::nullopt;
+        inEngine = true;
+        while (!record->progressCallback.progressTarget->isConversionCancelled() && !letGo)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        if (record->progressCallback.progressTarget->isConversionCancelled()) return std::uint8_t{0};
+        return std::nullopt;
+    };
+    QSignalSpy ended(app_->delegate.get(), &AppDelegate::conversionRunEnded);
     FileListModel* model = app_->model();
-    std::unique_ptr<QMimeData> drag(model->mimeData({model->index(0, 0), model->index(1, 0)}));
-    const QList<QUrl> urls = drag->urls();
-    QCOMPARE(app_->delegate->fileList()->dragOutFolders().size(), 1);
-    const fs::path folder = ToFsPath(app_->delegate->fileList()->dragOutFolders().front());
-    // Each row into a folder of its own; the row that failed leaves none.
+    std::unique_ptr<QMimeData> drag(model->mimeData({model->index(0, 0), model->index(1, 0), model->index(2, 0)}));
+    FolderDropTarget target(Q(drop));
+    // The drop returns at once with the promised names: the run goes on on its worker, with
+    // the progress sheet up, while the window answers.
+    QVERIFY(DragAndDrop(&target, QPoint(5, 5), drag.get()));
+    QCOMPARE(target.names, (QStringList{"good", "bad", "locked"}));
+    QVERIFY(app_->delegate->currentRun());
+    QTRY_VERIFY_WITH_TIMEOUT(inEngine.load(), 60000);
+    ProgressSheet* sheet = app_->delegate->progressSheet();
+    QVERIFY(sheet->isVisible());
+    QTRY_COMPARE(sheet->fileLine()->text(), platform::LocalizedFormat("Exporting", 1, 3, QString("good.pdf")));
+    // One run at a time: another drop meanwhile starts nothing.
+    std::unique_ptr<QMimeData> again(model->mimeData({model->index(0, 0)}));
+    FolderDropTarget other(Q(dir_->path()));
+    QVERIFY(!DragAndDrop(&other, QPoint(5, 5), again.get()));
+
+    if (cancel) {
+        sheet->cancelButton()->click();
+        QVERIFY(app_->WaitForRunEnd(ended));
+        // A cancelled run reports nothing; the unfinished file's folder is gone, the others
+        // never started.
+        QCOMPARE(ended.first().first().toInt(), 0);
+        QCOMPARE(engine_.records().size(), std::size_t{1});
+        QVERIFY(Entries(drop).empty());
+        QTest::qWait(50);
+        QCOMPARE(alerts_->count(), 0);
+        QVERIFY(notifications_->seen().empty());
+        return;
+    }
+    letGo = true;
+    QVERIFY(app_->WaitForRunEnd(ended));
+    QCOMPARE(ended.first().first().toInt(), run::kSomeFailed);
+    QCOMPARE(alerts_->titles(), QStringList{Text("SuccessfullFailureConvertMsgForImage")});
+    // The run is the engine's progress target; each file into a folder of its own in the drop
+    // folder, the protected one unlocked with its password, the failed one leaving nothing.
     const auto records = engine_.records();
-    QCOMPARE(records.size(), std::size_t{2});
-    QCOMPARE(records[0].outputFolderURL, folder / "good");
-    QCOMPARE(records[1].outputFolderURL, folder / "bad");
-    QVERIFY(records[0].progressCallback.progressTarget == nullptr);
-    QCOMPARE(urls, QList<QUrl>{QUrl::fromLocalFile(Q(folder / "good"))});
-    QCOMPARE(Entries(folder), std::set<std::string>{"good"});
-    QCOMPARE(Entries(folder / "good"), std::set<std::string>{"good.jpg"});
+    QCOMPARE(records.size(), std::size_t{3});
+    QVERIFY(records[0].progressCallback.progressTarget != nullptr);
+    QCOMPARE(records[2].conversionOptions.password.value_or("?"), std::string("pw"));
+    QCOMPARE(Entries(drop), (std::set<std::string>{"good", "locked"}));
+    QCOMPARE(Entries(drop / "good"), (std::set<std::string>{"good-1.png", "good-2.png"}));
+    QCOMPARE(Entries(drop / "locked"), std::set<std::string>{"locked.png"});
+    // 200 by 100 points at 18 dpi.
+    QCOMPARE(QImage(Q(drop / "good" / "good-2.png")).size(), QSize(50, 25));
 }
 
 void ConversionRunTest::endToEndWritesTheImages() {

@@ -37,14 +37,15 @@ private slots:
 
 void IntegratedWindowTest::everySettingsControlIsFound() {
     App app;
-    QStringList missing;
-    const settings::MainSettingsWidgets widgets = settings::MainSettingsWidgets::Find(app.delegate->window(), &missing);
-    QCOMPARE(missing, QStringList());
-    // The steppers are found by their "value" property.
-    QVERIFY(settings::IsUsableStepper(app.Outlet<Stepper>("pageRangeStartStepperOutlet")));
-    QCOMPARE(widgets.pageRangeEndStepperOutlet, app.Outlet<QWidget>("pageRangeEndStepperOutlet"));
-    QCOMPARE(app.delegate->settingsController()->widgets().destinationImageTypePopUpOutlet,
-             app.Outlet<QComboBox>("destinationImageTypePopUpOutlet"));
+    // The controller works on the window's own controls, which carry their outlet names.
+    const settings::MainSettingsWidgets& widgets = app.delegate->settingsController()->widgets();
+    QCOMPARE(widgets.pageRangeEndStepperOutlet, app.Outlet<Stepper>("pageRangeEndStepperOutlet"));
+    QCOMPARE(widgets.destinationImageTypePopUpOutlet, app.Outlet<QComboBox>("destinationImageTypePopUpOutlet"));
+    QCOMPARE(widgets.createSeparateFolderForEachFileButtonOutlet,
+             app.Outlet<QCheckBox>("createSeparateFolderForEachFileButtonOutlet"));
+    QCOMPARE(widgets.convertTitleTargets,
+             (QList<QObject*>{app.Outlet<QObject>("exportButton"), app.Outlet<QObject>("exportMenuItem"),
+                              app.Outlet<QObject>("exportContextMenuItem"), app.Outlet<QObject>("exportToolbarButtonItem")}));
 
     // Stepping a page number is seen by the page field once the range can be edited.
     app.Choose("pageRangeTypePopUpButtonOutlet", kPageRangeFromTo);

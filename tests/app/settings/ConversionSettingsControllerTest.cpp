@@ -1,6 +1,7 @@
 // The main window's settings controls following one another, their checks before a run, the
 // record they fill and their loading from the general preference file.
 
+#include <initializer_list>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -11,7 +12,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
-#include <QSpinBox>
+#include "NumberFields.h"
+#include "Stepper.h"
 #include <QTest>
 
 #include <memory>
@@ -71,10 +73,7 @@ private slots:
     void init() {
         fake = FakeServices();
         store = MemoryPreferenceStore();
-        window = settingstest::MakeMainWindow(fake.services());
-        QStringList missing;
-        w = MainSettingsWidgets::Find(window.get(), &missing);
-        QVERIFY2(missing.isEmpty(), qPrintable(missing.join(u' ')));
+        window = settingstest::MakeMainWindow(fake.services(), &w);
         controller = new ConversionSettingsController(w, fake.services(), &store, window.get());
         controller->DefaultResizeOption();
     }
@@ -83,18 +82,28 @@ private slots:
         controller = nullptr;
     }
 
-    void findReportsWhatIsMissing() {
-        QWidget bare;
-        auto* notAStepper = new QLabel(&bare);
-        notAStepper->setObjectName(QStringLiteral("pageRangeStartStepperOutlet"));
-        QStringList missing;
-        const MainSettingsWidgets none = MainSettingsWidgets::Find(&bare, &missing);
-        QVERIFY(!none.destinationImageTypePopUpOutlet);
-        QVERIFY(!none.pageRangeStartStepperOutlet);
-        QVERIFY(missing.contains(QStringLiteral("destinationImageTypePopUpOutlet")));
-        QVERIFY(missing.contains(QStringLiteral("exportToolbarButtonItem")));
-        QVERIFY(missing.contains(QStringLiteral("pageRangeEndStepperOutlet")));
-        QVERIFY(missing.filter(QStringLiteral("pageRangeStartStepperOutlet (needs")).size() == 1);
+    // Every control is built, named after its outlet, and the titles of both commands are
+    // retitled in their four places.
+    void everyControlIsBuiltUnderItsOutletName() {
+        const std::pair<QObject*, const char*> outlets[] = {
+            {w.destinationImageTypePopUpOutlet, "destinationImageTypePopUpOutlet"},
+            {w.colorModelPopUpOutlet, "colorModelPopUpOutlet"},
+            {w.imageCompressionQuaitySliderOutlet, "imageCompressionQuaitySliderOutlet"},
+            {w.imageResolutionPopUpOutlet, "imageResolutionPopUpOutlet"},
+            {w.widthTextField, "widthTextField"},
+            {w.sizeFormatTypePopupButton, "sizeFormatTypePopupButton"},
+            {w.lockUnlockImageView, "lockUnlockImageView"},
+            {w.pageRangeTypePopUpButtonOutlet, "pageRangeTypePopUpButtonOutlet"},
+            {w.pageRangeStartTextFieldOutlet, "pageRangeStartTextFieldOutlet"},
+            {w.pageRangeEndStepperOutlet, "pageRangeEndStepperOutlet"},
+            {w.convertOrExtractOptionPopupOutlet, "convertOrExtractOptionPopupOutlet"},
+            {w.createSeparateFolderForEachFileButtonOutlet, "createSeparateFolderForEachFileButtonOutlet"},
+        };
+        for (const auto& [object, name] : outlets) {
+            QVERIFY2(object, name);
+            QCOMPARE(object->objectName(), QString::fromLatin1(name));
+            QCOMPARE(window->findChild<QObject*>(QLatin1String(name)), object);
+        }
         QCOMPARE(w.convertTitleTargets.size(), 4);
         QCOMPARE(w.convertAllTitleTargets.size(), 4);
     }
@@ -145,7 +154,7 @@ private slots:
         QCOMPARE(w.resolutionDpiStaticText->isEnabled(), resolution);
         QCOMPARE(ResolutionText(), resolution ? QStringLiteral("300") : QStringLiteral("72"));
         QCOMPARE(w.imageCompressionQuaitySliderOutlet->isEnabled(), quality);
-        for (QWidget* label : {static_cast<QWidget*>(w.imageCompressionQuaityLabelOutlet),
+        for (QWidget* label : std::initializer_list<QWidget*>{static_cast<QWidget*>(w.imageCompressionQuaityLabelOutlet),
                                w.imageCompressionLeastQuaityEditFieldOutlet, w.imageCompressionMediumQuaityEditFieldOutlet,
                                w.imageCompressionLosseessQuaityEditFieldOutlet})
             QCOMPARE(label->isEnabled(), quality);
@@ -176,7 +185,7 @@ private slots:
         for (QObject* target : w.convertAllTitleTargets)
             QCOMPARE(target->property("text").toString(), QStringLiteral("ExtractAllTitle"));
         QCOMPARE(window->findChild<QAction*>(QStringLiteral("exportMenuItem"))->iconText(), QStringLiteral("ExtractTitle"));
-        for (QWidget* off : {static_cast<QWidget*>(w.colorModelPopUpOutlet), w.colorModelEditFieldOutlet,
+        for (QWidget* off : std::initializer_list<QWidget*>{static_cast<QWidget*>(w.colorModelPopUpOutlet), w.colorModelEditFieldOutlet,
                              static_cast<QWidget*>(w.imageResolutionPopUpOutlet), w.resolutionStaticText,
                              w.resolutionDpiStaticText, static_cast<QWidget*>(w.widthTextField),
                              static_cast<QWidget*>(w.heightTextField), w.widthLabel, w.heightLabel,
@@ -203,7 +212,7 @@ private slots:
         for (QObject* target : w.convertTitleTargets) QCOMPARE(target->property("text").toString(), QStringLiteral("ConvertTitle"));
         for (QObject* target : w.convertAllTitleTargets)
             QCOMPARE(target->property("text").toString(), QStringLiteral("ConvertAllTitle"));
-        for (QWidget* on : {static_cast<QWidget*>(w.colorModelPopUpOutlet), w.colorModelEditFieldOutlet,
+        for (QWidget* on : std::initializer_list<QWidget*>{static_cast<QWidget*>(w.colorModelPopUpOutlet), w.colorModelEditFieldOutlet,
                             static_cast<QWidget*>(w.imageResolutionPopUpOutlet), static_cast<QWidget*>(w.widthTextField),
                             static_cast<QWidget*>(w.sizeFormatTypePopupButton), w.lockLinesBox2, w.lockUnlockImageView})
             QVERIFY2(on->isEnabled(), qPrintable(on->objectName()));
@@ -434,14 +443,14 @@ private slots:
     }
 
     void pageFieldsAndSteppers() {
-        auto* startStepper = qobject_cast<QSpinBox*>(w.pageRangeStartStepperOutlet);
-        auto* endStepper = qobject_cast<QSpinBox*>(w.pageRangeEndStepperOutlet);
+        Stepper* startStepper = w.pageRangeStartStepperOutlet;
+        Stepper* endStepper = w.pageRangeEndStepperOutlet;
         QLineEdit* start = w.pageRangeStartTextFieldOutlet;
         QLineEdit* end = w.pageRangeEndTextFieldOutlet;
         Choose(w.pageRangeTypePopUpButtonOutlet, 2);
         start->setText(QStringLiteral("1"));
         end->setText(QStringLiteral("4"));
-        SetStepperValue(endStepper, 4);
+        endStepper->setValue(4);
 
         Type(start, QStringLiteral("7"));
         QCOMPARE(startStepper->value(), 7);
@@ -449,7 +458,7 @@ private slots:
         QCOMPARE(endStepper->value(), 7);
 
         start->setText(QStringLiteral("5"));
-        SetStepperValue(startStepper, 5);
+        startStepper->setValue(5);
         Type(end, QStringLiteral("2"));
         QCOMPARE(endStepper->value(), 2);
         QCOMPARE(start->text(), QStringLiteral("5"));
@@ -467,9 +476,9 @@ private slots:
         QCOMPARE(startStepper->value(), 10000);
         QCOMPARE(end->text(), QStringLiteral("10000"));
         start->setText(QStringLiteral("5"));
-        SetStepperValue(startStepper, 5);
+        startStepper->setValue(5);
         end->setText(QStringLiteral("2"));
-        SetStepperValue(endStepper, 2);
+        endStepper->setValue(2);
         // An emptied field changes nothing.
         Type(start, QString());
         QCOMPARE(start->text(), QString());
@@ -482,7 +491,7 @@ private slots:
         QCOMPARE(start->text(), QStringLiteral("6"));
         QCOMPARE(end->text(), QStringLiteral("6"));
         QCOMPARE(endStepper->value(), 6);
-        endStepper->setValue(3);  // the user steps down to 3
+        for (int i = 0; i < 3; ++i) endStepper->stepDown();  // the user steps down to 3
         QCOMPARE(end->text(), QStringLiteral("3"));
         QCOMPARE(start->text(), QStringLiteral("3"));
         QCOMPARE(startStepper->value(), 3);

@@ -173,8 +173,9 @@ private slots:
 
     void mainWindowFallbackForAStoredQualityOutOfRange() {
         QVERIFY(store.Write({{"JPEGQuality", 1.5}, {"ImageType", std::int64_t{3}}}, kGeneralPreferenceFile));
-        const std::unique_ptr<QMainWindow> window = settingstest::MakeMainWindow(fake.services());
-        ConversionSettingsController controller(MainSettingsWidgets::Find(window.get()), fake.services(), &store);
+        MainSettingsWidgets widgets;
+        const std::unique_ptr<QMainWindow> window = settingstest::MakeMainWindow(fake.services(), &widgets);
+        ConversionSettingsController controller(widgets, fake.services(), &store);
         QVERIFY(controller.ReadConversionOptionPreferences());
         QCOMPARE(controller.quality(), 0.9);
         QCOMPARE(controller.widgets().imageCompressionQuaityLabelOutlet->text(), QStringLiteral("JPEG Quality (90%):"));

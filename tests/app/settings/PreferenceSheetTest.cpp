@@ -366,7 +366,7 @@ private slots:
         Choose(g->prefConvertOrExtractOptionPopupOutlet, 2);
         QCOMPARE(SelectedTag(g->prefDestImageTypePopUpButtonOutlet), 10);
         QVERIFY(IsTagHidden(g->prefDestImageTypePopUpButtonOutlet, 23));
-        for (QWidget* off : {static_cast<QWidget*>(g->prefImageColorModelPopUpButtonOutlet),
+        for (QWidget* off : std::initializer_list<QWidget*>{static_cast<QWidget*>(g->prefImageColorModelPopUpButtonOutlet),
                              static_cast<QWidget*>(g->prefImageColorModelEditFieldOutlet),
                              static_cast<QWidget*>(g->prefResolutionTypePopUpButtonOutlet),
                              static_cast<QWidget*>(g->prefWidthTextField), static_cast<QWidget*>(g->prefHeightLabel),

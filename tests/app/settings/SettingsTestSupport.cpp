@@ -49,79 +49,44 @@ bool MemoryPreferenceStore::Write(const settings::PreferenceDictionary& dictiona
     return true;
 }
 
-namespace {
-
-template <typename T>
-T* Named(T* object, const char* name) {
-    object->setObjectName(QLatin1String(name));
-    return object;
-}
-
-QSpinBox* MakeStepper(QWidget* parent, const char* name) {
-    auto* stepper = Named(new QSpinBox(parent), name);
-    stepper->setRange(1, 99999);
-    stepper->setValue(1);
-    return stepper;
-}
-
-}  // namespace
-
-std::unique_ptr<QMainWindow> MakeMainWindow(const settings::Services& services) {
+std::unique_ptr<QMainWindow> MakeMainWindow(const settings::Services& services, settings::MainSettingsWidgets* widgets) {
     auto window = std::make_unique<QMainWindow>();
-    auto* view = Named(new QWidget(window.get()), "windowView");
+    auto* view = new QWidget(window.get());
+    view->setObjectName(QStringLiteral("windowView"));
     auto* layout = new QVBoxLayout(view);
-    const auto add = [layout](QWidget* widget) {
-        layout->addWidget(widget);
-        return widget;
-    };
-
-    auto* type = Named(new QComboBox(view), "destinationImageTypePopUpOutlet");
-    settings::AddOutputTypeItems(type);
-    settings::SelectTag(type, 4);
-    add(type);
-    add(Named(new QLabel(QStringLiteral("Colour:"), view), "colorModelEditFieldOutlet"));
-    auto* colour = Named(new QComboBox(view), "colorModelPopUpOutlet");
-    settings::AddColorModelItems(colour, services);
-    add(colour);
-    auto* slider = Named(new QSlider(Qt::Horizontal, view), "imageCompressionQuaitySliderOutlet");
-    slider->setRange(0, 100);  // a range of its own, as the window may give it
-    slider->setValue(80);
-    add(slider);
-    add(Named(new QLabel(view), "imageCompressionQuaityLabelOutlet"));
-    for (const char* name : {"imageCompressionLeastQuaityEditFieldOutlet", "imageCompressionMediumQuaityEditFieldOutlet",
-                             "imageCompressionLosseessQuaityEditFieldOutlet", "resolutionStaticText",
-                             "resolutionDpiStaticText", "widthLabel", "heightLabel", "pageFromStaticTextOutlet",
-                             "pageToStaticTextOutlet", "lockUnlockImageView"})
-        add(Named(new QLabel(QLatin1String(name), view), name));
-    auto* resolution = Named(new QComboBox(view), "imageResolutionPopUpOutlet");
-    resolution->setEditable(true);
-    resolution->setInsertPolicy(QComboBox::NoInsert);
-    settings::AddResolutionItems(resolution);
-    resolution->setCurrentIndex(3);
-    add(resolution);
-    for (const char* name : {"widthTextField", "heightTextField", "pageRangeStartTextFieldOutlet",
-                             "pageRangeEndTextFieldOutlet"})
-        add(Named(new QLineEdit(view), name));
-    auto* unit = Named(new QComboBox(view), "sizeFormatTypePopupButton");
-    settings::AddSizeUnitItems(unit, services);
-    add(unit);
-    for (const char* name : {"lockLinesBox1", "lockLinesBox2", "lockLinesBox3"}) add(Named(new QFrame(view), name));
-    auto* range = Named(new QComboBox(view), "pageRangeTypePopUpButtonOutlet");
-    settings::AddPageRangeItems(range, services);
-    add(range);
-    add(MakeStepper(view, "pageRangeStartStepperOutlet"));
-    add(MakeStepper(view, "pageRangeEndStepperOutlet"));
-    auto* mode = Named(new QComboBox(view), "convertOrExtractOptionPopupOutlet");
-    settings::AddModeItems(mode, services);
-    add(mode);
-    auto* separate = Named(new QCheckBox(QStringLiteral("Separate folders"), view), "createSeparateFolderForEachFileButtonOutlet");
-    separate->setChecked(true);
-    add(separate);
-    add(Named(new QPushButton(QStringLiteral("Convert"), view), "exportButton"));
-    add(Named(new QPushButton(QStringLiteral("Convert All"), view), "exportAllButton"));
-    for (const char* name : {"exportMenuItem", "exportContextMenuItem", "exportToolbarButtonItem", "exportAllMenuItem",
-                             "exportAllContextMenuItem", "exportAllToolbarButtonItem"})
-        Named(new QAction(QStringLiteral("Convert"), window.get()), name);
+    auto* settingsView = new QWidget(view);
+    settingsView->setObjectName(QStringLiteral("conversionSettingsViewOutlet"));
+    settingsView->setFixedSize(870, 112);
+    layout->addWidget(settingsView);
+    auto* lowerRow = new QWidget(view);
+    layout->addWidget(lowerRow);
+    *widgets = settings::BuildMainSettingsControls(settingsView, lowerRow, services);
+    // The two views stand in the settings view, as start-up places them.
+    widgets->imageDimentionsViewOutlet->move(460, 3);
+    widgets->imageDimentionsViewOutlet->show();
+    widgets->pageRangeViewOutlet->move(708, 18);
+    widgets->pageRangeViewOutlet->show();
+    auto* row = new QHBoxLayout(lowerRow);
+    row->addWidget(widgets->convertOrExtractOptionPopupOutlet);
+    row->addWidget(widgets->createSeparateFolderForEachFileButtonOutlet);
+    for (const char* name : {"exportButton", "exportAllButton"}) {
+        auto* button = new QPushButton(QStringLiteral("Convert"), lowerRow);
+        button->setObjectName(QLatin1String(name));
+        row->addWidget(button);
+        (QLatin1String(name) == QLatin1String("exportButton") ? widgets->convertTitleTargets
+                                                              : widgets->convertAllTitleTargets)
+            << button;
+    }
+    for (const char* name : {"exportMenuItem", "exportContextMenuItem", "exportToolbarButtonItem"}) {
+        auto* action = new QAction(QStringLiteral("Convert"), window.get());
+        action->setObjectName(QLatin1String(name));
+        widgets->convertTitleTargets << action;
+    }
+    for (const char* name : {"exportAllMenuItem", "exportAllContextMenuItem", "exportAllToolbarButtonItem"}) {
+        auto* action = new QAction(QStringLiteral("Convert All"), window.get());
+        action->setObjectName(QLatin1String(name));
+        widgets->convertAllTitleTargets << action;
+    }
     window->setCentralWidget(view);
     return window;
 }

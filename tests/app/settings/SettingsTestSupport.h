@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "settings/MainSettingsControls.h"
 #include "settings/PreferenceStore.h"
 #include "settings/SettingsServices.h"
 
@@ -48,10 +49,9 @@ public:
     int writes = 0;
 };
 
-// A main window holding the settings controls as plain widgets, each named after its outlet:
-// combo boxes with tagged items, an editable resolution box, line edits, spin boxes as steppers,
-// a slider and labels, plus the buttons and actions that the convert/extract choice retitles.
-std::unique_ptr<QMainWindow> MakeMainWindow(const settings::Services& services);
+// A main window holding the settings controls as the application builds them, plus the buttons
+// and actions that the convert/extract choice retitles; `widgets` gets them all.
+std::unique_ptr<QMainWindow> MakeMainWindow(const settings::Services& services, settings::MainSettingsWidgets* widgets);
 
 // Points XDG_CONFIG_HOME at a fresh temporary folder for the life of the object.
 class TemporaryConfigHome {

@@ -22,7 +22,7 @@
 #include <thread>
 
 #include "../AlertDriver.h"
-#include "OVXUtil.h"
+#include "Common UI Code/OVXUtil.h"
 #include "RunTestSupport.h"
 #include "platform/LocalizedStrings.h"
 #include "platform/Resources.h"
@@ -592,6 +592,8 @@ void WatchFolderTest::outputsUnderTheSourceCauseNoRescans() {
     w.ClickWatch();
     QVERIFY(w.watch()->isWatching());
     QVERIFY(WaitGone(Arrive(f.source, "a.pdf", 3)));
+    // The scans queued by the start and the arrival end; after them, none follows.
+    WaitQuiet(w.watch());
     QSignalSpy scans(w.watch(), &watch::WatchFolder::scanFinished);
     QTest::qWait(1500);
     QCOMPARE(scans.count(), 0);

@@ -1,0 +1,6 @@
+#include "rating/LaunchNotification.h"
+
+ApplicationLaunchNotification* ApplicationLaunchNotification::center() {
+    static ApplicationLaunchNotification notification;
+    return &notification;
+}

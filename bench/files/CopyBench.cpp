@@ -1,0 +1,166 @@
+// Times CopyFileContents and ReplaceFileAtURL against cp on the same file and file system, in
+// alternating rounds, and prints the best and median times and their ratios.
+//
+//   vellipse_copy_bench [--size BYTES] [--rounds N] [--dir FOLDER] [--other FOLDER]
+//
+// FOLDER holds the source and the copies (default: the system temporary folder); --other names a
+// folder on another file system for the replace that has to copy (default /dev/shm when it is
+// one). Dirty pages are written out (sync) before every timed step, outside the timing.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Common UI Code/OVXUtil.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string Quote(const fs::path& p) {
+    std::string out = "'";
+    for (char c : p.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+void Run(const std::string& command) {
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        std::exit(1);
+    }
+}
+
+template <typename F>
+double Seconds(F&& f) {
+    Run("sync");
+    const auto start = Clock::now();
+    f();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+void MakeSource(const fs::path& file, std::uint64_t size) {
+    std::FILE* out = std::fopen(file.c_str(), "wb");
+    if (!out) {
+        std::perror("source");
+        std::exit(1);
+    }
+    std::vector<std::uint64_t> block(1 << 20);
+    std::uint64_t state = 0x9E3779B97F4A7C15ull;
+    for (std::uint64_t written = 0; written < size;) {
+        for (std::uint64_t& v : block) {
+            state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+            v = state;
+        }
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block.size() * 8, size - written));
+        if (std::fwrite(block.data(), 1, n, out) != n) {
+            std::perror("source");
+            std::exit(1);
+        }
+        written += n;
+    }
+    std::fclose(out);
+}
+
+bool SameDevice(const fs::path& a, const fs::path& b) {
+    struct stat sa {}, sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev;
+}
+
+struct Series {
+    std::vector<double> times;
+    double best() const { return *std::min_element(times.begin(), times.end()); }
+    double median() const {
+        std::vector<double> t = times;
+        std::sort(t.begin(), t.end());
+        const std::size_t n = t.size();
+        return n % 2 ? t[n / 2] : (t[n / 2 - 1] + t[n / 2]) / 2;
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::uint64_t size = 2'000'000'000;
+    int rounds = 3;
+    fs::path dir = fs::temp_directory_path();
+    fs::path other = "/dev/shm";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i];
+        if (flag == "--size") size = std::strtoull(argv[i + 1], nullptr, 10);
+        else if (flag == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
+        else if (flag == "--dir") dir = argv[i + 1];
+        else if (flag == "--other") other = argv[i + 1];
+    }
+    const fs::path work = dir / ("vellipse-copy-bench-" + std::to_string(::getpid()));
+    const fs::path otherWork = other / ("vellipse-copy-bench-" + std::to_string(::getpid()));
+    fs::create_directories(work);
+    const bool crossDevice = fs::is_directory(other) && !SameDevice(work, other);
+    if (crossDevice) fs::create_directories(otherWork);
+
+    const fs::path source = work / "source", copy = work / "copy", target = work / "target";
+    MakeSource(source, size);
+    std::printf("file of %llu bytes in %s; %d rounds%s\n", static_cast<unsigned long long>(size), work.c_str(), rounds,
+                crossDevice ? (", replace across file systems from " + otherWork.string()).c_str() : "");
+
+    std::map<std::string, Series> series;
+    for (int round = 0; round < rounds; ++round) {
+        // Alternate which goes first, so that neither always meets the other's writeback.
+        const bool oursFirst = round % 2 == 0;
+        for (int pass = 0; pass < 2; ++pass) {
+            if ((pass == 0) == oursFirst) {
+                series["CopyFileContents"].times.push_back(Seconds([&] {
+                    if (CopyFileContents(source.c_str(), copy.c_str()) != 0) std::exit(1);
+                }));
+            } else {
+                series["cp"].times.push_back(Seconds([&] { Run("cp " + Quote(source) + " " + Quote(copy)); }));
+            }
+            fs::remove(copy);
+        }
+        // Replacing an existing target: from another file system the bytes are copied, on
+        // the same one the new file is renamed into place. The peer copies over the target.
+        for (const bool across : {true, false}) {
+            if (across && !crossDevice) continue;
+            const fs::path incoming = (across ? otherWork : work) / "new";
+            const std::string suffix = across ? " (across)" : " (same)";
+            for (int pass = 0; pass < 2; ++pass) {
+                Run("cp " + Quote(source) + " " + Quote(incoming));
+                Run("cp " + Quote(source) + " " + Quote(target));
+                if ((pass == 0) == oursFirst) {
+                    series["ReplaceFileAtURL" + suffix].times.push_back(Seconds([&] {
+                        if (!ReplaceFileAtURL(incoming, target)) std::exit(1);
+                    }));
+                } else {
+                    series["cp over the target" + suffix].times.push_back(
+                        Seconds([&] { Run("cp " + Quote(incoming) + " " + Quote(target)); }));
+                }
+                fs::remove(incoming);
+                fs::remove(target);
+            }
+        }
+    }
+
+    for (const auto& [name, s] : series)
+        std::printf("%-36s best %.3f s, median %.3f s (%zu runs)\n", name.c_str(), s.best(), s.median(), s.times.size());
+    const auto ratio = [&](const char* ours, const char* peer) {
+        if (!series.count(ours) || !series.count(peer)) return;
+        std::printf("ratio %s / %s: %.3f (best), %.3f (median)\n", ours, peer, series[ours].best() / series[peer].best(),
+                    series[ours].median() / series[peer].median());
+    };
+    ratio("CopyFileContents", "cp");
+    ratio("ReplaceFileAtURL (across)", "cp over the target (across)");
+    ratio("ReplaceFileAtURL (same)", "cp over the target (same)");
+    fs::remove_all(work);
+    if (crossDevice) fs::remove_all(otherWork);
+    return 0;
+}

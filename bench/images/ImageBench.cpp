@@ -1,0 +1,153 @@
+// Image-file conversion speed: a 24-megapixel photographic picture (an image of a corpus PDF,
+// enlarged by ImageMagick and given fine noise, so that it compresses as a photograph does)
+// converted PNG → JPEG at quality 0.8, JPEG → PNG and TIFF (LZW) → PNG through ConvertImageFile,
+// and by ImageMagick's `convert` and `vips copy` on the same files in the same run, in
+// alternating rounds. Prints the best time of each, the ratios, the output sizes and the peak
+// memory of each process against the decoded picture (each conversion runs in a child process of
+// its own, so that its peak is its own).
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "engine/images/ImageFileConversion.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kWidth = 6000, kHeight = 4000;
+
+struct Outcome {
+    double seconds = 1e30;
+    long peakKiB = 0;
+    std::uintmax_t bytes = 0;
+    bool ok = true;
+};
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+std::string Q(const fs::path& p) {
+    std::string out = "'";
+    for (char c : p.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+// Runs `child` in a forked process; its wall time and peak resident memory.
+template <typename Child>
+Outcome Measure(Child child) {
+    Outcome o;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) _exit(child());
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    o.peakKiB = usage.ru_maxrss;
+    o.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return o;
+}
+
+Outcome RunCommand(const std::string& command) {
+    return Measure([&] { return execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr)), 127; });
+}
+
+Outcome RunOurs(const fs::path& in, const fs::path& out, int type) {
+    return Measure([&] {
+        ImageConversion r{};
+        r.sourceURL = in;
+        r.outputFolderURL = out;
+        r.conversionOptions.imageType = type;
+        r.conversionOptions.compressionQuality = 0.8;
+        return ConvertImageFile(&r) == 1 ? 0 : 1;
+    });
+}
+
+void Keep(Outcome& best, const Outcome& run, const fs::path& out) {
+    if (!run.ok) best.ok = false;
+    if (run.seconds < best.seconds) best.seconds = run.seconds;
+    if (run.peakKiB > best.peakKiB) best.peakKiB = run.peakKiB;
+    std::error_code ec;
+    best.bytes = fs::file_size(out, ec);
+    fs::remove(out, ec);
+}
+
+// The picture, made once and kept in `work`.
+bool MakeFixtures(const fs::path& work, const fs::path& corpus) {
+    if (fs::exists(work / "photo.png") && fs::exists(work / "photo.jpg") && fs::exists(work / "photo.tif")) return true;
+    fs::create_directories(work);
+    const fs::path pdf = corpus / "GeoTopo-komprimiert.pdf";
+    std::printf("making the 24-megapixel picture from %s ...\n", pdf.c_str());
+    // The largest image of the document, enlarged, with fine noise.
+    if (Shell("cd " + Q(work) + " && pdfimages -j -f 1 -l 40 " + Q(pdf) +
+              " img && src=$(ls -S img-* | head -1) && convert \"$src\" -colorspace sRGB -type TrueColor -resize " +
+              std::to_string(kWidth) + "x" + std::to_string(kHeight) +
+              "! -attenuate 0.4 +noise Gaussian -strip -depth 8 photo.png && rm -f img-*") != 0)
+        return false;
+    return Shell("cd " + Q(work) + " && convert photo.png -quality 90 photo.jpg && convert photo.png -compress lzw photo.tif") == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fs::path work = fs::temp_directory_path() / "vellipse-image-bench";
+    fs::path corpus = fs::path(VELLIPSE_CORPUS_DIR);
+    int rounds = 3;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--work") && i + 1 < argc) work = argv[++i];
+        else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) rounds = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--corpus") && i + 1 < argc) corpus = argv[++i];
+        else {
+            std::fprintf(stderr, "usage: vellipse_image_bench [--work DIR] [--rounds N] [--corpus DIR]\n");
+            return 2;
+        }
+    }
+    if (!MakeFixtures(work, corpus)) {
+        std::fprintf(stderr, "could not make the picture\n");
+        return 1;
+    }
+    struct Case {
+        const char* name;
+        const char* in;
+        const char* ext;
+        int type;
+        const char* magickOptions;
+        const char* vipsOptions;
+    };
+    const Case cases[] = {
+        {"PNG -> JPEG q0.8", "photo.png", "jpg", kOutputJPEG, "-quality 80", "[Q=80]"},
+        {"JPEG -> PNG", "photo.jpg", "png", kOutputPNG, "", ""},
+        {"TIFF -> PNG", "photo.tif", "png", kOutputPNG, "", ""},
+    };
+    const double decodedKiB = static_cast<double>(kWidth) * kHeight * 3 / 1024;
+    std::printf("%d x %d pixels, best of %d alternating rounds\n", kWidth, kHeight, rounds);
+    std::printf("%-18s %9s %9s %9s %8s %8s %10s %10s %8s %8s\n", "case", "ours s", "magick s", "vips s", "/magick",
+                "/vips", "ours MB", "vips MB", "bytes/v", "mem/img");
+    bool allOk = true;
+    for (const Case& c : cases) {
+        Outcome ours, magick, vips;
+        const fs::path in = work / c.in;
+        for (int r = 0; r < rounds; ++r) {
+            const fs::path o1 = work / (std::string("ours.") + c.ext);
+            Keep(ours, RunOurs(in, o1, c.type), o1);
+            const fs::path o2 = work / (std::string("magick.") + c.ext);
+            Keep(magick, RunCommand("convert " + Q(in) + " " + c.magickOptions + " " + Q(o2)), o2);
+            const fs::path o3 = work / (std::string("vips.") + c.ext);
+            Keep(vips, RunCommand("vips copy " + Q(in) + " " + Q(o3.string() + c.vipsOptions)), o3);
+        }
+        allOk = allOk && ours.ok && magick.ok && vips.ok;
+        std::printf("%-18s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10.1f %8.2f %8.2f%s\n", c.name, ours.seconds,
+                    magick.seconds, vips.seconds, ours.seconds / magick.seconds, ours.seconds / vips.seconds,
+                    ours.bytes / 1e6, vips.bytes / 1e6, static_cast<double>(ours.bytes) / vips.bytes,
+                    ours.peakKiB / decodedKiB, ours.ok ? "" : "  (failed)");
+    }
+    return allOk ? 0 : 1;
+}

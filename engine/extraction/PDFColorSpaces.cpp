@@ -1,0 +1,465 @@
+#include "engine/extraction/PDFColorSpaces.h"
+
+#include <lcms2.h>
+#include <qpdf/Buffer.hh>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/extraction/PDFFunction.h"
+
+namespace extraction {
+namespace {
+
+using platform::ColorModel;
+
+constexpr int kMaxDepth = 6;
+
+std::vector<double> Numbers(QPDFObjectHandle array) {
+    std::vector<double> numbers;
+    if (!array.isArray()) return numbers;
+    for (QPDFObjectHandle item : array.aitems())
+        if (item.isNumber()) numbers.push_back(item.getNumericValue());
+    return numbers;
+}
+
+inline std::uint8_t Byte01(double v) {
+    if (!(v > 0)) return 0;
+    if (v >= 1) return 255;
+    return static_cast<std::uint8_t>(std::lround(v * 255));
+}
+
+// ---- Colours of natural values: the device spaces and the lcms2 ones -------------------------
+
+// Turns one colour of a space, given as the space's own values (0..1 for device and ICC
+// components within their range, L* a* b* for Lab), into device samples.
+class ValueColor {
+public:
+    virtual ~ValueColor() = default;
+    virtual ColorModel model() const = 0;
+    virtual int inputs() const = 0;
+    virtual void Convert(const double* values, std::size_t pixels, std::uint8_t* out) = 0;
+    // The values a component takes over its whole code range, by default.
+    virtual std::pair<double, double> DefaultRange(int component) const {
+        (void)component;
+        return {0, 1};
+    }
+};
+
+class DeviceValueColor : public ValueColor {
+public:
+    explicit DeviceValueColor(ColorModel m) : model_(m) {}
+    ColorModel model() const override { return model_; }
+    int inputs() const override { return platform::ComponentsOf(model_); }
+    void Convert(const double* values, std::size_t pixels, std::uint8_t* out) override {
+        const std::size_t n = pixels * static_cast<std::size_t>(inputs());
+        for (std::size_t i = 0; i < n; ++i) out[i] = Byte01(values[i]);
+    }
+
+private:
+    ColorModel model_;
+};
+
+struct ProfileCloser {
+    void operator()(void* p) const { if (p) cmsCloseProfile(p); }
+};
+struct TransformDeleter {
+    void operator()(void* t) const { if (t) cmsDeleteTransform(t); }
+};
+using Profile = std::unique_ptr<void, ProfileCloser>;
+
+// The grey the writers take: sRGB's tone curve under a D65 white.
+Profile GreyTarget() {
+    const double sRGB[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    cmsToneCurve* curve = cmsBuildParametricToneCurve(nullptr, 4, sRGB);
+    cmsCIExyY d65;
+    cmsWhitePointFromTemp(&d65, 6504);
+    Profile p(cmsCreateGrayProfile(&d65, curve));
+    cmsFreeToneCurve(curve);
+    return p;
+}
+
+class LcmsValueColor : public ValueColor {
+public:
+    // `source` is the space's profile; its colours go to sRGB, grey ones to grey.
+    static std::unique_ptr<LcmsValueColor> Create(Profile source, int inputs, std::vector<std::pair<double, double>> ranges,
+                                                  bool lab) {
+        if (!source) return nullptr;
+        const cmsColorSpaceSignature signature = cmsGetColorSpace(source.get());
+        cmsUInt32Number inFormat;
+        if (lab && signature == cmsSigLabData && inputs == 3)
+            inFormat = TYPE_Lab_DBL;
+        else if (signature == cmsSigGrayData && inputs == 1)
+            inFormat = TYPE_GRAY_DBL;
+        else if (signature == cmsSigRgbData && inputs == 3)
+            inFormat = TYPE_RGB_DBL;
+        else if (signature == cmsSigCmykData && inputs == 4)
+            inFormat = TYPE_CMYK_DBL;
+        else
+            return nullptr;
+        const bool grey = inputs == 1;
+        Profile target(grey ? GreyTarget().release() : cmsCreate_sRGBProfile());
+        if (!target) return nullptr;
+        cmsHTRANSFORM transform = cmsCreateTransform(source.get(), inFormat, target.get(), grey ? TYPE_GRAY_8 : TYPE_RGB_8,
+                                                     INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
+        if (!transform) return nullptr;
+        auto color = std::unique_ptr<LcmsValueColor>(new LcmsValueColor);
+        color->transform_.reset(transform);
+        color->inputs_ = inputs;
+        color->grey_ = grey;
+        color->cmyk_ = inFormat == TYPE_CMYK_DBL;
+        color->ranges_ = std::move(ranges);
+        return color;
+    }
+    ColorModel model() const override { return grey_ ? ColorModel::Monochrome : ColorModel::RGB; }
+    int inputs() const override { return inputs_; }
+    std::pair<double, double> DefaultRange(int component) const override { return ranges_[component]; }
+    void Convert(const double* values, std::size_t pixels, std::uint8_t* out) override {
+        if (cmyk_) {
+            // lcms2 takes CMYK in percent.
+            scratch_.resize(pixels * 4);
+            for (std::size_t i = 0; i < pixels * 4; ++i) scratch_[i] = values[i] * 100;
+            values = scratch_.data();
+        }
+        cmsDoTransform(transform_.get(), values, out, static_cast<cmsUInt32Number>(pixels));
+    }
+
+private:
+    LcmsValueColor() = default;
+    std::unique_ptr<void, TransformDeleter> transform_;
+    int inputs_ = 0;
+    bool grey_ = false;
+    bool cmyk_ = false;
+    std::vector<std::pair<double, double>> ranges_;
+    std::vector<double> scratch_;
+};
+
+cmsCIExyY WhitePoint(const std::vector<double>& xyz) {
+    cmsCIEXYZ w{xyz[0], xyz[1], xyz[2]};
+    cmsCIExyY out;
+    cmsXYZ2xyY(&out, &w);
+    return out;
+}
+
+// ---- Converters of image samples ------------------------------------------------------------
+
+// Samples (8-bit codes, code c lying c/255 of the way through its Decode pair) of a space with
+// values: mapped to the values, then converted.
+class ValueConverter : public PixelConverter {
+public:
+    explicit ValueConverter(std::shared_ptr<ValueColor> color) : color_(std::move(color)) {}
+    void Prepare(const std::vector<double>& decode) override {
+        const int n = color_->inputs();
+        pairs_.assign(static_cast<std::size_t>(n), {0, 1});
+        const std::size_t given = decode.size() / 2;
+        for (int c = 0; c < n; ++c)
+            pairs_[c] = given > 0 ? std::pair<double, double>{decode[2 * (c % given)], decode[2 * (c % given) + 1]}
+                                  : color_->DefaultRange(c);
+    }
+    void Convert(const std::uint8_t* codes, std::size_t pixels, std::uint8_t* out) override {
+        const int n = color_->inputs();
+        values_.resize(pixels * n);
+        for (std::size_t i = 0; i < pixels * n; ++i) {
+            const auto& p = pairs_[i % n];
+            values_[i] = p.first + codes[i] * (p.second - p.first) / 255.0;
+        }
+        color_->Convert(values_.data(), pixels, out);
+    }
+
+private:
+    std::shared_ptr<ValueColor> color_;
+    std::vector<std::pair<double, double>> pairs_;
+    std::vector<double> values_;
+};
+
+// Tints through a tint transform into the alternate space. One input: a table of the 256 codes,
+// made once per image; more: a cache of the colours met.
+class TintConverter : public PixelConverter {
+public:
+    TintConverter(std::shared_ptr<PDFFunction> function, std::shared_ptr<ValueColor> alternate)
+        : function_(std::move(function)), alternate_(std::move(alternate)) {}
+    void Prepare(const std::vector<double>& decode) override {
+        const int m = function_->inputCount();
+        pairs_.assign(static_cast<std::size_t>(m), {0, 1});
+        const std::size_t given = decode.size() / 2;
+        for (int c = 0; c < m && given > 0; ++c) pairs_[c] = {decode[2 * (c % given)], decode[2 * (c % given) + 1]};
+        table_.clear();
+        cache_.clear();
+        if (m == 1) {
+            const int k = platform::ComponentsOf(alternate_->model());
+            table_.resize(256 * static_cast<std::size_t>(k));
+            for (int code = 0; code < 256; ++code) {
+                const std::uint8_t c = static_cast<std::uint8_t>(code);
+                Colour(&c, table_.data() + code * k);
+            }
+        }
+    }
+    void Convert(const std::uint8_t* codes, std::size_t pixels, std::uint8_t* out) override {
+        const int m = function_->inputCount();
+        const int k = platform::ComponentsOf(alternate_->model());
+        for (std::size_t i = 0; i < pixels; ++i, codes += m, out += k) {
+            if (m == 1) {
+                std::memcpy(out, table_.data() + *codes * k, k);
+                continue;
+            }
+            if (m > 8) {
+                Colour(codes, out);
+                continue;
+            }
+            std::uint64_t key = 0;
+            for (int c = 0; c < m; ++c) key = (key << 8) | codes[c];
+            auto found = cache_.find(key);
+            if (found == cache_.end()) {
+                std::uint32_t packed = 0;
+                Colour(codes, reinterpret_cast<std::uint8_t*>(&packed));
+                if (cache_.size() < (1u << 20)) found = cache_.emplace(key, packed).first;
+                else {
+                    std::memcpy(out, &packed, k);
+                    continue;
+                }
+            }
+            std::memcpy(out, &found->second, k);
+        }
+    }
+
+private:
+    void Colour(const std::uint8_t* codes, std::uint8_t* out) {
+        const int m = function_->inputCount();
+        double inputs[32];
+        double outputs[32];
+        for (int c = 0; c < m; ++c) inputs[c] = pairs_[c].first + codes[c] * (pairs_[c].second - pairs_[c].first) / 255.0;
+        function_->Evaluate(inputs, outputs);
+        alternate_->Convert(outputs, 1, out);
+    }
+
+    std::shared_ptr<PDFFunction> function_;
+    std::shared_ptr<ValueColor> alternate_;
+    std::vector<std::pair<double, double>> pairs_;
+    std::vector<std::uint8_t> table_;
+    std::unordered_map<std::uint64_t, std::uint32_t> cache_;
+};
+
+// ---- Building spaces ------------------------------------------------------------------------
+
+struct Built {
+    ResolvedSpace resolved;
+    std::shared_ptr<ValueColor> values;  // the space's colours from values, for use as an alternate
+};
+
+std::optional<Built> Build(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces, int depth);
+
+Built DeviceSpace(ColorModel model, std::int32_t family = kFamilyNone) {
+    Built b;
+    b.resolved.space = SampleSpace::Device(model);
+    b.resolved.family = family;
+    b.values = std::make_shared<DeviceValueColor>(model);
+    return b;
+}
+
+Built ValueSpace(std::shared_ptr<ValueColor> color, std::int32_t family) {
+    Built b;
+    b.resolved.family = family;
+    b.resolved.space = SampleSpace::Device(color->model());
+    b.resolved.space.own = color->inputs();
+    b.resolved.space.converter = std::make_shared<ValueConverter>(color);
+    b.values = std::move(color);
+    return b;
+}
+
+std::optional<Built> BuildICC(QPDFObjectHandle array, QPDFObjectHandle pageColorSpaces, int depth) {
+    if (array.getArrayNItems() < 2 || !array.getArrayItem(1).isStream()) return std::nullopt;
+    QPDFObjectHandle stream = array.getArrayItem(1);
+    QPDFObjectHandle dict = stream.getDict();
+    QPDFObjectHandle nObject = dict.getKey("/N");
+    const int n = nObject.isInteger() ? static_cast<int>(nObject.getIntValue()) : 0;
+    std::vector<std::pair<double, double>> ranges;
+    const std::vector<double> range = Numbers(dict.getKey("/Range"));
+    for (int c = 0; c < n && c < 4; ++c)
+        ranges.push_back(range.size() >= 2 * static_cast<std::size_t>(c) + 2 ? std::pair{range[2 * c], range[2 * c + 1]}
+                                                                             : std::pair{0.0, 1.0});
+    if (n == 1 || n == 3 || n == 4) {
+        std::shared_ptr<Buffer> data = stream.getStreamData(qpdf_dl_generalized);
+        Profile profile(cmsOpenProfileFromMem(data->getBuffer(), static_cast<cmsUInt32Number>(data->getSize())));
+        if (auto color = LcmsValueColor::Create(std::move(profile), n, ranges, false))
+            return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyICCBased);
+    }
+    // A profile that cannot be used: the alternate, else the device space of its count.
+    QPDFObjectHandle alternate = dict.getKey("/Alternate");
+    if (!alternate.isNull())
+        if (std::optional<Built> b = Build(alternate, pageColorSpaces, depth + 1);
+            b && b->resolved.space.components() == n) {
+            b->resolved.family = kFamilyICCBased;
+            return b;
+        }
+    if (n == 1) return DeviceSpace(ColorModel::Monochrome, kFamilyICCBased);
+    if (n == 3) return DeviceSpace(ColorModel::RGB, kFamilyICCBased);
+    if (n == 4) return DeviceSpace(ColorModel::CMYK, kFamilyICCBased);
+    return std::nullopt;
+}
+
+std::optional<Built> BuildCalibrated(const std::string& family, QPDFObjectHandle array) {
+    QPDFObjectHandle dict = array.getArrayNItems() >= 2 ? array.getArrayItem(1) : QPDFObjectHandle::newNull();
+    const std::vector<double> white = dict.isDictionary() ? Numbers(dict.getKey("/WhitePoint")) : std::vector<double>{};
+    const bool usable = white.size() >= 3 && white[1] > 0 && white[0] >= 0 && white[2] >= 0;
+    if (family == "/CalGray") {
+        if (!usable) return DeviceSpace(ColorModel::Monochrome, kFamilyCalGray);
+        QPDFObjectHandle g = dict.getKey("/Gamma");
+        const double gamma = g.isNumber() && g.getNumericValue() > 0 ? g.getNumericValue() : 1;
+        cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma);
+        const cmsCIExyY wp = WhitePoint(white);
+        Profile profile(cmsCreateGrayProfile(&wp, curve));
+        cmsFreeToneCurve(curve);
+        if (auto color = LcmsValueColor::Create(std::move(profile), 1, {{0, 1}}, false))
+            return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyCalGray);
+        return DeviceSpace(ColorModel::Monochrome, kFamilyCalGray);
+    }
+    if (family == "/CalRGB") {
+        if (!usable) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
+        std::vector<double> gamma = Numbers(dict.getKey("/Gamma"));
+        std::vector<double> matrix = Numbers(dict.getKey("/Matrix"));
+        if (gamma.size() < 3) gamma = {1, 1, 1};
+        if (matrix.size() < 9) matrix = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+        cmsCIExyYTRIPLE primaries;
+        cmsCIExyY* p[3] = {&primaries.Red, &primaries.Green, &primaries.Blue};
+        for (int i = 0; i < 3; ++i) {
+            cmsCIEXYZ xyz{matrix[3 * i], matrix[3 * i + 1], matrix[3 * i + 2]};
+            if (xyz.X + xyz.Y + xyz.Z <= 0) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
+            cmsXYZ2xyY(p[i], &xyz);
+        }
+        cmsToneCurve* curves[3];
+        for (int i = 0; i < 3; ++i) curves[i] = cmsBuildGamma(nullptr, gamma[i] > 0 ? gamma[i] : 1);
+        const cmsCIExyY wp = WhitePoint(white);
+        Profile profile(cmsCreateRGBProfile(&wp, &primaries, curves));
+        for (cmsToneCurve* c : curves) cmsFreeToneCurve(c);
+        if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 1}, {0, 1}, {0, 1}}, false))
+            return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyCalRGB);
+        return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
+    }
+    // Lab
+    if (!usable) return DeviceSpace(ColorModel::RGB, kFamilyLab);
+    std::vector<double> range = Numbers(dict.getKey("/Range"));
+    if (range.size() < 4) range = {-100, 100, -100, 100};
+    const cmsCIExyY wp = WhitePoint(white);
+    Profile profile(cmsCreateLab4Profile(&wp));
+    if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 100}, {range[0], range[1]}, {range[2], range[3]}}, true))
+        return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyLab);
+    return DeviceSpace(ColorModel::RGB, kFamilyLab);
+}
+
+std::optional<Built> BuildTint(const std::string& family, QPDFObjectHandle array, QPDFObjectHandle pageColorSpaces,
+                               int depth) {
+    if (array.getArrayNItems() < 4) return std::nullopt;
+    int inputs = 1;
+    if (family == "/DeviceN") {
+        QPDFObjectHandle names = array.getArrayItem(1);
+        inputs = names.isArray() ? names.getArrayNItems() : 1;
+        if (inputs < 1 || inputs > 32) return std::nullopt;
+    }
+    std::optional<Built> alternate = Build(array.getArrayItem(2), pageColorSpaces, depth + 1);
+    if (!alternate || alternate->resolved.space.indexed || !alternate->values) return std::nullopt;
+    auto function = std::make_shared<PDFFunction>();
+    if (!function->Load(array.getArrayItem(3), inputs)) return std::nullopt;
+    // The outputs must be the alternate's colour: a count that differs is refused.
+    if (function->outputCount() != alternate->values->inputs()) return std::nullopt;
+    Built b;
+    b.resolved.family = family == "/DeviceN" ? kFamilyDeviceN : kFamilySeparation;
+    b.resolved.space = SampleSpace::Device(alternate->values->model());
+    b.resolved.space.own = inputs;
+    b.resolved.space.converter = std::make_shared<TintConverter>(function, alternate->values);
+    return b;
+}
+
+std::optional<Built> BuildIndexed(QPDFObjectHandle array, QPDFObjectHandle pageColorSpaces, int depth) {
+    if (array.getArrayNItems() < 4) return std::nullopt;
+    std::optional<Built> base = Build(array.getArrayItem(1), pageColorSpaces, depth + 1);
+    if (!base || base->resolved.space.indexed) return std::nullopt;
+    QPDFObjectHandle hivalObject = array.getArrayItem(2);
+    if (!hivalObject.isNumber()) return std::nullopt;
+    const double hival = hivalObject.getNumericValue();
+    if (!(hival >= 0) || hival > 255) return std::nullopt;
+    const int entries = static_cast<int>(hival) + 1;
+    QPDFObjectHandle table = array.getArrayItem(3);
+    std::string bytes;
+    if (table.isString()) {
+        bytes = table.getStringValue();
+    } else if (table.isStream()) {
+        std::shared_ptr<Buffer> b = table.getStreamData(qpdf_dl_generalized);
+        bytes.assign(reinterpret_cast<const char*>(b->getBuffer()), b->getSize());
+    } else {
+        return std::nullopt;
+    }
+    // The table holds base-space samples; a short one reads as zeros beyond its end.
+    const SampleSpace& baseSpace = base->resolved.space;
+    const int own = baseSpace.components();
+    std::vector<std::uint8_t> codes(static_cast<std::size_t>(entries) * own, 0);
+    std::memcpy(codes.data(), bytes.data(), std::min(bytes.size(), codes.size()));
+    Built b;
+    b.resolved.family = kFamilyIndexed;
+    b.resolved.space = SampleSpace::Device(baseSpace.model);
+    b.resolved.space.indexed = true;
+    b.resolved.space.hival = entries - 1;
+    const int out = platform::ComponentsOf(baseSpace.model);
+    if (baseSpace.converter) {
+        b.resolved.space.lookup.resize(static_cast<std::size_t>(entries) * out);
+        baseSpace.converter->Prepare({});
+        baseSpace.converter->Convert(codes.data(), static_cast<std::size_t>(entries), b.resolved.space.lookup.data());
+    } else {
+        b.resolved.space.lookup = std::move(codes);
+    }
+    return b;
+}
+
+std::optional<Built> Build(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces, int depth) {
+    if (depth > kMaxDepth) return std::nullopt;
+    if (object.isName()) {
+        const std::string name = object.getName();
+        if (std::optional<ColorModel> model = DeviceModelForName(name)) return DeviceSpace(*model);
+        if (pageColorSpaces.isDictionary() && pageColorSpaces.hasKey(name))
+            return Build(pageColorSpaces.getKey(name), pageColorSpaces, depth + 1);
+        return std::nullopt;
+    }
+    if (!object.isArray() || object.getArrayNItems() < 1) return std::nullopt;
+    QPDFObjectHandle first = object.getArrayItem(0);
+    if (!first.isName()) return std::nullopt;
+    const std::string family = first.getName();
+    if (std::optional<ColorModel> model = DeviceModelForName(family)) return DeviceSpace(*model);
+    if (family == "/Indexed" || family == "/I") return BuildIndexed(object, pageColorSpaces, depth);
+    if (family == "/ICCBased") return BuildICC(object, pageColorSpaces, depth);
+    if (family == "/CalGray" || family == "/CalRGB" || family == "/Lab") return BuildCalibrated(family, object);
+    if (family == "/Separation" || family == "/DeviceN") return BuildTint(family, object, pageColorSpaces, depth);
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<ColorModel> DeviceModelForName(const std::string& name) {
+    if (name == "/DeviceGray" || name == "/G") return ColorModel::Monochrome;
+    if (name == "/DeviceRGB" || name == "/RGB") return ColorModel::RGB;
+    if (name == "/DeviceCMYK" || name == "/CMYK") return ColorModel::CMYK;
+    return std::nullopt;
+}
+
+std::optional<ResolvedSpace> CreateColorSpaceFromICC(const std::vector<std::uint8_t>& bytes, int components) {
+    if (bytes.empty() || (components != 1 && components != 3 && components != 4)) return std::nullopt;
+    Profile profile(cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
+    std::vector<std::pair<double, double>> ranges(static_cast<std::size_t>(components), {0.0, 1.0});
+    auto color = LcmsValueColor::Create(std::move(profile), components, ranges, false);
+    if (!color) return std::nullopt;
+    return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyICCBased).resolved;
+}
+
+std::optional<ResolvedSpace> CreateColorSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
+    try {
+        std::optional<Built> b = Build(object, pageColorSpaces, 0);
+        if (!b) return std::nullopt;
+        return b->resolved;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace extraction

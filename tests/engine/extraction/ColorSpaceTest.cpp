@@ -1,0 +1,194 @@
+// PDF colour spaces: the families and counts of colour-space arrays, and images in Indexed,
+// Separation, DeviceN, Lab, CalRGB and ICC spaces extracted as PNG against pdfimages.
+#include <gtest/gtest.h>
+
+#include <lcms2.h>
+
+#include "engine/extraction/ExtractionSupport.h"
+#include "engine/extraction/PDFColorSpaces.h"
+#include "support/TestPdf.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testextract::PdfBuilder;
+
+std::string SrgbProfile() {
+    cmsHPROFILE p = cmsCreate_sRGBProfile();
+    cmsUInt32Number size = 0;
+    cmsSaveProfileToMem(p, nullptr, &size);
+    std::string bytes(size, '\0');
+    cmsSaveProfileToMem(p, bytes.data(), &size);
+    cmsCloseProfile(p);
+    return bytes;
+}
+
+TEST(ColorSpaces, FamiliesAndCounts) {
+    PdfBuilder b;
+    QPDF& pdf = b.document();
+    auto stream = [&](const std::string& dict, const std::string& data) {
+        QPDFObjectHandle s = QPDFObjectHandle::newStream(&pdf, data);
+        QPDFObjectHandle d = QPDFObjectHandle::parse(&pdf, dict);
+        for (const std::string& key : d.getKeys()) s.getDict().replaceKey(key, d.getKey(key));
+        return pdf.makeIndirectObject(s);
+    };
+    auto ref = [](QPDFObjectHandle o) { return std::to_string(o.getObjectID()) + " 0 R"; };
+    const std::string icc = ref(stream("<< /N 3 >>", SrgbProfile()));
+    const std::string junkN3 = ref(stream("<< /N 3 >>", "not a profile"));
+    const std::string junkNoN = ref(stream("<< >>", "not a profile"));
+    const std::string junkAlt = ref(stream("<< /N 1 /Alternate /DeviceGray >>", "not a profile"));
+    const std::string tint = "<< /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] /C1 [1 0 0 0] /N 1 >>";
+    QPDFObjectHandle cyclic = pdf.makeIndirectObject(QPDFObjectHandle::parse("[/Indexed /DeviceRGB 0 <000000>]"));
+    cyclic.setArrayItem(1, cyclic);
+    QPDFObjectHandle cyclicFunction = pdf.makeIndirectObject(
+        QPDFObjectHandle::parse("<< /FunctionType 3 /Domain [0 1] /Bounds [] /Encode [0 1] >>"));
+    QPDFObjectHandle list = QPDFObjectHandle::newArray();
+    list.appendItem(cyclicFunction);
+    cyclicFunction.replaceKey("/Functions", list);
+    const struct {
+        const char* name;
+        std::string text;
+        QPDFObjectHandle object;
+        bool made;
+        std::int32_t family;
+        int components;
+        platform::ColorModel model;
+    } cases[] = {
+        {"ICC, sRGB", "[/ICCBased " + icc + "]", {}, true, 7, 3, platform::ColorModel::RGB},
+        {"ICC refused, by /N", "[/ICCBased " + junkN3 + "]", {}, true, 7, 3, platform::ColorModel::RGB},
+        {"ICC refused, the alternate", "[/ICCBased " + junkAlt + "]", {}, true, 7, 1, platform::ColorModel::Monochrome},
+        {"ICC refused, no /N", "[/ICCBased " + junkNoN + "]", {}, false, 0, 0, {}},
+        {"Indexed over RGB", "[/Indexed /DeviceRGB 1 <FF000000FF00>]", {}, true, 8, 1, platform::ColorModel::RGB},
+        {"Indexed over Separation", "[/Indexed [/Separation /Spot /DeviceCMYK " + tint + "] 1 <00FF>]", {}, true, 8, 1,
+         platform::ColorModel::CMYK},
+        {"Indexed hival 256", "[/Indexed /DeviceRGB 256 <00>]", {}, false, 0, 0, {}},
+        {"Indexed, its own base", "", cyclic, false, 0, 0, {}},
+        {"Lab without a dictionary", "[/Lab]", {}, true, 6, 3, platform::ColorModel::RGB},
+        {"Lab", "[/Lab << /WhitePoint [0.9505 1 1.089] >>]", {}, true, 6, 3, platform::ColorModel::RGB},
+        {"CalGray without a white point", "[/CalGray << >>]", {}, true, 4, 1, platform::ColorModel::Monochrome},
+        {"CalRGB", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] >>]", {}, true, 5, 3,
+         platform::ColorModel::RGB},
+        {"Separation All", "[/Separation /All /DeviceGray << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >>]", {}, true,
+         10, 1, platform::ColorModel::Monochrome},
+        {"Separation outputs that do not fit", "[/Separation /Spot /DeviceRGB " + tint + "]", {}, false, 0, 0, {}},
+        {"Separation with an unknown function type", "[/Separation /Spot /DeviceGray << /FunctionType 7 /Domain [0 1] /Range [0 1] >>]",
+         {}, false, 0, 0, {}},
+        {"Separation with cyclic functions", "[/Separation /Spot /DeviceGray " + ref(cyclicFunction) + "]", {}, false, 0, 0, {}},
+        {"DeviceN", "[/DeviceN [/A /B /C] /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C1 [0 0 0 1] /N 1 >>]", {}, false, 0,
+         0, {}},
+        {"Pattern", "[/Pattern]", {}, false, 0, 0, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QPDFObjectHandle object = c.text.empty() ? c.object : QPDFObjectHandle::parse(&pdf, c.text);
+        const std::optional<extraction::ResolvedSpace> space = extraction::CreateColorSpace(object, QPDFObjectHandle());
+        ASSERT_EQ(space.has_value(), c.made);
+        if (!space) continue;
+        EXPECT_EQ(space->family, c.family);
+        EXPECT_EQ(space->space.components(), c.components);
+        EXPECT_EQ(space->space.model, c.model);
+    }
+}
+
+TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
+    PdfBuilder probe;
+    const std::string icc = SrgbProfile();
+    std::string ramp;
+    for (int i = 0; i < 16; ++i) ramp.push_back(static_cast<char>(i * 17));
+    std::string rgbRamp;
+    for (int i = 0; i < 16; ++i) {
+        rgbRamp.push_back(static_cast<char>(i * 17));
+        rgbRamp.push_back(static_cast<char>(255 - i * 13));
+        rgbRamp.push_back(static_cast<char>((i * 91) & 0xFF));
+    }
+    // Colours inside the sRGB gamut (where colour managers agree): midtones, moderate a* b*.
+    std::string midtones, labColours;
+    for (int i = 0; i < 16; ++i) {
+        midtones.push_back(static_cast<char>(90 + i * 8));
+        midtones.push_back(static_cast<char>(200 - i * 6));
+        midtones.push_back(static_cast<char>(120 + (i * 37) % 60));
+        labColours.push_back(static_cast<char>(100 + i * 8));
+        labColours.push_back(static_cast<char>(128 + (i % 5) * 6 - 12));
+        labColours.push_back(static_cast<char>(128 + (i % 3) * 8 - 8));
+    }
+    // The sampled function's inputs lie on its sample points (0, 1/3, 2/3, 1), where poppler's
+    // interpolation and our nearest sample agree.
+    const std::string onPoints = std::string("\x00\x55\xAA\xFF", 4) + std::string(12, '\xFF');
+    const struct {
+        const char* name;
+        std::function<std::string(PdfBuilder&)> space;  // the /ColorSpace value
+        int components;
+        std::string samples;                            // 16 x 1 pixels
+    } cases[] = {
+        {"Indexed", [](PdfBuilder&) { return std::string("[/Indexed /DeviceRGB 3 <FF0000 00FF00 0000FF 808080>]"); }, 1,
+         std::string("\x00\x01\x02\x03\x03\x02\x01\x00\x00\x01\x02\x03\x03\x02\x01\x00", 16)},
+        {"Separation, exponential",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.5 0] /N 1 >>]");
+         },
+         1, ramp},
+        {"Separation, calculator",
+         [](PdfBuilder& b) {
+             QPDFObjectHandle f = b.Image("/FunctionType 4 /Domain [0 1] /Range [0 1 0 1 0 1]", "{ dup 0.5 mul exch dup mul 0.25 }");
+             f.getDict().removeKey("/Type");
+             f.getDict().removeKey("/Subtype");
+             return "[/Separation /Spot /DeviceRGB " + std::to_string(f.getObjectID()) + " 0 R]";
+         },
+         1, ramp},
+        {"Separation, sampled on its sample points",
+         [&](PdfBuilder& b) {
+             QPDFObjectHandle f = b.Image("/FunctionType 0 /Domain [0 1] /Range [0 1] /Size [4] /BitsPerSample 8", onPoints);
+             f.getDict().removeKey("/Type");
+             f.getDict().removeKey("/Subtype");
+             return "[/Separation /Spot /DeviceGray " + std::to_string(f.getObjectID()) + " 0 R]";
+         },
+         1, std::string("\x00\x55\xAA\xFF\x00\x55\xAA\xFF\x00\x55\xAA\xFF\x00\x55\xAA\xFF", 16)},
+        {"DeviceN, calculator",
+         [](PdfBuilder& b) {
+             QPDFObjectHandle f = b.Image("/FunctionType 4 /Domain [0 1 0 1] /Range [0 1 0 1 0 1]", "{ 2 copy mul }");
+             f.getDict().removeKey("/Type");
+             f.getDict().removeKey("/Subtype");
+             return "[/DeviceN [/A /B] /DeviceRGB " + std::to_string(f.getObjectID()) + " 0 R]";
+         },
+         2, rgbRamp.substr(0, 32)},
+        {"Lab", [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>]"); },
+         3, labColours},
+        {"CalRGB",
+         [](PdfBuilder&) {
+             return std::string("[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] "
+                                "/Matrix [0.4124 0.2126 0.0193 0.3576 0.7152 0.1192 0.1805 0.0722 0.9505] >>]");
+         },
+         3, midtones},
+        {"ICC sRGB",
+         [&](PdfBuilder& b) {
+             QPDFObjectHandle s = b.Image("/N 3", icc);
+             s.getDict().removeKey("/Type");
+             s.getDict().removeKey("/Subtype");
+             return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
+         },
+         3, rgbRamp},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir / std::to_string(n++);
+        fs::create_directories(folder / "ours");
+        PdfBuilder b;
+        const std::string space = c.space(b);
+        b.AddPage(PdfBuilder::XObjects({{"/Im", b.Image("/Width 16 /Height 1 /BitsPerComponent 8 /ColorSpace " + space,
+                                                        c.samples)}}),
+                  "q 100 0 0 100 0 0 cm /Im Do Q");
+        b.Write(folder / "in.pdf");
+        const testextract::Run run = testextract::Extract(folder / "in.pdf", folder / "ours");
+        ASSERT_EQ(run.files.size(), 1u);
+        const std::vector<testextract::PeerImage> peer = testextract::PdfImages(folder / "in.pdf", folder / "peer");
+        ASSERT_EQ(peer.size(), 1u);
+        const std::vector<std::uint8_t> ours = testextract::Read(folder / "ours" / run.files[0], "RGB").pixels;
+        const std::vector<std::uint8_t> theirs = testextract::Read(peer[0].file, "RGB").pixels;
+        ASSERT_EQ(ours.size(), theirs.size());
+        for (std::size_t i = 0; i < ours.size(); ++i) EXPECT_NEAR(ours[i], theirs[i], 2) << "sample " << i;
+    }
+}
+
+}  // namespace
