@@ -15,10 +15,14 @@ bool TiffDirectoryWriter::Begin(TIFF* tiff, const Bitmap& shape, const TiffDirec
     tiff_ = tiff;
     height_ = shape.height;
     rows_ = 0;
-    layout_ = LayoutFor(shape, options.alpha, options.cmykAllowed);
+    // CMYK with alpha stays CMYK, its alpha an extra sample.
+    layout_ = shape.model == ColorModel::CMYK && shape.hasAlpha && options.cmykAllowed
+                  ? PixelLayout::CMYKA
+                  : LayoutFor(shape, options.alpha, options.cmykAllowed);
     const int samples = BytesPerPixel(layout_);
-    const bool alpha = layout_ == PixelLayout::GrayAlpha || layout_ == PixelLayout::RGBA;
-    const std::uint16_t photometric = layout_ == PixelLayout::CMYK ? PHOTOMETRIC_SEPARATED
+    const bool alpha = layout_ == PixelLayout::GrayAlpha || layout_ == PixelLayout::RGBA || layout_ == PixelLayout::CMYKA;
+    const bool separated = layout_ == PixelLayout::CMYK || layout_ == PixelLayout::CMYKA;
+    const std::uint16_t photometric = separated ? PHOTOMETRIC_SEPARATED
                                       : (layout_ == PixelLayout::Gray || layout_ == PixelLayout::GrayAlpha)
                                           ? PHOTOMETRIC_MINISBLACK
                                           : PHOTOMETRIC_RGB;
@@ -28,7 +32,7 @@ bool TiffDirectoryWriter::Begin(TIFF* tiff, const Bitmap& shape, const TiffDirec
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
-    if (layout_ == PixelLayout::CMYK) TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
+    if (separated) TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(options.orientation));
     if (options.dpiX > 0 && options.dpiY > 0) {
         TIFFSetField(tiff, TIFFTAG_XRESOLUTION, options.dpiX);
@@ -43,7 +47,7 @@ bool TiffDirectoryWriter::Begin(TIFF* tiff, const Bitmap& shape, const TiffDirec
     if (options.metadata) {
         const IccSpace space = IccColorSpace(options.metadata->icc);
         const bool grey = layout_ == PixelLayout::Gray || layout_ == PixelLayout::GrayAlpha;
-        const bool cmyk = layout_ == PixelLayout::CMYK;
+        const bool cmyk = separated;
         if ((space == IccSpace::Grey && grey) || (space == IccSpace::CMYK && cmyk) ||
             (space == IccSpace::RGB && !grey && !cmyk))
             TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(options.metadata->icc.size()),
