@@ -152,6 +152,26 @@ TEST_F(Watermarks, ImageWatermarkScalesWithTheCanvasAndBlends) {
               "True (0, 0, 0)");
 }
 
+// A reference canvas of no size places no watermark: the picture is written without them.
+TEST_F(Watermarks, AReferenceCanvasOfNoSizeSkipsThem) {
+    for (const WatermarkSize size : {WatermarkSize{0, 0}, WatermarkSize{550, 0}, WatermarkSize{-550, 300}}) {
+        WatermarkOptions o = Text("\u2588", "DejaVu Sans", 100);
+        o.watermarkSize = size;
+        o.imagePosition = {0, 0};
+        o.imageReferencePoint = {100, 100};
+        o.watermarkImage = Solid(100, 100, 255, 0, 0);
+        o.imageOpacity = 1;
+        o.imageScale = 1;
+        ImageConversion r = Record(White(200, 100), dir / "none.png", o, true, true);
+        ASSERT_EQ(RenderImageFileToImage(&r), 1);
+        EXPECT_EQ(Python("im = Image.open(sys.argv[1] + '/none.png').convert('RGB')\n"
+                         "print(ImageChops.difference(im, Image.new('RGB', im.size, 'white')).getbbox())\n",
+                         dir.path()),
+                  "None")
+            << size.width << " " << size.height;
+    }
+}
+
 // The text in a font nobody has, stroked, turned and with a shadow, on grey, RGB and CMYK
 // canvases; no Qt application exists in this test's process, and none is needed.
 TEST_F(Watermarks, TextDrawsInEveryModeAndModel) {
