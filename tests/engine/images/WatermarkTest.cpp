@@ -153,7 +153,7 @@ TEST_F(Watermarks, ImageWatermarkScalesWithTheCanvasAndBlends) {
 }
 
 // A reference canvas of no size places no watermark: the picture is written without them.
-TEST_F(Watermarks, AReferenceCanvasOfNoSizeSkipsThem) {
+TEST_F(Watermarks, UnusableSizesAreSkipped) {
     for (const WatermarkSize size : {WatermarkSize{0, 0}, WatermarkSize{550, 0}, WatermarkSize{-550, 300}}) {
         WatermarkOptions o = Text("\u2588", "DejaVu Sans", 100);
         o.watermarkSize = size;
@@ -170,6 +170,20 @@ TEST_F(Watermarks, AReferenceCanvasOfNoSizeSkipsThem) {
                   "None")
             << size.width << " " << size.height;
     }
+    // Sizes beyond any canvas draw what lands on it, or nothing, and the picture is written.
+    WatermarkOptions o = Text("\u2588", "DejaVu Sans", std::int64_t{1} << 50);
+    o.shadowEnabled = 1;
+    o.shadowColor = WatermarkColor{0, 0, 0, 1};
+    o.shadowBlur = std::int64_t{1} << 60;
+    o.lineWidth = std::int64_t{1} << 60;
+    o.textDrawingMode = 2;
+    o.imagePosition = {-1e300, 0};
+    o.imageReferencePoint = {1e300, 1e300};
+    o.watermarkImage = Solid(100, 100, 255, 0, 0);
+    o.imageOpacity = 1;
+    o.imageScale = 1e300;
+    ImageConversion r = Record(White(200, 100), dir / "huge.png", o, true, true);
+    EXPECT_EQ(RenderImageFileToImage(&r), 1);
 }
 
 // The text in a font nobody has, stroked, turned and with a shadow, on grey, RGB and CMYK
