@@ -284,6 +284,11 @@ TEST(WatermarkShaping, TextIsShapedAsQtLaysItOut) {
 
         platform::ShapedText shaped;
         ASSERT_TRUE(platform::ShapeText(text, {"DejaVu Sans", 48, 0}, shaped));
+        // Character spacing widens every advance.
+        platform::ShapedText spaced;
+        ASSERT_TRUE(platform::ShapeText(text, {"DejaVu Sans", 48, 10}, spaced));
+        ASSERT_EQ(spaced.glyphs, shaped.glyphs);
+        EXPECT_NEAR(spaced.advance - shaped.advance, 10.0 * shaped.glyphs.size(), 1e-9);
         std::vector<std::pair<double, std::uint32_t>> ours;
         for (std::size_t i = 0; i < shaped.glyphs.size(); ++i) ours.emplace_back(shaped.x[i], shaped.glyphs[i]);
         std::sort(ours.begin(), ours.end());
