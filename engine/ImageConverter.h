@@ -134,7 +134,7 @@ public:
     bool RenderAndWriteImage(const platform::ImageRepresentation& source, std::uint64_t width, std::uint64_t height,
                              std::uint8_t sharpen, DrawingRect rect);
 
-    // Watermarks (engine/images/Watermarks.cpp). SetWatermarkOptions copies the text part of the
+    // Watermarks (engine/images/Watermarks.cpp, WatermarkText.cpp). SetWatermarkOptions copies the text part of the
     // options (`text` set) or the image part, and switches that watermark on. The drawing
     // functions draw into a canvas of width × height pixels; a watermark that cannot be drawn is
     // skipped.
