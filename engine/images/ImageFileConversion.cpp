@@ -88,6 +88,8 @@ bool WriteWebP(ImageConverter& converter, const platform::Bitmap& image) {
 
     WebPConfig config;
     if (!WebPConfigInit(&config)) return false;
+    // The one picture of the call may use the processors it was given (the bitstream is the same).
+    config.thread_level = platform::WorkerBudget() > 1 ? 1 : 0;
     if (converter.quality == 1.0f) {
         config.lossless = 1;
         config.alpha_compression = 1;
