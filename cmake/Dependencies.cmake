@@ -28,6 +28,10 @@ pkg_check_modules(ZIP REQUIRED IMPORTED_TARGET libzip)
 pkg_check_modules(WEBP REQUIRED IMPORTED_TARGET libwebp)
 pkg_check_modules(WEBPMUX REQUIRED IMPORTED_TARGET libwebpmux)
 pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng16)
+# Watermark text: fonts found by fontconfig, shaped by HarfBuzz, drawn by FreeType.
+pkg_check_modules(FREETYPE REQUIRED IMPORTED_TARGET freetype2)
+pkg_check_modules(HARFBUZZ REQUIRED IMPORTED_TARGET harfbuzz)
+pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)
 
 # Each of our libraries has an include root of its own that holds only its own folder, so its
 # headers are named from the top of the source tree ("platform/Bitmap.h") and a library cannot

@@ -10,6 +10,7 @@
 
 #include "engine/ImageConversion.h"
 #include "engine/OutputTypes.h"
+#include "engine/images/ImageRedraw.h"
 #include "platform/Bitmap.h"
 #include "platform/PdfDocument.h"
 #include "platform/imageio/ImageDestination.h"
@@ -98,9 +99,43 @@ public:
     std::int32_t DetectSourceType() const;
     // The first representation encoded in the output type; false when nothing was encoded.
     bool EncodeSourceImage(std::vector<std::uint8_t>& data);
-    // Writes the source's first representation at `destinationURL` (or keeps it, with
-    // `returnImageInstead`), in the source's own type when `imageType` is 0.
+
+    // Resize and fit (engine/images/ImageResize.cpp). ResizeAndWriteImage turns the options'
+    // target size (percent, pixels, points, inches, centimetres, millimetres) into pixels at the
+    // target resolution or the source's own, and FitAndWriteImage chooses by the fit mode the
+    // canvas and the rectangle the source is drawn in, or writes the source unchanged when nothing
+    // needs redrawing; `imageType` 0 writes in the source file's type. True when the image was
+    // written (or kept). Sizes, factors and resolutions that are not usable fail before anything
+    // is drawn.
     bool ResizeAndWriteImage(ImageResizeOptions resizeOptions);
+    bool ResizeByPercent(ImageResizeOptions resizeOptions);
+    bool FitAndWriteImage(ImageResizeOptions resizeOptions, double targetWidth, double targetHeight);
+    // The source's first representation: its resolution in dots per inch (72 without one), its
+    // size in pixels and in points (0 without one), whether it has alpha.
+    double SourceResolutionX() const;
+    double SourceResolutionY() const;
+    double SourcePixelsWide() const;
+    double SourcePixelsHigh() const;
+    double SourceWidth() const;
+    double SourceHeight() const;
+    bool SourceHasAlpha() const;
+    void SetUseSourceResolution(std::uint8_t value);
+
+    // The redraw (engine/images/ImageRedraw.cpp): `source` drawn into `rect` of a canvas of
+    // width × height pixels (swapped by a quarter turn), turned and mirrored by `rotationAngle`
+    // and `flipFlags`, in the output colour model, watermarked, sharpened when asked, at the
+    // fixed or capped resolution, and written with WriteImage. False when the canvas cannot be
+    // had or the write fails.
+    bool RenderAndWriteImage(const platform::ImageRepresentation& source, std::uint64_t width, std::uint64_t height,
+                             std::uint8_t sharpen, DrawingRect rect);
+
+    // Watermarks (engine/images/Watermarks.cpp). SetWatermarkOptions copies the text part of the
+    // options (`text` set) or the image part, and switches that watermark on. The drawing
+    // functions draw into a canvas of width × height pixels; a watermark that cannot be drawn is
+    // skipped.
+    void SetWatermarkOptions(const WatermarkOptions& options, bool text);
+    void DrawImageWatermark(platform::Bitmap& canvas, std::uint64_t width, std::uint64_t height);
+    void DrawTextWatermark(platform::Bitmap& canvas, std::uint64_t width, std::uint64_t height);
 
     // Whether the progress target asks to stop.
     bool IsCancelled() const;

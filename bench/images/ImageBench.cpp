@@ -3,7 +3,9 @@
 // converted PNG → JPEG at quality 0.8, JPEG → PNG, TIFF (LZW) → PNG, PNG → WebP (quality 0.8 and
 // lossless, method 4) and WebP → PNG through ConvertImageFile, and by ImageMagick's `convert` and
 // `vips copy` with the same quality and method on the same files in the same run, in
-// alternating rounds. Prints the best time of each, the ratios, the output sizes and the peak
+// alternating rounds; and the JPEG redrawn 1920 pixels wide and turned a quarter through
+// RenderImageFileToImage, against `convert -resize` / `-rotate 90` and `vips resize` / `vips rot`.
+// Prints the best time of each, the ratios, the output sizes and the peak
 // memory of each process against the decoded picture (each conversion runs in a child process of
 // its own, so that its peak is its own).
 #include <sys/resource.h>
@@ -61,14 +63,26 @@ Outcome RunCommand(const std::string& command) {
     return Measure([&] { return execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr)), 127; });
 }
 
-Outcome RunOurs(const fs::path& in, const fs::path& out, int type, double quality) {
+// What our side does with the file: converts it, or redraws it 1920 pixels wide, or turned.
+enum class Work { Convert, Resize, Turn };
+
+Outcome RunOurs(const fs::path& in, const fs::path& out, int type, double quality, Work work) {
     return Measure([&] {
         ImageConversion r{};
         r.sourceURL = in;
         r.outputFolderURL = out;
         r.conversionOptions.imageType = type;
         r.conversionOptions.compressionQuality = quality;
-        return ConvertImageFile(&r) == 1 ? 0 : 1;
+        if (work == Work::Convert) return ConvertImageFile(&r) == 1 ? 0 : 1;
+        r.resizeOptions.sizeUnit = kSizePixels;
+        if (work == Work::Resize) {
+            r.resizeOptions.resizeToTarget = 1;
+            r.resizeOptions.keepAspectRatio = 1;
+            r.resizeOptions.targetWidth = 1920;
+        } else {
+            r.rotationAngle = 90;
+        }
+        return RenderImageFileToImage(&r) == 1 ? 0 : 1;
     });
 }
 
@@ -132,6 +146,10 @@ int main(int argc, char** argv) {
         double quality;
         const char* magickOptions;
         const char* vipsOptions;
+        // The vips operation and what follows the output: "copy", or "resize" ... 0.32.
+        const char* vipsOperation = "copy";
+        const char* vipsArguments = "";
+        Work work = Work::Convert;
     };
     // libwebp's lossless mode takes the quality as its effort: 75, as our configuration leaves it.
     const Case cases[] = {
@@ -142,6 +160,10 @@ int main(int argc, char** argv) {
         {"PNG -> WebP lossless", "photo.png", "webp", kOutputWebP, 1.0,
          "-quality 75 -define webp:lossless=true -define webp:method=4", "[lossless,Q=75,effort=4]"},
         {"WebP -> PNG", "photo.webp", "png", kOutputPNG, 0.8, "", ""},
+        {"JPEG 1920 wide", "photo.jpg", "jpg", kOutputJPEG, 0.8, "-resize 1920x -quality 80", "[Q=80]", "resize", "0.32",
+         Work::Resize},
+        {"JPEG turned 90", "photo.jpg", "jpg", kOutputJPEG, 0.8, "-rotate 90 -quality 80", "[Q=80]", "rot", "d90",
+         Work::Turn},
     };
     const double decodedKiB = static_cast<double>(kWidth) * kHeight * 3 / 1024;
     std::printf("%d x %d pixels, best of %d alternating rounds\n", kWidth, kHeight, rounds);
@@ -154,11 +176,13 @@ int main(int argc, char** argv) {
         const fs::path in = work / c.in;
         for (int r = 0; r < rounds; ++r) {
             const fs::path o1 = work / (std::string("ours.") + c.ext);
-            Keep(ours, RunOurs(in, o1, c.type, c.quality), o1);
+            Keep(ours, RunOurs(in, o1, c.type, c.quality, c.work), o1);
             const fs::path o2 = work / (std::string("magick.") + c.ext);
-            Keep(magick, RunCommand("convert " + Q(in) + " " + c.magickOptions + " " + Q(o2)), o2);
+            Keep(magick, RunCommand("/usr/bin/convert " + Q(in) + " " + c.magickOptions + " " + Q(o2)), o2);
             const fs::path o3 = work / (std::string("vips.") + c.ext);
-            Keep(vips, RunCommand("vips copy " + Q(in) + " " + Q(o3.string() + c.vipsOptions)), o3);
+            Keep(vips, RunCommand(std::string("vips ") + c.vipsOperation + " " + Q(in) + " " +
+                                  Q(o3.string() + c.vipsOptions) + " " + c.vipsArguments),
+                 o3);
         }
         allOk = allOk && ours.ok && magick.ok && vips.ok;
         std::printf("%-21s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10.1f %8.2f %8.2f%s\n", c.name, ours.seconds,

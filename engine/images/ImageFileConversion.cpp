@@ -302,21 +302,6 @@ bool ImageConverter::ConvertRepresentations() {
     return all;
 }
 
-bool ImageConverter::ResizeAndWriteImage(ImageResizeOptions) {
-    if (!sourceImageRep) sourceImageRep = SourceBitmapRep();
-    if (!sourceImageRep) return false;
-    const std::int32_t type = imageType;
-    if (imageType == 0) {
-        imageType = ImageTypeForUTI(sourceImage ? sourceImage->typeIdentifier() : std::string(), false);
-        if (imageType == 0) imageType = kOutputJPEG;
-    }
-    resolutionX = ResolutionOf(sourceImageRep->pixelsWide(), sourceImageRep->widthInPoints());
-    resolutionY = ResolutionOf(sourceImageRep->pixelsHigh(), sourceImageRep->heightInPoints());
-    const bool written = WriteImage(sourceImageRep->bitmap);
-    imageType = type;
-    return written;
-}
-
 std::uint8_t ConvertImageFile(const ImageConversion* conversion) {
     if (!conversion || conversion->sourceURL.empty() || conversion->outputFolderURL.empty()) return 0;
     return Guarded([&]() -> std::uint8_t {
@@ -340,10 +325,8 @@ std::uint8_t RenderImageFileToImage(ImageConversion* conversion) {
         if (!converter.OpenSourceImage(conversion->sourceURL)) return 0;
         const ImageConversionOptions& options = conversion->conversionOptions;
         converter.SetOutputOptions(options.imageType, conversion->outputFolderURL, options.compressionQuality);
-        converter.textWatermarkEnabled = conversion->textWatermarkEnabled;
-        converter.imageWatermarkEnabled = conversion->imageWatermarkEnabled;
-        if (conversion->textWatermarkEnabled || conversion->imageWatermarkEnabled)
-            converter.watermarkOptions = conversion->watermarkOptions;
+        if (conversion->textWatermarkEnabled) converter.SetWatermarkOptions(conversion->watermarkOptions, true);
+        if (conversion->imageWatermarkEnabled) converter.SetWatermarkOptions(conversion->watermarkOptions, false);
         converter.rotationAngle = conversion->rotationAngle;
         converter.flipFlags = conversion->flipFlags;
         converter.keepMetadata = options.keepMetadata;

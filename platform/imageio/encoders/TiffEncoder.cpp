@@ -11,10 +11,14 @@ namespace platform {
 constexpr std::size_t kStripBytes = std::size_t{256} << 10;
 
 bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOptions& options) {
-    const PixelLayout layout = LayoutFor(image, options.alpha, options.cmykAllowed);
+    // CMYK with alpha stays CMYK, its alpha an extra sample.
+    const PixelLayout layout = image.model == ColorModel::CMYK && image.hasAlpha && options.cmykAllowed
+                                   ? PixelLayout::CMYKA
+                                   : LayoutFor(image, options.alpha, options.cmykAllowed);
     const int samples = BytesPerPixel(layout);
-    const bool alpha = layout == PixelLayout::GrayAlpha || layout == PixelLayout::RGBA;
-    const std::uint16_t photometric = layout == PixelLayout::CMYK ? PHOTOMETRIC_SEPARATED
+    const bool alpha = layout == PixelLayout::GrayAlpha || layout == PixelLayout::RGBA || layout == PixelLayout::CMYKA;
+    const bool separated = layout == PixelLayout::CMYK || layout == PixelLayout::CMYKA;
+    const std::uint16_t photometric = separated ? PHOTOMETRIC_SEPARATED
                                       : (layout == PixelLayout::Gray || layout == PixelLayout::GrayAlpha)
                                           ? PHOTOMETRIC_MINISBLACK
                                           : PHOTOMETRIC_RGB;
@@ -24,7 +28,7 @@ bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOpti
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, photometric);
-    if (layout == PixelLayout::CMYK) TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
+    if (separated) TIFFSetField(tiff, TIFFTAG_INKSET, INKSET_CMYK);
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, static_cast<std::uint16_t>(options.orientation));
     if (options.dpiX > 0 && options.dpiY > 0) {
         TIFFSetField(tiff, TIFFTAG_XRESOLUTION, options.dpiX);
@@ -39,7 +43,7 @@ bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOpti
     if (options.metadata) {
         const IccSpace space = IccColorSpace(options.metadata->icc);
         const bool grey = layout == PixelLayout::Gray || layout == PixelLayout::GrayAlpha;
-        const bool cmyk = layout == PixelLayout::CMYK;
+        const bool cmyk = separated;
         if ((space == IccSpace::Grey && grey) || (space == IccSpace::CMYK && cmyk) ||
             (space == IccSpace::RGB && !grey && !cmyk))
             TIFFSetField(tiff, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(options.metadata->icc.size()),
