@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Reading the parts of packaged documents: entries of a zip file (libzip) and streams of a
+// compound file (libgsf's OLE2 reader).
+namespace platform {
+
+// The bytes of one entry of the zip file; nothing when the file is no zip or lacks the entry.
+std::optional<std::vector<std::uint8_t>> ReadZipEntry(const std::filesystem::path& zipFile, const std::string& name);
+
+// The bytes of a stream at the top of the compound file; nothing when the file is none or lacks
+// the stream.
+std::optional<std::vector<std::uint8_t>> ReadCompoundFileStream(const std::filesystem::path& file,
+                                                                const std::string& name);
+
+}  // namespace platform
