@@ -8,6 +8,9 @@
 #include <memory>
 #include <queue>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "platform/BufferPool.h"
 #include "platform/WorkerBudget.h"
 
@@ -423,6 +426,14 @@ struct CompressorDeleter {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
+// Gives the whole pages of [data, data + size) back to the system (they read as zero afterwards).
+void ReleasePages(std::uint8_t* data, std::size_t size) {
+    static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto from = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+}
+
 // One compressor per thread and level, kept: making one allocates its tables.
 libdeflate_compressor* ThreadCompressor(int level) {
     thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
@@ -587,6 +598,9 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
     for (const Segment& s : segments)
         if (s.run) runBytes += 64 + static_cast<std::size_t>(s.count) * 8 + stride;
     out.reserve(out.size() + total + runBytes + 16);
+    // A large picture's compressed pieces give their memory back as they are copied out, so that
+    // the stream is not held twice (a page-sized scratch buffer is kept whole for the next page).
+    const bool releaseScratch = total > kBufferPoolLimit;
     out.push_back(0x78);  // deflate, 32 KiB window
     out.push_back(0x5E);  // "fast" level; header check bits
     BitWriter w{out};
@@ -613,6 +627,7 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
             w.bits = bytes[part.end >> 3] & ((1u << (part.end & 7)) - 1);
             w.count = static_cast<int>(part.end & 7);
         }
+        if (releaseScratch) ReleasePages(bytes, part.size);
         if (final) {
             w.Align();
         } else if (!segments[i + 1].run) {
