@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <queue>
@@ -512,7 +513,7 @@ bool FindFinalDeflateBlock(const std::uint8_t* data, std::size_t size, std::size
 }
 
 std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, int level,
-                        std::vector<std::uint8_t>& out) {
+                        std::vector<std::uint8_t>& out, bool releaseRows) {
     if constexpr (std::endian::native != std::endian::little) return 0;
     if (height < 1 || bpp < 1 || bpp > 8) return 0;
     const std::size_t stride = rowBytes + 1;
@@ -564,6 +565,7 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
         bool ok = false;
     };
     std::vector<Compressed> parts(segments.size());
+    const std::uint32_t adler = libdeflate_adler32(1, rows, stride * static_cast<std::size_t>(height));
     std::vector<int> compressedSegments;
     std::size_t total = 0;
     libdeflate_compressor* own = ThreadCompressor(level);
@@ -576,7 +578,13 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
         total += parts[i].bound;
         compressedSegments.push_back(static_cast<int>(i));
     }
-    std::shared_ptr<std::uint8_t> scratch = AcquireBuffer(std::max<std::size_t>(total, 1));
+    // A large picture's compressed pieces give their memory back as they are copied out, so that
+    // the stream is not held twice: their buffer is one of its own, in ordinary pages (a huge
+    // page stays whole while any of it is in use). A page-sized one comes from the pool.
+    const bool releaseScratch = total > kBufferPoolLimit;
+    std::shared_ptr<std::uint8_t> scratch =
+        releaseScratch ? std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(std::malloc(total)), std::free)
+                       : AcquireBuffer(std::max<std::size_t>(total, 1));
     if (!scratch) return 0;
     ParallelFor(static_cast<int>(compressedSegments.size()), [&](int k) {
         const std::size_t i = static_cast<std::size_t>(compressedSegments[static_cast<std::size_t>(k)]);
@@ -588,6 +596,7 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
         part.size = libdeflate_deflate_compress(c, rows + static_cast<std::size_t>(segments[i].first) * stride, in,
                                                 dest, part.bound);
         part.ok = part.size > 0 && FindFinalDeflateBlock(dest, part.size, &part.header, &part.end);
+        if (releaseRows) ReleasePages(const_cast<std::uint8_t*>(rows) + static_cast<std::size_t>(segments[i].first) * stride, in);
     });
     for (int k : compressedSegments)
         if (!parts[static_cast<std::size_t>(k)].ok) return 0;
@@ -598,9 +607,6 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
     for (const Segment& s : segments)
         if (s.run) runBytes += 64 + static_cast<std::size_t>(s.count) * 8 + stride;
     out.reserve(out.size() + total + runBytes + 16);
-    // A large picture's compressed pieces give their memory back as they are copied out, so that
-    // the stream is not held twice (a page-sized scratch buffer is kept whole for the next page).
-    const bool releaseScratch = total > kBufferPoolLimit;
     out.push_back(0x78);  // deflate, 32 KiB window
     out.push_back(0x5E);  // "fast" level; header check bits
     BitWriter w{out};
@@ -636,7 +642,6 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
             for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) out.push_back(b);
         }
     }
-    const std::uint32_t adler = libdeflate_adler32(1, rows, stride * static_cast<std::size_t>(height));
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(adler >> shift));
     return out.size() - start;
 }

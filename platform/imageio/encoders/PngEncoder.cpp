@@ -160,9 +160,11 @@ std::size_t FilterAndCompressRows(const Bitmap& image, PixelLayout layout, const
     }
 
     // Runs of one-colour rows written directly, the rest by libdeflate; should that ever fail,
-    // the whole buffer by libdeflate.
-    std::size_t compressed = DeflateRows(filtered.get(), rowBytes, image.height, bpp, tuning.level, out);
-    if (compressed == 0) {
+    // the whole buffer by libdeflate. The filtered rows of a picture larger than the pool keeps
+    // give their memory back as they are compressed (there is then nothing to retry from).
+    const bool large = filteredSize > kBufferPoolLimit;
+    std::size_t compressed = DeflateRows(filtered.get(), rowBytes, image.height, bpp, tuning.level, out, large);
+    if (compressed == 0 && !large) {
         thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
         thread_local int compressorLevel = -1;
         if (!compressor || compressorLevel != tuning.level) {
