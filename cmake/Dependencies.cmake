@@ -23,6 +23,11 @@ pkg_check_modules(LIBRAW REQUIRED IMPORTED_TARGET libraw_r)
 find_library(GIF_LIB gif REQUIRED)
 find_library(JPEG_LIB jpeg REQUIRED)
 pkg_check_modules(ZIP REQUIRED IMPORTED_TARGET libzip)
+# WebP in and out: libwebp, and libpng for the pictures its encoder reads; the container tests
+# walk the chunks with libwebpmux.
+pkg_check_modules(WEBP REQUIRED IMPORTED_TARGET libwebp)
+pkg_check_modules(WEBPMUX REQUIRED IMPORTED_TARGET libwebpmux)
+pkg_check_modules(PNG REQUIRED IMPORTED_TARGET libpng16)
 
 # Each of our libraries has an include root of its own that holds only its own folder, so its
 # headers are named from the top of the source tree ("platform/Bitmap.h") and a library cannot

@@ -81,6 +81,9 @@ public:
     // The image-file path (engine/images/). OpenSourceImage opens the source file's
     // representations; true when the file could be opened and its first representation read.
     bool OpenSourceImage(const std::filesystem::path& url);
+    // A WebP file opened through an intermediate TIFF in the temporary folder, which becomes the
+    // source (`sourceIsTemporary`); false, with the state left as it was, when it cannot be.
+    bool OpenWebPSource(const std::filesystem::path& url);
     // Writes every representation of the source at `destinationURL` in the output type; true
     // only when every one of them was written.
     bool ConvertRepresentations();

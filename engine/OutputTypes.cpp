@@ -46,6 +46,9 @@ constexpr OutputTypeFacts kTable[] = {
     {22, "Camera Raw",      23, "public.camera-raw-image",        kRGB,        n, n, n, n, 0,    n, n, JPEG},
     // One file per document (a range of one page is written as type 10).
     {23, "Multi-Page TIFF",  6, "public.tiff",                    kEveryModel, Y, Y, n, n, kLZW, n, n, TIFF},
+    // The image-file path only: no menu, no identifier, no extension entry. Written through the
+    // WebP encoder from an LZW TIFF of the picture, at the quality (lossless at 1).
+    {24, nullptr,            0, nullptr,                          kRGB,        n, n, Y, Y, 0,    n, n, JPEG},
 };
 
 constexpr bool InCodeOrder() {

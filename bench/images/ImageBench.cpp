@@ -1,7 +1,8 @@
 // Image-file conversion speed: a 24-megapixel photographic picture (an image of a corpus PDF,
 // enlarged by ImageMagick and given fine noise, so that it compresses as a photograph does)
-// converted PNG → JPEG at quality 0.8, JPEG → PNG and TIFF (LZW) → PNG through ConvertImageFile,
-// and by ImageMagick's `convert` and `vips copy` on the same files in the same run, in
+// converted PNG → JPEG at quality 0.8, JPEG → PNG, TIFF (LZW) → PNG, PNG → WebP (quality 0.8 and
+// lossless, method 4) and WebP → PNG through ConvertImageFile, and by ImageMagick's `convert` and
+// `vips copy` with the same quality and method on the same files in the same run, in
 // alternating rounds. Prints the best time of each, the ratios, the output sizes and the peak
 // memory of each process against the decoded picture (each conversion runs in a child process of
 // its own, so that its peak is its own).
@@ -60,13 +61,13 @@ Outcome RunCommand(const std::string& command) {
     return Measure([&] { return execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr)), 127; });
 }
 
-Outcome RunOurs(const fs::path& in, const fs::path& out, int type) {
+Outcome RunOurs(const fs::path& in, const fs::path& out, int type, double quality) {
     return Measure([&] {
         ImageConversion r{};
         r.sourceURL = in;
         r.outputFolderURL = out;
         r.conversionOptions.imageType = type;
-        r.conversionOptions.compressionQuality = 0.8;
+        r.conversionOptions.compressionQuality = quality;
         return ConvertImageFile(&r) == 1 ? 0 : 1;
     });
 }
@@ -82,7 +83,12 @@ void Keep(Outcome& best, const Outcome& run, const fs::path& out) {
 
 // The picture, made once and kept in `work`.
 bool MakeFixtures(const fs::path& work, const fs::path& corpus) {
-    if (fs::exists(work / "photo.png") && fs::exists(work / "photo.jpg") && fs::exists(work / "photo.tif")) return true;
+    if (fs::exists(work / "photo.png") && !fs::exists(work / "photo.webp") &&
+        Shell("cd " + Q(work) + " && vips copy photo.png 'photo.webp[Q=80,effort=4]'") != 0)
+        return false;
+    if (fs::exists(work / "photo.png") && fs::exists(work / "photo.jpg") && fs::exists(work / "photo.tif") &&
+        fs::exists(work / "photo.webp"))
+        return true;
     fs::create_directories(work);
     const fs::path pdf = corpus / "GeoTopo-komprimiert.pdf";
     std::printf("making the 24-megapixel picture from %s ...\n", pdf.c_str());
@@ -92,7 +98,9 @@ bool MakeFixtures(const fs::path& work, const fs::path& corpus) {
               std::to_string(kWidth) + "x" + std::to_string(kHeight) +
               "! -attenuate 0.4 +noise Gaussian -strip -depth 8 photo.png && rm -f img-*") != 0)
         return false;
-    return Shell("cd " + Q(work) + " && convert photo.png -quality 90 photo.jpg && convert photo.png -compress lzw photo.tif") == 0;
+    return Shell("cd " + Q(work) +
+                 " && convert photo.png -quality 90 photo.jpg && convert photo.png -compress lzw photo.tif"
+                 " && vips copy photo.png 'photo.webp[Q=80,effort=4]'") == 0;
 }
 
 }  // namespace
@@ -101,12 +109,14 @@ int main(int argc, char** argv) {
     fs::path work = fs::temp_directory_path() / "vellipse-image-bench";
     fs::path corpus = fs::path(VELLIPSE_CORPUS_DIR);
     int rounds = 3;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--work") && i + 1 < argc) work = argv[++i];
         else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) rounds = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--corpus") && i + 1 < argc) corpus = argv[++i];
+        else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) only = argv[++i];
         else {
-            std::fprintf(stderr, "usage: vellipse_image_bench [--work DIR] [--rounds N] [--corpus DIR]\n");
+            std::fprintf(stderr, "usage: vellipse_image_bench [--work DIR] [--rounds N] [--corpus DIR] [--only TEXT]\n");
             return 2;
         }
     }
@@ -119,32 +129,39 @@ int main(int argc, char** argv) {
         const char* in;
         const char* ext;
         int type;
+        double quality;
         const char* magickOptions;
         const char* vipsOptions;
     };
+    // libwebp's lossless mode takes the quality as its effort: 75, as our configuration leaves it.
     const Case cases[] = {
-        {"PNG -> JPEG q0.8", "photo.png", "jpg", kOutputJPEG, "-quality 80", "[Q=80]"},
-        {"JPEG -> PNG", "photo.jpg", "png", kOutputPNG, "", ""},
-        {"TIFF -> PNG", "photo.tif", "png", kOutputPNG, "", ""},
+        {"PNG -> JPEG q0.8", "photo.png", "jpg", kOutputJPEG, 0.8, "-quality 80", "[Q=80]"},
+        {"JPEG -> PNG", "photo.jpg", "png", kOutputPNG, 0.8, "", ""},
+        {"TIFF -> PNG", "photo.tif", "png", kOutputPNG, 0.8, "", ""},
+        {"PNG -> WebP q0.8", "photo.png", "webp", kOutputWebP, 0.8, "-quality 80 -define webp:method=4", "[Q=80,effort=4]"},
+        {"PNG -> WebP lossless", "photo.png", "webp", kOutputWebP, 1.0,
+         "-quality 75 -define webp:lossless=true -define webp:method=4", "[lossless,Q=75,effort=4]"},
+        {"WebP -> PNG", "photo.webp", "png", kOutputPNG, 0.8, "", ""},
     };
     const double decodedKiB = static_cast<double>(kWidth) * kHeight * 3 / 1024;
     std::printf("%d x %d pixels, best of %d alternating rounds\n", kWidth, kHeight, rounds);
-    std::printf("%-18s %9s %9s %9s %8s %8s %10s %10s %8s %8s\n", "case", "ours s", "magick s", "vips s", "/magick",
+    std::printf("%-21s %9s %9s %9s %8s %8s %10s %10s %8s %8s\n", "case", "ours s", "magick s", "vips s", "/magick",
                 "/vips", "ours MB", "vips MB", "bytes/v", "mem/img");
     bool allOk = true;
     for (const Case& c : cases) {
+        if (!only.empty() && std::string(c.name).find(only) == std::string::npos) continue;
         Outcome ours, magick, vips;
         const fs::path in = work / c.in;
         for (int r = 0; r < rounds; ++r) {
             const fs::path o1 = work / (std::string("ours.") + c.ext);
-            Keep(ours, RunOurs(in, o1, c.type), o1);
+            Keep(ours, RunOurs(in, o1, c.type, c.quality), o1);
             const fs::path o2 = work / (std::string("magick.") + c.ext);
             Keep(magick, RunCommand("convert " + Q(in) + " " + c.magickOptions + " " + Q(o2)), o2);
             const fs::path o3 = work / (std::string("vips.") + c.ext);
             Keep(vips, RunCommand("vips copy " + Q(in) + " " + Q(o3.string() + c.vipsOptions)), o3);
         }
         allOk = allOk && ours.ok && magick.ok && vips.ok;
-        std::printf("%-18s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10.1f %8.2f %8.2f%s\n", c.name, ours.seconds,
+        std::printf("%-21s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10.1f %8.2f %8.2f%s\n", c.name, ours.seconds,
                     magick.seconds, vips.seconds, ours.seconds / magick.seconds, ours.seconds / vips.seconds,
                     ours.bytes / 1e6, vips.bytes / 1e6, static_cast<double>(ours.bytes) / vips.bytes,
                     ours.peakKiB / decodedKiB, ours.ok ? "" : "  (failed)");

@@ -12,6 +12,8 @@
 #include "engine/OutputFile.h"
 #include "platform/WorkerBudget.h"
 #include "platform/imageio/PdfPages.h"
+#include "platform/imageio/encoders/WebPEncoder.h"
+#include "platform/imageio/readers/WebPDecoder.h"
 
 namespace fs = std::filesystem;
 
@@ -58,6 +60,52 @@ std::uint8_t Guarded(Body body) {
     }
 }
 
+// Removes a file when it goes out of scope.
+struct RemovedAtEnd {
+    fs::path path;
+    ~RemovedAtEnd() {
+        std::error_code ignored;
+        if (!path.empty()) fs::remove(path, ignored);
+    }
+};
+
+// One representation as a WebP file at `destinationURL`: the image as an LZW TIFF (with the
+// converter's resolution and metadata) in a temporary file, which the WebP encoder reads and
+// encodes at the converter's quality, lossless at exactly 1. The encoder writes the output
+// whole or not at all.
+bool WriteWebP(ImageConverter& converter, const platform::Bitmap& image) {
+    std::vector<std::uint8_t> tiff;
+    const std::int32_t type = converter.imageType;
+    converter.imageType = kOutputTIFF;
+    const bool encoded = converter.EncodeImage(image, tiff);
+    converter.imageType = type;
+    if (!encoded) return false;
+    const std::optional<fs::path> temporary = GetTemporaryFileURL();
+    if (!temporary) return false;
+    RemovedAtEnd removed{*temporary};
+    if (!WriteFile(*temporary, tiff, std::nullopt)) return false;
+    std::vector<std::uint8_t>().swap(tiff);
+
+    WebPConfig config;
+    if (!WebPConfigInit(&config)) return false;
+    if (converter.quality == 1.0f) {
+        config.lossless = 1;
+        config.alpha_compression = 1;
+    } else {
+        config.quality = converter.quality * 100;
+        config.alpha_quality = static_cast<int>(converter.quality * 100);
+    }
+    if (platform::EncodePictureFileToWebP(temporary->c_str(), converter.destinationURL.c_str(), &config,
+                                          platform::kKeepMetadataEXIF) != platform::kWebPEncodeDone)
+        return false;
+    if (converter.outputFileAttributes && converter.outputFileAttributes->permissions) {
+        std::error_code ignored;
+        fs::permissions(converter.destinationURL, *converter.outputFileAttributes->permissions,
+                        fs::perm_options::replace, ignored);
+    }
+    return true;
+}
+
 }  // namespace
 
 bool CreateImageFromData(const std::vector<std::uint8_t>& data, std::shared_ptr<platform::Bitmap>& image) {
@@ -80,9 +128,33 @@ bool ImageConverter::OpenSourceImage(const fs::path& url) {
     sourceImage = platform::OpenImageFile(url);
     sourceImageRep = BitmapImageRepForImage(sourceImage.get());
     firstRepresentation = sourceImageRep;
-    // A ".webp" source goes to the WebP decoder, which writes it as a temporary TIFF; until that
-    // decoder exists such a file is not opened.
+    if ((!sourceImage || !sourceImageRep) && url.extension() == ".webp") OpenWebPSource(url);
     return sourceImage && sourceImageRep;
+}
+
+bool ImageConverter::OpenWebPSource(const fs::path& url) {
+    const std::shared_ptr<const platform::ImageBytes> bytes = platform::ImageBytes::MapFile(url);
+    if (!bytes || bytes->size() == 0) return false;
+    const std::optional<fs::path> temporary = GetTemporaryFileURL();
+    if (!temporary) return false;
+    const fs::path tiff = temporary->string() + ".tif";
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) return false;
+    if (platform::DecodeWebPToTIFFFile(bytes->data(), bytes->size(), &config, tiff.c_str()) != platform::kWebPDecodeDone)
+        return false;
+    std::unique_ptr<platform::ImageSource> image = platform::OpenImageFile(tiff);
+    std::shared_ptr<const platform::ImageRepresentation> rep = BitmapImageRepForImage(image.get());
+    if (!image || !rep) {
+        std::error_code ignored;
+        fs::remove(tiff, ignored);
+        return false;
+    }
+    // The converter's destructor removes the file.
+    sourceImage = std::move(image);
+    sourceImageRep = firstRepresentation = std::move(rep);
+    sourceURL = tiff;
+    sourceIsTemporary = 1;
+    return true;
 }
 
 std::shared_ptr<const platform::ImageRepresentation> ImageConverter::SourceBitmapRep() {
@@ -203,7 +275,7 @@ bool ImageConverter::ConvertRepresentations() {
             written = EncodeImage(image, page);
             if (written) pages.push_back(std::move(page));
         } else if (imageType == kOutputWebP) {
-            written = false;  // no WebP encoder yet: the representation fails and writes nothing
+            written = WriteWebP(*this, image);
         } else {
             written = WriteImage(image);
             if (!written) {

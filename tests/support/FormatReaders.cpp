@@ -40,11 +40,6 @@ private:
     fs::path path_;
 };
 
-std::vector<std::uint8_t> ReadBytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 Decoded Failed(const std::string& why) {
     Decoded d;
     d.error = why.empty() ? "failed" : why;
@@ -298,6 +293,11 @@ std::pair<double, double> PictResolution(const fs::path& file) {
     };
     if (be(522, 2) != 0x0011 || be(524, 2) != 0x02FF || be(526, 2) != 0x0C00 || be(528, 2) != 0xFFFE) return {0, 0};
     return {be(532, 4) / 65536.0, be(536, 4) / 65536.0};
+}
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 }  // namespace testimage

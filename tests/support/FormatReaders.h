@@ -93,6 +93,9 @@ TiffFields ReadTiffFields(const std::filesystem::path& file);
 // its output in `output`. The script sees the file as sys.argv[1].
 int RunPythonProbe(const std::string& script, const std::filesystem::path& file, std::string* output);
 
+// The bytes of a file (none when it cannot be read).
+std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& file);
+
 // The display size a FlashPix file gives its full-resolution image, as dots per inch
 // ({0, 0} when the property set is missing).
 std::pair<double, double> FlashPixResolution(const std::filesystem::path& file);

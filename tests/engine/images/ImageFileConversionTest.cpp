@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "support/FormatReaders.h"
 #include "support/ImageReader.h"
 #include "support/MagickReader.h"
+#include "support/ScopedEnv.h"
 #include "support/TestPdf.h"
 
 namespace {
@@ -46,6 +48,13 @@ void Python(const std::string& script, const fs::path& folder) {
 class ImageFileConversion : public testing::Test {
 protected:
     testpdf::TempDir dir;
+    std::unique_ptr<ScopedEnv> temporaryFolder;
+    // A temporary folder of the test's own for the conversions' temporary files.
+    fs::path PrivateTemporaryFolder() {
+        fs::create_directories(dir / "tmp");
+        temporaryFolder = std::make_unique<ScopedEnv>("TMPDIR", (dir / "tmp").string());
+        return dir / "tmp";
+    }
     // A three-page TIFF: red, green and blue pages of 20 × 10 pixels with a yellow patch, 150 dpi.
     fs::path ThreePages() {
         Python("a = [Image.new('RGB', (20, 10), c) for c in ((255, 0, 0), (0, 255, 0), (0, 0, 255))]\n"
@@ -245,8 +254,7 @@ TEST_F(ImageFileConversion, FailuresAreReportedAndLeaveNoFile) {
         ImageConversion missing = Record(dir / "missing.png", dir / "missing-out.x", type);
         EXPECT_EQ(ConvertImageFile(&missing), 0);
     }
-    // WebP output has no encoder yet: it fails cleanly.
-    ImageConversion webp = Record(dir / "pages.tif", dir / "pages.webp", kOutputWebP);
+    ImageConversion webp = Record(dir / "junk.png", dir / "junk.webp", kOutputWebP);
     EXPECT_EQ(ConvertImageFile(&webp), 0);
     ImageConversion none{};
     EXPECT_EQ(ConvertImageFile(nullptr), 0);
@@ -255,7 +263,7 @@ TEST_F(ImageFileConversion, FailuresAreReportedAndLeaveNoFile) {
     for (const auto& e : fs::recursive_directory_iterator(dir.path())) left.push_back(e.path().filename().string());
     std::sort(left.begin(), left.end());
     const std::vector<std::string> expected = {"bad",      "bad 1.png", "bad.pdf",  "bad.png",
-                                               "bad.tif",  "junk.png",  "pages",    "pages.tif"};
+                                               "bad.tif",  "junk.png",  "pages.tif"};
     EXPECT_EQ(left, expected);
 }
 
@@ -340,3 +348,102 @@ TEST_F(ImageFileConversion, CameraRawSource) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string FirstChunk(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    char head[16] = {};
+    in.read(head, 16);
+    return std::string(head + 12, 4);
+}
+
+}  // namespace
+
+// WebP output through the temporary TIFF: lossless at quality 1 (pixel-equal, alpha straight
+// again), lossy below; a picture WebP cannot hold fails and leaves the file that was there; no
+// temporary file stays behind.
+TEST_F(ImageFileConversion, WebPOutput) {
+    Python("im = Image.new('RGB', (30, 20))\n"
+           "im.putdata([((x * 8) % 256, (y * 12) % 256, (x * y) % 256) for y in range(20) for x in range(30)])\n"
+           "im.save(sys.argv[1] + '/photo.png')\n"
+           "Image.new('RGBA', (6, 4), (200, 100, 50, 128)).save(sys.argv[1] + '/alpha.tif')\n"
+           "Image.new('RGB', (16384, 2), (5, 5, 5)).save(sys.argv[1] + '/wide.png')\n",
+           dir.path());
+    const fs::path tmp = PrivateTemporaryFolder();
+
+    ImageConversion lossless = Record(dir / "photo.png", dir / "lossless.webp", kOutputWebP);
+    lossless.conversionOptions.compressionQuality = 1.0;
+    ASSERT_EQ(ConvertImageFile(&lossless), 1);
+    EXPECT_EQ(FirstChunk(dir / "lossless.webp"), "VP8L");
+    const testimage::Decoded source = testimage::DecodeWithPil(dir / "photo.png", "RGB");
+    const testimage::Decoded back = testimage::DecodeWithPil(dir / "lossless.webp", "RGB");
+    ASSERT_TRUE(back.ok()) << back.error;
+    EXPECT_EQ(back.format, "WEBP");
+    EXPECT_EQ(back.pixels, source.pixels);
+
+    ImageConversion lossy = Record(dir / "photo.png", dir / "lossy.webp", kOutputWebP);
+    lossy.conversionOptions.compressionQuality = 0.8;
+    ASSERT_EQ(ConvertImageFile(&lossy), 1);
+    EXPECT_EQ(FirstChunk(dir / "lossy.webp"), "VP8 ");
+    const testimage::Decoded near = testimage::DecodeWithPil(dir / "lossy.webp", "RGB");
+    ASSERT_EQ(near.pixels.size(), source.pixels.size());
+    double error = 0;
+    for (std::size_t i = 0; i < near.pixels.size(); ++i) error += std::abs(near.pixels[i] - source.pixels[i]);
+    EXPECT_LT(error / near.pixels.size(), 12.0);
+
+    ImageConversion alpha = Record(dir / "alpha.tif", dir / "alpha.webp", kOutputWebP);
+    alpha.conversionOptions.compressionQuality = 1.0;
+    ASSERT_EQ(ConvertImageFile(&alpha), 1);
+    const testimage::Decoded straight = testimage::DecodeWithPil(dir / "alpha.webp");
+    ASSERT_EQ(straight.mode, "RGBA");
+    for (std::size_t i = 0; i < straight.pixels.size(); i += 4) {
+        EXPECT_NEAR(straight.pixels[i], 200, 1);
+        EXPECT_NEAR(straight.pixels[i + 1], 100, 1);
+        EXPECT_NEAR(straight.pixels[i + 2], 50, 1);
+        EXPECT_EQ(straight.pixels[i + 3], 128);
+    }
+
+    std::ofstream(dir / "wide.webp") << "keep me";
+    ImageConversion wide = Record(dir / "wide.png", dir / "wide.webp", kOutputWebP);
+    EXPECT_EQ(ConvertImageFile(&wide), 0);
+    EXPECT_EQ(Output("cat " + Q(dir / "wide.webp")), "keep me");
+    EXPECT_TRUE(fs::is_empty(tmp));
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_FALSE(e.path().filename().string().ends_with(".part")) << e.path();
+}
+
+// A WebP source is read through an intermediate TIFF that is gone once the conversion ends; only
+// the lower-case extension is tried.
+TEST_F(ImageFileConversion, WebPSource) {
+    Python("im = Image.new('RGB', (40, 24))\n"
+           "im.putdata([((x * 6) % 256, (y * 10) % 256, (x * y) % 256) for y in range(24) for x in range(40)])\n"
+           "im.save(sys.argv[1] + '/photo.webp', quality=80)\n"
+           "im.save(sys.argv[1] + '/PHOTO.WEBP', quality=80)\n"
+           "a = im.convert('RGBA'); a.putalpha(Image.new('L', (40, 24), 128)); a.paste((9, 8, 7, 255), (0, 0, 10, 10))\n"
+           "a.save(sys.argv[1] + '/alpha.webp', lossless=True)\n",
+           dir.path());
+    const fs::path tmp = PrivateTemporaryFolder();
+
+    ImageConversion png = Record(dir / "photo.webp", dir / "photo.png", kOutputPNG);
+    ASSERT_EQ(ConvertImageFile(&png), 1);
+    const testimage::Decoded got = testimage::DecodeWithPil(dir / "photo.png");
+    EXPECT_EQ(got.mode, "RGB");
+    EXPECT_EQ(got.pixels, testimage::DecodeWithPil(dir / "photo.webp", "RGB").pixels);
+
+    ImageConversion alpha = Record(dir / "alpha.webp", dir / "alpha.png", kOutputPNG);
+    ASSERT_EQ(ConvertImageFile(&alpha), 1);
+    const testimage::Decoded withAlpha = testimage::DecodeWithPil(dir / "alpha.png", "RGBA");
+    const testimage::Decoded want = testimage::DecodeWithPil(dir / "alpha.webp", "RGBA");
+    ASSERT_EQ(withAlpha.pixels.size(), want.pixels.size());
+    // The intermediate TIFF holds premultiplied colour: within one step of the alpha's rounding.
+    for (std::size_t i = 0; i < want.pixels.size(); ++i) {
+        const int a = want.pixels[i | 3];
+        EXPECT_NEAR(withAlpha.pixels[i], want.pixels[i], (i & 3) == 3 ? 0 : (255 + a - 1) / a) << i;
+    }
+
+    ImageConversion upper = Record(dir / "PHOTO.WEBP", dir / "upper.png", kOutputPNG);
+    EXPECT_EQ(ConvertImageFile(&upper), 0);
+    EXPECT_FALSE(fs::exists(dir / "upper.png"));
+    EXPECT_TRUE(fs::is_empty(tmp));
+}
