@@ -160,10 +160,13 @@ std::size_t PngRowCompressor::Add(const Bitmap& band, bool last, std::vector<std
     }
 
     // Runs of one-colour rows written directly, the rest by libdeflate; should that ever fail
-    // on a stream of one band, the whole buffer by libdeflate.
+    // on a stream of one band, the whole buffer by libdeflate. The filtered rows of a band larger
+    // than the pool keeps give their memory back as they are compressed (there is then nothing
+    // to retry from).
     const bool first = !deflater_.started();
-    std::size_t compressed = deflater_.Add(filtered.get(), rowBytes_, band.height, bpp_, last, out);
-    if (compressed == 0 && first && last) {
+    const bool large = filteredSize > kBufferPoolLimit;
+    std::size_t compressed = deflater_.Add(filtered.get(), rowBytes_, band.height, bpp_, last, out, large);
+    if (compressed == 0 && first && last && !large) {
         thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
         thread_local int compressorLevel = -1;
         if (!compressor || compressorLevel != tuning_.level) {
