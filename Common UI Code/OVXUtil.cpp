@@ -32,12 +32,13 @@ std::optional<fs::path> GetUniqueDirectoryURL(const fs::path& parent, const std:
     }
     for (long counter = 0;; ++counter) {
         fs::path candidate = parent / (counter == 0 ? name : name + " " + std::to_string(counter));
-        const bool isDirectory = fs::is_directory(fs::symlink_status(candidate, ec));
+        // A folder, or a link to one, is taken.
+        const bool isDirectory = fs::is_directory(fs::status(candidate, ec));
         if (isDirectory) continue;
         if (!create) return candidate;
         if (::mkdir(candidate.c_str(), 0777) == 0) return candidate;
         // Someone made a folder of this name between our look and our creation: it is theirs.
-        if (errno == EEXIST && fs::is_directory(fs::symlink_status(candidate, ec))) continue;
+        if (errno == EEXIST && fs::is_directory(fs::status(candidate, ec))) continue;
         return std::nullopt;
     }
 }

@@ -17,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/ConversionReport.h"
 #include "engine/ImageConversion.h"
 #include "engine/OperationQueue.h"
 #include "platform/PdfDocument.h"
@@ -128,6 +130,7 @@ struct Run {
     double peakMiB = 0;
     std::uintmax_t bytes = 0;
     bool ok = false;
+    std::string failure;  // why our conversion failed, as the engine reports it
     double cpu() const { return user + system; }
 };
 
@@ -166,8 +169,12 @@ Run RunShell(const std::string& what, const std::string& command) {
     });
 }
 
+// Our conversion in a child process; the reason of a failure comes back through a pipe.
 Run RunOurs(const Settings& s, int type, long first, long last) {
-    return RunInChild("ours", s.out, s.keep, [&](const fs::path& folder) {
+    int pipeEnds[2] = {-1, -1};
+    if (pipe(pipeEnds) != 0) pipeEnds[0] = pipeEnds[1] = -1;
+    Run run = RunInChild("ours", s.out, s.keep, [&](const fs::path& folder) {
+        if (pipeEnds[0] >= 0) close(pipeEnds[0]);
         ImageConversion record{};
         record.sourceURL = s.pdf;
         record.outputFolderURL = folder;
@@ -180,8 +187,32 @@ Run RunOurs(const Settings& s, int type, long first, long last) {
         record.conversionOptions.pageRangeType = kPageRangeFromTo;
         record.conversionOptions.startPage = first;
         record.conversionOptions.endPage = last;
-        return ConvertPDFToImages(&record) ? 0 : 1;
+        const ConversionReport report = ConvertPDFToImagesWithReport(&record);
+        if (!report.success && pipeEnds[1] >= 0) {
+            const std::string why = DescribeConversionReport(report);
+            // A short message fits in the pipe's buffer: the parent reads it after the exit.
+            if (write(pipeEnds[1], why.data(), std::min<std::size_t>(why.size(), 4000)) < 0) return 1;
+        }
+        return report.success ? 0 : 1;
     });
+    if (pipeEnds[1] >= 0) close(pipeEnds[1]);
+    if (pipeEnds[0] >= 0) {
+        char buffer[4096];
+        for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) != 0;) {
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            run.failure.append(buffer, static_cast<std::size_t>(n));
+        }
+        close(pipeEnds[0]);
+    }
+    if (!run.ok && run.failure.empty()) run.failure = "no reason given (the conversion ended abnormally)";
+    return run;
+}
+
+bool OursFailed(const std::vector<Run>& runs) {
+    return std::any_of(runs.begin(), runs.end(), [](const Run& r) { return !r.ok; });
 }
 
 double Median(std::vector<double> v) {
@@ -226,7 +257,7 @@ void PrintOurRuns(const std::vector<Run>& runs, long count, double budgetMiB) {
     for (const Run& r : runs)
         std::printf("vellipse: %s, %.3f s wall, %.1f pages/s, %ju output bytes, %.2f s processor time "
                     "(%.2f user, %.2f system), peak %.1f MiB\n",
-                    r.ok ? "ok" : "FAILED", r.seconds, count / r.seconds, r.bytes, r.cpu(), r.user, r.system, r.peakMiB);
+                    r.ok ? "ok" : ("FAILED: " + r.failure).c_str(), r.seconds, count / r.seconds, r.bytes, r.cpu(), r.user, r.system, r.peakMiB);
     const std::vector<double> peaks = Field(runs, [](const Run& r) { return r.peakMiB; });
     const std::vector<double> wall = Field(runs, [](const Run& r) { return r.seconds; });
     const std::vector<double> sys = Field(runs, [](const Run& r) { return r.system / std::max(1e-9, r.cpu()); });
@@ -309,6 +340,15 @@ int main(int argc, char** argv) {
     std::printf("file %s, pages %ld-%ld (%ld), type %d, %ld dpi, colour %d, quality %.2f, workers %d\n",
                 s.pdf.filename().c_str(), first, last, count, s.type, s.dpi, s.colorModel, s.quality, workers);
 
+    if (!s.out.empty()) {
+        std::error_code ec;
+        fs::create_directories(s.out, ec);
+        if (!fs::is_directory(s.out, ec)) {
+            std::fprintf(stderr, "the output folder %s is not a folder and cannot be made one\n", s.out.c_str());
+            return 1;
+        }
+    }
+
     if (!s.types.empty()) {
         // Every type in the list against PNG, in alternating rounds.
         std::vector<int> types;
@@ -340,7 +380,15 @@ int main(int argc, char** argv) {
                         ok ? "" : "  FAILED");
         }
         std::printf("budget %.1f MiB\n", budgetMiB);
-        return 0;
+        // A failed conversion fails the run.
+        bool failed = false;
+        for (const Contestant& c : contestants)
+            for (const Run& r : c.runs)
+                if (!r.ok) {
+                    std::printf("%s: FAILED: %s\n", c.name.c_str(), r.failure.c_str());
+                    failed = true;
+                }
+        return failed ? 1 : 0;
     }
 
     std::vector<Contestant> contestants;
@@ -348,7 +396,7 @@ int main(int argc, char** argv) {
     if (!s.compare) {
         RunRounds(contestants, s.repeat);
         PrintOurRuns(contestants[0].runs, count, budgetMiB);
-        return 0;
+        return OursFailed(contestants[0].runs) ? 1 : 0;
     }
 
     const std::string pdf = Quote(s.pdf.string());
@@ -477,5 +525,6 @@ int main(int argc, char** argv) {
         std::printf("processor time ours ÷ pdftocairo (one thread): min %.2f, median %.2f (ours %.3f s a page)\n",
                     Min(perPage), Median(perPage), Median(Field(ours, [](const Run& r) { return r.cpu(); })) / count);
     }
-    return 0;
+    // A failed conversion fails the run, whatever the peers do.
+    return OursFailed(ours) ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 #include "engine/ImageConverter.h"
 
+#include <limits>
 #include <system_error>
 
 ImageConverter::ImageConverter() = default;
@@ -53,10 +54,22 @@ void ImageConverter::SetProgressCallback(ProgressTarget* target, ProgressSelecto
     progressSelector = selector;
 }
 
+namespace {
+
+// A double as a 32-bit float; values beyond the float's range become its largest (a plain
+// conversion of them is undefined).
+float ToFloat(double value) {
+    if (value > std::numeric_limits<float>::max()) return std::numeric_limits<float>::max();
+    if (value < -std::numeric_limits<float>::max()) return -std::numeric_limits<float>::max();
+    return static_cast<float>(value);
+}
+
+}  // namespace
+
 void ImageConverter::SetOutputOptions(std::int32_t type, const std::filesystem::path& destination, double value) {
     imageType = type;
     destinationURL = destination;
-    quality = static_cast<float>(value);
+    quality = ToFloat(value);
 }
 
 void ImageConverter::SetResolution(std::int64_t resolutionYValue, std::int64_t resolutionXValue) {
@@ -65,7 +78,7 @@ void ImageConverter::SetResolution(std::int64_t resolutionYValue, std::int64_t r
 }
 
 void ImageConverter::SetColorModel(std::int32_t model) { colorModel = model; }
-void ImageConverter::SetQuality(double value) { quality = static_cast<float>(value); }
+void ImageConverter::SetQuality(double value) { quality = ToFloat(value); }
 void ImageConverter::SetImageType(std::int32_t type) { imageType = type; }
 void ImageConverter::SetDestinationURL(const std::filesystem::path& url) { destinationURL = url; }
 void ImageConverter::SetOrientation(std::int32_t value) { orientation = value; }
@@ -85,3 +98,19 @@ void ImageConverter::SetOrientationFromAngle(std::int64_t angle) {
 }
 
 bool ImageConverter::IsCancelled() const { return progressTarget && progressTarget->isConversionCancelled(); }
+
+void ImageConverter::MarkFailed(ConversionFailure why, long page, std::string detail) {
+    std::lock_guard lock(reportMutex_);
+    if (success.exchange(0) == 0) return;  // an earlier failure holds the report
+    report_.failure = why;
+    report_.page = page;
+    report_.detail = std::move(detail);
+}
+
+ConversionReport ImageConverter::Report() const {
+    std::lock_guard lock(reportMutex_);
+    ConversionReport r = report_;
+    r.success = success.load();
+    if (r.success) r = ConversionReport{1, ConversionFailure::None, 0, {}};
+    return r;
+}

@@ -4,12 +4,15 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/ConversionReport.h"
 #include "engine/ImageConversion.h"
 #include "engine/OutputTypes.h"
+#include "engine/PagePlan.h"
 #include "engine/images/ImageRedraw.h"
 #include "platform/Bitmap.h"
 #include "platform/PdfDocument.h"
@@ -70,6 +73,8 @@ public:
     // `url` is empty), or keeps it (`returnImageInstead`) or its encoded bytes
     // (`keepEncodedData`) instead. The file appears under its name only once complete.
     bool WriteImage(const platform::Bitmap& image, const std::filesystem::path& url = {});
+    // WriteImage, telling why it failed.
+    PageOutcome WriteImageFile(const platform::Bitmap& image, const std::filesystem::path& url = {});
     // Encodes `image` under the output type's identifier; false when the identifier is refused
     // or the encoding fails.
     bool EncodeImage(const platform::Bitmap& image, std::vector<std::uint8_t>& data);
@@ -129,7 +134,7 @@ public:
     bool RenderAndWriteImage(const platform::ImageRepresentation& source, std::uint64_t width, std::uint64_t height,
                              std::uint8_t sharpen, DrawingRect rect);
 
-    // Watermarks (engine/images/Watermarks.cpp). SetWatermarkOptions copies the text part of the
+    // Watermarks (engine/images/Watermarks.cpp, WatermarkText.cpp). SetWatermarkOptions copies the text part of the
     // options (`text` set) or the image part, and switches that watermark on. The drawing
     // functions draw into a canvas of width × height pixels; a watermark that cannot be drawn is
     // skipped.
@@ -139,9 +144,22 @@ public:
 
     // Whether the progress target asks to stop.
     bool IsCancelled() const;
-    // Clears `success` for good.
-    void MarkFailed() { success.store(0, std::memory_order_relaxed); }
+    // Clears `success` for good; the first failure's reason is kept for the report.
+    void MarkFailed(ConversionFailure why = ConversionFailure::WriterError, long page = 0, std::string detail = {});
     bool Succeeded() const { return success.load(std::memory_order_relaxed) != 0; }
+    // The conversion's result with the reason of its first failure.
+    ConversionReport Report() const;
+
+    // The steps of a page (PageRendering.cpp): drawing it, and handing it to its writer.
+    PageOutcome RenderPageSteps(long page, std::uint8_t resizeEnabled, TIFF* tiff, long index, long count,
+                                float scale, const ImageResizeOptions& resizeOptions,
+                                const std::filesystem::path& url);
+    PageOutcome WritePage(platform::PreparedPdfPage& drawing, const PageWritePlan& plan, TIFF* tiff, long index,
+                          long count, const std::filesystem::path& url);
+    PageOutcome WritePageInBands(platform::PreparedPdfPage& drawing, int bandRows, TIFF* tiff, long index,
+                                 long count, const std::filesystem::path& url);
+    // What the output type's writer can take.
+    FormatLimits OutputFormatLimits(platform::ColorModel model) const;
 
     // Fields, in the order of the original record.
     float quality = 0;
@@ -188,6 +206,10 @@ public:
 
     // Pages appended to the open multi-page TIFF during this conversion.
     long multiPageTiffPages = 0;
+
+private:
+    mutable std::mutex reportMutex_;
+    ConversionReport report_;
 };
 
 // The progress report of one page, posted to the main queue and never waited for: performs
@@ -200,6 +222,10 @@ struct ReportPageProgressBlock {
         if (target && selector) (target->*selector)(pageNumber);
     }
 };
+
+// The outcome of a failed file operation, from its errno: a full disk, or a writer error with
+// the system's words.
+PageOutcome FileOutcome(int error);
 
 // Appends one page to the open multi-page TIFF as a directory of its own: 8 bits per sample,
 // LZW, grey (black is zero), RGB or CMYK as `model` says, the resolution in dots per inch and

@@ -1,5 +1,7 @@
 // The writer layer of the converter: destination properties, type identifiers and the file.
+#include <cerrno>
 #include <memory>
+#include <string>
 
 #include "engine/ImageConverter.h"
 #include "engine/OutputFile.h"
@@ -30,21 +32,30 @@ bool ImageConverter::EncodeImage(const platform::Bitmap& image, std::vector<std:
 }
 
 bool ImageConverter::WriteImage(const platform::Bitmap& image, const std::filesystem::path& url) {
+    return WriteImageFile(image, url).kind == PageOutcome::Kind::Written;
+}
+
+PageOutcome ImageConverter::WriteImageFile(const platform::Bitmap& image, const std::filesystem::path& url) {
     if (returnImageInstead) {
-        if (!image) return false;
+        if (!image) return PageOutcome::Failed(ConversionFailure::WriterError, "no image");
         outputImage = std::make_shared<platform::Bitmap>(image);
-        return true;
+        return PageOutcome::Written();
     }
     std::vector<std::uint8_t> data;
     const bool encoded = EncodeImage(image, data);
+    const PageOutcome refused = PageOutcome::Failed(ConversionFailure::WriterError,
+                                                    "the " + std::string(platform::FactsOfEncoder(CreateUTIForOutputType()).name) +
+                                                        " encoder failed");
     if (keepEncodedData) {
         encodedData = std::move(data);
-        return encoded;
+        return encoded ? PageOutcome::Written() : refused;
     }
-    if (!encoded) return false;
+    if (!encoded) return refused;
     const std::filesystem::path& path = url.empty() ? destinationURL : url;
     std::optional<PendingFile> file = PendingFile::Create(path);
-    if (!file || !file->Write(data.data(), data.size())) return false;
+    if (!file) return FileOutcome(errno);
+    if (!file->Write(data.data(), data.size())) return FileOutcome(file->error());
     // Free names are chosen before; a file at the name is replaced, and only by a complete one.
-    return file->Commit(true, outputFileAttributes);
+    if (!file->Commit(true, outputFileAttributes)) return FileOutcome(file->error());
+    return PageOutcome::Written();
 }

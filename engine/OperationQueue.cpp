@@ -16,12 +16,26 @@ OperationQueue::~OperationQueue() {
 
 void OperationQueue::AddOperation(std::function<void()> operation) {
     {
-        std::lock_guard lock(mutex_);
-        operations_.push_back(std::move(operation));
+        std::unique_lock lock(mutex_);
         // A new thread only when every one there is busy.
-        const std::size_t busy = static_cast<std::size_t>(running_) + operations_.size();
-        if (threads_.size() < static_cast<std::size_t>(max_) && busy > threads_.size())
-            threads_.emplace_back([this] { Run(); });
+        const std::size_t busy = static_cast<std::size_t>(running_) + operations_.size() + 1;
+        if (threads_.size() < static_cast<std::size_t>(max_) && busy > threads_.size()) {
+            try {
+                threads_.emplace_back([this] { Run(); });
+            } catch (...) {
+                // No thread to be had (the process limit, say). The threads there are take the
+                // operation in their turn; without any, it runs here and now.
+                if (threads_.empty()) {
+                    lock.unlock();
+                    try {
+                        operation();
+                    } catch (...) {
+                    }
+                    return;
+                }
+            }
+        }
+        operations_.push_back(std::move(operation));
     }
     work_.notify_one();
 }

@@ -18,6 +18,8 @@ public:
     OperationQueue& operator=(const OperationQueue&) = delete;
 
     int MaxConcurrentOperationCount() const { return max_; }
+    // Queues the operation; when no thread of the queue runs and none can be started, runs it
+    // on the calling thread before returning.
     void AddOperation(std::function<void()> operation);
     void WaitUntilAllOperationsAreFinished();
 

@@ -12,6 +12,28 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// A hidden name beside the destination, of one length whatever the destination's: any name
+// the file system takes for the output can be written.
+fs::path TemporaryName(const fs::path& folder) {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    char name[40];
+    std::snprintf(name, sizeof name, ".vellipse-%016llx.part", static_cast<unsigned long long>(random()));
+    return folder / name;
+}
+
+// Gives the unnamed file open at `fd` the name `path`; fails when the name is taken.
+bool LinkUnnamed(int fd, const fs::path& path) {
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno != ENOENT) return false;
+    // Without /proc: by the descriptor itself, which needs the right to do so.
+    return ::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0;
+}
+
+}  // namespace
+
 PendingFile::PendingFile(fs::path destination, fs::path temporary, int fd)
     : destination_(std::move(destination)), temporary_(std::move(temporary)), fd_(fd) {}
 
@@ -19,7 +41,8 @@ PendingFile::PendingFile(PendingFile&& other) noexcept
     : destination_(std::move(other.destination_)),
       temporary_(std::move(other.temporary_)),
       fd_(other.fd_),
-      done_(other.done_) {
+      done_(other.done_),
+      error_(other.error_) {
     other.fd_ = -1;
     other.done_ = true;
 }
@@ -28,18 +51,16 @@ PendingFile::~PendingFile() { Discard(); }
 
 std::optional<PendingFile> PendingFile::Create(const fs::path& destination) {
     if (destination.empty() || destination.filename().empty()) return std::nullopt;
-    thread_local std::mt19937_64 random{std::random_device{}()};
     const fs::path folder = destination.parent_path().empty() ? fs::path(".") : destination.parent_path();
+    // An unnamed file in the destination's folder: nothing of it stays behind, whatever ends
+    // the program, until it is linked under its name.
+    const int unnamed = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (unnamed >= 0) return PendingFile(destination, fs::path(), unnamed);
+    // The file system has no unnamed files: a hidden temporary name.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOSYS) return std::nullopt;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[24];
-        std::snprintf(suffix, sizeof suffix, "%016llx", static_cast<unsigned long long>(random()));
-        std::string name(1, '.');
-        name += destination.filename().string();
-        name += '.';
-        name += suffix;
-        name += ".part";
-        fs::path temporary = folder / name;
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        fs::path temporary = TemporaryName(folder);
+        const int fd = ::open(temporary.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) return PendingFile(destination, std::move(temporary), fd);
         if (errno != EEXIST) return std::nullopt;
     }
@@ -52,6 +73,7 @@ bool PendingFile::Write(const std::uint8_t* data, std::size_t size) {
         const ssize_t n = ::write(fd_, data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
+            error_ = errno;
             return false;
         }
         data += n;
@@ -61,18 +83,30 @@ bool PendingFile::Write(const std::uint8_t* data, std::size_t size) {
 }
 
 bool PendingFile::Commit(bool replace, const std::optional<FileAttributes>& attributes) {
-    if (done_) return false;
+    if (done_ || fd_ < 0) return false;
     bool ok = true;
-    if (fd_ >= 0) {
-        ok = ::close(fd_) == 0;
-        fd_ = -1;
+    if (attributes && attributes->permissions) {
+        ok = ::fchmod(fd_, static_cast<mode_t>(*attributes->permissions)) == 0;
     }
-    if (ok && attributes && attributes->permissions) {
-        std::error_code ec;
-        fs::permissions(temporary_, *attributes->permissions, fs::perm_options::replace, ec);
-        ok = !ec;
+    if (ok && temporary_.empty()) {
+        if (!replace) {
+            // The name must still be free: a link fails when it is taken.
+            ok = LinkUnnamed(fd_, destination_);
+        } else {
+            // A link cannot replace: a hidden name for a moment, then over the old file.
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                fs::path temporary = TemporaryName(destination_.parent_path().empty() ? fs::path(".")
+                                                                                      : destination_.parent_path());
+                ok = LinkUnnamed(fd_, temporary);
+                if (ok) {
+                    temporary_ = std::move(temporary);
+                    break;
+                }
+                if (errno != EEXIST) break;
+            }
+        }
     }
-    if (ok) {
+    if (ok && !temporary_.empty()) {
         if (replace) {
             ok = ::rename(temporary_.c_str(), destination_.c_str()) == 0;
         } else {
@@ -84,7 +118,12 @@ bool PendingFile::Commit(bool replace, const std::optional<FileAttributes>& attr
             }
         }
     }
+    if (ok) {
+        ok = ::close(fd_) == 0;
+        fd_ = -1;
+    }
     if (!ok) {
+        error_ = errno;
         Discard();
         return false;
     }

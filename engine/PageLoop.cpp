@@ -1,8 +1,10 @@
 // The page loop: range, resolution, names, and the pages handed to the renderer one after
 // another or on a private queue.
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -49,16 +51,25 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
         resizeOptions.targetHeight = LengthToPoints(resizeOptions.sizeUnit, resizeOptions.targetHeight);
     }
 
-    const long n = pdfDocument ? pdfDocument->PageCount() : 0;
+    const std::optional<int> pages = pdfDocument ? pdfDocument->ReadPageCount() : std::nullopt;
+    // A page tree that cannot be read is no document without pages.
+    if (!pages) {
+        MarkFailed(ConversionFailure::UnreadablePageTree);
+        return success.load();
+    }
+    const long n = *pages;
     // A document without pages has nothing to convert, whatever the range asks.
     if (n < 1) return success.load();
     const long digits = static_cast<long>(std::to_string(n).size());
 
+    // Page numbers compare unsigned: a negative number is larger than any page count, so a
+    // negative last page means the last page of the document.
+    const auto unsignedPage = [](std::int64_t p) { return static_cast<std::uint64_t>(p); };
     long first, last;
     if (pageRangeType == kPageRangeFromTo) {
         first = (startPage >= 1 && startPage <= n) ? static_cast<long>(startPage) : 1;
-        if (endPage < 1) endPage = 1;
-        last = endPage < n ? static_cast<long>(endPage) : n;
+        if (endPage == 0) endPage = 1;
+        last = unsignedPage(endPage) < static_cast<std::uint64_t>(n) ? static_cast<long>(endPage) : n;
         if (first > last) first = last;
     } else if (pageRangeType == kPageRangeSingle) {
         first = last = (startPage >= 1 && startPage <= n) ? static_cast<long>(startPage) : 1;
@@ -112,10 +123,19 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
                 // One file for the document, written under a temporary name and given its own
                 // when the conversion ends well.
                 if (std::optional<PendingFile> created = PendingFile::Create(url)) tiffFile.emplace(std::move(*created));
-                if (tiffFile) tiff = TIFFOpen(tiffFile->path().c_str(), "w");
+                if (tiffFile) {
+                    // libtiff closes what it is given: its own descriptor of our file.
+                    const int fd = ::dup(tiffFile->descriptor());
+                    if (fd >= 0) {
+                        tiff = TIFFFdOpen(fd, url.filename().c_str(), "w");
+                        if (!tiff) ::close(fd);
+                    }
+                }
                 if (!tiff) {
+                    const int error = tiffFile ? tiffFile->error() : errno;
                     tiffFile.reset();
-                    MarkFailed();
+                    const PageOutcome failed = FileOutcome(error);
+                    MarkFailed(failed.failure, 0, failed.detail);
                     break;
                 }
             }
@@ -133,10 +153,13 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
         // Only the loop closes the file; a file of no page at all is no TIFF and is not kept.
         const bool flushed = TIFFFlush(tiff) != 0;
         TIFFClose(tiff);
-        if (!flushed) MarkFailed();
+        if (!flushed) MarkFailed(ConversionFailure::WriterError, 0, "libtiff could not finish the file");
         if (Succeeded() && multiPageTiffPages > 0) {
             // Over the old file only when overwriting; a free name taken meanwhile is not ours.
-            if (!tiffFile->Commit(overwriteExistingFile != 0)) MarkFailed();
+            if (!tiffFile->Commit(overwriteExistingFile != 0)) {
+                const PageOutcome failed = FileOutcome(tiffFile->error());
+                MarkFailed(failed.failure, 0, failed.detail);
+            }
         } else {
             tiffFile->Discard();
         }

@@ -1,135 +1,226 @@
-// Rendering one page: its pixel size from its boxes, rotation, the resolution and the target
-// size; drawing by MuPDF straight into the output colour model; handing it to a writer.
+// Rendering one page, in named steps: its pixel size (PagePlan), whether its format can take
+// it, drawing by MuPDF straight into the output colour model, and one writer dispatch. Each
+// step ends in an outcome; a page that fails clears the document's success with its reason.
 #include <tiffio.h>
 
+#include <cerrno>
 #include <climits>
-#include <cmath>
-#include <cstdio>
+#include <algorithm>
+#include <cstring>
 
 #include <jpeglib.h>
 
 #include "Common UI Code/OVXUtil.h"
 #include "engine/ImageConverter.h"
 #include "engine/OutputFile.h"
+#include "platform/BufferPool.h"
 #include "platform/MainQueue.h"
+#include "platform/imageio/RowEncoder.h"
 #include "platform/imageio/TiffWriter.h"
 
 namespace {
 
-// A pixel length from a size in single precision, ties to even; nothing when it is not a
-// usable length (below 1, not a number, or beyond what a bitmap may hold).
-std::optional<int> PixelLength(double length) {
-    const float rounded = std::nearbyintf(static_cast<float>(length));
-    if (!(rounded >= 1.0f) || rounded > static_cast<float>(INT_MAX / 8)) return std::nullopt;
-    return static_cast<int>(rounded);
+PageOutcome FromPdfError(const platform::PdfPageError& error) {
+    switch (error.kind) {
+        case platform::PdfPageError::Cancelled: return PageOutcome::Cancelled();
+        case platform::PdfPageError::NoResources: return PageOutcome::Failed(ConversionFailure::NoResources, error.message);
+        case platform::PdfPageError::TooLarge: return PageOutcome::Failed(ConversionFailure::UnusableSize, error.message);
+        case platform::PdfPageError::NoSuchPage: return PageOutcome::Failed(ConversionFailure::PageUnreadable, "no such page");
+        default: return PageOutcome::Failed(ConversionFailure::PageUnreadable, error.message);
+    }
+}
+
+platform::ColorModel PageModel(std::int32_t imageType, std::int32_t colorModel) {
+    if (imageType == kOutputTIFFCMYK || colorModel == kColorCMYK) return platform::ColorModel::CMYK;
+    if (colorModel == kColorGray) return platform::ColorModel::Monochrome;
+    return platform::ColorModel::RGB;
 }
 
 }  // namespace
 
+PageOutcome FileOutcome(int error) {
+    if (error == ENOSPC || error == EDQUOT) return PageOutcome::Failed(ConversionFailure::DiskFull, std::strerror(error));
+    return PageOutcome::Failed(ConversionFailure::WriterError, error ? std::strerror(error) : "");
+}
+
 void ImageConverter::RenderPage(long page, std::uint8_t resizeEnabled, TIFF* tiff, long index, long count,
                                 float scale, const ImageResizeOptions& resizeOptions,
                                 const std::filesystem::path& url) {
+    PageOutcome outcome;
+    try {
+        outcome = RenderPageSteps(page, resizeEnabled, tiff, index, count, scale, resizeOptions, url);
+    } catch (...) {
+        // Memory or a thread that could not be had: the page fails, the document goes on.
+        outcome = PageOutcome::Failed(ConversionFailure::NoResources);
+    }
+    if (outcome.FailsDocument()) {
+        const long number = numberPagesFromRangeStart ? page + static_cast<long>(startPage) - 1 : page;
+        MarkFailed(outcome.failure, number, std::move(outcome.detail));
+    }
+}
+
+PageOutcome ImageConverter::RenderPageSteps(long page, std::uint8_t resizeEnabled, TIFF* tiff, long index,
+                                            long count, float scale, const ImageResizeOptions& resizeOptions,
+                                            const std::filesystem::path& url) {
     // A page after a failure does nothing; a cancel before the page starts is no failure.
-    if (!Succeeded()) return;
-    if (IsCancelled()) return;
+    if (!Succeeded() || IsCancelled()) return PageOutcome::Skipped();
     if (progressTarget && progressSelector) {
         const long number = numberPagesFromRangeStart ? page + static_cast<long>(startPage) - 1 : page;
         platform::PostToMainQueue(ReportPageProgressBlock{progressTarget, progressSelector, number});
     }
 
-    bool failed = true;
-    try {
-        do {
-            if (page < 1 || page > INT_MAX) break;
-            const std::optional<platform::PdfPageGeometry> geometry = pdfDocument->PageGeometry(static_cast<int>(page - 1));
-            if (!geometry) break;
+    if (page < 1 || page > INT_MAX) return PageOutcome::Failed(ConversionFailure::PageUnreadable, "no such page");
+    const std::optional<platform::PdfPageGeometry> geometry = pdfDocument->PageGeometry(static_cast<int>(page - 1));
+    if (!geometry) return PageOutcome::Failed(ConversionFailure::PageUnreadable, "no such page");
 
-            // The crop box, or the media box when the crop box is empty; a page with neither is
-            // skipped without failing.
-            platform::PdfRect box = geometry->cropBox;
-            if (box.width() == 0 || box.height() == 0) {
-                box = geometry->mediaBox;
-                if (box.width() == 0 || box.height() == 0) {
-                    failed = false;
-                    break;
-                }
-            }
-            double W = box.width(), H = box.height();
-            if ((geometry->rotation / 90) % 2 != 0) std::swap(W, H);
+    const PageSizePlan size = PlanPageSize(*geometry, scale, resizeEnabled != 0, resizeOptions);
+    if (size.kind == PageSizePlan::Kind::Skip) return PageOutcome::Skipped();
+    if (size.kind == PageSizePlan::Kind::Fail) return PageOutcome::Failed(size.failure, size.detail);
 
-            double s = scale;
-            if (resizeEnabled) {
-                const double tw = resizeOptions.targetWidth, th = resizeOptions.targetHeight;
-                double f;
-                if (th == 0 && tw > 0) {
-                    f = tw / W;
-                } else if (tw == 0 && th > 0) {
-                    f = th / H;
-                } else {
-                    f = tw / W;
-                    if (std::nearbyintf(static_cast<float>(f * H)) > th) f = th / H;
-                }
-                s = resizeOptions.sizeUnit == kSizePixels ? f : scale * f;
-            }
-            const std::optional<int> width = PixelLength(s * W);
-            const std::optional<int> height = PixelLength(s * H);
-            if (!width || !height) break;
+    const platform::ColorModel model = PageModel(imageType, colorModel);
+    const PageWritePlan write =
+        PlanPageWrite(size.width, size.height, platform::ComponentsOf(model), OutputFormatLimits(model),
+                      platform::kMaxBitmapBytes, kBandBytes, WholePictureLimit());
+    if (!write.ok) return PageOutcome::Failed(write.failure, write.detail);
 
-            platform::ColorModel model = platform::ColorModel::RGB;
-            if (imageType == kOutputTIFFCMYK || colorModel == kColorCMYK)
-                model = platform::ColorModel::CMYK;
-            else if (colorModel == kColorGray)
-                model = platform::ColorModel::Monochrome;
-            // The pixel buffer must stay below the cap: such a page fails instead of allocating.
-            const std::size_t rowBytes = static_cast<std::size_t>(*width) * platform::ComponentsOf(model);
-            if (rowBytes > platform::kMaxBitmapBytes / static_cast<std::size_t>(*height)) break;
+    if (!Succeeded()) return PageOutcome::Skipped();
+    if (IsCancelled()) return PageOutcome::Cancelled();
 
-            if (!Succeeded()) {
-                failed = false;
-                break;
-            }
-            if (IsCancelled()) break;
+    // Draw: the page loaded and recorded, stopped by a cancel or another page's failure in
+    // any phase.
+    platform::PdfDocument::RenderRequest request;
+    request.pageIndex = static_cast<int>(page - 1);
+    request.scale = static_cast<float>(size.scale);
+    request.width = size.width;
+    request.height = size.height;
+    request.model = model;
+    platform::PdfPageError error;
+    std::unique_ptr<platform::PreparedPdfPage> drawing =
+        pdfDocument->PreparePage(request, [this] { return !Succeeded() || IsCancelled(); }, &error);
+    if (!Succeeded()) return PageOutcome::Skipped();
+    if (!drawing) return FromPdfError(error);
+    return WritePage(*drawing, write, tiff, index, count, url);
+}
 
-            platform::PdfDocument::RenderRequest request;
-            request.pageIndex = static_cast<int>(page - 1);
-            request.scale = static_cast<float>(s);
-            request.width = *width;
-            request.height = *height;
-            request.model = model;
-            const platform::Bitmap bitmap =
-                pdfDocument->RenderPage(request, [this] { return !Succeeded() || IsCancelled(); });
-            if (!Succeeded()) {
-                failed = false;
-                break;
-            }
-            // A drawing abandoned for a cancel, or one that MuPDF could not finish, fails.
-            if (!bitmap || IsCancelled()) break;
+PageOutcome ImageConverter::WritePage(platform::PreparedPdfPage& drawing, const PageWritePlan& plan, TIFF* tiff,
+                                      long index, long count, const std::filesystem::path& url) {
+    if (plan.banded) return WritePageInBands(drawing, plan.bandRows, tiff, index, count, url);
+    // The whole picture, in a pooled buffer.
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(drawing.width()) * drawing.components();
+    std::shared_ptr<std::uint8_t> samples =
+        platform::AcquireBuffer(static_cast<std::size_t>(stride) * static_cast<std::size_t>(drawing.height()));
+    if (!samples) return PageOutcome::Failed(ConversionFailure::NoResources, "no memory for the page");
+    platform::PdfPageError error;
+    const bool drawn = drawing.DrawRows(0, drawing.height(), samples.get(), stride, &error);
+    if (!Succeeded()) return PageOutcome::Skipped();
+    if (!drawn) return FromPdfError(error);
+    if (IsCancelled()) return PageOutcome::Cancelled();
 
-            // Older systems' image writer could not write CMYK JPEG: there the page goes through
-            // the JPEG memory codec, which needs packed rows.
-            if (CompareSystemVersion(10, 7, 0) < 0 && model == platform::ColorModel::CMYK &&
-                imageType == kOutputJPEG && bitmap.stride == static_cast<std::ptrdiff_t>(bitmap.width) * 4) {
-                const std::optional<std::vector<std::uint8_t>> jpeg =
-                    EncodeCMYKJPEG(static_cast<std::uint32_t>(bitmap.width), static_cast<std::uint32_t>(bitmap.height),
-                                   bitmap.data, JCS_CMYK, 4);
-                if (!jpeg) break;
-                std::optional<PendingFile> file = PendingFile::Create(url);
-                failed = !file || !file->Write(jpeg->data(), jpeg->size()) || !file->Commit(true);
-                break;
-            }
-            if (imageType == kOutputMultiPageTIFF && tiff) {
-                if (!WriteTIFFPage(tiff, bitmap, model, resolutionX, resolutionY, index, count, false)) break;
-                ++multiPageTiffPages;
-                failed = false;
-                break;
-            }
-            failed = !WriteImage(bitmap, url);
-        } while (false);
-    } catch (...) {
-        // Memory or a thread that could not be had: the page fails, the document goes on.
-        failed = true;
+    platform::Bitmap bitmap;
+    bitmap.width = drawing.width();
+    bitmap.height = drawing.height();
+    bitmap.model = drawing.model();
+    bitmap.components = drawing.components();
+    bitmap.hasAlpha = drawing.hasAlpha();
+    bitmap.stride = stride;
+    bitmap.data = samples.get();
+    bitmap.owner = samples;
+
+    // Older systems' image writer could not write CMYK JPEG: there the page goes through the
+    // JPEG memory codec.
+    if (CompareSystemVersion(10, 7, 0) < 0 && bitmap.model == platform::ColorModel::CMYK && imageType == kOutputJPEG) {
+        const std::optional<std::vector<std::uint8_t>> jpeg =
+            EncodeCMYKJPEG(static_cast<std::uint32_t>(bitmap.width), static_cast<std::uint32_t>(bitmap.height),
+                           bitmap.data, JCS_CMYK, 4);
+        if (!jpeg) return PageOutcome::Failed(ConversionFailure::WriterError, "the JPEG codec gave no bytes");
+        std::optional<PendingFile> file = PendingFile::Create(url);
+        if (!file) return FileOutcome(errno);
+        if (!file->Write(jpeg->data(), jpeg->size()) || !file->Commit(true)) return FileOutcome(file->error());
+        return PageOutcome::Written();
     }
-    if (failed) MarkFailed();
+    if (imageType == kOutputMultiPageTIFF && tiff) {
+        if (!WriteTIFFPage(tiff, bitmap, bitmap.model, resolutionX, resolutionY, index, count, false))
+            return PageOutcome::Failed(ConversionFailure::WriterError, "libtiff refused the page");
+        ++multiPageTiffPages;
+        return PageOutcome::Written();
+    }
+    return WriteImageFile(bitmap, url);
+}
+
+PageOutcome ImageConverter::WritePageInBands(platform::PreparedPdfPage& drawing, int bandRows, TIFF* tiff, long index,
+                                             long count, const std::filesystem::path& url) {
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(drawing.width()) * drawing.components();
+    std::shared_ptr<std::uint8_t> samples =
+        platform::AcquireBuffer(static_cast<std::size_t>(stride) * static_cast<std::size_t>(bandRows));
+    if (!samples) return PageOutcome::Failed(ConversionFailure::NoResources, "no memory for a band of the page");
+    platform::Bitmap band;
+    band.width = drawing.width();
+    band.height = drawing.height();  // the shape of the whole picture, for the writers
+    band.model = drawing.model();
+    band.components = drawing.components();
+    band.hasAlpha = drawing.hasAlpha();
+    band.stride = stride;
+    band.data = samples.get();
+
+    // One writer takes the bands: the open multi-page TIFF, or a row encoder into the page's file.
+    const bool multiPage = imageType == kOutputMultiPageTIFF && tiff;
+    platform::TiffDirectoryWriter directory;
+    std::optional<PendingFile> file;
+    std::optional<platform::FileSink> sink;
+    std::unique_ptr<platform::RowEncoder> encoder;
+    if (multiPage) {
+        platform::TiffDirectoryOptions options;
+        options.dpiX = resolutionX;
+        options.dpiY = resolutionY;
+        options.compression = COMPRESSION_LZW;
+        options.orientation = ORIENTATION_TOPLEFT;
+        options.pageIndex = static_cast<std::uint16_t>(std::min<long>(std::max<long>(index, 0), 65535));
+        options.pageCount = static_cast<std::uint16_t>(std::min<long>(std::max<long>(count, 0), 65535));
+        if (!directory.Begin(tiff, band, options))
+            return PageOutcome::Failed(ConversionFailure::WriterError, "libtiff refused the page");
+    } else {
+        if (std::optional<PendingFile> created = PendingFile::Create(url.empty() ? destinationURL : url))
+            file.emplace(std::move(*created));
+        if (!file) return FileOutcome(errno);
+        sink.emplace(file->descriptor());
+        encoder = platform::OpenRowEncoder(CreateUTIForOutputType(), band, CreateDestinationProperties(), *sink);
+        if (!encoder) return sink->error ? FileOutcome(sink->error) : PageOutcome::Failed(ConversionFailure::WriterError);
+    }
+    const auto writerFailed = [&]() {
+        if (sink && sink->error) return FileOutcome(sink->error);
+        return PageOutcome::Failed(ConversionFailure::WriterError,
+                                   encoder ? encoder->message() : std::string("libtiff refused the page"));
+    };
+
+    for (int y0 = 0; y0 < drawing.height(); y0 += bandRows) {
+        const int y1 = std::min(drawing.height(), y0 + bandRows);
+        platform::PdfPageError error;
+        const bool drawn = drawing.DrawRows(y0, y1, samples.get(), stride, &error);
+        if (!Succeeded()) return PageOutcome::Skipped();
+        if (!drawn) return FromPdfError(error);
+        if (IsCancelled()) return PageOutcome::Cancelled();
+        band.height = y1 - y0;
+        if (!(multiPage ? directory.WriteRows(band) : encoder->WriteRows(band))) return writerFailed();
+    }
+    if (multiPage) {
+        if (!directory.End()) return writerFailed();
+        ++multiPageTiffPages;
+        return PageOutcome::Written();
+    }
+    if (!encoder->Finish()) return writerFailed();
+    // Free names are chosen before; a file at the name is replaced, and only by a complete one.
+    if (!file->Commit(true, outputFileAttributes)) return FileOutcome(file->error());
+    return PageOutcome::Written();
+}
+
+FormatLimits ImageConverter::OutputFormatLimits(platform::ColorModel model) const {
+    if (imageType == kOutputMultiPageTIFF) return FormatLimits{"TIFF", 0, true};
+    const platform::EncoderFacts facts = platform::FactsOfEncoder(CreateUTIForOutputType());
+    // Pictures kept in memory, and the older systems' CMYK JPEG, need the whole picture.
+    const bool oldCmykJpeg =
+        CompareSystemVersion(10, 7, 0) < 0 && model == platform::ColorModel::CMYK && imageType == kOutputJPEG;
+    const bool streams = facts.streamsRows && !returnImageInstead && !keepEncodedData && !oldCmykJpeg;
+    return FormatLimits{facts.name, facts.maxSide, streams};
 }
 
 int WriteTIFFPage(TIFF* tiff, const platform::Bitmap& page, platform::ColorModel model, double resolutionX,

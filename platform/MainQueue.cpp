@@ -23,14 +23,28 @@ public:
     void Post(MainQueueTask task) {
         {
             std::lock_guard lock(mutex_);
-            if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
             tasks_.push_back(std::move(task));
+            // Without a thread to be had the task waits for a later post to start one.
+            if (!thread_.joinable()) {
+                try {
+                    thread_ = std::thread([this] { Run(); });
+                } catch (...) {
+                }
+            }
         }
         wake_.notify_all();
     }
 
     void Drain() {
         std::unique_lock lock(mutex_);
+        // Tasks that found no thread run here.
+        while (!thread_.joinable() && !tasks_.empty()) {
+            MainQueueTask task = std::move(tasks_.front());
+            tasks_.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+        }
         idle_.wait(lock, [this] { return tasks_.empty() && !running_; });
     }
 

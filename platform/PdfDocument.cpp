@@ -3,7 +3,9 @@
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <condition_variable>
 #include <thread>
 #include <utility>
@@ -56,6 +58,65 @@ int CountPdfPages(fz_context* ctx, pdf_document* doc) {
     return count < 0 ? 0 : count;
 }
 
+// The pages the page tree leads to, in order, as MuPDF's own page lookup walks it (a node is a
+// /Pages node by its type, or without one when it has kids and no media box): -1 when the tree
+// cannot be read at all (no root node, or a root without kids). A node met a second time ends
+// the count there, as a viewer stops at a page tree that loops back on itself; a node's /Count
+// is not believed.
+int CountPageTree(fz_context* ctx, pdf_document* doc) {
+    enum { kMaxDepth = 64 };
+    pdf_obj* nodes[kMaxDepth];
+    int next[kMaxDepth];
+    pdf_obj* marked[kMaxDepth];
+    int depth = 0, count = -1, markedCount = 0;
+    fz_var(depth);
+    fz_var(count);
+    fz_var(markedCount);
+    fz_try(ctx) {
+        pdf_obj* root = pdf_dict_getp(ctx, pdf_trailer(ctx, doc), "Root/Pages");
+        if (pdf_is_dict(ctx, root) && pdf_is_array(ctx, pdf_dict_get(ctx, root, PDF_NAME(Kids)))) {
+            count = 0;
+            pdf_mark_obj(ctx, root);
+            marked[markedCount++] = root;
+            nodes[0] = root;
+            next[0] = 0;
+            depth = 1;
+            bool looped = false;
+            while (depth > 0 && !looped) {
+                pdf_obj* kids = pdf_dict_get(ctx, nodes[depth - 1], PDF_NAME(Kids));
+                if (next[depth - 1] >= pdf_array_len(ctx, kids)) {
+                    pdf_unmark_obj(ctx, marked[--markedCount]);
+                    --depth;
+                    continue;
+                }
+                pdf_obj* kid = pdf_array_get(ctx, kids, next[depth - 1]++);
+                pdf_obj* type = pdf_dict_get(ctx, kid, PDF_NAME(Type));
+                const bool isNode = type ? pdf_name_eq(ctx, type, PDF_NAME(Pages))
+                                         : pdf_dict_get(ctx, kid, PDF_NAME(Kids)) &&
+                                               !pdf_dict_get(ctx, kid, PDF_NAME(MediaBox));
+                if (!isNode) {
+                    // Counted as MuPDF's lookup counts it, so that page numbers agree with it.
+                    ++count;
+                    continue;
+                }
+                if (depth == kMaxDepth || pdf_mark_obj(ctx, kid)) {
+                    looped = true;
+                    break;
+                }
+                marked[markedCount++] = kid;
+                nodes[depth] = kid;
+                next[depth] = 0;
+                ++depth;
+            }
+        }
+    }
+    fz_always(ctx) {
+        while (markedCount > 0) pdf_unmark_obj(ctx, marked[--markedCount]);
+    }
+    fz_catch(ctx) { count = -1; }
+    return count;
+}
+
 PdfRect Normalised(fz_rect r) {
     PdfRect out{std::fmin(r.x0, r.x1), std::fmin(r.y0, r.y1), std::fmax(r.x0, r.x1), std::fmax(r.y0, r.y1)};
     if (!std::isfinite(out.x0) || !std::isfinite(out.y0) || !std::isfinite(out.x1) || !std::isfinite(out.y1))
@@ -63,7 +124,8 @@ PdfRect Normalised(fz_rect r) {
     return out;
 }
 
-int ReadGeometry(fz_context* ctx, pdf_document* doc, int index, fz_rect* crop, fz_rect* media, int* rotate) {
+int ReadGeometry(fz_context* ctx, pdf_document* doc, int index, fz_rect* crop, fz_rect* media, int* rotate,
+                 float* userUnit) {
     int ok = 0;
     fz_var(ok);
     fz_try(ctx) {
@@ -74,6 +136,8 @@ int ReadGeometry(fz_context* ctx, pdf_document* doc, int index, fz_rect* crop, f
             *crop = pdf_is_array(ctx, cropObj) ? pdf_to_rect(ctx, cropObj) : fz_empty_rect;
             *media = pdf_is_array(ctx, mediaObj) ? pdf_to_rect(ctx, mediaObj) : fz_empty_rect;
             *rotate = pdf_to_int(ctx, pdf_dict_get_inheritable(ctx, page, PDF_NAME(Rotate)));
+            pdf_obj* unit = pdf_dict_get(ctx, page, PDF_NAME(UserUnit));
+            *userUnit = pdf_is_number(ctx, unit) ? pdf_to_real(ctx, unit) : 1.0f;
             ok = 1;
         }
     }
@@ -82,13 +146,14 @@ int ReadGeometry(fz_context* ctx, pdf_document* doc, int index, fz_rect* crop, f
 }
 
 // Loads a page and records it into a display list in MuPDF's page space; also gives the
-// matrix from the page's user space to that space. Errors met while interpreting the page
-// (broken streams, fonts, images) are counted in `errors`.
-fz_display_list* LoadDisplayList(fz_context* ctx, pdf_document* doc, int index, fz_matrix* pageCtm, int* errors) {
+// matrix from the page's user space to that space. Errors MuPDF recovers from while
+// interpreting the page are counted in the cookie; an error thrown out of the page leaves no
+// list and its message in `message` (of `size` bytes).
+fz_display_list* LoadDisplayList(fz_context* ctx, pdf_document* doc, int index, fz_matrix* pageCtm,
+                                 fz_cookie* cookie, char* message, std::size_t size) {
     pdf_page* page = nullptr;
     fz_display_list* list = nullptr;
     fz_device* dev = nullptr;
-    fz_cookie cookie{};
     fz_var(page);
     fz_var(list);
     fz_var(dev);
@@ -98,7 +163,7 @@ fz_display_list* LoadDisplayList(fz_context* ctx, pdf_document* doc, int index, 
         pdf_page_transform(ctx, page, &mediabox, pageCtm);
         list = fz_new_display_list(ctx, fz_bound_page(ctx, &page->super));
         dev = fz_new_list_device(ctx, list);
-        fz_run_page(ctx, &page->super, dev, fz_identity, &cookie);
+        fz_run_page(ctx, &page->super, dev, fz_identity, cookie);
         fz_close_device(ctx, dev);
     }
     fz_always(ctx) {
@@ -108,20 +173,9 @@ fz_display_list* LoadDisplayList(fz_context* ctx, pdf_document* doc, int index, 
     fz_catch(ctx) {
         fz_drop_display_list(ctx, list);
         list = nullptr;
+        std::snprintf(message, size, "%s", fz_caught_message(ctx));
     }
-    *errors = cookie.errors;
     return list;
-}
-
-// A pixmap over `samples` (width x height x its components bytes, owned by the caller).
-fz_pixmap* NewPixmap(fz_context* ctx, fz_colorspace* cs, int width, int height, int alpha, unsigned char* samples) {
-    fz_pixmap* pix = nullptr;
-    fz_var(pix);
-    fz_try(ctx) {
-        pix = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, 0, width, height), nullptr, alpha, samples);
-    }
-    fz_catch(ctx) { pix = nullptr; }
-    return pix;
 }
 
 void IgnoreMessage(void*, const char*) {}
@@ -143,10 +197,12 @@ void CloseAbandonedDevice(fz_context* ctx, fz_device* dev) {
     fz_set_warning_callback(ctx, warning, warningUser);
 }
 
-// Clears the rows [y0, y1) of the picture at `samples` to white and draws the list into them,
-// through a pixmap of those rows. 0 when MuPDF gave up.
-int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned char* samples, int width, int y0,
-             int y1, int alpha, int visible, fz_matrix ctm, fz_cookie* cookie) {
+// Clears the rows [y0, y1) of a picture `width` pixels wide to white and draws the list into
+// them, through a pixmap over `samples` (row y0 first, `stride` bytes apart). 0 when MuPDF gave
+// up; its message is then in `message`.
+int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned char* samples, std::ptrdiff_t stride,
+             int width, int y0, int y1, int alpha, int visible, fz_matrix ctm, fz_cookie* cookie, char* message,
+             std::size_t size) {
     fz_pixmap* band = nullptr;
     fz_device* dev = nullptr;
     int ok = 1;
@@ -154,9 +210,8 @@ int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned
     fz_var(dev);
     fz_var(ok);
     fz_try(ctx) {
-        band = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, y0, width, y1), nullptr, alpha,
-                                                samples + static_cast<std::ptrdiff_t>(y0) * width *
-                                                              (fz_colorspace_n(ctx, cs) + alpha));
+        band = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, y0, width, y1), nullptr, alpha, samples);
+        band->stride = stride;
         // White: MuPDF takes the value as whiteness in every model, so 255 is no ink in CMYK
         // (0 there would be full black).
         fz_clear_pixmap_with_value(ctx, band, 255);
@@ -183,7 +238,10 @@ int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned
         fz_drop_device(ctx, dev);
         fz_drop_pixmap(ctx, band);
     }
-    fz_catch(ctx) { ok = 0; }
+    fz_catch(ctx) {
+        ok = 0;
+        std::snprintf(message, size, "%s", fz_caught_message(ctx));
+    }
     return ok;
 }
 
@@ -268,6 +326,56 @@ struct BaseContext {
     }
 };
 
+PdfPageGeometry GeometryOf(fz_rect crop, fz_rect media, int rotate, float userUnit) {
+    PdfPageGeometry g;
+    g.cropBox = fz_is_empty_rect(crop) ? PdfRect{} : Normalised(crop);
+    g.mediaBox = fz_is_empty_rect(media) ? PdfRect{} : Normalised(media);
+    g.rotation = rotate;
+    // A unit is at least a point's thousandth and at most what a page could use.
+    g.userUnit = std::isfinite(userUnit) && userUnit > 0.001f && userUnit <= 75000.0f ? userUnit : 1.0f;
+    return g;
+}
+
+// Polls a cancel function from a thread of its own and stops MuPDF's work through the cookie.
+// Without a thread to be had it does nothing: the page then stops at the caller's next look.
+class CancelWatch {
+public:
+    CancelWatch(std::function<bool()> cancelled, fz_cookie* cookie) : cancelled_(std::move(cancelled)) {
+        if (!cancelled_) return;
+        try {
+            thread_ = std::thread([this, cookie] {
+                std::unique_lock lock(mutex_);
+                while (!done_) {
+                    if (cancelled_()) {
+                        cookie->abort = 1;
+                        return;
+                    }
+                    wake_.wait_for(lock, std::chrono::milliseconds(20));
+                }
+            });
+        } catch (...) {
+        }
+    }
+    ~CancelWatch() {
+        if (!thread_.joinable()) return;
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    CancelWatch(const CancelWatch&) = delete;
+    CancelWatch& operator=(const CancelWatch&) = delete;
+
+private:
+    std::function<bool()> cancelled_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
 }  // namespace
 
 struct PdfDocument::Impl {
@@ -277,6 +385,19 @@ struct PdfDocument::Impl {
     bool encrypted = false;
     bool unlocked = false;
     std::string password;  // the one that made the document readable
+    mutable std::optional<int> pageCount;  // counted once, under the lock
+
+    // The pages both MuPDF and the page tree agree on; -1 when the tree cannot be read at all.
+    // Called with the lock held.
+    int CountPages() const {
+        if (!pageCount) {
+            // MuPDF finds no page beyond the count the tree claims, and the tree may claim pages
+            // it does not have.
+            const int found = CountPageTree(base->ctx, doc);
+            pageCount = found < 0 ? found : std::min(found, CountPdfPages(base->ctx, doc));
+        }
+        return *pageCount;
+    }
 
     ~Impl() {
         if (doc) {
@@ -345,23 +466,147 @@ bool PdfDocument::AllowsCopying() const {
     return HasCopyPermission(impl_->base->ctx, impl_->doc);
 }
 
-int PdfDocument::PageCount() const {
+std::optional<int> PdfDocument::ReadPageCount() const {
     std::lock_guard guard(impl_->lock);
-    if (!impl_->unlocked) return 0;
-    return CountPdfPages(impl_->base->ctx, impl_->doc);
+    if (!impl_->unlocked) return std::nullopt;
+    const int count = impl_->CountPages();
+    if (count < 0) return std::nullopt;
+    return count;
 }
+
+int PdfDocument::PageCount() const { return ReadPageCount().value_or(0); }
 
 std::optional<PdfPageGeometry> PdfDocument::PageGeometry(int pageIndex) const {
     std::lock_guard guard(impl_->lock);
     if (!impl_->unlocked || pageIndex < 0) return std::nullopt;
     fz_rect crop = fz_empty_rect, media = fz_empty_rect;
     int rotate = 0;
-    if (!ReadGeometry(impl_->base->ctx, impl_->doc, pageIndex, &crop, &media, &rotate)) return std::nullopt;
-    PdfPageGeometry g;
-    g.cropBox = fz_is_empty_rect(crop) ? PdfRect{} : Normalised(crop);
-    g.mediaBox = fz_is_empty_rect(media) ? PdfRect{} : Normalised(media);
-    g.rotation = rotate;
-    return g;
+    float userUnit = 1;
+    if (!ReadGeometry(impl_->base->ctx, impl_->doc, pageIndex, &crop, &media, &rotate, &userUnit)) return std::nullopt;
+    return GeometryOf(crop, media, rotate, userUnit);
+}
+
+struct PreparedPdfPage::Impl {
+    std::shared_ptr<BaseContext> base;  // outlives the worker's context
+    std::unique_ptr<WorkerContext> worker;
+    fz_context* ctx = nullptr;  // the worker's
+    fz_display_list* list = nullptr;
+    fz_colorspace* cs = nullptr;
+    fz_matrix ctm = fz_identity;
+    bool visible = false;
+    int width = 0, height = 0, n = 0;
+    bool alpha = false;
+    ColorModel model = ColorModel::RGB;
+    fz_cookie cookie{};
+    std::unique_ptr<CancelWatch> watch;
+
+    ~Impl() {
+        watch.reset();  // before the cookie it writes to goes
+        if (list) fz_drop_display_list(ctx ? ctx : base->ctx, list);
+        if (worker) base->GiveBack(std::move(worker));
+    }
+};
+
+PreparedPdfPage::PreparedPdfPage(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+PreparedPdfPage::~PreparedPdfPage() = default;
+int PreparedPdfPage::width() const { return impl_->width; }
+int PreparedPdfPage::height() const { return impl_->height; }
+ColorModel PreparedPdfPage::model() const { return impl_->model; }
+int PreparedPdfPage::components() const { return impl_->n; }
+bool PreparedPdfPage::hasAlpha() const { return impl_->alpha; }
+int PreparedPdfPage::warnings() const { return impl_->cookie.errors; }
+
+bool PreparedPdfPage::DrawRows(int y0, int y1, std::uint8_t* samples, std::ptrdiff_t stride, PdfPageError* error) {
+    PdfPageError ignored;
+    PdfPageError& e = error ? *error : ignored;
+    if (y0 < 0 || y1 > impl_->height || y0 >= y1 || !samples) {
+        e = {PdfPageError::TooLarge, "no such rows"};
+        return false;
+    }
+    if (impl_->cookie.abort) {
+        e = {PdfPageError::Cancelled, ""};
+        return false;
+    }
+    char message[256] = "";
+    const int ok = DrawBand(impl_->ctx, impl_->list, impl_->cs, samples, stride, impl_->width, y0, y1,
+                            impl_->alpha ? 1 : 0, impl_->visible ? 1 : 0, impl_->ctm, &impl_->cookie, message,
+                            sizeof message);
+    if (impl_->cookie.abort) {
+        e = {PdfPageError::Cancelled, ""};
+        return false;
+    }
+    if (!ok) {
+        e = {PdfPageError::Unreadable, message};
+        return false;
+    }
+    return true;
+}
+
+std::unique_ptr<PreparedPdfPage> PdfDocument::PreparePage(const RenderRequest& request,
+                                                          const std::function<bool()>& cancelled,
+                                                          PdfPageError* error) const {
+    PdfPageError ignored;
+    PdfPageError& e = error ? *error : ignored;
+    if (request.width < 1 || request.height < 1) {
+        e = {PdfPageError::TooLarge, "no pixels"};
+        return nullptr;
+    }
+    auto impl = std::make_unique<PreparedPdfPage::Impl>();
+    impl->base = impl_->base;
+    impl->width = request.width;
+    impl->height = request.height;
+    impl->model = request.model;
+    impl->alpha = request.alpha && request.model == ColorModel::RGB;
+    impl->n = ComponentsOf(request.model) + (impl->alpha ? 1 : 0);
+    impl->watch = std::make_unique<CancelWatch>(cancelled, &impl->cookie);
+    if (cancelled && cancelled()) {
+        e = {PdfPageError::Cancelled, ""};
+        return nullptr;
+    }
+
+    fz_matrix pageCtm = fz_identity;
+    PdfPageGeometry geometry;
+    {
+        std::lock_guard guard(impl_->lock);
+        if (!impl_->unlocked) {
+            e = {PdfPageError::Locked, ""};
+            return nullptr;
+        }
+        fz_rect crop = fz_empty_rect, media = fz_empty_rect;
+        int rotate = 0;
+        float userUnit = 1;
+        if (request.pageIndex < 0 ||
+            !ReadGeometry(impl_->base->ctx, impl_->doc, request.pageIndex, &crop, &media, &rotate, &userUnit)) {
+            e = {PdfPageError::NoSuchPage, ""};
+            return nullptr;
+        }
+        geometry = GeometryOf(crop, media, rotate, userUnit);
+        char message[256] = "";
+        impl->list = LoadDisplayList(impl_->base->ctx, impl_->doc, request.pageIndex, &pageCtm, &impl->cookie,
+                                     message, sizeof message);
+        if (impl->cookie.abort) {
+            e = {PdfPageError::Cancelled, ""};
+            return nullptr;
+        }
+        if (!impl->list) {
+            e = {PdfPageError::Unreadable, message};
+            return nullptr;
+        }
+        try {
+            impl->worker = impl_->base->TakeWorker();
+        } catch (...) {
+        }
+        if (!impl->worker) {
+            e = {PdfPageError::NoResources, "no drawing context"};
+            return nullptr;
+        }
+        impl->ctx = impl->worker->ctx;
+    }
+    impl->cs = request.model == ColorModel::Monochrome ? fz_device_gray(impl->ctx)
+               : request.model == ColorModel::CMYK     ? fz_device_cmyk(impl->ctx)
+                                                       : fz_device_rgb(impl->ctx);
+    impl->visible = PageToPixels(geometry, pageCtm, request.scale * geometry.userUnit, &impl->ctm);
+    return std::unique_ptr<PreparedPdfPage>(new PreparedPdfPage(std::move(impl)));
 }
 
 Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function<bool()>& cancelled) const {
@@ -370,111 +615,25 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
     const int n = ComponentsOf(request.model) + (wantAlpha ? 1 : 0);
     if (static_cast<std::size_t>(request.width) * n > kMaxBitmapBytes / static_cast<std::size_t>(request.height))
         return {};
-
-    fz_display_list* list = nullptr;
-    const std::shared_ptr<BaseContext> base = impl_->base;
-    std::shared_ptr<WorkerContext> worker;
-    fz_matrix pageCtm = fz_identity;
-    fz_rect crop = fz_empty_rect, media = fz_empty_rect;
-    int rotate = 0;
-    {
-        std::lock_guard guard(impl_->lock);
-        if (!impl_->unlocked || request.pageIndex < 0) return {};
-        if (!ReadGeometry(impl_->base->ctx, impl_->doc, request.pageIndex, &crop, &media, &rotate)) return {};
-        int errors = 0;
-        list = LoadDisplayList(impl_->base->ctx, impl_->doc, request.pageIndex, &pageCtm, &errors);
-        if (!list) return {};
-        if (errors > 0) {
-            // The page could not be read in full: a picture of part of it would pass for the page.
-            fz_drop_display_list(impl_->base->ctx, list);
-            return {};
-        }
-        try {
-            std::unique_ptr<WorkerContext> taken = base->TakeWorker();
-            if (taken)
-                worker = std::shared_ptr<WorkerContext>(
-                    taken.release(), [base](WorkerContext* w) { base->GiveBack(std::unique_ptr<WorkerContext>(w)); });
-        } catch (...) {
-        }
-        if (!worker) {
-            fz_drop_display_list(impl_->base->ctx, list);
-            return {};
-        }
-    }
-    fz_context* const ctx = worker->ctx;
-    PdfPageGeometry geometry;
-    geometry.cropBox = fz_is_empty_rect(crop) ? PdfRect{} : Normalised(crop);
-    geometry.mediaBox = fz_is_empty_rect(media) ? PdfRect{} : Normalised(media);
-    geometry.rotation = rotate;
-
-    fz_colorspace* cs = request.model == ColorModel::Monochrome ? fz_device_gray(ctx)
-                        : request.model == ColorModel::CMYK     ? fz_device_cmyk(ctx)
-                                                                : fz_device_rgb(ctx);
+    std::unique_ptr<PreparedPdfPage> page = PreparePage(request, cancelled);
+    if (!page) return {};
     // The pixels live in a pooled buffer: a page loop reuses its pages' memory.
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(request.width) * n;
     std::shared_ptr<std::uint8_t> samples =
-        AcquireBuffer(static_cast<std::size_t>(request.width) * n * static_cast<std::size_t>(request.height));
-    fz_pixmap* pix = samples ? NewPixmap(ctx, cs, request.width, request.height, wantAlpha ? 1 : 0, samples.get())
-                             : nullptr;
-    fz_matrix ctm = fz_identity;
-    const bool visible = PageToPixels(geometry, pageCtm, request.scale, &ctm);
-
+        AcquireBuffer(static_cast<std::size_t>(stride) * static_cast<std::size_t>(request.height));
     // One pass over the whole page: drawing it in bands on several threads is faster, but MuPDF
     // then decodes and scales images band by band, and their pixels no longer agree with a
     // drawing of the whole page.
-    fz_cookie cookie{};
-    bool drawn = pix != nullptr;
-    if (cancelled && cancelled()) drawn = false;
-    if (drawn) {
-        std::mutex watchMutex;
-        std::condition_variable watchWake;
-        bool done = false;
-        std::thread watcher;
-        if (cancelled) {
-            // Polls the caller's cancel while the page is drawn, so a long page stops promptly.
-            watcher = std::thread([&] {
-                std::unique_lock wl(watchMutex);
-                while (!done) {
-                    if (cancelled()) {
-                        cookie.abort = 1;
-                        return;
-                    }
-                    watchWake.wait_for(wl, std::chrono::milliseconds(20));
-                }
-            });
-        }
-        drawn = DrawBand(ctx, list, cs, samples.get(), request.width, 0, request.height, wantAlpha ? 1 : 0,
-                         visible ? 1 : 0, ctm, &cookie) != 0 &&
-                cookie.errors == 0;
-        if (watcher.joinable()) {
-            {
-                std::lock_guard wl(watchMutex);
-                done = true;
-            }
-            watchWake.notify_all();
-            watcher.join();
-        }
-    }
-    const bool aborted = cookie.abort != 0;
-    fz_drop_display_list(ctx, list);
-
-    if (!drawn || aborted) {
-        if (pix) fz_drop_pixmap(ctx, pix);
-        return {};
-    }
-
+    if (!samples || !page->DrawRows(0, request.height, samples.get(), stride)) return {};
     Bitmap b;
-    b.width = pix->w;
-    b.height = pix->h;
+    b.width = request.width;
+    b.height = request.height;
     b.model = request.model;
-    b.components = pix->n;
+    b.components = n;
     b.hasAlpha = wantAlpha;
-    b.stride = pix->stride;
-    b.data = pix->samples;
-    b.owner = std::shared_ptr<void>(pix, [worker, samples](void* p) mutable {
-        fz_drop_pixmap(worker->ctx, static_cast<fz_pixmap*>(p));
-        worker.reset();
-        samples.reset();
-    });
+    b.stride = stride;
+    b.data = samples.get();
+    b.owner = std::move(samples);
     return b;
 }
 
@@ -560,7 +719,7 @@ std::vector<std::uint8_t> PdfDocument::RedrawAsPdf() const {
     if (!impl_->unlocked) return {};
     fz_context* ctx = impl_->base->ctx;
     pdf_document* doc = impl_->doc;
-    const int count = CountPdfPages(ctx, doc);
+    const int count = impl_->CountPages();
     if (count <= 0) return {};
 
     fz_buffer* buffer = nullptr;
@@ -578,11 +737,9 @@ std::vector<std::uint8_t> PdfDocument::RedrawAsPdf() const {
     for (int index = 0; index < count && !broken; ++index) {
         fz_rect crop = fz_empty_rect, media = fz_empty_rect;
         int rotate = 0;
-        if (!ReadGeometry(ctx, doc, index, &crop, &media, &rotate)) continue;
-        PdfPageGeometry g;
-        g.cropBox = fz_is_empty_rect(crop) ? PdfRect{} : Normalised(crop);
-        g.mediaBox = fz_is_empty_rect(media) ? PdfRect{} : Normalised(media);
-        g.rotation = rotate;
+        float userUnit = 1;
+        if (!ReadGeometry(ctx, doc, index, &crop, &media, &rotate, &userUnit)) continue;
+        const PdfPageGeometry g = GeometryOf(crop, media, rotate, 1.0f);
         const PdfRect box = g.cropBox.width() > 0 && g.cropBox.height() > 0 ? g.cropBox : g.mediaBox;
         if (!(box.width() > 0 && box.height() > 0)) continue;
 

@@ -23,9 +23,49 @@ struct PdfRect {
 };
 
 struct PdfPageGeometry {
-    PdfRect cropBox;   // as written in the page (inherited), normalised; empty when absent
-    PdfRect mediaBox;  // likewise
-    int rotation = 0;  // /Rotate in degrees, as written (inherited)
+    PdfRect cropBox;     // as written in the page (inherited), normalised; empty when absent
+    PdfRect mediaBox;    // likewise
+    int rotation = 0;    // /Rotate in degrees, as written (inherited)
+    float userUnit = 1;  // the size of a unit of the boxes in points (/UserUnit; 1 when absent or unusable)
+};
+
+// Why a page could not be drawn, with MuPDF's own words where it gave any.
+struct PdfPageError {
+    enum Kind { None, Locked, NoSuchPage, Unreadable, Cancelled, TooLarge, NoResources } kind = None;
+    std::string message;
+};
+
+class PdfDocument;
+
+// A page loaded and recorded, ready to be drawn into rows of pixels, all at once or in bands.
+// While it lives, a cancel asked for through the function given when it was prepared stops
+// the work in progress (loading, recording or drawing) within a few hundredths of a second.
+class PreparedPdfPage {
+public:
+    ~PreparedPdfPage();
+    PreparedPdfPage(const PreparedPdfPage&) = delete;
+    PreparedPdfPage& operator=(const PreparedPdfPage&) = delete;
+
+    int width() const;
+    int height() const;
+    ColorModel model() const;
+    int components() const;  // samples per pixel, alpha included
+    bool hasAlpha() const;
+    // Errors MuPDF met and recovered from while reading and drawing the page (a missing
+    // resource, an unknown operator...): the page is drawn as every viewer draws it.
+    int warnings() const;
+
+    // Draws the picture's rows [y0, y1) into `samples` (row y0 first, `stride` bytes apart),
+    // white (no ink for CMYK) where the page leaves them empty. False when MuPDF gave up or a
+    // cancel stopped it; `error` then says which.
+    bool DrawRows(int y0, int y1, std::uint8_t* samples, std::ptrdiff_t stride, PdfPageError* error = nullptr);
+
+    struct Impl;
+
+private:
+    friend class PdfDocument;
+    explicit PreparedPdfPage(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
 };
 
 class PdfDocument {
@@ -53,8 +93,12 @@ public:
     // with its owner password, always; false while locked; otherwise as its permission flags say.
     bool AllowsCopying() const;
 
-    // Number of pages; 0 when locked or unreadable.
+    // Number of pages: those the page tree leads to, whatever it claims (a page tree that loops
+    // back on itself ends where it loops); 0 when locked or unreadable.
     int PageCount() const;
+    // The same, but nothing when the document is locked or its page tree cannot be read at
+    // all, which is not the same as a document without pages.
+    std::optional<int> ReadPageCount() const;
     // The raw boxes and rotation of a page (0-based); nothing when the page does not exist.
     std::optional<PdfPageGeometry> PageGeometry(int pageIndex) const;
 
@@ -66,13 +110,20 @@ public:
         ColorModel model = ColorModel::RGB;
         bool alpha = false;       // RGB only: an alpha channel, opaque white under the page
     };
-    // Draws a page. The crop box (the media box when the crop box is empty) turned by the
+    // Loads a page and records it, ready to draw at the request's size and model; nothing when
+    // it cannot be (`error` says why). `cancelled` is polled from another thread while the page
+    // is loaded, recorded and drawn, for as long as the prepared page lives.
+    std::unique_ptr<PreparedPdfPage> PreparePage(const RenderRequest& request,
+                                                 const std::function<bool()>& cancelled = {},
+                                                 PdfPageError* error = nullptr) const;
+
+    // Draws a whole page. The crop box (the media box when the crop box is empty) turned by the
     // page's rotation in whole quarter turns and scaled by `scale` is the picture; its top-left
     // corner is the bitmap's. The part of the page inside both boxes is drawn into it, shrunk
     // to fit and centred when it is larger (a crop box larger than the media box leaves white
     // around the page). The bitmap starts as white (no ink for CMYK). An empty bitmap when the
-    // page cannot be loaded, MuPDF met errors reading or drawing it (a damaged page), or the
-    // size is not sane. `cancelled` is polled while drawing; when it answers true the drawing
+    // page cannot be loaded or run at all, or the size is not sane; errors MuPDF recovers from
+    // (a missing resource, say) are drawn past, as viewers do. `cancelled` is polled while drawing; when it answers true the drawing
     // is abandoned and an empty bitmap returned.
     Bitmap RenderPage(const RenderRequest& request, const std::function<bool()>& cancelled = {}) const;
 

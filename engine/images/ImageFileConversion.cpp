@@ -2,7 +2,10 @@
 // representations in another type, and the two entries over them.
 #include "engine/images/ImageFileConversion.h"
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdlib>
 #include <algorithm>
 #include <system_error>
 #include <thread>
@@ -60,6 +63,18 @@ std::uint8_t Guarded(Body body) {
     }
 }
 
+// A new temporary file name for the WebP paths' intermediate TIFF files: in memory (/dev/shm)
+// unless TMPDIR names a folder of the user's choice, as writing a whole uncompressed picture to
+// a disk that other work keeps busy costs more than the encoding itself.
+std::optional<fs::path> IntermediateFileURL() {
+    std::optional<fs::path> url = GetTemporaryFileURL();
+    if (!url || std::getenv("TMPDIR")) return url;
+    const fs::path memory = "/dev/shm";
+    std::error_code ec;
+    if (fs::is_directory(memory, ec) && ::access(memory.c_str(), W_OK | X_OK) == 0) return memory / url->filename();
+    return url;
+}
+
 // Removes a file when it goes out of scope.
 struct RemovedAtEnd {
     fs::path path;
@@ -80,7 +95,7 @@ bool WriteWebP(ImageConverter& converter, const platform::Bitmap& image) {
     const bool encoded = converter.EncodeImage(image, tiff);
     converter.imageType = type;
     if (!encoded) return false;
-    const std::optional<fs::path> temporary = GetTemporaryFileURL();
+    const std::optional<fs::path> temporary = IntermediateFileURL();
     if (!temporary) return false;
     RemovedAtEnd removed{*temporary};
     if (!WriteFile(*temporary, tiff, std::nullopt)) return false;
@@ -88,6 +103,8 @@ bool WriteWebP(ImageConverter& converter, const platform::Bitmap& image) {
 
     WebPConfig config;
     if (!WebPConfigInit(&config)) return false;
+    // The one picture of the call may use the processors it was given (the bitstream is the same).
+    config.thread_level = platform::WorkerBudget() > 1 ? 1 : 0;
     if (converter.quality == 1.0f) {
         config.lossless = 1;
         config.alpha_compression = 1;
@@ -135,7 +152,7 @@ bool ImageConverter::OpenSourceImage(const fs::path& url) {
 bool ImageConverter::OpenWebPSource(const fs::path& url) {
     const std::shared_ptr<const platform::ImageBytes> bytes = platform::ImageBytes::MapFile(url);
     if (!bytes || bytes->size() == 0) return false;
-    const std::optional<fs::path> temporary = GetTemporaryFileURL();
+    const std::optional<fs::path> temporary = IntermediateFileURL();
     if (!temporary) return false;
     const fs::path tiff = temporary->string() + ".tif";
     WebPDecoderConfig config;

@@ -118,7 +118,8 @@ void ImageConverter::DrawTextWatermark(Bitmap& canvas, std::uint64_t width, std:
     const double strokeWidth = stroke ? std::max(1.0, std::isfinite(lineWidth) ? lineWidth : 1.0) : 0;
 
     const bool shadow = o.shadowEnabled != 0 && o.shadowColor.has_value();  // no colour, no shadow
-    const double sigma = shadow && blur > 0 ? blur / 2 : 0;
+    // A blur wider than any canvas is as good as one of 500 pixels.
+    const double sigma = shadow && blur > 0 ? std::min(blur / 2, 500.0) : 0;
     const int margin = shadow ? static_cast<int>(std::ceil(3 * sigma + std::fabs(offsetX) + std::fabs(offsetY))) + 1 : 1;
     platform::TextStyle style;
     style.fontName = o.textFont.value_or(std::string());

@@ -112,10 +112,10 @@ void ImageConverter::DrawImageWatermark(Bitmap& canvas, std::uint64_t width, std
     if (!Usable(rect.width) || !Usable(rect.height) || !std::isfinite(rect.x) || !std::isfinite(rect.y)) return;
     // The layer spans the part of the canvas the picture covers, in top-down pixels.
     const double top = H - rect.y - rect.height;
-    const int left = static_cast<int>(std::max(0.0, std::floor(rect.x)));
-    const int upper = static_cast<int>(std::max(0.0, std::floor(top)));
-    const int right = static_cast<int>(std::min(W, std::ceil(rect.x + rect.width)));
-    const int lower = static_cast<int>(std::min(H, std::ceil(top + rect.height)));
+    const int left = static_cast<int>(std::clamp(std::floor(rect.x), 0.0, W));
+    const int upper = static_cast<int>(std::clamp(std::floor(top), 0.0, H));
+    const int right = static_cast<int>(std::clamp(std::ceil(rect.x + rect.width), 0.0, W));
+    const int lower = static_cast<int>(std::clamp(std::ceil(top + rect.height), 0.0, H));
     if (left >= right || upper >= lower) return;
     const Bitmap colour = ConvertToModel(mark, {}, canvas.model, true);
     Bitmap layer = Bitmap::Allocate(right - left, lower - upper, canvas.model, true);

@@ -31,6 +31,17 @@ struct DestinationProperties {
 using ImageEncoder = bool (*)(const Bitmap& image, const DestinationProperties& properties,
                               std::vector<std::uint8_t>& out);
 
+// What an encoder can take: its format's name for messages, the longest side the format
+// stores (0: no limit of its own), and whether it needs the whole picture.
+struct EncoderFacts {
+    const char* name = "";
+    int maxSide = 0;
+    bool streamsRows = false;  // takes the picture a band of rows at a time (RowEncoder.h)
+};
+
+// The facts of the encoder for a type identifier; a refused identifier has no name.
+EncoderFacts FactsOfEncoder(std::string_view typeIdentifier);
+
 // The encoder for a type identifier, or nullptr when the identifier is refused.
 ImageEncoder FindImageEncoder(std::string_view typeIdentifier);
 

@@ -5,6 +5,7 @@
 
 #include "platform/imageio/ImageDestination.h"
 #include "platform/imageio/PixelRows.h"
+#include "platform/imageio/RowDeflate.h"
 #include "platform/imageio/RasterPrep.h"
 
 // The one PNG writer, for pages and for the pictures inside other formats (icons, QuickTime
@@ -33,5 +34,23 @@ bool EncodePngPixels(const raster::Pixels& pixels, const DestinationProperties& 
 // and PDF's Flate predictor 15 share); the bytes appended, 0 on failure.
 std::size_t FilterAndCompressRows(const Bitmap& image, PixelLayout layout, const PngTuning& tuning,
                                   std::vector<std::uint8_t>& out);
+
+// The same stream for rows that arrive a band at a time.
+class PngRowCompressor {
+public:
+    PngRowCompressor(PixelLayout layout, int width, const PngTuning& tuning);
+    // Appends the stream's part for the band's rows, which ends the stream when `last`; the
+    // bytes appended, 0 on failure.
+    std::size_t Add(const Bitmap& band, bool last, std::vector<std::uint8_t>& out);
+
+private:
+    PixelLayout layout_;
+    PngTuning tuning_;
+    int bpp_;
+    std::size_t rowBytes_;
+    std::vector<std::uint8_t> previous_;  // the last row of the band before, for the filters
+    std::vector<std::uint8_t> trial_;
+    RowDeflater deflater_;
+};
 
 }  // namespace platform

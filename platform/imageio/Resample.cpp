@@ -68,7 +68,9 @@ bool MakeAxis(int sourceLength, double offset, double length, int destLength, Ax
         return true;
     }
     const bool shrinking = scale < 1;
-    const double support = shrinking ? 3 / scale : 2;
+    // Never wider than the picture itself (a rectangle a fraction of a pixel wide would otherwise
+    // ask for a support beyond any integer).
+    const double support = std::min(shrinking ? 3 / scale : 2, sourceLength + 2.0);
     const double filterScale = shrinking ? scale : 1;
     axis.taps = static_cast<int>(std::ceil(support)) * 2 + 1;
     const int n = axis.end - axis.begin;

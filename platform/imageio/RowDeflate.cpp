@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <queue>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "platform/BufferPool.h"
 #include "platform/WorkerBudget.h"
@@ -423,6 +427,14 @@ struct CompressorDeleter {
     void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
 };
 
+// Gives the whole pages of [data, data + size) back to the system (they read as zero afterwards).
+void ReleasePages(std::uint8_t* data, std::size_t size) {
+    static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto from = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
+    const auto to = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(page - 1);
+    if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
+}
+
 // One compressor per thread and level, kept: making one allocates its tables.
 libdeflate_compressor* ThreadCompressor(int level) {
     thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
@@ -501,9 +513,16 @@ bool FindFinalDeflateBlock(const std::uint8_t* data, std::size_t size, std::size
 }
 
 std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, int level,
-                        std::vector<std::uint8_t>& out) {
+                        std::vector<std::uint8_t>& out, bool releaseRows) {
+    RowDeflater deflater(level);
+    return deflater.Add(rows, rowBytes, height, bpp, true, out, releaseRows);
+}
+
+std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, bool last,
+                             std::vector<std::uint8_t>& out, bool releaseRows) {
     if constexpr (std::endian::native != std::endian::little) return 0;
-    if (height < 1 || bpp < 1 || bpp > 8) return 0;
+    if (ended_ || height < 1 || bpp < 1 || bpp > 8) return 0;
+    const int level = level_;
     const std::size_t stride = rowBytes + 1;
 
     // Runs of identical rows of one colour, and the rows between them.
@@ -553,6 +572,8 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
         bool ok = false;
     };
     std::vector<Compressed> parts(segments.size());
+    // Summed before the rows may be given back.
+    const std::uint32_t adler = libdeflate_adler32(adler_, rows, stride * static_cast<std::size_t>(height));
     std::vector<int> compressedSegments;
     std::size_t total = 0;
     libdeflate_compressor* own = ThreadCompressor(level);
@@ -565,7 +586,13 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
         total += parts[i].bound;
         compressedSegments.push_back(static_cast<int>(i));
     }
-    std::shared_ptr<std::uint8_t> scratch = AcquireBuffer(std::max<std::size_t>(total, 1));
+    // A large picture's compressed pieces give their memory back as they are copied out, so that
+    // the stream is not held twice: their buffer is one of its own, in ordinary pages (a huge
+    // page stays whole while any of it is in use). A page-sized one comes from the pool.
+    const bool releaseScratch = total > kBufferPoolLimit;
+    std::shared_ptr<std::uint8_t> scratch =
+        releaseScratch ? std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(std::malloc(total)), std::free)
+                       : AcquireBuffer(std::max<std::size_t>(total, 1));
     if (!scratch) return 0;
     ParallelFor(static_cast<int>(compressedSegments.size()), [&](int k) {
         const std::size_t i = static_cast<std::size_t>(compressedSegments[static_cast<std::size_t>(k)]);
@@ -577,25 +604,30 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
         part.size = libdeflate_deflate_compress(c, rows + static_cast<std::size_t>(segments[i].first) * stride, in,
                                                 dest, part.bound);
         part.ok = part.size > 0 && FindFinalDeflateBlock(dest, part.size, &part.header, &part.end);
+        if (releaseRows) ReleasePages(const_cast<std::uint8_t*>(rows) + static_cast<std::size_t>(segments[i].first) * stride, in);
     });
     for (int k : compressedSegments)
         if (!parts[static_cast<std::size_t>(k)].ok) return 0;
 
     const std::size_t start = out.size();
-    // Room for the whole stream at once: growing it piece by piece would copy it over and over.
+    // Room for the whole band's part at once: growing it piece by piece would copy it over and over.
     std::size_t runBytes = 0;
     for (const Segment& s : segments)
         if (s.run) runBytes += 64 + static_cast<std::size_t>(s.count) * 8 + stride;
     out.reserve(out.size() + total + runBytes + 16);
-    out.push_back(0x78);  // deflate, 32 KiB window
-    out.push_back(0x5E);  // "fast" level; header check bits
+    if (!started_) {
+        out.push_back(0x78);  // deflate, 32 KiB window
+        out.push_back(0x5E);  // "fast" level; header check bits
+    }
     BitWriter w{out};
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const Segment& s = segments[i];
-        const bool final = i + 1 == segments.size();
+        const bool endOfBand = i + 1 == segments.size();
+        const bool final = last && endOfBand;
         const std::uint8_t* first = rows + static_cast<std::size_t>(s.first) * stride;
         if (s.run) {
-            const bool nextIsCompressed = !final && !segments[i + 1].run;
+            // What follows the band is not known yet: the band ends on a byte boundary.
+            const bool nextIsCompressed = endOfBand ? !last : !segments[i + 1].run;
             WriteUniformRun(w, first, rowBytes, bpp, s.count, final, nextIsCompressed);
             continue;
         }
@@ -613,16 +645,22 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
             w.bits = bytes[part.end >> 3] & ((1u << (part.end & 7)) - 1);
             w.count = static_cast<int>(part.end & 7);
         }
+        if (releaseScratch) ReleasePages(bytes, part.size);
         if (final) {
             w.Align();
-        } else if (!segments[i + 1].run) {
-            w.Put(0, 3);  // an empty stored block brings the next piece to a byte boundary
+        } else if (endOfBand ? w.count != 0 : !segments[i + 1].run) {
+            // An empty stored block brings the next piece, or the band's end, to a byte boundary.
+            w.Put(0, 3);
             w.Align();
             for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) out.push_back(b);
         }
     }
-    const std::uint32_t adler = libdeflate_adler32(1, rows, stride * static_cast<std::size_t>(height));
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(adler >> shift));
+    adler_ = adler;
+    started_ = true;
+    if (last) {
+        for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(adler_ >> shift));
+        ended_ = true;
+    }
     return out.size() - start;
 }
 

@@ -11,10 +11,33 @@
 // streams are joined to ours. The result is one ordinary zlib stream.
 namespace platform {
 
+// One zlib stream of rows that arrive a band at a time. Each band's bytes are complete up to
+// where the band ends (an empty stored block rounds them to a byte), so that they can be
+// written out before the next band comes.
+class RowDeflater {
+public:
+    explicit RowDeflater(int level) : level_(level) {}
+    // Appends the stream's part for `height` more rows of `1 + rowBytes` bytes each: the zlib
+    // header before the first rows, the checksum after the `last`. The bytes appended; 0 on
+    // failure. `releaseRows` as for DeflateRows below.
+    std::size_t Add(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, bool last,
+                    std::vector<std::uint8_t>& out, bool releaseRows = false);
+    bool started() const { return started_; }
+
+private:
+    int level_;
+    bool started_ = false;
+    bool ended_ = false;
+    std::uint32_t adler_ = 1;
+};
+
 // Appends to `out` the zlib stream of `height` rows of `1 + rowBytes` bytes each (a filter-type
 // byte, then the samples), `bpp` bytes per pixel. Returns the bytes appended, 0 on failure.
+// With `releaseRows` the rows are of no use to the caller afterwards: the memory of those that
+// have been compressed is given back to the system on the way (they then read as zero), and a
+// failure cannot be retried from them.
 std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, int level,
-                        std::vector<std::uint8_t>& out);
+                        std::vector<std::uint8_t>& out, bool releaseRows = false);
 
 // Finds, in a raw deflate stream, the bit where its final block's header starts and the bit
 // just past its end. False when the stream is malformed. (Exposed for tests.)

@@ -6,8 +6,14 @@
 
 namespace platform::raster {
 
-TiffSink::TiffSink(std::vector<std::uint8_t>& out) : out_(out) {
-    out_.clear();
+TiffSink::TiffSink(std::vector<std::uint8_t>& out) : own_(std::make_unique<MemorySink>(out)), sink_(*own_) {
+    out.clear();
+    Open();
+}
+
+TiffSink::TiffSink(ByteSink& sink) : sink_(sink) { Open(); }
+
+void TiffSink::Open() {
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options, &TiffSink::OnError, this);
     TIFFOpenOptionsSetWarningHandlerExtR(options, &TiffSink::OnWarning, this);
@@ -31,9 +37,8 @@ bool TiffSink::Close() {
 
 tmsize_t TiffSink::Read(thandle_t h, void* buf, tmsize_t size) {
     auto* self = static_cast<TiffSink*>(h);
-    if (size < 0 || self->pos_ >= self->out_.size()) return 0;
-    const std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(size), self->out_.size() - self->pos_);
-    std::memcpy(buf, self->out_.data() + self->pos_, n);
+    if (size < 0) return 0;
+    const std::size_t n = self->sink_.ReadAt(self->pos_, static_cast<std::uint8_t*>(buf), static_cast<std::size_t>(size));
     self->pos_ += n;
     return static_cast<tmsize_t>(n);
 }
@@ -41,15 +46,11 @@ tmsize_t TiffSink::Read(thandle_t h, void* buf, tmsize_t size) {
 tmsize_t TiffSink::Write(thandle_t h, void* buf, tmsize_t size) {
     auto* self = static_cast<TiffSink*>(h);
     if (size < 0) return -1;
-    const std::uint64_t end = self->pos_ + static_cast<std::uint64_t>(size);
-    try {
-        if (end > self->out_.size()) self->out_.resize(end);
-    } catch (...) {
+    if (!self->sink_.WriteAt(self->pos_, static_cast<const std::uint8_t*>(buf), static_cast<std::size_t>(size))) {
         self->failed_ = true;
         return -1;
     }
-    std::memcpy(self->out_.data() + self->pos_, buf, static_cast<std::size_t>(size));
-    self->pos_ = end;
+    self->pos_ += static_cast<std::uint64_t>(size);
     return size;
 }
 
@@ -59,21 +60,27 @@ toff_t TiffSink::Seek(thandle_t h, toff_t offset, int whence) {
     if (whence == SEEK_CUR)
         base = self->pos_;
     else if (whence == SEEK_END)
-        base = self->out_.size();
+        base = self->sink_.Size();
     self->pos_ = base + offset;
     return self->pos_;
 }
 
 int TiffSink::CloseProc(thandle_t) { return 0; }
 
-toff_t TiffSink::Size(thandle_t h) { return static_cast<TiffSink*>(h)->out_.size(); }
+toff_t TiffSink::Size(thandle_t h) { return static_cast<TiffSink*>(h)->sink_.Size(); }
 
 int TiffSink::Map(thandle_t, void**, toff_t*) { return 0; }
 
 void TiffSink::Unmap(thandle_t, void*, toff_t) {}
 
-int TiffSink::OnError(TIFF*, void* user, const char*, const char*, va_list) {
-    static_cast<TiffSink*>(user)->failed_ = true;
+int TiffSink::OnError(TIFF*, void* user, const char* module, const char* format, va_list args) {
+    auto* self = static_cast<TiffSink*>(user);
+    self->failed_ = true;
+    if (self->message_.empty()) {
+        char text[256];
+        std::vsnprintf(text, sizeof text, format, args);
+        self->message_ = std::string(module ? module : "libtiff") + ": " + text;
+    }
     return 1;
 }
 

@@ -3,15 +3,20 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
-// A libtiff handle writing into memory, for the encoders built on libtiff (fax, DNG). Library
-// errors are kept on the handle instead of being printed.
+#include "platform/imageio/RowEncoder.h"
+
+// A libtiff handle writing into memory or any other byte sink, for the encoders built on
+// libtiff (TIFF, fax, DNG). Library errors are kept on the handle instead of being printed.
 namespace platform::raster {
 
 class TiffSink {
 public:
     explicit TiffSink(std::vector<std::uint8_t>& out);
+    explicit TiffSink(ByteSink& sink);
     ~TiffSink();
     TiffSink(const TiffSink&) = delete;
     TiffSink& operator=(const TiffSink&) = delete;
@@ -20,6 +25,8 @@ public:
     // Flushes and closes the file; true when neither this nor any earlier call failed.
     bool Close();
     bool failed() const { return failed_; }
+    // The library's first error, when it reported one.
+    const std::string& message() const { return message_; }
 
 private:
     static tmsize_t Read(thandle_t, void*, tmsize_t);
@@ -32,8 +39,12 @@ private:
     static int OnError(TIFF*, void*, const char*, const char*, va_list);
     static int OnWarning(TIFF*, void*, const char*, const char*, va_list);
 
-    std::vector<std::uint8_t>& out_;
+    void Open();
+
+    std::unique_ptr<ByteSink> own_;
+    ByteSink& sink_;
     std::uint64_t pos_ = 0;
+    std::string message_;
     TIFF* tiff_ = nullptr;
     bool failed_ = false;
 };

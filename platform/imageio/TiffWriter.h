@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/Bitmap.h"
+#include "platform/imageio/PixelRows.h"
 #include "platform/imageio/ImageMetadata.h"
 
 typedef struct tiff TIFF;
@@ -25,5 +26,22 @@ struct TiffDirectoryOptions {
 
 // Sets the tags, writes the rows and the directory. False when libtiff refused.
 bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOptions& options);
+
+// The same for rows that arrive a band at a time.
+class TiffDirectoryWriter {
+public:
+    // Sets the tags of a directory for a picture of `shape`'s size and samples.
+    bool Begin(TIFF* tiff, const Bitmap& shape, const TiffDirectoryOptions& options);
+    // The next rows, top to bottom.
+    bool WriteRows(const Bitmap& band);
+    // After the last rows: writes the directory.
+    bool End();
+
+private:
+    TIFF* tiff_ = nullptr;
+    PixelLayout layout_ = PixelLayout::RGB;
+    int height_ = 0;
+    int rows_ = 0;
+};
 
 }  // namespace platform

@@ -67,6 +67,16 @@ TEST(GetUniqueDirectoryURL, SkipsTakenFoldersAndClaimsByCreating) {
     EXPECT_EQ(GetUniqueDirectoryURL(dir.path(), "B", false), dir / "B");
     EXPECT_EQ(Read(dir / "B"), "x");
 
+    // A link to a folder is a folder taken: the next name is made, and the linked folder stays
+    // as it was. A link to nothing holds the name as a plain file does.
+    fs::create_directory(dir / "elsewhere");
+    fs::create_directory_symlink(dir / "elsewhere", dir / "C");
+    EXPECT_EQ(GetUniqueDirectoryURL(dir.path(), "C", true), dir / "C 1");
+    EXPECT_EQ(GetUniqueDirectoryURL(dir.path(), "C", false), dir / "C 2");
+    EXPECT_TRUE(fs::is_empty(dir / "elsewhere"));
+    fs::create_symlink(dir / "nothing", dir / "D");
+    EXPECT_FALSE(GetUniqueDirectoryURL(dir.path(), "D", true));
+
     // A missing parent is made with the folder.
     auto deep = GetUniqueDirectoryURL(dir / "x" / "y", "C", true);
     ASSERT_TRUE(deep);

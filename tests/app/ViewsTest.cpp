@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -25,6 +26,7 @@ private slots:
     void overlayTakesTheClicks();
     void overlayShowsSpinnerOrMessage();
     void overlayShadow();
+    void spinnerTurnsWhileTheMainThreadIsBlocked();
     void centredTextRect_data();
     void centredTextRect();
     void toolbarValidation();
@@ -121,6 +123,44 @@ void ViewsTest::overlayShadow() {
     painter.fillRect(wide.rect(), gradient);
     painter.end();
     QVERIFY(std::abs(AlphaAt(wide, 499, 499) - 191) <= 1);
+}
+
+void ViewsTest::spinnerTurnsWhileTheMainThreadIsBlocked() {
+    QWidget window;
+    window.resize(300, 240);
+    auto* stack = new QGridLayout(&window);
+    auto* list = new QListWidget(&window);
+    for (int i = 0; i < 6; ++i) list->addItem(QStringLiteral("row %1").arg(i));
+    auto* overlay = new ProgressHUDView(&window);
+    stack->addWidget(list, 0, 0);
+    stack->addWidget(overlay, 0, 0);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    overlay->StartAddSpinning();
+    SpinningIndicator* spinner = overlay->spinProgressIndicator();
+    QTRY_VERIFY(!spinner->latestFrame().isNull());
+
+    // The main thread sleeps and handles no events: the steps go on, each drawn over the list.
+    int step = spinner->step();
+    QImage frame = spinner->latestFrame();
+    for (int i = 0; i < 3; ++i) {
+        QThread::msleep(400);
+        QVERIFY2(spinner->step() != step, qPrintable(QString::number(step)));
+        const QImage next = spinner->latestFrame();
+        QVERIFY(next != frame);
+        step = spinner->step();
+        frame = next;
+    }
+    QCOMPARE(frame.size(), spinner->size() * spinner->devicePixelRatio());
+    // The centre, between the spokes' inner ends, shows the list's background under the barely
+    // begun shadow.
+    const int centre = qGray(frame.pixel(frame.width() / 2, frame.height() / 2));
+    QVERIFY2(std::abs(centre - qGray(list->palette().color(QPalette::Base).rgb())) <= 12, qPrintable(QString::number(centre)));
+
+    overlay->StopAddSpinning();
+    step = spinner->step();
+    QThread::msleep(250);
+    QCOMPARE(spinner->step(), step);
 }
 
 void ViewsTest::centredTextRect_data() {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cstdlib>
 #include <vector>
 
@@ -52,9 +54,12 @@ TEST_P(CmykJpegQuality, IsTruncatedFromSinglePrecision) {
 
 INSTANTIATE_TEST_SUITE_P(Values, CmykJpegQuality,
                          testing::Values(QualityCase{0.53, 52}, QualityCase{0.8, 80}, QualityCase{1.0, 100},
-                                         QualityCase{0.0, 1}),
+                                         QualityCase{0.0, 1}, QualityCase{1e300, 100}, QualityCase{-1e300, 1},
+                                         QualityCase{std::numeric_limits<double>::quiet_NaN(), 1},
+                                         QualityCase{std::numeric_limits<double>::infinity(), 100}),
                          [](const testing::TestParamInfo<QualityCase>& info) {
-                             return "Quality" + std::to_string(info.param.jpegQuality);
+                             return "Quality" + std::to_string(info.param.jpegQuality) + "Case" +
+                                    std::to_string(info.index);
                          });
 
 TEST(CmykJpeg, CodecFailureGivesNothing) {

@@ -12,15 +12,6 @@
 
 using namespace conversiontest;
 
-namespace {
-
-std::string Quote(const fs::path& p) {
-    std::string out = "'";
-    for (char c : p.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-}  // namespace
 
 TEST(CorpusConversion, EveryFileConvertsInEveryWriter) {
     const std::vector<fs::path> corpus = testpdf::CorpusPdfs();
@@ -79,27 +70,7 @@ TEST(CorpusConversion, PixelsAreThoseOfMutoolDraw) {
             ASSERT_EQ(ConvertPDFToImages(&r), 1) << what;
             const std::vector<std::string> names = Names(out);
             ASSERT_EQ(names.size(), 1u) << what;
-            const fs::path theirs = out / "mutool.png";
-            const std::string command = "mutool draw -q -c rgb -r " + std::to_string(dpi) + " -o " + Quote(theirs) +
-                                        " " + Quote(pdf) + " " + std::to_string(c.page) + " 2>/dev/null";
-            ASSERT_EQ(std::system(command.c_str()), 0) << what;
-
-            const auto a = testimage::DecodeWithPil(out / names[0], "RGB");
-            const auto b = testimage::DecodeWithPil(theirs, "RGB");
-            ASSERT_TRUE(a.ok() && b.ok()) << what << a.error << b.error;
-            // mutool rounds the page's far edges outwards, we to the nearest pixel: its picture
-            // may have one more column or row, a partly covered one. Everything else must agree.
-            EXPECT_GE(b.width, a.width) << what;
-            EXPECT_LE(b.width - a.width, 1) << what;
-            EXPECT_GE(b.height, a.height) << what;
-            EXPECT_LE(b.height - a.height, 1) << what;
-            long differingRows = 0;
-            const std::size_t common = static_cast<std::size_t>(std::min(a.width, b.width)) * 3;
-            for (int y = 0; y < std::min(a.height, b.height); ++y)
-                if (std::memcmp(a.pixels.data() + static_cast<std::size_t>(y) * a.width * 3,
-                                b.pixels.data() + static_cast<std::size_t>(y) * b.width * 3, common) != 0)
-                    ++differingRows;
-            EXPECT_EQ(differingRows, 0) << what;
+            EXPECT_TRUE(SameAsMutoolDraw(out / names[0], pdf, c.page, dpi)) << what;
         }
     }
 }
@@ -120,7 +91,8 @@ TEST(CorpusConversion, TiffStripsCompressAsWellAsTiffcpsLongStrips) {
         for (const std::string& name : Names(out)) {
             const fs::path ours = out / name;
             const fs::path theirs = dir / ("tiffcp-" + std::to_string(type) + "-" + name);
-            const std::string command = "tiffcp -c lzw -r 64 " + Quote(ours) + " " + Quote(theirs) + " 2>/dev/null";
+            const std::string command = "tiffcp -c lzw -r 64 " + testimage::ShellQuote(ours.string()) + " " +
+                                        testimage::ShellQuote(theirs.string()) + " 2>/dev/null";
             ASSERT_EQ(std::system(command.c_str()), 0) << name;
             EXPECT_LE(static_cast<double>(fs::file_size(ours)), 1.05 * static_cast<double>(fs::file_size(theirs)))
                 << name << " of type " << type;

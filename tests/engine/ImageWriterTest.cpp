@@ -1,14 +1,19 @@
 // The converter's writer layer: destination properties, identifiers, type tables and files.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <tiffio.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <limits>
 
 #include "support/ConversionSupport.h"
 #include "engine/ImageConverter.h"
+#include "platform/MainQueue.h"
+#include "support/FormatReaders.h"
 #include "support/ImageReader.h"
 #include "support/TestPdf.h"
 
@@ -152,4 +157,109 @@ TEST(ImageWriter, WrittenFilesGetTheUsualPermissions) {
     c.outputFileAttributes = FileAttributes{fs::perms::owner_read | fs::perms::owner_write};
     ASSERT_TRUE(c.WriteImage(Grey(2, 2, 0), dir / "q.png"));
     EXPECT_EQ(static_cast<unsigned>(fs::status(dir / "q.png").permissions()) & 0777u, 0600u);
+}
+
+TEST(ImageWriter, AnyQualityIsKeptToTheJpegScale) {
+    // Read back by Pillow: quality 100 quantises by 1 everywhere, the lowest by 255 (libjpeg's
+    // baseline tables at their coarsest).
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(16, 16)};
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    struct Case {
+        double quality;
+        int step;  // the luminance table's first step
+    };
+    const Case cases[] = {{std::numeric_limits<double>::quiet_NaN(), 255}, {1e300, 1}, {-1e300, 255},
+                          {std::numeric_limits<double>::infinity(), 1}, {7.5, 1}};
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path out = dir / std::to_string(n++);
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, kOutputJPEG);
+        r.conversionOptions.compressionQuality = c.quality;
+        ASSERT_EQ(ConvertPDFToImages(&r), 1) << c.quality;
+        std::string step;
+        ASSERT_EQ(testimage::RunPythonProbe("from PIL import Image\nprint(Image.open(sys.argv[1]).quantization[0][0])\n",
+                                            out / "doc.jpg", &step),
+                  0);
+        EXPECT_EQ(std::stoi(step), c.step) << c.quality;
+    }
+}
+
+TEST(OutputFiles, AnyNameTheFileSystemTakesCanBeWritten) {
+    // 83 three-byte characters and two letters: with ".png" the name is 255 bytes, the most a
+    // name may have here.
+    std::string base;
+    for (int i = 0; i < 83; ++i) base += "\xE6\x96\x87";
+    base += "ab";
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(20, 20), PageOf(20, 20)};
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    for (int type : {kOutputPNG, kOutputMultiPageTIFF}) {
+        const fs::path out = dir / std::to_string(type);
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, type);
+        r.outputBaseName = base;
+        // One page of two is numbered ("-1"): the base is shorter by as much.
+        r.conversionOptions.pageRangeType = type == kOutputPNG ? kPageRangeSingle : kPageRangeAll;
+        r.conversionOptions.startPage = 1;
+        r.outputBaseName = type == kOutputPNG ? base.substr(0, base.size() - 2) : base;
+        const std::string name = *r.outputBaseName + (type == kOutputPNG ? "-1.png" : ".tif");
+        ASSERT_EQ(name.size(), 255u);
+        EXPECT_EQ(ConvertPDFToImages(&r), 1) << type;
+        EXPECT_EQ(Names(out), std::vector<std::string>{name}) << type;
+        EXPECT_TRUE(testimage::DecodeWithPil(out / name).ok()) << type;
+    }
+}
+
+TEST(OutputFiles, AKilledConversionLeavesNothingBehind) {
+    // Killed while a file is being written, with bytes in it: a multi-page TIFF after its first
+    // page, a large PNG written a band at a time. The file has no name yet, and nothing of it
+    // is left in the folder.
+    const BandedPages banded;
+    testpdf::TempDir dir;
+    testpdf::Options small;
+    small.pages.assign(3, PageOf(200, 200));
+    testpdf::Options large;
+    large.pages = {PageOf(2000, 2000)};
+    const std::pair<fs::path, int> cases[] = {{testpdf::Write(dir / "small.pdf", small), kOutputMultiPageTIFF},
+                                              {testpdf::Write(dir / "large.pdf", large), kOutputPNG}};
+    for (const auto& [pdf, type] : cases) {
+        const fs::path out = dir / std::to_string(type);
+        fs::create_directory(out);
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(ready[0]);
+            platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
+            Target target;
+            target.onQuestion = [&](Target&) {
+                std::error_code ec;
+                for (const auto& fd : fs::directory_iterator("/proc/self/fd", ec)) {
+                    const fs::path file = fs::read_symlink(fd.path(), ec);
+                    if (ec || file.parent_path() != out || fs::file_size(fd.path(), ec) == 0 || ec) continue;
+                    const char byte = 1;
+                    (void)!::write(ready[1], &byte, 1);
+                    for (;;) ::pause();
+                }
+            };
+            ImageConversion r = Record(pdf, out, type, 150);
+            r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+            ConvertPDFToImages(&r);
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        EXPECT_EQ(::read(ready[0], &byte, 1), 1) << type;
+        ::close(ready[0]);
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status)) << type;
+        EXPECT_TRUE(Names(out).empty()) << type;
+    }
 }

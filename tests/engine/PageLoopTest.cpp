@@ -1,8 +1,14 @@
 // The page loop: ranges, names, free names, overwriting, reports and the queue.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include <tiffio.h>
 
+#include "engine/ConversionReport.h"
 #include "support/ConversionSupport.h"
 #include "engine/ImageConversion.h"
 #include "engine/OperationQueue.h"
@@ -88,6 +94,8 @@ TEST(PageLoop, RangesAreClampedToTheDocument) {
         {kPageRangeFromTo, 4, 0, {"01"}},              // last below 1 becomes 1
         {kPageRangeFromTo, -2, 2, {"01", "02"}},
         {kPageRangeFromTo, 9, 9, {"09"}},
+        {kPageRangeFromTo, 3, -3, Range(3, 10, 2)},  // a negative last page is the last page
+        {kPageRangeFromTo, -2, -1, Range(1, 10, 2)},
         {kPageRangeSingle, 0, 0, {"01"}},
         {kPageRangeSingle, 11, 0, {"01"}},
         {kPageRangeSingle, -3, 0, {"01"}},
@@ -180,15 +188,12 @@ TEST(PageLoop, OverwritingReplacesOldFilesOnlyWithCompleteNewOnes) {
     fs::create_directory(dir / "out");
     for (const char* n : {"doc-1.png", "doc-2.png", "doc-3.png"}) WriteAll(dir / "out" / n, "old");
 
-    // A document whose pages all fail to draw: the old files must survive.
-    testpdf::Options damaged;
-    testpdf::Page broken;
-    broken.width = broken.height = 20;
-    broken.content = "0 0 20 20 re f /Missing Do";  // an image the page does not have
-    damaged.pages = {broken, broken, broken};
-    fs::create_directory(dir / "bad");
-    ImageConversion bad = Record(testpdf::Write(dir / "bad" / "doc.pdf", damaged), dir / "out");
+    // A conversion whose pages all fail (below one pixel each): the old files must survive.
+    ImageConversion bad = Record(pdf, dir / "out");
     bad.overwriteExistingFile = 1;
+    bad.resizeEnabled = 1;
+    bad.resizeOptions.targetWidth = bad.resizeOptions.targetHeight = 0.4;
+    bad.resizeOptions.sizeUnit = kSizePixels;
     EXPECT_EQ(ConvertPDFToImages(&bad), 0);
     EXPECT_EQ(Names(dir / "out"), (std::vector<std::string>{"doc-1.png", "doc-2.png", "doc-3.png"}));
     for (const char* n : {"doc-1.png", "doc-2.png", "doc-3.png"}) EXPECT_EQ(ReadAll(dir / "out" / n), "old");
@@ -233,13 +238,65 @@ TEST(PageLoop, ADocumentWithoutPagesSucceedsForEveryRange) {
     EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"empty.pdf"});
 }
 
+TEST(PageLoop, DamagedPageTreesGiveThePagesThatExist) {
+    const std::string red = testpdf::RawStream("1 0 0 rg 0 0 30 30 re f");
+    const std::string blue = testpdf::RawStream("0 0 1 rg 0 0 30 30 re f");
+    const std::string catalog = "<< /Type /Catalog /Pages 2 0 R >>";
+    const std::string page3 = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 30 30] /Contents 4 0 R >>";
+    const std::string page5 = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 30 30] /Contents 6 0 R >>";
+    struct Case {
+        const char* what;
+        std::vector<std::string> objects;
+        std::uint8_t result;
+        std::vector<std::string> names;
+    };
+    const Case cases[] = {
+        {"a count far above the pages",
+         {catalog, "<< /Type /Pages /Count 1410065407 /Kids [3 0 R 5 0 R] >>", page3, red, page5, blue},
+         1,
+         {"doc-1.png", "doc-2.png"}},
+        {"a count below the pages", {catalog, "<< /Type /Pages /Count 1 /Kids [3 0 R 5 0 R] >>", page3, red, page5, blue},
+         1,
+         {"doc.png"}},
+        {"kids looping back after page 1", {catalog, "<< /Type /Pages /Count 3 /Kids [3 0 R 2 0 R] >>", page3, red}, 1,
+         {"doc.png"}},
+        {"kids that are no array", {catalog, "<< /Type /Pages /Count 3 /Kids 5 >>"}, 0, {}},
+        {"no page tree at all", {"<< /Type /Catalog /Pages 9 0 R >>", "<< /Foo 1 >>"}, 0, {}},
+        {"a page tree without pages", {catalog, "<< /Type /Pages /Count 0 /Kids [] >>"}, 1, {}},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path folder = dir / std::to_string(n++);
+        fs::create_directory(folder);
+        const fs::path pdf = testpdf::WriteRaw(dir / ("doc" + std::to_string(n) + ".pdf"), c.objects);
+        ImageConversion r = Record(pdf, folder);
+        r.outputBaseName = "doc";
+        const ConversionReport report = ConvertPDFToImagesWithReport(&r);
+        EXPECT_EQ(report.success, c.result) << c.what << ": " << DescribeConversionReport(report);
+        if (!c.result) {
+            EXPECT_EQ(report.failure, ConversionFailure::UnreadablePageTree) << c.what;
+        }
+        EXPECT_EQ(Names(folder), c.names) << c.what;
+        for (const std::string& name : c.names) {
+            const auto d = testimage::DecodeWithPil(folder / name, "RGB");
+            ASSERT_TRUE(d.ok()) << d.error;
+            const bool second = name == "doc-2.png";
+            EXPECT_EQ(d.pixels[0], second ? 0 : 255) << c.what << " " << name;
+            EXPECT_EQ(d.pixels[2], second ? 255 : 0) << c.what << " " << name;
+        }
+        if (!c.names.empty()) {
+            EXPECT_TRUE(SameAsMutoolDraw(folder / c.names[0], pdf, 1, 72)) << c.what;
+        }
+    }
+}
+
 TEST(PageLoop, AfterAFailedPageNothingMoreIsStarted) {
-    // The first page is too large to hold (20000 points square is 1.2 GB of RGB at 72 dpi) and
-    // fails without allocating; pages run one after another for a multi-page TIFF, so the
-    // second page is never started, reported or written.
+    // The first page is narrower than a pixel and fails without drawing; pages run one after
+    // another for a multi-page TIFF, so the second page is never started, reported or written.
     testpdf::TempDir dir;
     testpdf::Options o;
-    o.pages = {PageOf(20000, 20000), PageOf(20, 20)};
+    o.pages = {PageOf(0.001, 20), PageOf(20, 20)};
     const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
     Target target;
     platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
@@ -390,6 +447,18 @@ TEST(MultiPageTiff, OverwritingReplacesTheFileOnceWithEveryPage) {
     EXPECT_EQ(ReadTiff(dir / "doc 1.tif").size(), 3u);
 }
 
+// The files other than PDFs that this process holds open in `folder`, named or not, as paths
+// that open them again.
+std::vector<fs::path> OpenFilesIn(const fs::path& folder) {
+    std::vector<fs::path> open;
+    std::error_code ec;
+    for (const auto& fd : fs::directory_iterator("/proc/self/fd", ec)) {
+        const fs::path target = fs::read_symlink(fd.path(), ec);
+        if (!ec && target.parent_path() == folder && target.extension() != ".pdf") open.push_back(fd.path());
+    }
+    return open;
+}
+
 TEST(MultiPageTiff, ACancelBetweenPagesKeepsAValidFileOfThePagesWritten) {
     testpdf::TempDir dir;
     const fs::path pdf = SmallPdf(dir, 5);
@@ -403,10 +472,10 @@ TEST(MultiPageTiff, ACancelBetweenPagesKeepsAValidFileOfThePagesWritten) {
     };
     target.onQuestion = [&](Target& t) {
         if (!armed || std::this_thread::get_id() != loopThread) return;
-        for (const std::string& name : Names(dir.path())) {
-            if (name.find(".part") == std::string::npos) continue;
+        // The file being written has no name yet: it is found among the files we hold open.
+        for (const fs::path& open : OpenFilesIn(dir.path())) {
             TIFFSetWarningHandler(nullptr);
-            if (TIFF* partial = TIFFOpen((dir / name).c_str(), "r")) {
+            if (TIFF* partial = TIFFOpen(open.c_str(), "r")) {
                 if (TIFFNumberOfDirectories(partial) == 2) t.cancelled = true;
                 TIFFClose(partial);
             }
@@ -448,4 +517,40 @@ TEST(MultiPageTiff, AFileThatCannotBeOpenedFailsTheDocument) {
     const fs::path pdf = SmallPdf(dir, 2);
     ImageConversion r = Record(pdf, dir / "missing" / "folder", kOutputMultiPageTIFF);
     EXPECT_EQ(ConvertPDFToImages(&r), 0);
+}
+
+TEST(PageLoop, WithoutThreadsThePagesRunOnTheCallingThread) {
+    // A child process that may start no thread at all (as nobody, when we are root, since the
+    // limit does not hold for root) converts a document of several pages, with reports.
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages.assign(4, PageOf(50, 50));
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    const fs::path out = dir / "out";
+    fs::create_directory(out);
+    fs::permissions(out, fs::perms::all);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(120);  // a hang ends the child with a signal
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(10);
+        const rlimit none{0, 0};
+        if (::setrlimit(RLIMIT_NPROC, &none) != 0) ::_exit(11);
+        try {
+            std::thread probe([] {});
+            probe.join();
+            ::_exit(12);  // threads can still be had: the test would prove nothing
+        } catch (...) {
+        }
+        Target target;
+        ImageConversion r = Record(pdf, out);
+        r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+        ::_exit(ConvertPDFToImages(&r) == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(Names(out), (std::vector<std::string>{"doc-1.png", "doc-2.png", "doc-3.png", "doc-4.png"}));
+    for (const std::string& name : Names(out)) EXPECT_TRUE(testimage::DecodeWithPil(out / name).ok()) << name;
 }

@@ -5,13 +5,17 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
+#include "engine/ConversionReport.h"
 #include "support/ConversionSupport.h"
 #include "engine/ImageConversion.h"
+#include "engine/PagePlan.h"
 #include "platform/MainQueue.h"
 #include "platform/PdfDocument.h"
 #include "support/ImageReader.h"
@@ -101,26 +105,94 @@ TEST(PageRendering, SizesThatCannotBeHeldFailThePageWithoutWritingIt) {
     const fs::path pdf = testpdf::Write(dir / "letter.pdf", o);
     struct Case {
         const char* what;
+        int type;
         long dpi;
         double tw, th;
+        ConversionFailure failure;
     };
     const Case cases[] = {
-        {"below one pixel", 72, 0.4, 0.4},
-        {"a buffer above the cap", 30000, 0, 0},
-        {"an infinite target", 72, 1e300, 0},
-        {"a negative resolution", -72, 0, 0},
+        {"below one pixel", kOutputPNG, 72, 0.4, 0.4, ConversionFailure::UnusableSize},
+        // GIF needs the whole picture in memory; 6.3 GB of it is beyond the cap.
+        {"a buffer above the cap", kOutputGIF, 5000, 0, 0, ConversionFailure::PageTooLarge},
+        {"an infinite target", kOutputPNG, 72, 1e300, 0, ConversionFailure::UnusableSize},
+        {"a negative resolution", kOutputPNG, -72, 0, 0, ConversionFailure::UnusableSize},
+        // 51000 x 66000 pixels: JPEG holds at most 65500 a side.
+        {"beyond the format's own limit", kOutputJPEG, 6000, 0, 0, ConversionFailure::TooLargeForFormat},
     };
     int n = 0;
     for (const Case& c : cases) {
         const fs::path out = dir / ("out" + std::to_string(n++));
         fs::create_directory(out);
-        ImageConversion r = Record(pdf, out, kOutputPNG, c.dpi);
+        ImageConversion r = Record(pdf, out, c.type, c.dpi);
         r.resizeEnabled = c.tw > 0 || c.th > 0;
         r.resizeOptions.targetWidth = c.tw;
         r.resizeOptions.targetHeight = c.th;
         r.resizeOptions.sizeUnit = kSizePixels;
+        const ConversionReport report = ConvertPDFToImagesWithReport(&r);
+        EXPECT_EQ(report.success, 0) << c.what;
+        EXPECT_EQ(report.failure, c.failure) << c.what << ": " << DescribeConversionReport(report);
+        EXPECT_EQ(report.page, 1) << c.what;
         EXPECT_EQ(ConvertPDFToImages(&r), 0) << c.what;
         EXPECT_TRUE(Names(out).empty()) << c.what;
+    }
+}
+
+TEST(PageRendering, LargePagesAreWrittenInBandsWithTheirPixels) {
+    // 2700 x 2400 pixels of RGB is 19 MB, above the band size: the page is drawn and written a
+    // band at a time. Its pixels are those of a drawing of the whole page.
+    const BandedPages banded;
+    testpdf::TempDir dir;
+    testpdf::Page p = PageOf(648, 576);
+    p.content = "1 0 0 rg 36 36 144 144 re f 0 0 1 rg 0 500 648 76 re f 0 1 0 rg 300 100 20 400 re f "
+                "0.5 g 5 w 10 10 m 638 566 l S";
+    testpdf::Options o;
+    o.pages = {PageOf(100, 100), p};
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    struct Case {
+        int type;
+        std::int32_t model;
+        const char* file;
+        const char* mode;
+    };
+    const Case cases[] = {
+        {kOutputPNG, kColorRGB, "doc-2.png", "RGBA"},  {kOutputTIFF, kColorCMYK, "doc-2.tif", "CMYK"},
+        {kOutputBMP, kColorRGB, "doc-2.bmp", "RGB"},   {kOutputJPEG, kColorRGB, "doc-2.jpg", "RGB"},
+        {kOutputMultiPageTIFF, kColorGray, "doc.tif", "L"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const fs::path out = dir / std::to_string(n++);
+        fs::create_directory(out);
+        ImageConversion r = Record(pdf, out, c.type, 300);
+        r.conversionOptions.colorModel = c.model;
+        r.conversionOptions.compressionQuality = 1.0;
+        ASSERT_EQ(ConvertPDFToImages(&r), 1) << c.file;
+        const int frame = c.type == kOutputMultiPageTIFF ? 1 : 0;
+        const auto d = testimage::DecodeWithPil(out / c.file, "RGB", frame);
+        ASSERT_TRUE(d.ok()) << d.error;
+        EXPECT_EQ(d.width, 2700) << c.file;
+        EXPECT_EQ(d.height, 2400) << c.file;
+        EXPECT_EQ(d.mode, c.mode) << c.file;
+        if (c.type == kOutputPNG && c.model == kColorRGB) {
+            EXPECT_TRUE(SameAsMutoolDraw(out / c.file, pdf, 2, 300, static_cast<int>(kBandBytes / (2700 * 3))));
+            continue;
+        }
+        // Away from edges, the flat areas: red, blue, green and white.
+        const int tolerance = c.type == kOutputJPEG ? 8 : c.model == kColorGray ? 2 : 0;
+        auto near = [&](int x, int y, Pixel want) {
+            const Pixel got = At(d, x, y);
+            const Pixel grey{(77 * want.r + 151 * want.g + 28 * want.b + 128) >> 8,
+                             (77 * want.r + 151 * want.g + 28 * want.b + 128) >> 8,
+                             (77 * want.r + 151 * want.g + 28 * want.b + 128) >> 8};
+            const Pixel w = c.model == kColorGray ? grey : want;
+            return std::abs(got.r - w.r) <= tolerance && std::abs(got.g - w.g) <= tolerance &&
+                   std::abs(got.b - w.b) <= tolerance;
+        };
+        EXPECT_TRUE(near(400, 2000, kRed)) << c.file;
+        EXPECT_TRUE(near(1350, 100, kBlue)) << c.file;
+        EXPECT_TRUE(near(1290, 1200, Pixel{0, 255, 0})) << c.file;
+        EXPECT_TRUE(near(2000, 1800, kWhite)) << c.file;
+        EXPECT_TRUE(near(2650, 2350, kWhite)) << c.file;
     }
 }
 
@@ -277,6 +349,46 @@ TEST(PageRendering, ACancelDuringAPageFailsTheDocument) {
     platform::SetMainQueueHook(nullptr);
 }
 
+TEST(PageRendering, ACancelWhileAPageLoadsEndsTheDocumentAtOnce) {
+    // 400000 clipped squares: loading and recording the page take seconds. A cancel that
+    // arrives meanwhile ends the document within a second.
+    std::string content;
+    for (int i = 0; i < 400000; ++i) content += "q 0 0 1 1 re W n 0 0 1 1 re f Q\n";
+    testpdf::Page p = PageOf(100, 100);
+    p.content = content;
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {p};
+    const fs::path pdf = testpdf::Write(dir / "slow.pdf", o);
+    platform::SetMainQueueHook([](platform::MainQueueTask task) { task(); });
+    Target target;
+    std::thread canceller;
+    std::atomic<std::int64_t> cancelledAt{0};
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    target.onReport = [&](Target& t, long) {
+        canceller = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            cancelledAt = now();
+            t.cancelled = true;
+        });
+    };
+    fs::create_directory(dir / "out");
+    ImageConversion r = Record(pdf, dir / "out");
+    r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+    const ConversionReport report = ConvertPDFToImagesWithReport(&r);
+    const std::int64_t ended = now();
+    if (canceller.joinable()) canceller.join();
+    platform::SetMainQueueHook(nullptr);
+    EXPECT_EQ(report.success, 0);
+    EXPECT_EQ(report.failure, ConversionFailure::Cancelled);
+    ASSERT_GT(cancelledAt.load(), 0);
+    EXPECT_LT(ended - cancelledAt.load(), 1000);
+    EXPECT_TRUE(Names(dir / "out").empty());
+}
+
 TEST(PageRendering, ACancelBeforeTheFirstPageIsNoFailure) {
     testpdf::TempDir dir;
     testpdf::Options o;
@@ -290,26 +402,65 @@ TEST(PageRendering, ACancelBeforeTheFirstPageIsNoFailure) {
     EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"doc.pdf"});
 }
 
-TEST(PageRendering, ADamagedPageFailsItsDocumentAndLeavesNoPartialFile) {
+TEST(PageRendering, ContentErrorsAreDrawnPastAsMutoolDrawsThem) {
+    // Every page draws a red square, meets an error MuPDF recovers from, then a blue one.
+    struct Case {
+        const char* what;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"a missing XObject", "/Missing Do"},
+        {"a missing ExtGState", "/GS9 gs"},
+        {"a missing colour space", "/CS9 cs 0.5 scn"},
+        {"a missing shading", "/Sh9 sh"},
+        {"an unknown operator", "1 2 frobnicate"},
+        {"a syntax error", "0 0 m ) ] >> l"},
+        {"an operator inside a TJ array", "BT [ (a) 0 0 1 rg (b) ] TJ ET"},
+        {"a number in scientific notation", "1.5e2 0 0 rg"},
+    };
     testpdf::TempDir dir;
-    testpdf::Page broken = PageOf(20, 20);
-    broken.content = "1 0 0 rg 0 0 20 20 re f /Missing Do";  // an image the page does not have
-    testpdf::Options o;
-    o.pages = {PageOf(20, 20), broken, PageOf(20, 20)};
-    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
-    for (int type : {kOutputPNG, kOutputJPEG, kOutputMultiPageTIFF}) {
-        const fs::path out = dir / ("out" + std::to_string(type));
+    int n = 0;
+    for (const Case& c : cases) {
+        testpdf::Page p = PageOf(60, 40);
+        p.content = std::string("1 0 0 rg 5 5 20 20 re f ") + c.error + " 0 0 1 rg 35 5 20 20 re f";
+        testpdf::Options o;
+        o.pages = {PageOf(60, 40), p, PageOf(60, 40)};
+        const fs::path pdf = testpdf::Write(dir / ("doc" + std::to_string(n) + ".pdf"), o);
+        const fs::path out = dir / ("out" + std::to_string(n++));
         fs::create_directory(out);
-        ImageConversion r = Record(pdf, out, type);
-        EXPECT_EQ(ConvertPDFToImages(&r), 0) << type;
-        for (const std::string& name : Names(out)) {
-            EXPECT_EQ(name.find("-2."), std::string::npos) << name;
-            EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+        for (int type : {kOutputPNG, kOutputMultiPageTIFF}) {
+            ImageConversion r = Record(pdf, out, type);
+            EXPECT_EQ(ConvertPDFToImages(&r), 1) << c.what << " as type " << type;
         }
-        if (type == kOutputMultiPageTIFF) {
-            EXPECT_TRUE(Names(out).empty());
-        }
+        // The pages beside it and the page itself, the TIFF with all three.
+        EXPECT_EQ(Names(out), (std::vector<std::string>{"doc" + std::to_string(n - 1) + "-1.png",
+                                                        "doc" + std::to_string(n - 1) + "-2.png",
+                                                        "doc" + std::to_string(n - 1) + "-3.png",
+                                                        "doc" + std::to_string(n - 1) + ".tif"}))
+            << c.what;
+        EXPECT_TRUE(SameAsMutoolDraw(out / ("doc" + std::to_string(n - 1) + "-2.png"), pdf, 2, 72)) << c.what;
+        const auto d = testimage::DecodeWithPil(out / ("doc" + std::to_string(n - 1) + "-2.png"), "RGB");
+        ASSERT_TRUE(d.ok()) << d.error;
+        EXPECT_EQ(At(d, 15, 25), kRed) << c.what;
+        EXPECT_EQ(At(d, 45, 25), kBlue) << c.what;  // drawn past the error
     }
+}
+
+TEST(PageRendering, UserUnitScalesThePage) {
+    testpdf::TempDir dir;
+    testpdf::Page p = PageOf(8.5, 11);
+    p.userUnit = 72;
+    p.content = "1 0 0 rg 1 1 2 2 re f";  // 144 points square, an inch from the lower left
+    testpdf::Options o;
+    o.pages = {p};
+    const fs::path pdf = testpdf::Write(dir / "unit.pdf", o);
+    const auto d = ConvertAndDecode(pdf, dir / "out");
+    ASSERT_TRUE(d.ok()) << d.error;
+    EXPECT_EQ(d.width, 612);
+    EXPECT_EQ(d.height, 792);
+    EXPECT_EQ(At(d, 100, 792 - 100), kRed);
+    EXPECT_EQ(At(d, 300, 792 - 100), kWhite);
+    EXPECT_TRUE(SameAsMutoolDraw(dir / "out" / Names(dir / "out")[0], pdf, 1, 72));
 }
 
 TEST(PdfLayer, DrawsInTheAskedModelAndStopsWhenCancelled) {

@@ -14,13 +14,30 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
 #include "engine/ImageConversion.h"
+#include "engine/PagePlan.h"
+#include "support/ImageReader.h"
+#include "support/MagickReader.h"
 #include "support/TestPdf.h"
 
 // Helpers shared by the engine's conversion tests.
 namespace conversiontest {
 
 namespace fs = std::filesystem;
+
+// While it lives, pages above one band are drawn and written in bands, as much larger pages
+// are: the banded path at sizes a test can afford.
+struct BandedPages {
+    BandedPages() { SetWholePictureLimit(kBandBytes); }
+    ~BandedPages() { SetWholePictureLimit(0); }
+    BandedPages(const BandedPages&) = delete;
+    BandedPages& operator=(const BandedPages&) = delete;
+};
 
 // A page of the given size in points.
 inline testpdf::Page PageOf(double width, double height, int rotate = 0) {
@@ -71,6 +88,38 @@ inline std::pair<int, int> PngSize(const fs::path& file) {
                (static_cast<unsigned char>(b[at + 2]) << 8) | static_cast<unsigned char>(b[at + 3]);
     };
     return {static_cast<int>(be(16)), static_cast<int>(be(20))};
+}
+
+// Whether our picture `ours` of page `page` of `pdf` at `dpi` has the pixels `mutool draw`
+// draws, which uses the same rasteriser. mutool rounds the page's far edges outwards, we to the
+// nearest pixel: its picture may have one more column or row, a partly covered one. Everything
+// else must agree. With `bandRows`, mutool draws in bands of that height, as we draw large
+// pages (a stroke's edges then come out a little differently from a drawing in one piece).
+inline testing::AssertionResult SameAsMutoolDraw(const fs::path& ours, const fs::path& pdf, int page, long dpi,
+                                                 int bandRows = 0) {
+    const fs::path theirs = ours.parent_path() / ("mutool-" + std::to_string(page) + ".png");
+    const std::string bands = bandRows > 0 ? " -B " + std::to_string(bandRows) : "";
+    const std::string command = "mutool draw -q -c rgb" + bands + " -r " + std::to_string(dpi) + " -o " +
+                                testimage::ShellQuote(theirs.string()) + " " + testimage::ShellQuote(pdf.string()) + " " +
+                                std::to_string(page) + " 2>/dev/null";
+    // mutool's exit status also tells of errors it drew past: its picture is what counts.
+    if (std::system(command.c_str()) == -1 || !fs::exists(theirs))
+        return testing::AssertionFailure() << "mutool draw wrote nothing";
+    const auto a = testimage::DecodeWithPil(ours, "RGB");
+    const auto b = testimage::DecodeWithPil(theirs, "RGB");
+    fs::remove(theirs);
+    if (!a.ok() || !b.ok()) return testing::AssertionFailure() << a.error << b.error;
+    if (b.width < a.width || b.width - a.width > 1 || b.height < a.height || b.height - a.height > 1)
+        return testing::AssertionFailure() << "ours " << a.width << " x " << a.height << ", mutool's " << b.width
+                                           << " x " << b.height;
+    long differingRows = 0;
+    const std::size_t common = static_cast<std::size_t>(std::min(a.width, b.width)) * 3;
+    for (int y = 0; y < std::min(a.height, b.height); ++y)
+        if (std::memcmp(a.pixels.data() + static_cast<std::size_t>(y) * a.width * 3,
+                        b.pixels.data() + static_cast<std::size_t>(y) * b.width * 3, common) != 0)
+            ++differingRows;
+    if (differingRows) return testing::AssertionFailure() << differingRows << " rows differ from mutool's";
+    return testing::AssertionSuccess();
 }
 
 // A progress target that records the pages reported and cancels when its rule says so. The

@@ -7,6 +7,8 @@
 #include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <random>
 
@@ -36,6 +38,7 @@ fs::path Write(const fs::path& path, const Options& options) {
         if (p.mediaBox) page.replaceKey("/MediaBox", Rect(0, 0, p.width, p.height));
         if (p.cropBox) page.replaceKey("/CropBox", Rect(p.cropRect[0], p.cropRect[1], p.cropRect[2], p.cropRect[3]));
         if (p.rotate) page.replaceKey("/Rotate", QPDFObjectHandle::newInteger(p.rotate));
+        if (p.userUnit > 0) page.replaceKey("/UserUnit", QPDFObjectHandle::newReal(p.userUnit, 3));
         page.replaceKey("/Contents", stream);
         pages.addPage(QPDFPageObjectHelper(pdf.makeIndirectObject(page)), false);
     }
@@ -62,6 +65,30 @@ fs::path Write(const fs::path& path, const Options& options) {
     }
     writer.write();
     return path;
+}
+
+fs::path WriteRaw(const fs::path& path, const std::vector<std::string>& objects) {
+    std::string out = "%PDF-1.7\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char line[24];
+        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
+        out += line;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+    std::ofstream(path, std::ios::binary) << out;
+    return path;
+}
+
+std::string RawStream(const std::string& data, const std::string& dictionary) {
+    return "<< /Length " + std::to_string(data.size()) + " " + dictionary + " >>\nstream\n" + data + "\nendstream";
 }
 
 TempDir::TempDir() {

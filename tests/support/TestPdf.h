@@ -15,6 +15,7 @@ struct Page {
     double cropRect[4] = {0, 0, 0, 0};
     bool mediaBox = true;       // write a /MediaBox of width x height
     std::string content;        // content stream; a default drawing when empty
+    double userUnit = 0;        // write a /UserUnit when above 0
 };
 
 enum class Encryption { None, RC4_40, RC4_128, AES_128, AES_256 };
@@ -28,6 +29,14 @@ struct Options {
 
 // Writes the PDF and returns its path.
 std::filesystem::path Write(const std::filesystem::path& path, const Options& options);
+
+// Writes a PDF of exactly these objects (numbered from 1; object 1 is the catalog) with a
+// correct cross-reference table, for structures QPDF would mend on writing (a page tree that
+// lies about its count or loops back on itself).
+std::filesystem::path WriteRaw(const std::filesystem::path& path, const std::vector<std::string>& objects);
+
+// A stream object's text holding `data`.
+std::string RawStream(const std::string& data, const std::string& dictionary = "");
 
 // A fresh empty folder under the system temporary folder, removed when the object dies.
 class TempDir {

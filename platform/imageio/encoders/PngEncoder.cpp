@@ -14,6 +14,7 @@
 #include "platform/imageio/PixelRows.h"
 #include "platform/imageio/PngWriter.h"
 #include "platform/imageio/RowDeflate.h"
+#include "platform/imageio/RowEncoder.h"
 
 namespace platform {
 namespace {
@@ -112,62 +113,65 @@ void PutMetadataChunks(std::vector<std::uint8_t>& out, const ImageMetadata& meta
 
 PngTuning DefaultPngTuning() { return PngTuning{}; }
 
-std::size_t FilterAndCompressRows(const Bitmap& image, PixelLayout layout, const PngTuning& tuning,
-                                  std::vector<std::uint8_t>& out) {
-    const int bpp = BytesPerPixel(layout);
-    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * bpp;
-    const std::size_t filteredSize = (rowBytes + 1) * static_cast<std::size_t>(image.height);
+PngRowCompressor::PngRowCompressor(PixelLayout layout, int width, const PngTuning& tuning)
+    : layout_(layout),
+      tuning_(tuning),
+      bpp_(BytesPerPixel(layout)),
+      rowBytes_(static_cast<std::size_t>(width) * BytesPerPixel(layout)),
+      deflater_(tuning.level) {
+    if (tuning.filter == PngFilter::Adaptive) trial_.resize(rowBytes_ + 1);
+}
 
-    // Filter every row into one buffer: libdeflate compresses a whole buffer at once.
+std::size_t PngRowCompressor::Add(const Bitmap& band, bool last, std::vector<std::uint8_t>& out) {
+    const std::size_t filteredSize = (rowBytes_ + 1) * static_cast<std::size_t>(band.height);
+    // Filter every row of the band into one buffer: libdeflate compresses a whole buffer at once.
     std::shared_ptr<std::uint8_t> filtered = AcquireBuffer(filteredSize);
     if (!filtered) return 0;
-    PixelRows rows(image, layout);
-    // The row above, kept when the reader's row buffer is reused.
-    std::vector<std::uint8_t> previous;
-    std::vector<std::uint8_t> trial;
-    if (tuning.filter == PngFilter::Adaptive) trial.resize(rowBytes + 1);
-    const std::uint8_t* prev = nullptr;
-    for (int y = 0; y < image.height; ++y) {
-        std::uint8_t* dest = filtered.get() + static_cast<std::size_t>(y) * (rowBytes + 1);
-        if (tuning.filter == PngFilter::None) {
+    PixelRows rows(band, layout_);
+    const std::uint8_t* prev = previous_.empty() ? nullptr : previous_.data();
+    const bool keepsPrevious = tuning_.filter != PngFilter::None;
+    for (int y = 0; y < band.height; ++y) {
+        std::uint8_t* dest = filtered.get() + static_cast<std::size_t>(y) * (rowBytes_ + 1);
+        if (!keepsPrevious) {
             // Straight into place: no row buffer, no copy.
             dest[0] = 0;
             rows.RowInto(y, dest + 1);
             continue;
         }
         const std::uint8_t* row = rows.Row(y);
-        if (tuning.filter != PngFilter::Adaptive) {
-            FilterRow(tuning.filter, row, prev, static_cast<int>(rowBytes), bpp, dest);
+        if (tuning_.filter != PngFilter::Adaptive) {
+            FilterRow(tuning_.filter, row, prev, static_cast<int>(rowBytes_), bpp_, dest);
         } else {
-            FilterRow(PngFilter::None, row, prev, static_cast<int>(rowBytes), bpp, dest);
-            std::uint64_t best = Cost(dest, static_cast<int>(rowBytes));
+            FilterRow(PngFilter::None, row, prev, static_cast<int>(rowBytes_), bpp_, dest);
+            std::uint64_t best = Cost(dest, static_cast<int>(rowBytes_));
             for (PngFilter f : {PngFilter::Sub, PngFilter::Up, PngFilter::Paeth}) {
                 if (!prev && f != PngFilter::Sub) continue;
-                FilterRow(f, row, prev, static_cast<int>(rowBytes), bpp, trial.data());
-                const std::uint64_t cost = Cost(trial.data(), static_cast<int>(rowBytes));
+                FilterRow(f, row, prev, static_cast<int>(rowBytes_), bpp_, trial_.data());
+                const std::uint64_t cost = Cost(trial_.data(), static_cast<int>(rowBytes_));
                 if (cost < best) {
                     best = cost;
-                    std::memcpy(dest, trial.data(), rowBytes + 1);
+                    std::memcpy(dest, trial_.data(), rowBytes_ + 1);
                 }
             }
         }
-        if (row == image.row(y)) {
-            prev = row;
-        } else {
-            previous.assign(row, row + rowBytes);
-            prev = previous.data();
-        }
+        // The row above, kept: the reader's row buffer is reused.
+        previous_.assign(row, row + rowBytes_);
+        prev = previous_.data();
     }
 
-    // Runs of one-colour rows written directly, the rest by libdeflate; should that ever fail,
-    // the whole buffer by libdeflate.
-    std::size_t compressed = DeflateRows(filtered.get(), rowBytes, image.height, bpp, tuning.level, out);
-    if (compressed == 0) {
+    // Runs of one-colour rows written directly, the rest by libdeflate; should that ever fail
+    // on a stream of one band, the whole buffer by libdeflate. The filtered rows of a band larger
+    // than the pool keeps give their memory back as they are compressed (there is then nothing
+    // to retry from).
+    const bool first = !deflater_.started();
+    const bool large = filteredSize > kBufferPoolLimit;
+    std::size_t compressed = deflater_.Add(filtered.get(), rowBytes_, band.height, bpp_, last, out, large);
+    if (compressed == 0 && first && last && !large) {
         thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
         thread_local int compressorLevel = -1;
-        if (!compressor || compressorLevel != tuning.level) {
-            compressor.reset(libdeflate_alloc_compressor(tuning.level));
-            compressorLevel = tuning.level;
+        if (!compressor || compressorLevel != tuning_.level) {
+            compressor.reset(libdeflate_alloc_compressor(tuning_.level));
+            compressorLevel = tuning_.level;
         }
         if (!compressor) return 0;
         const std::size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filteredSize);
@@ -179,44 +183,104 @@ std::size_t FilterAndCompressRows(const Bitmap& image, PixelLayout layout, const
     return compressed;
 }
 
+std::size_t FilterAndCompressRows(const Bitmap& image, PixelLayout layout, const PngTuning& tuning,
+                                  std::vector<std::uint8_t>& out) {
+    PngRowCompressor compressor(layout, image.width, tuning);
+    return compressor.Add(image, true, out);
+}
+
+namespace {
+
+// The file: signature and header first, one IDAT chunk per band, the end chunk last.
+class PngRowEncoder final : public RowEncoder {
+public:
+    PngRowEncoder(const Bitmap& shape, const DestinationProperties& properties, const PngTuning& tuning, ByteSink& sink)
+        : sink_(sink),
+          height_(shape.height),
+          layout_(LayoutFor(shape, properties.hasAlpha, false)),
+          compressor_(layout_, shape.width, tuning),
+          properties_(properties),
+          width_(shape.width) {}
+
+    bool Start() {
+        const std::uint8_t colourType = layout_ == PixelLayout::Gray        ? 0
+                                        : layout_ == PixelLayout::GrayAlpha ? 4
+                                        : layout_ == PixelLayout::RGB       ? 2
+                                                                            : 6;
+        static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+        chunk_.assign(kSignature, kSignature + 8);
+        std::uint8_t ihdr[13];
+        StoreBE32(ihdr, static_cast<std::uint32_t>(width_));
+        StoreBE32(ihdr + 4, static_cast<std::uint32_t>(height_));
+        ihdr[8] = 8;
+        ihdr[9] = colourType;
+        ihdr[10] = ihdr[11] = ihdr[12] = 0;
+        PutChunk(chunk_, "IHDR", ihdr, 13);
+        if (properties_.dpiWidth || properties_.dpiHeight) {
+            const float dx = properties_.dpiWidth.value_or(properties_.dpiHeight.value_or(72));
+            const float dy = properties_.dpiHeight.value_or(dx);
+            if (dx > 0 && dy > 0) {
+                std::uint8_t phys[9];
+                StoreBE32(phys, static_cast<std::uint32_t>(std::lround(dx / 0.0254)));
+                StoreBE32(phys + 4, static_cast<std::uint32_t>(std::lround(dy / 0.0254)));
+                phys[8] = 1;  // metres
+                PutChunk(chunk_, "pHYs", phys, 9);
+            }
+        }
+        if (properties_.metadata) PutMetadataChunks(chunk_, *properties_.metadata, layout_);
+        return Flush();
+    }
+
+    bool WriteRows(const Bitmap& band) override {
+        if (band.height < 1 || rows_ + band.height > height_) return Fail("rows beyond the picture");
+        const bool last = rows_ + band.height == height_;
+        // The band's IDAT chunk, compressed in place after its header.
+        chunk_.resize(8);
+        std::memcpy(chunk_.data() + 4, "IDAT", 4);
+        const std::size_t compressed = compressor_.Add(band, last, chunk_);
+        if (compressed == 0 || compressed > 0x7FFFFFFFu) return Fail("the rows could not be compressed");
+        StoreBE32(chunk_.data(), static_cast<std::uint32_t>(compressed));
+        PutBE32(chunk_, libdeflate_crc32(0, chunk_.data() + 4, compressed + 4));
+        rows_ += band.height;
+        return Flush();
+    }
+
+    bool Finish() override {
+        if (rows_ != height_) return Fail("rows missing");
+        chunk_.clear();
+        PutChunk(chunk_, "IEND", nullptr, 0);
+        return Flush();
+    }
+
+private:
+    bool Flush() {
+        if (!sink_.Append(chunk_.data(), chunk_.size())) return Fail("the file could not be written");
+        chunk_.clear();
+        return true;
+    }
+    bool Fail(const char* why) {
+        if (message_.empty()) message_ = why;
+        return false;
+    }
+
+    ByteSink& sink_;
+    int height_;
+    PixelLayout layout_;
+    PngRowCompressor compressor_;
+    DestinationProperties properties_;
+    int width_;
+    int rows_ = 0;
+    std::vector<std::uint8_t> chunk_;
+};
+
+}  // namespace
+
 bool EncodePNGTuned(const Bitmap& image, const DestinationProperties& properties, const PngTuning& tuning,
                     std::vector<std::uint8_t>& out) {
-    const PixelLayout layout = LayoutFor(image, properties.hasAlpha, false);
-    const std::uint8_t colourType = layout == PixelLayout::Gray        ? 0
-                                    : layout == PixelLayout::GrayAlpha ? 4
-                                    : layout == PixelLayout::RGB       ? 2
-                                                                       : 6;
-    static const std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    out.assign(kSignature, kSignature + 8);
-    std::uint8_t ihdr[13];
-    StoreBE32(ihdr, static_cast<std::uint32_t>(image.width));
-    StoreBE32(ihdr + 4, static_cast<std::uint32_t>(image.height));
-    ihdr[8] = 8;
-    ihdr[9] = colourType;
-    ihdr[10] = ihdr[11] = ihdr[12] = 0;
-    PutChunk(out, "IHDR", ihdr, 13);
-    if (properties.dpiWidth || properties.dpiHeight) {
-        const float dx = properties.dpiWidth.value_or(properties.dpiHeight.value_or(72));
-        const float dy = properties.dpiHeight.value_or(dx);
-        if (dx > 0 && dy > 0) {
-            std::uint8_t phys[9];
-            StoreBE32(phys, static_cast<std::uint32_t>(std::lround(dx / 0.0254)));
-            StoreBE32(phys + 4, static_cast<std::uint32_t>(std::lround(dy / 0.0254)));
-            phys[8] = 1;  // metres
-            PutChunk(out, "pHYs", phys, 9);
-        }
-    }
-    if (properties.metadata) PutMetadataChunks(out, *properties.metadata, layout);
-    // One IDAT chunk, compressed in place after its header.
-    const std::size_t idatStart = out.size();
-    out.resize(idatStart + 8);
-    std::memcpy(out.data() + idatStart + 4, "IDAT", 4);
-    const std::size_t compressed = FilterAndCompressRows(image, layout, tuning, out);
-    if (compressed == 0 || compressed > 0x7FFFFFFFu) return false;
-    StoreBE32(out.data() + idatStart, static_cast<std::uint32_t>(compressed));
-    PutBE32(out, libdeflate_crc32(0, out.data() + idatStart + 4, compressed + 4));
-    PutChunk(out, "IEND", nullptr, 0);
-    return true;
+    out.clear();
+    MemorySink sink(out);
+    PngRowEncoder encoder(image, properties, tuning, sink);
+    return encoder.Start() && encoder.WriteRows(image) && encoder.Finish();
 }
 
 bool EncodePngPixels(const raster::Pixels& pixels, const DestinationProperties& properties,
@@ -240,6 +304,13 @@ namespace encoders {
 
 bool EncodePNG(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
     return EncodePNGTuned(image, properties, DefaultPngTuning(), out);
+}
+
+std::unique_ptr<RowEncoder> OpenPNGRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink) {
+    if (shape.width < 1 || shape.height < 1) return nullptr;
+    auto encoder = std::make_unique<PngRowEncoder>(shape, properties, DefaultPngTuning(), sink);
+    if (!encoder->Start()) return nullptr;
+    return encoder;
 }
 
 }  // namespace encoders

@@ -1,8 +1,9 @@
-// TIFF into memory through libtiff (TiffSink.h).
+// TIFF through libtiff's client interface, into memory or a file as the rows arrive.
 #include <tiffio.h>
 
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
+#include "platform/imageio/RowEncoder.h"
 #include "platform/imageio/TiffSink.h"
 #include "platform/imageio/TiffWriter.h"
 
@@ -10,20 +11,23 @@ namespace platform {
 
 constexpr std::size_t kStripBytes = std::size_t{256} << 10;
 
-bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOptions& options) {
+bool TiffDirectoryWriter::Begin(TIFF* tiff, const Bitmap& shape, const TiffDirectoryOptions& options) {
+    tiff_ = tiff;
+    height_ = shape.height;
+    rows_ = 0;
     // CMYK with alpha stays CMYK, its alpha an extra sample.
-    const PixelLayout layout = image.model == ColorModel::CMYK && image.hasAlpha && options.cmykAllowed
-                                   ? PixelLayout::CMYKA
-                                   : LayoutFor(image, options.alpha, options.cmykAllowed);
-    const int samples = BytesPerPixel(layout);
-    const bool alpha = layout == PixelLayout::GrayAlpha || layout == PixelLayout::RGBA || layout == PixelLayout::CMYKA;
-    const bool separated = layout == PixelLayout::CMYK || layout == PixelLayout::CMYKA;
+    layout_ = shape.model == ColorModel::CMYK && shape.hasAlpha && options.cmykAllowed
+                  ? PixelLayout::CMYKA
+                  : LayoutFor(shape, options.alpha, options.cmykAllowed);
+    const int samples = BytesPerPixel(layout_);
+    const bool alpha = layout_ == PixelLayout::GrayAlpha || layout_ == PixelLayout::RGBA || layout_ == PixelLayout::CMYKA;
+    const bool separated = layout_ == PixelLayout::CMYK || layout_ == PixelLayout::CMYKA;
     const std::uint16_t photometric = separated ? PHOTOMETRIC_SEPARATED
-                                      : (layout == PixelLayout::Gray || layout == PixelLayout::GrayAlpha)
+                                      : (layout_ == PixelLayout::Gray || layout_ == PixelLayout::GrayAlpha)
                                           ? PHOTOMETRIC_MINISBLACK
                                           : PHOTOMETRIC_RGB;
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(image.width));
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(image.height));
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(shape.width));
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(shape.height));
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 8);
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, samples);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
@@ -42,7 +46,7 @@ bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOpti
     }
     if (options.metadata) {
         const IccSpace space = IccColorSpace(options.metadata->icc);
-        const bool grey = layout == PixelLayout::Gray || layout == PixelLayout::GrayAlpha;
+        const bool grey = layout_ == PixelLayout::Gray || layout_ == PixelLayout::GrayAlpha;
         const bool cmyk = separated;
         if ((space == IccSpace::Grey && grey) || (space == IccSpace::CMYK && cmyk) ||
             (space == IccSpace::RGB && !grey && !cmyk))
@@ -59,34 +63,75 @@ bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOpti
     // LZW starts afresh in every strip: libtiff's default of about 8 KiB (2 rows of a wide page)
     // made the files a third larger, 64 KiB strips a tenth. 256 KiB, and at least 64 rows,
     // measured as small as tiffcp's 64-row strips and no slower.
-    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * samples;
+    const std::size_t rowBytes = static_cast<std::size_t>(shape.width) * samples;
     const std::size_t rowsPerStrip = std::max<std::size_t>(64, kStripBytes / rowBytes);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP,
-                 static_cast<std::uint32_t>(std::min(rowsPerStrip, static_cast<std::size_t>(image.height))));
+                 static_cast<std::uint32_t>(std::min(rowsPerStrip, static_cast<std::size_t>(shape.height))));
+    return true;
+}
 
-    PixelRows rows(image, layout);
-    for (int y = 0; y < image.height; ++y) {
+bool TiffDirectoryWriter::WriteRows(const Bitmap& band) {
+    if (!tiff_ || rows_ + band.height > height_) return false;
+    PixelRows rows(band, layout_);
+    for (int y = 0; y < band.height; ++y) {
         // libtiff only reads the row (it encodes from its own buffer).
         auto* row = const_cast<std::uint8_t*>(rows.Row(y));
-        if (TIFFWriteScanline(tiff, row, static_cast<std::uint32_t>(y), 0) < 0) return false;
+        if (TIFFWriteScanline(tiff_, row, static_cast<std::uint32_t>(rows_ + y), 0) < 0) return false;
     }
-    return TIFFWriteDirectory(tiff) != 0;
+    rows_ += band.height;
+    return true;
 }
+
+bool TiffDirectoryWriter::End() { return tiff_ && rows_ == height_ && TIFFWriteDirectory(tiff_) != 0; }
+
+bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOptions& options) {
+    TiffDirectoryWriter writer;
+    return writer.Begin(tiff, image, options) && writer.WriteRows(image) && writer.End();
+}
+
+namespace {
+
+// One TIFF image written as its rows arrive.
+class TiffRowEncoder final : public RowEncoder {
+public:
+    TiffRowEncoder(ByteSink& sink) : file_(sink) {}
+
+    bool Start(const Bitmap& shape, const DestinationProperties& properties) {
+        if (!file_.tiff()) return Failed();
+        TiffDirectoryOptions options;
+        options.dpiX = properties.dpiWidth.value_or(properties.dpiHeight.value_or(0));
+        options.dpiY = properties.dpiHeight.value_or(options.dpiX);
+        options.compression = properties.tiffCompression.value_or(COMPRESSION_NONE);
+        options.orientation = properties.orientation.value_or(1);
+        options.alpha = properties.hasAlpha;
+        options.metadata = properties.metadata.get();
+        return writer_.Begin(file_.tiff(), shape, options) || Failed();
+    }
+    bool WriteRows(const Bitmap& band) override { return (!file_.failed() && writer_.WriteRows(band)) || Failed(); }
+    bool Finish() override { return (writer_.End() && file_.Close()) || Failed(); }
+
+private:
+    bool Failed() {
+        if (message_.empty()) message_ = file_.message().empty() ? "libtiff refused the image" : file_.message();
+        return false;
+    }
+    raster::TiffSink file_;
+    TiffDirectoryWriter writer_;
+};
+
+}  // namespace
 
 namespace encoders {
 
+std::unique_ptr<RowEncoder> OpenTIFFRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink) {
+    if (shape.width < 1 || shape.height < 1) return nullptr;
+    auto encoder = std::make_unique<TiffRowEncoder>(sink);
+    if (!encoder->Start(shape, properties)) return nullptr;
+    return encoder;
+}
+
 bool EncodeTIFF(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    raster::TiffSink sink(out);
-    if (!sink.tiff()) return false;
-    TiffDirectoryOptions options;
-    options.dpiX = properties.dpiWidth.value_or(properties.dpiHeight.value_or(0));
-    options.dpiY = properties.dpiHeight.value_or(options.dpiX);
-    options.compression = properties.tiffCompression.value_or(COMPRESSION_NONE);
-    options.orientation = properties.orientation.value_or(1);
-    options.alpha = properties.hasAlpha;
-    options.metadata = properties.metadata.get();
-    const bool written = WriteTiffDirectory(sink.tiff(), image, options);
-    return sink.Close() && written && !out.empty();
+    return EncodeInOneBand(OpenTIFFRows, image, properties, out) && !out.empty();
 }
 
 }  // namespace encoders

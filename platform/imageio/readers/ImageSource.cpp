@@ -80,6 +80,22 @@ bool LooksLikePnm(const std::uint8_t* d, std::size_t n) {
     return n >= 3 && d[0] == 'P' && d[1] >= '1' && d[1] <= '6' && std::isspace(d[2]);
 }
 
+// A compound file whose root storage is a FlashPix image view (its class identifier, stored in
+// the first directory sector's first entry).
+bool IsFlashPix(const std::uint8_t* d, std::size_t n) {
+    if (!StartsWith(d, n, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) || n < 512) return false;
+    const unsigned shift = d[30] | d[31] << 8;
+    if (shift < 9 || shift > 16) return false;
+    const std::size_t sector = std::size_t{1} << shift;
+    const std::size_t first = static_cast<std::size_t>(d[48] | d[49] << 8 | d[50] << 16) | std::size_t{d[51]} << 24;
+    if (first >= 0xFFFFFFFA) return false;
+    const std::size_t root = (first + 1) * sector;
+    if (root > n || n - root < 96) return false;
+    static const std::uint8_t kImageView[16] = {0x00, 0x67, 0x61, 0x56, 0x54, 0xC1, 0xCE, 0x11,
+                                                0x85, 0x53, 0x00, 0xAA, 0x00, 0xA1, 0xF9, 0x5B};
+    return std::memcmp(d + root + 80, kImageView, 16) == 0;
+}
+
 bool LooksLikePict(const std::uint8_t* d, std::size_t n) {
     // A 512-byte header of the application's own, the picture size and frame, then the version
     // 2 opcode and its argument.
@@ -166,6 +182,7 @@ std::string SniffTypeIdentifier(const std::uint8_t* d, std::size_t n, const std:
     if (LooksLikePnm(d, n)) return d[1] == '1' || d[1] == '4' ? "public.pbm" : d[1] == '2' || d[1] == '5' ? "public.pgm" : "public.ppm";
     if (LooksLikeXbm(d, n)) return "public.xbitmap-image";
     if (LooksLikePict(d, n)) return "com.apple.pict";
+    if (IsFlashPix(d, n)) return "com.kodak.flashpix.image";
     if (LooksLikeMacPaint(d, n, ext)) return "com.apple.macpaint-image";
     if (IsCameraRawExtension(ext)) return "public.camera-raw-image";
     const bool tgaFooter = n >= 44 && std::memcmp(d + n - 18, "TRUEVISION-XFILE.\0", 18) == 0;
@@ -207,6 +224,7 @@ std::unique_ptr<ImageSource> OpenImageBytes(Bytes bytes, const std::filesystem::
         {"com.apple.pict", OpenPict, nullptr},
         {"com.apple.macpaint-image", OpenMacPaint, nullptr},
         {"com.apple.quicktime-image", OpenQuickTimeImage, nullptr},
+        {"com.kodak.flashpix.image", OpenFlashPix, nullptr},
         {"com.microsoft.bmp", nullptr, "bmp"},
         {"com.microsoft.ico", nullptr, "ico"},
         {"com.apple.icns", nullptr, "icns"},

@@ -7,11 +7,14 @@
 #include <png.h>
 #include <tiffio.h>
 
-#include <csetjmp>
+#include <algorithm>
 #include <cctype>
+#include <csetjmp>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "platform/WorkerBudget.h"
 #include "platform/imageio/readers/ImageSource.h"
 
 namespace platform {
@@ -246,6 +249,58 @@ bool TIFFHasAlpha(TIFF* tif) {
     std::uint16_t count = 0;
     std::uint16_t* kinds = nullptr;
     return TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) == 1 && count > 0;
+}
+
+// The common layout read straight into the raster, its strips shared out among the worker
+// budget's threads, each with a handle of its own: 8-bit RGB strips, with no alpha or one alpha
+// sample, top-left. The colour stays straight (libtiff's RGBA reader premultiplies it). False
+// when the directory has another layout, or a strip fails; the raster is then read again whole.
+bool ReadRGBStripsInParallel(TIFF* tif, const char* path, std::uint32_t width, std::uint32_t height,
+                             std::uint32_t* raster, bool& premultiplied) {
+    std::uint16_t bits = 0, samples = 0, planar = 0, photometric = 0, orientation = ORIENTATION_TOPLEFT;
+    std::uint16_t extraCount = 0;
+    std::uint16_t* extra = nullptr;
+    if (TIFFIsTiled(tif) || !TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits) || bits != 8 ||
+        !TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples) || (samples != 3 && samples != 4) ||
+        !TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar) || planar != PLANARCONFIG_CONTIG ||
+        !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) || photometric != PHOTOMETRIC_RGB)
+        return false;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+    if (orientation != ORIENTATION_TOPLEFT || extraCount != samples - 3u) return false;
+    premultiplied = samples == 4 && extra[0] != EXTRASAMPLE_UNASSALPHA;
+    std::uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
+    const std::uint32_t strips = TIFFNumberOfStrips(tif);
+    if (strips != (height + rowsPerStrip - 1) / rowsPerStrip) return false;
+    const int parts = static_cast<int>(std::min<std::uint32_t>(strips, static_cast<std::uint32_t>(WorkerBudget())));
+    const std::uint32_t share = (strips + static_cast<std::uint32_t>(parts) - 1) / static_cast<std::uint32_t>(parts);
+    std::vector<char> ok(static_cast<std::size_t>(parts), 0);
+    ParallelFor(parts, [&](int k) {
+        TIFF* own = k == 0 ? tif : TIFFOpen(path, "r");
+        if (!own) return;
+        const std::size_t stripBytes = static_cast<std::size_t>(width) * samples * rowsPerStrip;
+        std::vector<std::uint8_t> strip(stripBytes);
+        bool good = true;
+        const std::uint32_t last = std::min(strips, (static_cast<std::uint32_t>(k) + 1) * share);
+        for (std::uint32_t s = static_cast<std::uint32_t>(k) * share; good && s < last; ++s) {
+            const std::uint32_t rows = std::min(rowsPerStrip, height - s * rowsPerStrip);
+            const tmsize_t want = static_cast<tmsize_t>(std::size_t{width} * samples * rows);
+            good = TIFFReadEncodedStrip(own, s, strip.data(), want) == want;
+            std::uint8_t* out = reinterpret_cast<std::uint8_t*>(raster + std::size_t{s} * rowsPerStrip * width);
+            const std::uint8_t* in = strip.data();
+            for (std::size_t i = 0, n = std::size_t{width} * rows; good && i < n; ++i, in += samples, out += 4) {
+                out[0] = in[0];
+                out[1] = in[1];
+                out[2] = in[2];
+                out[3] = samples == 4 ? in[3] : 255;
+            }
+        }
+        if (own != tif) TIFFClose(own);
+        ok[static_cast<std::size_t>(k)] = good;
+    });
+    return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -503,14 +558,18 @@ bool ReadTIFFPicture(const char* path, WebPPicture* picture, int keepAlpha, Pict
         return false;
     }
     bool ok = false;
-    if (TIFFReadRGBAImageOriented(tif, width, height, raster, ORIENTATION_TOPLEFT, 1)) {
+    // libtiff's RGBA raster is premultiplied; the straight strips are not.
+    bool premultiplied = true;
+    const bool read = ReadRGBStripsInParallel(tif, path, width, height, raster, premultiplied) ||
+                      (premultiplied = true, TIFFReadRGBAImageOriented(tif, width, height, raster, ORIENTATION_TOPLEFT, 1));
+    if (read) {
         picture->width = static_cast<int>(width);
         picture->height = static_cast<int>(height);
         picture->use_argb = 1;
         const int stride = static_cast<int>(width * 4);
         const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(raster);
         if (keepAlpha) {
-            if (TIFFHasAlpha(tif)) UnpremultiplyRaster(raster, std::uint64_t{width} * height);
+            if (premultiplied && TIFFHasAlpha(tif)) UnpremultiplyRaster(raster, std::uint64_t{width} * height);
             ok = WebPPictureImportRGBA(picture, bytes, stride) != 0;
         } else {
             ok = WebPPictureImportRGBX(picture, bytes, stride) != 0;

@@ -29,6 +29,7 @@ std::unique_ptr<ImageSource> OpenTga(Bytes bytes);
 std::unique_ptr<ImageSource> OpenMacPaint(Bytes bytes);
 std::unique_ptr<ImageSource> OpenPict(Bytes bytes);
 std::unique_ptr<ImageSource> OpenQuickTimeImage(Bytes bytes);
+std::unique_ptr<ImageSource> OpenFlashPix(Bytes bytes);
 // Formats read by Qt's image readers; `format` is Qt's name for it ("bmp", "tga", ...).
 std::unique_ptr<ImageSource> OpenWithQt(Bytes bytes, const char* format, const char* typeIdentifier);
 

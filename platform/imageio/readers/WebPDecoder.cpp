@@ -4,7 +4,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <png.h>
+
 #include <atomic>
+#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
@@ -72,16 +75,151 @@ bool WriteIntermediateTIFF(std::FILE* file, const WebPDecBuffer* buffer, std::ui
     return true;
 }
 
-// Whether the buffer suits the TIFF format: packed RGB or RGBA rows whose sizes its SHORT
-// and LONG fields can hold.
-bool FitsIntermediateTIFF(const WebPDecBuffer* buffer, std::uint32_t* samples) {
+bool Put(std::FILE* file, const void* bytes, std::size_t size) {
+    return size == 0 || std::fwrite(bytes, 1, size, file) == size;
+}
+
+bool PutRows(std::FILE* file, const std::uint8_t* rows, int stride, std::size_t rowBytes, int count,
+             std::size_t padding = 0) {
+    static const std::uint8_t zeros[4] = {};
+    for (int y = 0; y < count; ++y)
+        if (!Put(file, rows + static_cast<std::ptrdiff_t>(y) * stride, rowBytes) || !Put(file, zeros, padding))
+            return false;
+    return true;
+}
+
+bool PutText(std::FILE* file, const char* format, long a, long b) { return std::fprintf(file, format, a, b) > 0; }
+
+// PNG: libpng ends a failed write with a longjmp back here; no object with a destructor lives in
+// this frame.
+void PNGWriteErrorExit(png_structp png, png_const_charp message) {
+    if (message) std::fprintf(stderr, "libpng error: %s\n", message);
+    png_longjmp(png, 1);
+}
+
+bool WritePNG(std::FILE* file, const WebPDecBuffer* buffer) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PNGWriteErrorExit, nullptr);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    const bool alpha = buffer->colorspace == MODE_RGBA;
+    png_init_io(png, file);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(buffer->width), static_cast<png_uint_32>(buffer->height), 8,
+                 alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < buffer->height; ++y) {
+        png_bytep row = buffer->u.RGBA.rgba + static_cast<std::ptrdiff_t>(y) * buffer->u.RGBA.stride;
+        png_write_rows(png, &row, 1);
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}
+
+bool WritePNM(std::FILE* file, const WebPDecBuffer* buffer, bool withAlpha) {
+    const WebPRGBABuffer& rgba = buffer->u.RGBA;
+    const bool header = withAlpha ? PutText(file, "P7\nWIDTH %ld\nHEIGHT %ld\nDEPTH 4\nMAXVAL 255\nTUPLTYPE RGB_ALPHA\nENDHDR\n",
+                                            buffer->width, buffer->height)
+                                  : PutText(file, "P6\n%ld %ld\n255\n", buffer->width, buffer->height);
+    return header && PutRows(file, rgba.rgba, rgba.stride, static_cast<std::size_t>(buffer->width) * (withAlpha ? 4 : 3),
+                             buffer->height);
+}
+
+bool WriteYUVPlanesAsPGM(std::FILE* file, const WebPDecBuffer* buffer) {
+    const WebPYUVABuffer& yuv = buffer->u.YUVA;
+    const int w = buffer->width, h = buffer->height, uvWidth = (w + 1) / 2, uvHeight = (h + 1) / 2;
+    const bool alpha = yuv.a != nullptr;
+    const std::size_t pad = w & 1;
+    if (!PutText(file, "P5\n%ld %ld\n255\n", (w + 1) & ~1, h + uvHeight + (alpha ? h : 0))) return false;
+    if (!PutRows(file, yuv.y, yuv.y_stride, static_cast<std::size_t>(w), h, pad)) return false;
+    for (int y = 0; y < uvHeight; ++y)
+        if (!Put(file, yuv.u + static_cast<std::ptrdiff_t>(y) * yuv.u_stride, static_cast<std::size_t>(uvWidth)) ||
+            !Put(file, yuv.v + static_cast<std::ptrdiff_t>(y) * yuv.v_stride, static_cast<std::size_t>(uvWidth)))
+            return false;
+    return !alpha || PutRows(file, yuv.a, yuv.a_stride, static_cast<std::size_t>(w), h, pad);
+}
+
+bool WriteBMP(std::FILE* file, const WebPDecBuffer* buffer) {
+    const std::uint32_t b = buffer->colorspace == MODE_BGR ? 3 : 4;
+    const std::uint32_t w = static_cast<std::uint32_t>(buffer->width), h = static_cast<std::uint32_t>(buffer->height);
+    const std::uint32_t rowSize = (w * b + 3) & ~3u;
+    std::uint8_t header[54] = {'B', 'M'};
+    PutLE32(header + 2, rowSize * h + 54);
+    PutLE32(header + 10, 54);
+    PutLE32(header + 14, 40);
+    PutLE32(header + 18, w);
+    PutLE32(header + 22, static_cast<std::uint32_t>(-static_cast<std::int32_t>(h)));
+    PutLE16(header + 26, 1);
+    PutLE16(header + 28, b * 8);
+    PutLE32(header + 38, 2400);
+    PutLE32(header + 42, 2400);
+    return Put(file, header, sizeof header) &&
+           PutRows(file, buffer->u.RGBA.rgba, buffer->u.RGBA.stride, std::size_t{w} * b, buffer->height, rowSize - w * b);
+}
+
+bool WriteRawYUV(std::FILE* file, const WebPDecBuffer* buffer) {
+    const WebPYUVABuffer& yuv = buffer->u.YUVA;
+    const int w = buffer->width, h = buffer->height, uvWidth = (w + 1) / 2, uvHeight = (h + 1) / 2;
+    return PutRows(file, yuv.y, yuv.y_stride, static_cast<std::size_t>(w), h) &&
+           PutRows(file, yuv.u, yuv.u_stride, static_cast<std::size_t>(uvWidth), uvHeight) &&
+           PutRows(file, yuv.v, yuv.v_stride, static_cast<std::size_t>(uvWidth), uvHeight) &&
+           (!yuv.a || PutRows(file, yuv.a, yuv.a_stride, static_cast<std::size_t>(w), h));
+}
+
+bool WriteAlphaPGM(std::FILE* file, const WebPDecBuffer* buffer) {
+    const WebPYUVABuffer& yuv = buffer->u.YUVA;
+    return PutText(file, "P5\n%ld %ld\n255\n", buffer->width, buffer->height) &&
+           PutRows(file, yuv.a, yuv.a_stride, static_cast<std::size_t>(buffer->width), buffer->height);
+}
+
+// Whether the buffer's colour mode suits the format and its size the format's header fields:
+// checked before a file is made.
+bool Suits(const WebPDecBuffer* buffer, DecodedOutputFormat format) {
     const WEBP_CSP_MODE mode = buffer->colorspace;
-    if (mode != MODE_RGB && mode != MODE_RGBA && mode != MODE_rgbA) return false;
-    *samples = mode == MODE_RGB ? 3 : 4;
-    if (!buffer->u.RGBA.rgba || buffer->width <= 0 || buffer->height <= 0) return false;
-    if (buffer->width > 0xFFFF || buffer->height > 0xFFFF) return false;
-    const std::uint64_t bytes = std::uint64_t(buffer->width) * std::uint64_t(buffer->height) * *samples;
-    return bytes <= 0xFFFFFFFFu && buffer->u.RGBA.stride >= static_cast<int>(buffer->width * *samples);
+    const std::uint64_t w = buffer->width > 0 ? static_cast<std::uint64_t>(buffer->width) : 0;
+    const std::uint64_t h = buffer->height > 0 ? static_cast<std::uint64_t>(buffer->height) : 0;
+    if (w == 0 || h == 0) return false;
+    const bool rgb = WebPIsRGBMode(mode) && buffer->u.RGBA.rgba;
+    const bool yuv = (mode == MODE_YUV || mode == MODE_YUVA) && buffer->u.YUVA.y && buffer->u.YUVA.u && buffer->u.YUVA.v;
+    switch (format) {
+        case kDecodedPNG: return rgb && (mode == MODE_RGB || mode == MODE_RGBA);
+        case kDecodedPAM: return rgb && (mode == MODE_RGBA || mode == MODE_rgbA);
+        case kDecodedPPM: return rgb && mode == MODE_RGB;
+        case kDecodedPGM:
+        case kDecodedRawYUV: return yuv;
+        case kDecodedAlphaPGM: return yuv && buffer->u.YUVA.a;
+        case kDecodedBMP: {
+            if (!rgb || (mode != MODE_BGR && mode != MODE_BGRA)) return false;
+            const std::uint64_t row = (w * (mode == MODE_BGR ? 3 : 4) + 3) & ~std::uint64_t{3};
+            return w <= 0x7FFFFFFF && h <= 0x7FFFFFFF && row * h + 54 <= 0xFFFFFFFFu;
+        }
+        case kDecodedTIFF:
+            return rgb && (mode == MODE_RGB || mode == MODE_RGBA || mode == MODE_rgbA) && w <= 0xFFFF && h <= 0xFFFF &&
+                   w * h * (mode == MODE_RGB ? 3 : 4) <= 0xFFFFFFFFu;
+    }
+    return false;
+}
+
+bool WriteFormat(std::FILE* file, const WebPDecBuffer* buffer, DecodedOutputFormat format) {
+    switch (format) {
+        case kDecodedPNG: return WritePNG(file, buffer);
+        case kDecodedPAM: return WritePNM(file, buffer, true);
+        case kDecodedPPM: return WritePNM(file, buffer, false);
+        case kDecodedPGM: return WriteYUVPlanesAsPGM(file, buffer);
+        case kDecodedBMP: return WriteBMP(file, buffer);
+        case kDecodedTIFF: return WriteIntermediateTIFF(file, buffer, buffer->colorspace == MODE_RGB ? 3 : 4);
+        case kDecodedRawYUV: return WriteRawYUV(file, buffer);
+        case kDecodedAlphaPGM: return WriteAlphaPGM(file, buffer);
+    }
+    return false;
 }
 
 void PrintAnimationMessage() {
@@ -100,14 +238,13 @@ void SetDecodedBufferVerbose(bool verbose) { verboseSave.store(verbose); }
 bool SaveDecodedBuffer(const WebPDecBuffer* buffer, DecodedOutputFormat format, const char* path) {
     if (!buffer || !path) return false;
     const bool toStdout = std::strcmp(path, "-") == 0;
-    // Only the TIFF is written here; every other code is refused before a file is made.
-    if (format != kDecodedTIFF) {
+    if (format < kDecodedPNG || format > kDecodedAlphaPGM) {
         std::fprintf(stderr, "Error! Unknown output format %d\n", static_cast<int>(format));
         return false;
     }
-    std::uint32_t samples = 0;
-    if (!FitsIntermediateTIFF(buffer, &samples)) {
-        std::fprintf(stderr, "Error! A %d x %d picture cannot be written as TIFF.\n", buffer->width, buffer->height);
+    if (!Suits(buffer, format)) {
+        std::fprintf(stderr, "Error! A %d x %d picture cannot be written in this format.\n", buffer->width,
+                     buffer->height);
         return false;
     }
     std::FILE* file = toStdout ? stdout : std::fopen(path, "wb");
@@ -118,7 +255,7 @@ bool SaveDecodedBuffer(const WebPDecBuffer* buffer, DecodedOutputFormat format, 
     timeval start{};
     const bool verbose = verboseSave.load();
     if (verbose) gettimeofday(&start, nullptr);
-    bool ok = WriteIntermediateTIFF(file, buffer, samples);
+    bool ok = WriteFormat(file, buffer, format);
     if (toStdout) {
         ok = std::fflush(file) == 0 && ok;
     } else {

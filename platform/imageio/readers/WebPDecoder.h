@@ -39,8 +39,10 @@ constexpr std::size_t kIntermediateTIFFHeader = 210;
 int DecodeWebPToTIFFFile(const std::uint8_t* data, std::size_t size, WebPDecoderConfig* config, const char* tiffPath);
 
 // Writes a decoded buffer at `path` ("-" for standard output) in `format`, reporting on standard
-// error. False, with no file left, when the format is not written here, the buffer does not fit
-// the format's header fields, or the file cannot be written.
+// error. The buffer's colour mode must suit the format: PNG RGB or RGBA, PAM RGBA, PPM RGB, BMP
+// BGR or BGRA, TIFF RGB, RGBA or rgbA, the PGM and raw formats YUV or YUVA (the alpha plane
+// YUVA). False, with no file made, for an unknown format, a mode that does not suit it or a size
+// its header fields cannot hold; false, with the partial file removed, when the write fails.
 bool SaveDecodedBuffer(const WebPDecBuffer* buffer, DecodedOutputFormat format, const char* path);
 
 // Decodes into RGBA, left in `config->output` for the caller to free (WebPFreeDecBuffer);

@@ -152,6 +152,40 @@ TEST_F(Watermarks, ImageWatermarkScalesWithTheCanvasAndBlends) {
               "True (0, 0, 0)");
 }
 
+// A reference canvas of no size places no watermark: the picture is written without them.
+TEST_F(Watermarks, UnusableSizesAreSkipped) {
+    for (const WatermarkSize size : {WatermarkSize{0, 0}, WatermarkSize{550, 0}, WatermarkSize{-550, 300}}) {
+        WatermarkOptions o = Text("\u2588", "DejaVu Sans", 100);
+        o.watermarkSize = size;
+        o.imagePosition = {0, 0};
+        o.imageReferencePoint = {100, 100};
+        o.watermarkImage = Solid(100, 100, 255, 0, 0);
+        o.imageOpacity = 1;
+        o.imageScale = 1;
+        ImageConversion r = Record(White(200, 100), dir / "none.png", o, true, true);
+        ASSERT_EQ(RenderImageFileToImage(&r), 1);
+        EXPECT_EQ(Python("im = Image.open(sys.argv[1] + '/none.png').convert('RGB')\n"
+                         "print(ImageChops.difference(im, Image.new('RGB', im.size, 'white')).getbbox())\n",
+                         dir.path()),
+                  "None")
+            << size.width << " " << size.height;
+    }
+    // Sizes beyond any canvas draw what lands on it, or nothing, and the picture is written.
+    WatermarkOptions o = Text("\u2588", "DejaVu Sans", std::int64_t{1} << 50);
+    o.shadowEnabled = 1;
+    o.shadowColor = WatermarkColor{0, 0, 0, 1};
+    o.shadowBlur = std::int64_t{1} << 60;
+    o.lineWidth = std::int64_t{1} << 60;
+    o.textDrawingMode = 2;
+    o.imagePosition = {-1e300, 0};
+    o.imageReferencePoint = {1e300, 1e300};
+    o.watermarkImage = Solid(100, 100, 255, 0, 0);
+    o.imageOpacity = 1;
+    o.imageScale = 1e300;
+    ImageConversion r = Record(White(200, 100), dir / "huge.png", o, true, true);
+    EXPECT_EQ(RenderImageFileToImage(&r), 1);
+}
+
 // The text in a font nobody has, stroked, turned and with a shadow, on grey, RGB and CMYK
 // canvases; no Qt application exists in this test's process, and none is needed.
 TEST_F(Watermarks, TextDrawsInEveryModeAndModel) {
@@ -250,6 +284,11 @@ TEST(WatermarkShaping, TextIsShapedAsQtLaysItOut) {
 
         platform::ShapedText shaped;
         ASSERT_TRUE(platform::ShapeText(text, {"DejaVu Sans", 48, 0}, shaped));
+        // Character spacing widens every advance.
+        platform::ShapedText spaced;
+        ASSERT_TRUE(platform::ShapeText(text, {"DejaVu Sans", 48, 10}, spaced));
+        ASSERT_EQ(spaced.glyphs, shaped.glyphs);
+        EXPECT_NEAR(spaced.advance - shaped.advance, 10.0 * shaped.glyphs.size(), 1e-9);
         std::vector<std::pair<double, std::uint32_t>> ours;
         for (std::size_t i = 0; i < shaped.glyphs.size(); ++i) ours.emplace_back(shaped.x[i], shaped.glyphs[i]);
         std::sort(ours.begin(), ours.end());

@@ -371,6 +371,7 @@ TEST(ImageReadersOwnFormats, WriterOutputReadsBack) {
         {"com.apple.macpaint-image", "com.apple.macpaint-image", 255},  // fixed sheet: size only
         {"public.xbitmap-image", "public.xbitmap-image", 255},          // dithered: size only
         {"public.fax", "public.tiff", 255},
+        {"com.kodak.flashpix.image", "com.kodak.flashpix.image", 0},
     };
     for (const Case& c : cases) {
         std::vector<std::uint8_t> bytes;
@@ -401,6 +402,81 @@ TEST(ImageReadersOwnFormats, WriterOutputReadsBack) {
         std::vector<std::uint8_t> want(page.data, page.data + 40 * 30 * 3);
         EXPECT_LE(MaxDifference(got, want, "RGB"), c.tolerance) << c.identifier;
     }
+}
+
+// FlashPix files from the writer read back whole at full resolution, premultiplied colour as
+// stored, with their resolution; Pillow reads the same samples (on whole tiles: it reads the
+// padded tiles at the right edge as if they were narrower).
+TEST(ImageReadersOwnFormats, FlashPixLikePillow) {
+    struct Case {
+        const char* name;
+        platform::ColorModel model;
+        bool alpha;
+        int width, height;
+    };
+    const Case cases[] = {
+        {"rgb", platform::ColorModel::RGB, false, 150, 70},
+        {"grey", platform::ColorModel::Monochrome, false, 70, 130},
+        {"rgba", platform::ColorModel::RGB, true, 129, 64},
+        {"one-tile", platform::ColorModel::RGB, false, 5, 3},
+    };
+    testpdf::TempDir dir;
+    for (const Case& c : cases) {
+        platform::Bitmap page = platform::Bitmap::Allocate(c.width, c.height, c.model, c.alpha);
+        for (int y = 0; y < page.height; ++y)
+            for (int x = 0; x < page.width; ++x) {
+                std::uint8_t* p = page.row(y) + static_cast<std::size_t>(x) * page.components;
+                const int a = c.alpha ? (x * 2 + y) % 256 : 255;
+                for (int k = 0; k < page.colorComponents(); ++k)
+                    p[k] = static_cast<std::uint8_t>(((x * 7 + y * 3 + k * 80) % 256) * a / 255);
+                if (c.alpha) p[page.colorComponents()] = static_cast<std::uint8_t>(a);
+            }
+        std::vector<std::uint8_t> bytes;
+        platform::DestinationProperties properties;
+        properties.dpiWidth = 144;
+        properties.dpiHeight = 96;
+        ASSERT_TRUE(platform::EncodeImageData("com.kodak.flashpix.image", page, properties, bytes)) << c.name;
+        const fs::path file = dir / (std::string(c.name) + ".fpx");
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                    static_cast<std::streamsize>(bytes.size()));
+
+        std::unique_ptr<platform::ImageSource> source = platform::OpenImageFile(file);
+        ASSERT_TRUE(source) << c.name;
+        EXPECT_EQ(source->typeIdentifier(), "com.kodak.flashpix.image");
+        EXPECT_EQ(source->count(), 1u);
+        ImageRepresentation rep;
+        ASSERT_TRUE(source->Read(0, rep)) << c.name;
+        ASSERT_EQ(rep.pixelsWide(), c.width);
+        ASSERT_EQ(rep.pixelsHigh(), c.height);
+        EXPECT_EQ(rep.colorKind, c.model == platform::ColorModel::RGB ? SourceColorKind::RGB : SourceColorKind::Grey);
+        EXPECT_EQ(rep.hasAlpha, c.alpha);
+        EXPECT_NEAR(rep.dpiX, 144, 0.05) << c.name;
+        EXPECT_NEAR(rep.dpiY, 96, 0.05) << c.name;
+        const testimage::Decoded pil = testimage::DecodeWithPil(file, "");
+        ASSERT_TRUE(pil.ok()) << pil.error;
+        ASSERT_EQ(pil.width, c.width);
+        const int n = page.components;
+        const int wholeTiles = c.width / 64 * 64;
+        for (int y = 0; y < c.height; ++y)
+            for (int x = 0; x < c.width; ++x)
+                for (int k = 0; k < n; ++k) {
+                    const int got = rep.bitmap.row(y)[static_cast<std::size_t>(x) * n + k];
+                    ASSERT_EQ(got, page.row(y)[static_cast<std::size_t>(x) * n + k]) << c.name << " " << x << "," << y;
+                    if (x < wholeTiles) {
+                        ASSERT_EQ(got, pil.pixels[(static_cast<std::size_t>(y) * c.width + x) * n + k]) << c.name;
+                    }
+                }
+    }
+
+    // A file cut short is refused.
+    std::vector<std::uint8_t> bytes;
+    platform::Bitmap small = platform::Bitmap::Allocate(100, 100, platform::ColorModel::RGB, false);
+    std::memset(small.data, 90, static_cast<std::size_t>(small.stride) * small.height);
+    ASSERT_TRUE(platform::EncodeImageData("com.kodak.flashpix.image", small, {}, bytes));
+    bytes.resize(bytes.size() / 2);
+    std::unique_ptr<platform::ImageSource> cut = platform::OpenImageData(bytes.data(), bytes.size(), "cut.fpx");
+    ImageRepresentation rep;
+    EXPECT_FALSE(cut && cut->Read(0, rep));
 }
 
 }  // namespace

@@ -6,8 +6,10 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "platform/WorkerBudget.h"
 #include "platform/imageio/readers/PictureReaders.h"
 #include "support/FormatReaders.h"
 #include "support/MagickReader.h"
@@ -81,6 +83,8 @@ jpeg("icc-zero.jpg", icc(0, 2, b"AB"))
 
 # TIFF: little- and big-endian, three pages, straight alpha, and hand-made ones.
 rgb.save(p("le.tif"))
+for name in ("rgb", "rgba"):
+    subprocess.run(["convert", p(name + ".png"), "-define", "tiff:rows-per-strip=2", "-compress", "lzw", p(name + "-strips.tif")], check=True)
 subprocess.run(["convert", p("rgb.png"), "-define", "tiff:endian=msb", p("be.tif")], check=True)
 rgb.save(p("pages.tif"), save_all=True, append_images=[rgba, rgb])
 Image.new("RGBA", (4, 2), (200, 100, 50, 128)).save(p("alpha.tif"))
@@ -345,6 +349,15 @@ TEST_F(PictureReaders, TiffDirectoriesMetadataAndAlpha) {
         EXPECT_NEAR(px[i + 1], 100, 1);
         EXPECT_NEAR(px[i + 2], 50, 1);
         EXPECT_EQ(px[i + 3], 128);
+    }
+
+    // Strips read on several threads give what one thread reads.
+    for (const auto& [file, want, withAlpha] : {std::tuple{"rgb-strips.tif", "rgb.raw", false}, {"rgba-strips.tif", "rgba.raw", true}}) {
+        platform::ScopedWorkerBudget budget(4);
+        Read strips;
+        ReadFile(strips, file);
+        ASSERT_TRUE(strips.ok) << strips.log;
+        EXPECT_EQ(strips.Pixels(withAlpha), Bytes(want)) << file;
     }
 
     // A 100-byte file that claims 100000 × 100000 pixels allocates nothing.

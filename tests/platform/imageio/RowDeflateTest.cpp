@@ -154,6 +154,22 @@ TEST(RowDeflate, LongStretchesWithoutRunsCompressInPieces) {
     EXPECT_LT(pieces.size(), alone.size() + alone.size() / 100);  // the pieces cost under 1 %
 }
 
+// A picture larger than the buffer pool keeps: the rows handed over for release are compressed
+// before their memory goes, and the stream is the same as when they are kept.
+TEST(RowDeflate, ReleasedRowsAreCompressedFirst) {
+    std::mt19937 random(11);
+    int height = 0;
+    const std::vector<std::uint8_t> rows = Rows(2000, 3, {12, 30}, 3000, 1, random, &height);
+    ASSERT_GT(rows.size(), std::size_t{32} << 20);
+    std::vector<std::uint8_t> kept, released;
+    platform::ScopedWorkerBudget budget(4);
+    ASSERT_GT(platform::DeflateRows(rows.data(), 6000, height, 3, 2, kept), 0u);
+    std::vector<std::uint8_t> given = rows;
+    ASSERT_GT(platform::DeflateRows(given.data(), 6000, height, 3, 2, released, true), 0u);
+    EXPECT_EQ(released, kept);
+    EXPECT_EQ(Inflate(released, rows.size()), rows);
+}
+
 TEST(WorkerBudget, ParallelForRunsEveryIndexOnce) {
     for (int budget : {1, 3, 16}) {
         platform::ScopedWorkerBudget scope(budget);

@@ -185,9 +185,9 @@ TEST_F(WebPDecoding, SaverRefusesWhatItCannotWrite) {
     const Case cases[] = {
         {8, 4, 4, MODE_RGB, "Error! Unknown output format 8\n"},
         {-1, 4, 4, MODE_RGB, "Error! Unknown output format -1\n"},
-        {kDecodedTIFF, 70000, 1, MODE_RGB, "Error! A 70000 x 1 picture cannot be written as TIFF.\n"},
-        {kDecodedTIFF, 4, 4, MODE_BGR, "Error! A 4 x 4 picture cannot be written as TIFF.\n"},
-        {kDecodedTIFF, 4, 4, MODE_YUV, "Error! A 4 x 4 picture cannot be written as TIFF.\n"},
+        {kDecodedTIFF, 70000, 1, MODE_RGB, "Error! A 70000 x 1 picture cannot be written in this format.\n"},
+        {kDecodedTIFF, 4, 4, MODE_BGR, "Error! A 4 x 4 picture cannot be written in this format.\n"},
+        {kDecodedTIFF, 4, 4, MODE_YUV, "Error! A 4 x 4 picture cannot be written in this format.\n"},
     };
     for (const Case& c : cases) {
         buffer.width = c.width;

@@ -1,0 +1,256 @@
+// The command-line WebP decoder.
+#include <sys/time.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+
+#include "engine/images/webp/WebPTools.h"
+#include "platform/imageio/readers/WebPDecoder.h"
+
+// libwebp's processor-feature probe: exported by the library, declared in no public header.
+extern "C" {
+typedef int (*WebPProcessorProbe)(int feature);
+extern WebPProcessorProbe VP8GetCPUInfo;
+}
+
+namespace {
+
+using platform::DecodedOutputFormat;
+
+const char kUsage[] =
+    "Usage: dwebp in_file [options] [-o out_file]\n\n"
+    "Decodes the WebP image file to PNG format [Default]\n"
+    "Use the following options to choose another output format:\n"
+    "  -pam ......... PAM: RGBA samples, with a header\n"
+    "  -ppm ......... PPM: RGB samples\n"
+    "  -bmp ......... BMP\n"
+    "  -tiff ........ TIFF, uncompressed\n"
+    "  -pgm ......... PGM: the Y plane, then the U and V planes side by side (and alpha)\n"
+    "  -yuv ......... the raw Y, U and V planes (and alpha), without a header\n"
+    "  -alpha ....... PGM of the alpha plane alone\n"
+    " Other options are:\n"
+    "  -version ..... print the decoder library's version and exit\n"
+    "  -nofancy ..... upsample the chroma without smoothing\n"
+    "  -nofilter .... skip the in-loop filtering\n"
+    "  -nodither .... no dithering\n"
+    "  -dither <d> .. dithering strength, 0 to 100\n"
+    "  -mt .......... decode with threads\n"
+    "  -crop <x> <y> <w> <h> ... decode only this rectangle\n"
+    "  -scale <w> <h> .......... scale the picture (after any cropping) to this size\n"
+    "  -incremental . decode through the incremental decoder\n"
+    "  -v ........... verbose: the time of decoding and of writing\n"
+    "  -noasm ....... use no processor-specific instructions\n"
+    "  -h, -help .... this help\n"
+    "  -- <file> .... the next argument is the input file, even when it begins with '-'\n"
+    "  -o <file> .... the output file ('-' for standard output)\n";
+
+const char* StatusName(int status) {
+    static const char* const names[] = {"OK",        "OUT_OF_MEMORY", "INVALID_PARAM",  "BITSTREAM_ERROR",
+                                        "UNSUPPORTED_FEATURE", "SUSPENDED", "USER_ABORT", "NOT_ENOUGH_DATA"};
+    return status >= 0 && status < static_cast<int>(std::size(names)) ? names[status] : "UNKNOWN";
+}
+
+const char* StreamFormatName(int format) {
+    static const char* const names[] = {"unspecified", "lossy", "lossless"};
+    return format >= 0 && format < static_cast<int>(std::size(names)) ? names[format] : "unknown";
+}
+
+int Integer(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 0)); }
+
+double Now() {
+    timeval t{};
+    gettimeofday(&t, nullptr);
+    return static_cast<double>(t.tv_sec) + t.tv_usec / 1000000.0;
+}
+
+WEBP_CSP_MODE ModeFor(DecodedOutputFormat format, bool alpha) {
+    switch (format) {
+        case platform::kDecodedPNG: return alpha ? MODE_RGBA : MODE_RGB;
+        case platform::kDecodedPAM: return MODE_RGBA;
+        case platform::kDecodedPPM: return MODE_RGB;
+        case platform::kDecodedPGM:
+        case platform::kDecodedRawYUV: return alpha ? MODE_YUVA : MODE_YUV;
+        case platform::kDecodedBMP: return alpha ? MODE_BGRA : MODE_BGR;
+        case platform::kDecodedTIFF: return alpha ? MODE_rgbA : MODE_RGB;
+        case platform::kDecodedAlphaPGM: return MODE_YUVA;
+    }
+    return MODE_RGB;
+}
+
+}  // namespace
+
+void DisableWebPProcessorFeatures() { VP8GetCPUInfo = nullptr; }
+
+bool ReadWholeFile(const char* path, const std::uint8_t** data, std::size_t* size) {
+    if (!path || !data || !size) return false;
+    *data = nullptr;
+    *size = 0;
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        std::fprintf(stderr, "cannot open input file '%s'\n", path);
+        return false;
+    }
+    long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    if (length < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        return false;
+    }
+    std::uint8_t* bytes = static_cast<std::uint8_t*>(std::malloc(length > 0 ? static_cast<std::size_t>(length) : 1));
+    if (!bytes) {
+        std::fclose(file);
+        return false;
+    }
+    const std::size_t read = std::fread(bytes, 1, static_cast<std::size_t>(length), file);
+    std::fclose(file);
+    if (read != static_cast<std::size_t>(length)) {
+        std::fprintf(stderr, "Could not read %d bytes of data from file %s\n", static_cast<int>(length), path);
+        std::free(bytes);
+        return false;
+    }
+    *data = bytes;
+    *size = static_cast<std::size_t>(length);
+    return true;
+}
+
+bool WriteWholeFile(const char* path, const std::uint8_t* data, std::size_t size) {
+    if (!path || !data) return false;
+    std::FILE* file = std::fopen(path, "wb");
+    if (!file) {
+        std::fprintf(stderr, "Error! Cannot open output file '%s'\n", path);
+        return false;
+    }
+    const bool written = std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && written;
+}
+
+int DecoderToolMain(int argc, const char* const argv[]) {
+    WebPDecoderConfig config;
+    if (!WebPInitDecoderConfig(&config)) {
+        std::fprintf(stderr, "Library version mismatch!\n");
+        return -1;
+    }
+    const char* input = nullptr;
+    const char* output = nullptr;
+    DecodedOutputFormat format = platform::kDecodedPNG;
+    bool incremental = false, verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        const int left = argc - 1 - i;  // arguments after this one
+        const auto is = [a](const char* name) { return std::strcmp(a, name) == 0; };
+        if (is("-h") || is("-help")) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (is("-o") && left >= 1) {
+            output = argv[++i];
+        } else if (is("-pam")) {
+            format = platform::kDecodedPAM;
+        } else if (is("-ppm")) {
+            format = platform::kDecodedPPM;
+        } else if (is("-bmp")) {
+            format = platform::kDecodedBMP;
+        } else if (is("-tiff")) {
+            format = platform::kDecodedTIFF;
+        } else if (is("-pgm")) {
+            format = platform::kDecodedPGM;
+        } else if (is("-yuv")) {
+            format = platform::kDecodedRawYUV;
+        } else if (is("-alpha")) {
+            format = platform::kDecodedAlphaPGM;
+        } else if (is("-version")) {
+            const int v = WebPGetDecoderVersion();
+            std::printf("%d.%d.%d\n", (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+            return 0;
+        } else if (is("-nofancy")) {
+            config.options.no_fancy_upsampling = 1;
+        } else if (is("-nofilter")) {
+            config.options.bypass_filtering = 1;
+        } else if (is("-nodither")) {
+            config.options.dithering_strength = 0;
+        } else if (is("-dither") && left >= 1) {
+            config.options.dithering_strength = Integer(argv[++i]);
+        } else if (is("-mt")) {
+            config.options.use_threads = 1;
+        } else if (is("-crop") && left >= 4) {
+            config.options.use_cropping = 1;
+            config.options.crop_left = Integer(argv[++i]);
+            config.options.crop_top = Integer(argv[++i]);
+            config.options.crop_width = Integer(argv[++i]);
+            config.options.crop_height = Integer(argv[++i]);
+        } else if (is("-scale") && left >= 2) {
+            config.options.use_scaling = 1;
+            config.options.scaled_width = Integer(argv[++i]);
+            config.options.scaled_height = Integer(argv[++i]);
+        } else if (is("-incremental")) {
+            incremental = true;
+        } else if (is("-v")) {
+            verbose = true;
+            platform::SetDecodedBufferVerbose(true);
+        } else if (is("-noasm")) {
+            DisableWebPProcessorFeatures();
+        } else if (is("--") && left >= 1) {
+            input = argv[++i];
+            break;
+        } else if (a[0] == '-') {
+            std::fprintf(stderr, "Unknown option '%s'\n", a);
+            std::fputs(kUsage, stdout);
+            return -1;
+        } else {
+            input = a;
+        }
+    }
+    if (!input) {
+        std::fprintf(stderr, "missing input file!!\n");
+        std::fputs(kUsage, stdout);
+        return -1;
+    }
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    if (!ReadWholeFile(input, &data, &size)) return -1;
+    const double start = verbose ? Now() : 0;
+
+    VP8StatusCode status = WebPGetFeatures(data, size, &config.input);
+    if (status == VP8_STATUS_OK) {
+        if (config.input.has_animation)
+            std::fprintf(stderr,
+                         "Error! Decoding of an animated WebP file is not supported.\n"
+                         "       Use webpmux to extract the individual frames or\n"
+                         "       vwebp to view this image.\n");
+        config.output.colorspace = ModeFor(format, config.input.has_alpha != 0);
+        if (incremental) {
+            WebPIDecoder* decoder = WebPIDecode(data, size, &config);
+            if (!decoder) {
+                std::fprintf(stderr, "Failed during WebPINewDecoder().\n");
+                status = VP8_STATUS_OUT_OF_MEMORY;
+            } else {
+                status = WebPIUpdate(decoder, data, size);
+                WebPIDelete(decoder);
+            }
+        } else {
+            status = WebPDecode(data, size, &config);
+        }
+        if (verbose) std::fprintf(stderr, "Time to decode picture: %.3fs\n", Now() - start);
+    }
+    std::free(const_cast<std::uint8_t*>(data));
+
+    int result = 0;
+    if (status != VP8_STATUS_OK) {
+        std::fprintf(stderr, "Decoding of %s failed.\n", input);
+        std::fprintf(stderr, "Status: %d (%s)\n", static_cast<int>(status), StatusName(status));
+        result = -1;
+    } else if (output) {
+        std::fprintf(stderr, "Decoded %s. Dimensions: %d x %d %s. Format: %s. Now saving...\n", input,
+                     config.output.width, config.output.height, config.input.has_alpha ? " (with alpha)" : "",
+                     StreamFormatName(config.input.format));
+        result = platform::SaveDecodedBuffer(&config.output, format, output) ? 0 : -1;
+    } else {
+        std::fprintf(stderr, "File %s can be decoded (dimensions: %d x %d %s. Format: %s).\n", input,
+                     config.output.width, config.output.height, config.input.has_alpha ? " (with alpha)" : "",
+                     StreamFormatName(config.input.format));
+        std::fprintf(stderr, "Nothing written; use -o flag to save the result as e.g. PNG.\n");
+    }
+    WebPFreeDecBuffer(&config.output);
+    return result;
+}
