@@ -139,3 +139,22 @@ void PendingFile::Discard() {
     if (!done_ && !temporary_.empty()) ::unlink(temporary_.c_str());
     done_ = true;
 }
+
+bool WriteWholeFile(const fs::path& path, const void* data, std::size_t size, bool replace) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0666);
+    if (fd < 0) return false;
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, bytes + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    const bool closed = ::close(fd) == 0;
+    if (done != size || !closed) {
+        ::unlink(path.c_str());
+        return false;
+    }
+    return true;
+}

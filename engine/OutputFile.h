@@ -44,3 +44,8 @@ private:
     bool done_ = false;
     int error_ = 0;
 };
+
+// Writes the bytes to a file at `path` made for everyone the umask allows: over an existing
+// file when `replace`, else only when the name is free. A file left short (or that fails to
+// close) is removed. False on any failure.
+bool WriteWholeFile(const std::filesystem::path& path, const void* data, std::size_t size, bool replace);

@@ -14,24 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool WriteWhole(const fs::path& file, const std::vector<std::uint8_t>& bytes) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool closed = ::close(fd) == 0;
-    if (done != bytes.size() || !closed) {
-        ::unlink(file.c_str());
-        return false;
-    }
-    return true;
-}
-
 // The bytes written beside the target and renamed over it in one step.
 bool WriteBesideAndReplace(const std::vector<std::uint8_t>& bytes, const fs::path& target) {
     std::optional<PendingFile> file = PendingFile::Create(target);
@@ -70,7 +52,7 @@ bool SafeSavePDF(const std::vector<std::uint8_t>& document, const fs::path& targ
         ::unlink(temporary->c_str());
         if (own) RemoveTemporaryReplacementDirectory(*temporary);
     };
-    if (!WriteWhole(*temporary, document)) {
+    if (!WriteWholeFile(*temporary, document.data(), document.size(), false)) {
         cleanUp();
         return directFallback && WriteBesideAndReplace(document, target);
     }

@@ -18,6 +18,7 @@
 #include <system_error>
 
 #include "Common UI Code/OVXUtil.h"
+#include "engine/OutputFile.h"
 #include "engine/textexport/PDFTextExport.h"
 
 namespace fs = std::filesystem;
@@ -25,28 +26,16 @@ namespace fs = std::filesystem;
 namespace textexport {
 namespace {
 
-// Writes the bytes to the path, created for everyone the umask allows, or truncated.
 bool WriteBytes(const fs::path& file, const std::string& bytes) {
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool closed = ::close(fd) == 0;
-    if (done != bytes.size() || !closed) {
-        ::unlink(file.c_str());
-        return false;
-    }
-    return true;
+    return WriteWholeFile(file, bytes.data(), bytes.size(), true);
 }
 
 // A free name beside `file` for writing it in one piece before it is renamed into place.
 fs::path TemporarySibling(const fs::path& file) {
-    return GetTemporaryURLInDirectory(file.parent_path(), "." + file.filename().string() + "-", std::nullopt);
+    std::string prefix = ".";
+    prefix += file.filename().string();
+    prefix += '-';
+    return GetTemporaryURLInDirectory(file.parent_path(), prefix, std::nullopt);
 }
 
 bool WriteAtomically(const fs::path& file, const std::string& bytes) {

@@ -25,17 +25,19 @@ inline void StoreLE32(std::uint8_t* p, std::uint32_t v) {
     StoreLE16(p + 2, v >> 16);
 }
 
+// Byte by byte: an insert of a two-byte range into an empty vector trips GCC 12's overflow
+// warning in release builds, wrongly.
 inline void PutBE16(std::vector<std::uint8_t>& o, std::uint32_t v) {
-    const std::uint8_t b[2] = {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
-    o.insert(o.end(), b, b + 2);
+    o.push_back(static_cast<std::uint8_t>(v >> 8));
+    o.push_back(static_cast<std::uint8_t>(v));
 }
 inline void PutBE32(std::vector<std::uint8_t>& o, std::uint32_t v) {
     PutBE16(o, v >> 16);
     PutBE16(o, v & 0xFFFF);
 }
 inline void PutLE16(std::vector<std::uint8_t>& o, std::uint32_t v) {
-    const std::uint8_t b[2] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
-    o.insert(o.end(), b, b + 2);
+    o.push_back(static_cast<std::uint8_t>(v));
+    o.push_back(static_cast<std::uint8_t>(v >> 8));
 }
 inline void PutLE32(std::vector<std::uint8_t>& o, std::uint32_t v) {
     PutLE16(o, v & 0xFFFF);
