@@ -18,20 +18,17 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Common UI Code/OVXUtil.h"
+#include "../BenchTiming.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string Quote(const fs::path& p) {
-    std::string out = "'";
-    for (char c : p.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
+using bench::Quote;
 
 void Run(const std::string& command) {
     if (std::system(command.c_str()) != 0) {
@@ -43,9 +40,7 @@ void Run(const std::string& command) {
 template <typename F>
 double Seconds(F&& f) {
     Run("sync");
-    const auto start = Clock::now();
-    f();
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return bench::Seconds(std::forward<F>(f));
 }
 
 void MakeSource(const fs::path& file, std::uint64_t size) {

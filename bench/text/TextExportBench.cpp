@@ -20,34 +20,15 @@
 
 #include "engine/textexport/PDFTextExport.h"
 #include "platform/PdfText.h"
+#include "../BenchTiming.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string Quote(const fs::path& p) {
-    std::string out = "'";
-    for (char c : p.string()) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-template <typename F>
-double Seconds(F&& f) {
-    const auto start = Clock::now();
-    f();
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-struct Series {
-    std::vector<double> times;
-    double best() const { return *std::min_element(times.begin(), times.end()); }
-    double median() const {
-        std::vector<double> t = times;
-        std::sort(t.begin(), t.end());
-        return t.size() % 2 ? t[t.size() / 2] : (t[t.size() / 2 - 1] + t[t.size() / 2]) / 2;
-    }
-};
+using bench::Quote;
+using bench::Seconds;
+using bench::Series;
 
 }  // namespace
 
