@@ -3,6 +3,9 @@
 #include <gsf/gsf-infile-msole.h>
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-stdio.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-utils.h>
 #include <zip.h>
 
@@ -14,6 +17,11 @@ namespace platform {
 namespace {
 // Entries and streams larger than this are not read (a damaged size field, or a bomb).
 constexpr std::uint64_t kMaxPartBytes = std::uint64_t{512} << 20;
+
+void InitialiseGsf() {
+    static std::once_flag initialised;
+    std::call_once(initialised, [] { gsf_init(); });
+}
 }  // namespace
 
 std::optional<std::vector<std::uint8_t>> ReadZipEntry(const std::filesystem::path& zipFile, const std::string& name) {
@@ -37,8 +45,7 @@ std::optional<std::vector<std::uint8_t>> ReadZipEntry(const std::filesystem::pat
 
 std::optional<std::vector<std::uint8_t>> ReadCompoundFileStream(const std::filesystem::path& file,
                                                                 const std::string& name) {
-    static std::once_flag initialised;
-    std::call_once(initialised, [] { gsf_init(); });
+    InitialiseGsf();
     GError* error = nullptr;
     GsfInput* input = gsf_input_stdio_new(file.c_str(), &error);
     if (error) g_error_free(error);
@@ -58,6 +65,38 @@ std::optional<std::vector<std::uint8_t>> ReadCompoundFileStream(const std::files
         g_object_unref(stream);
     }
     g_object_unref(infile);
+    return result;
+}
+
+std::optional<std::vector<std::uint8_t>> CompoundFileBytes(const std::vector<CompoundFileStream>& streams) {
+    InitialiseGsf();
+    GsfOutput* sink = gsf_output_memory_new();
+    if (!sink) return std::nullopt;
+    GsfOutfile* root = gsf_outfile_msole_new(sink);
+    bool ok = root != nullptr;
+    if (ok) {
+        for (const CompoundFileStream& stream : streams) {
+            GsfOutput* child = gsf_outfile_new_child(root, stream.name.c_str(), FALSE);
+            if (!child) {
+                ok = false;
+                break;
+            }
+            ok = (stream.bytes.empty() || gsf_output_write(child, stream.bytes.size(), stream.bytes.data())) && ok;
+            ok = gsf_output_close(child) != FALSE && ok;
+            g_object_unref(child);
+        }
+        ok = gsf_output_close(GSF_OUTPUT(root)) != FALSE && ok;
+        g_object_unref(root);
+    }
+    std::optional<std::vector<std::uint8_t>> result;
+    if (ok) {
+        const guint8* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink));
+        const gsf_off_t size = gsf_output_size(sink);
+        if (bytes && size > 0) result.emplace(bytes, bytes + size);
+    }
+    // Closing the compound file closes its sink too; a second close is a GLib critical.
+    if (!gsf_output_is_closed(sink)) gsf_output_close(sink);
+    g_object_unref(sink);
     return result;
 }
 

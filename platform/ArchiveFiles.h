@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-// Reading the parts of packaged documents: entries of a zip file (libzip) and streams of a
-// compound file (libgsf's OLE2 reader).
+// The parts of packaged documents: entries of a zip file (libzip) and streams of a compound file
+// (libgsf's OLE2 reader and writer).
 namespace platform {
 
 // The bytes of one entry of the zip file; nothing when the file is no zip or lacks the entry.
@@ -17,5 +17,14 @@ std::optional<std::vector<std::uint8_t>> ReadZipEntry(const std::filesystem::pat
 // the stream.
 std::optional<std::vector<std::uint8_t>> ReadCompoundFileStream(const std::filesystem::path& file,
                                                                 const std::string& name);
+
+struct CompoundFileStream {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+};
+
+// A compound file holding `streams` at its top, written in this order; nothing when libgsf fails.
+// Streams of 4096 bytes or more sit in the file's big sectors, smaller ones in its mini stream.
+std::optional<std::vector<std::uint8_t>> CompoundFileBytes(const std::vector<CompoundFileStream>& streams);
 
 }  // namespace platform

@@ -270,9 +270,13 @@ bool WriteTextDocument(std::int32_t kind, const fs::path& file, const platform::
         }
         case kTextRTF: return WriteAtomically(file, RtfDocument(text));
         case kTextRTFD: return WriteRtfd(file, text);
+        case kTextDOC: {
+            const std::optional<std::vector<std::uint8_t>> document = WordDocument(text);
+            return document && WriteAtomically(file, std::string(document->begin(), document->end()));
+        }
         case kTextDOCX: return WriteDocx(file, text);
         case kTextODT: return WriteOdt(file, text);
-        default: return false;  // the Word 97 document is not written yet
+        default: return false;
     }
 }
 

@@ -276,6 +276,7 @@ TEST(TextExport, EveryKindReadBackByOthers) {
         {kTextUTF16, "txt", "iconv -f UTF-16 -t UTF-8 {}"},
         {kTextRTF, "rtf", "unrtf --html --nopict {} | " + kHtmlText},
         {kTextRTFD, "rtfd", "unrtf --html --nopict {}/TXT.rtf | " + kHtmlText},
+        {kTextDOC, "doc", "antiword -w 0 -m UTF-8.txt {}"},
         {kTextDOCX, "docx", "docx2txt < {}"},
         {kTextODT, "odt", "odt2txt --encoding=UTF-8 {}"},
     };
@@ -312,6 +313,11 @@ TEST(TextExport, EveryKindReadBackByOthers) {
         << runs;
     EXPECT_NE(runs.find("('Bold words here', True, False)"), std::string::npos) << runs;
     EXPECT_NE(runs.find("('Leaning words here', False, True)"), std::string::npos) << runs;
+    // The same in the Word 97 document, as antiword's DocBook output marks them.
+    std::string docbook;
+    ASSERT_EQ(RunCommand("antiword -x db " + ShellQuote(dir / "kind5" / "styled.doc"), &docbook), 0) << docbook;
+    EXPECT_NE(docbook.find("<emphasis role='bold'>Bold words here"), std::string::npos) << docbook;
+    EXPECT_NE(docbook.find("<emphasis>Leaning words here"), std::string::npos) << docbook;
 }
 
 namespace {
