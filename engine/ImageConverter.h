@@ -20,6 +20,15 @@
 #include "platform/imageio/readers/ImageSource.h"
 
 typedef struct tiff TIFF;
+class OperationQueue;
+
+// A page taken up to its writer: a whole page drawn, or a banded one loaded and recorded.
+struct DrawnPage {
+    PageOutcome outcome;  // Written: ready for the writer
+    PageWritePlan plan;
+    std::unique_ptr<platform::PreparedPdfPage> drawing;  // a banded page, drawn as it is written
+    platform::Bitmap bitmap;                             // a whole page
+};
 
 // The per-document converter: the settings copied from the record, the open document, the
 // output state and one success flag. It lives for one entry call and is never shared between
@@ -154,8 +163,20 @@ public:
     PageOutcome RenderPageSteps(long page, std::uint8_t resizeEnabled, TIFF* tiff, long index, long count,
                                 float scale, const ImageResizeOptions& resizeOptions,
                                 const std::filesystem::path& url);
-    PageOutcome WritePage(platform::PreparedPdfPage& drawing, const PageWritePlan& plan, TIFF* tiff, long index,
-                          long count, const std::filesystem::path& url);
+    // Up to the writer: the page planned, loaded and recorded and, unless it goes in bands,
+    // drawn. `abandon` stops it too (a page drawn ahead that is no longer wanted).
+    DrawnPage DrawPageSteps(long page, std::uint8_t resizeEnabled, float scale, const ImageResizeOptions& resizeOptions,
+                            const std::atomic<bool>* abandon = nullptr);
+    PageOutcome WriteDrawnPage(DrawnPage& drawn, TIFF* tiff, long index, long count, const std::filesystem::path& url);
+    // The pages of a multi-page TIFF drawn ahead on the queue's workers and written in page
+    // order on this thread, which asks for a cancel between pages as a loop of one page after
+    // another does.
+    void ConvertMultiPageTiffAhead(long first, long count, std::uint8_t resizeEnabled,
+                                   const ImageResizeOptions& resizeOptions, float scale, TIFF* tiff, OperationQueue& queue);
+    // The page's start, to the progress target.
+    void ReportPageStart(long page) const;
+    // A failed or cancelled page fails the document, with its reason.
+    void FinishPage(long page, PageOutcome outcome);
     PageOutcome WritePageInBands(platform::PreparedPdfPage& drawing, int bandRows, TIFF* tiff, long index,
                                  long count, const std::filesystem::path& url);
     // What the output type's writer can take.

@@ -7,7 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "Common UI Code/OVXUtil.h"
 #include "engine/ImageConverter.h"
@@ -95,7 +101,8 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     platform::ShareFreedMemoryBetweenThreads();
     OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
     const int workers = queue.MaxConcurrentOperationCount();
-    const bool synchronous = multiPageTiff || count < 2 || workers == 1;
+    // The pages of a multi-page TIFF are drawn ahead on the workers and written here in order.
+    const bool synchronous = count < 2 || workers == 1;
     // Pages one after another on this thread may split their encoding over all the workers;
     // with fewer pages than workers on the queue, each page over its share of them.
     const int threadsPerPage = static_cast<int>(std::max<long>(1, workers / std::min<long>(count, workers)));
@@ -118,7 +125,7 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
             // With overwriting, an existing file keeps its name until its replacement is complete.
             url = GetReplaceableFileURL(destinationURL, name, extension, overwriteExistingFile != 0);
 
-        if (synchronous) {
+        if (synchronous || multiPageTiff) {
             if (multiPageTiff && i == 0) {
                 // One file for the document, written under a temporary name and given its own
                 // when the conversion ends well.
@@ -138,6 +145,10 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
                     MarkFailed(failed.failure, 0, failed.detail);
                     break;
                 }
+            }
+            if (!synchronous) {
+                ConvertMultiPageTiffAhead(first, count, resizeEnabled, resizeOptions, scale, tiff, queue);
+                break;
             }
             RenderPage(page, resizeEnabled, tiff, i, count, scale, resizeOptions, url);
         } else {
@@ -165,4 +176,79 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
         }
     }
     return success.load();
+}
+
+namespace {
+
+// One page drawn ahead: its result, once its worker is done with it.
+struct AheadPage {
+    std::mutex mutex;
+    std::condition_variable ready;
+    bool done = false;
+    DrawnPage drawn;
+    std::atomic<bool> abandon{false};
+};
+
+}  // namespace
+
+void ImageConverter::ConvertMultiPageTiffAhead(long first, long count, std::uint8_t resizeEnabled,
+                                               const ImageResizeOptions& resizeOptions, float scale, TIFF* tiff,
+                                               OperationQueue& queue) {
+    // As many pages drawn ahead as there are workers, and the one being written: a few page
+    // buffers a worker, as when each worker writes its own pages.
+    const long ahead = std::max(1, queue.MaxConcurrentOperationCount());
+    std::vector<std::shared_ptr<AheadPage>> pages(static_cast<std::size_t>(count));
+    long dispatched = 0;
+    const auto dispatch = [&](long i) {
+        auto slot = std::make_shared<AheadPage>();
+        pages[static_cast<std::size_t>(i)] = slot;
+        queue.AddOperation([this, slot, page = first + i, resizeEnabled, resizeOptions, scale] {
+            platform::ScopedWorkerBudget budget(1);
+            DrawnPage drawn;
+            try {
+                drawn = DrawPageSteps(page, resizeEnabled, scale, resizeOptions, &slot->abandon);
+            } catch (...) {
+                drawn = DrawnPage{};
+                drawn.outcome = PageOutcome::Failed(ConversionFailure::NoResources);
+            }
+            {
+                std::lock_guard lock(slot->mutex);
+                slot->drawn = std::move(drawn);
+                slot->done = true;
+            }
+            slot->ready.notify_all();
+        });
+    };
+
+    for (long i = 0; i < count; ++i) {
+        // Between pages: a cancel here ends the file quietly with the pages written.
+        if (IsCancelled() || !Succeeded()) break;
+        while (dispatched < count && dispatched <= i + ahead) dispatch(dispatched++);
+        const long page = first + i;
+        ReportPageStart(page);
+        AheadPage& slot = *pages[static_cast<std::size_t>(i)];
+        {
+            // Inside the page: a cancel or another failure stops its drawing.
+            std::unique_lock lock(slot.mutex);
+            while (!slot.done) {
+                if (!slot.abandon && (IsCancelled() || !Succeeded())) slot.abandon = true;
+                slot.ready.wait_for(lock, std::chrono::milliseconds(20));
+            }
+        }
+        PageOutcome outcome = std::move(slot.drawn.outcome);
+        if (outcome.kind == PageOutcome::Kind::Written) {
+            if (!Succeeded())
+                outcome = PageOutcome::Skipped();
+            else if (IsCancelled() || slot.abandon)
+                outcome = PageOutcome::Cancelled();
+            else
+                outcome = WriteDrawnPage(slot.drawn, tiff, i, count, {});
+        }
+        pages[static_cast<std::size_t>(i)].reset();  // its memory goes now
+        FinishPage(page, std::move(outcome));
+    }
+    // Pages drawn ahead that will not be written stop where they are.
+    for (const std::shared_ptr<AheadPage>& slot : pages)
+        if (slot) slot->abandon = true;
+    queue.WaitUntilAllOperationsAreFinished();
 }

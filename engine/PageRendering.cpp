@@ -53,9 +53,20 @@ void ImageConverter::RenderPage(long page, std::uint8_t resizeEnabled, TIFF* tif
         // Memory or a thread that could not be had: the page fails, the document goes on.
         outcome = PageOutcome::Failed(ConversionFailure::NoResources);
     }
+    FinishPage(page, std::move(outcome));
+}
+
+void ImageConverter::FinishPage(long page, PageOutcome outcome) {
     if (outcome.FailsDocument()) {
         const long number = numberPagesFromRangeStart ? page + static_cast<long>(startPage) - 1 : page;
         MarkFailed(outcome.failure, number, std::move(outcome.detail));
+    }
+}
+
+void ImageConverter::ReportPageStart(long page) const {
+    if (progressTarget && progressSelector) {
+        const long number = numberPagesFromRangeStart ? page + static_cast<long>(startPage) - 1 : page;
+        platform::PostToMainQueue(ReportPageProgressBlock{progressTarget, progressSelector, number});
     }
 }
 
@@ -64,27 +75,35 @@ PageOutcome ImageConverter::RenderPageSteps(long page, std::uint8_t resizeEnable
                                             const std::filesystem::path& url) {
     // A page after a failure does nothing; a cancel before the page starts is no failure.
     if (!Succeeded() || IsCancelled()) return PageOutcome::Skipped();
-    if (progressTarget && progressSelector) {
-        const long number = numberPagesFromRangeStart ? page + static_cast<long>(startPage) - 1 : page;
-        platform::PostToMainQueue(ReportPageProgressBlock{progressTarget, progressSelector, number});
-    }
+    ReportPageStart(page);
+    DrawnPage drawn = DrawPageSteps(page, resizeEnabled, scale, resizeOptions);
+    if (drawn.outcome.kind != PageOutcome::Kind::Written) return drawn.outcome;
+    return WriteDrawnPage(drawn, tiff, index, count, url);
+}
 
-    if (page < 1 || page > INT_MAX) return PageOutcome::Failed(ConversionFailure::PageUnreadable, "no such page");
+DrawnPage ImageConverter::DrawPageSteps(long page, std::uint8_t resizeEnabled, float scale,
+                                        const ImageResizeOptions& resizeOptions, const std::atomic<bool>* abandon) {
+    DrawnPage drawn;
+    const auto end = [&drawn](PageOutcome outcome) {
+        drawn.outcome = std::move(outcome);
+        return std::move(drawn);
+    };
+    const auto stopped = [this, abandon] { return !Succeeded() || IsCancelled() || (abandon && *abandon); };
+    if (page < 1 || page > INT_MAX) return end(PageOutcome::Failed(ConversionFailure::PageUnreadable, "no such page"));
     const std::optional<platform::PdfPageGeometry> geometry = pdfDocument->PageGeometry(static_cast<int>(page - 1));
-    if (!geometry) return PageOutcome::Failed(ConversionFailure::PageUnreadable, "no such page");
+    if (!geometry) return end(PageOutcome::Failed(ConversionFailure::PageUnreadable, "no such page"));
 
     const PageSizePlan size = PlanPageSize(*geometry, scale, resizeEnabled != 0, resizeOptions);
-    if (size.kind == PageSizePlan::Kind::Skip) return PageOutcome::Skipped();
-    if (size.kind == PageSizePlan::Kind::Fail) return PageOutcome::Failed(size.failure, size.detail);
+    if (size.kind == PageSizePlan::Kind::Skip) return end(PageOutcome::Skipped());
+    if (size.kind == PageSizePlan::Kind::Fail) return end(PageOutcome::Failed(size.failure, size.detail));
 
     const platform::ColorModel model = PageModel(imageType, colorModel);
-    const PageWritePlan write =
-        PlanPageWrite(size.width, size.height, platform::ComponentsOf(model), OutputFormatLimits(model),
-                      platform::kMaxBitmapBytes, kBandBytes, WholePictureLimit());
-    if (!write.ok) return PageOutcome::Failed(write.failure, write.detail);
+    drawn.plan = PlanPageWrite(size.width, size.height, platform::ComponentsOf(model), OutputFormatLimits(model),
+                               platform::kMaxBitmapBytes, kBandBytes, WholePictureLimit());
+    if (!drawn.plan.ok) return end(PageOutcome::Failed(drawn.plan.failure, drawn.plan.detail));
 
-    if (!Succeeded()) return PageOutcome::Skipped();
-    if (IsCancelled()) return PageOutcome::Cancelled();
+    if (!Succeeded()) return end(PageOutcome::Skipped());
+    if (IsCancelled()) return end(PageOutcome::Cancelled());
 
     // Draw: the page loaded and recorded, stopped by a cancel or another page's failure in
     // any phase.
@@ -95,28 +114,24 @@ PageOutcome ImageConverter::RenderPageSteps(long page, std::uint8_t resizeEnable
     request.height = size.height;
     request.model = model;
     platform::PdfPageError error;
-    std::unique_ptr<platform::PreparedPdfPage> drawing =
-        pdfDocument->PreparePage(request, [this] { return !Succeeded() || IsCancelled(); }, &error);
-    if (!Succeeded()) return PageOutcome::Skipped();
-    if (!drawing) return FromPdfError(error);
-    return WritePage(*drawing, write, tiff, index, count, url);
-}
+    drawn.drawing = pdfDocument->PreparePage(request, stopped, &error);
+    if (!Succeeded()) return end(PageOutcome::Skipped());
+    if (!drawn.drawing) return end(FromPdfError(error));
+    // A banded page is drawn as its writer takes the bands.
+    if (drawn.plan.banded) return end(PageOutcome::Written());
 
-PageOutcome ImageConverter::WritePage(platform::PreparedPdfPage& drawing, const PageWritePlan& plan, TIFF* tiff,
-                                      long index, long count, const std::filesystem::path& url) {
-    if (plan.banded) return WritePageInBands(drawing, plan.bandRows, tiff, index, count, url);
     // The whole picture, in a pooled buffer.
+    platform::PreparedPdfPage& drawing = *drawn.drawing;
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(drawing.width()) * drawing.components();
     std::shared_ptr<std::uint8_t> samples =
         platform::AcquireBuffer(static_cast<std::size_t>(stride) * static_cast<std::size_t>(drawing.height()));
-    if (!samples) return PageOutcome::Failed(ConversionFailure::NoResources, "no memory for the page");
-    platform::PdfPageError error;
-    const bool drawn = drawing.DrawRows(0, drawing.height(), samples.get(), stride, &error);
-    if (!Succeeded()) return PageOutcome::Skipped();
-    if (!drawn) return FromPdfError(error);
-    if (IsCancelled()) return PageOutcome::Cancelled();
+    if (!samples) return end(PageOutcome::Failed(ConversionFailure::NoResources, "no memory for the page"));
+    const bool ok = drawing.DrawRows(0, drawing.height(), samples.get(), stride, &error);
+    if (!Succeeded()) return end(PageOutcome::Skipped());
+    if (!ok) return end(FromPdfError(error));
+    if (IsCancelled()) return end(PageOutcome::Cancelled());
 
-    platform::Bitmap bitmap;
+    platform::Bitmap& bitmap = drawn.bitmap;
     bitmap.width = drawing.width();
     bitmap.height = drawing.height();
     bitmap.model = drawing.model();
@@ -124,8 +139,15 @@ PageOutcome ImageConverter::WritePage(platform::PreparedPdfPage& drawing, const 
     bitmap.hasAlpha = drawing.hasAlpha();
     bitmap.stride = stride;
     bitmap.data = samples.get();
-    bitmap.owner = samples;
+    bitmap.owner = std::move(samples);
+    drawn.drawing.reset();  // its context back for the next page
+    return end(PageOutcome::Written());
+}
 
+PageOutcome ImageConverter::WriteDrawnPage(DrawnPage& drawn, TIFF* tiff, long index, long count,
+                                           const std::filesystem::path& url) {
+    if (drawn.plan.banded) return WritePageInBands(*drawn.drawing, drawn.plan.bandRows, tiff, index, count, url);
+    const platform::Bitmap& bitmap = drawn.bitmap;
     // Older systems' image writer could not write CMYK JPEG: there the page goes through the
     // JPEG memory codec.
     if (CompareSystemVersion(10, 7, 0) < 0 && bitmap.model == platform::ColorModel::CMYK && imageType == kOutputJPEG) {

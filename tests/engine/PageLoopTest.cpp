@@ -418,6 +418,34 @@ TEST(MultiPageTiff, OneDirectoryPerPageInTheDocumentsFile) {
     }
 }
 
+TEST(MultiPageTiff, PagesDrawnInParallelAreWrittenInPageOrder) {
+    // A large first page is drawn while the small ones after it are done: they wait for it. A
+    // page without a box is left out without holding up the rest. The pages' widths tell them
+    // apart, read back by libtiff and Pillow.
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages = {PageOf(1500, 1500), PageOf(30, 20), PageOf(0, 0), PageOf(40, 20), PageOf(50, 20), PageOf(60, 20)};
+    o.pages[0].content = "0 0 1 rg 100 100 1300 1300 re f 1 0 0 rg 10 w 0 0 m 1500 1500 l S";
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    ImageConversion r = Record(pdf, dir.path(), kOutputMultiPageTIFF, 72);
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    const std::vector<TiffPage> pages = ReadTiff(dir / "doc.tif");
+    const std::vector<std::uint32_t> widths = {1500, 30, 40, 50, 60};
+    ASSERT_EQ(pages.size(), widths.size());
+    for (std::size_t i = 0; i < widths.size(); ++i) {
+        EXPECT_EQ(pages[i].width, widths[i]) << i;
+        EXPECT_EQ(pages[i].pages, 6) << i;
+    }
+    // The page numbers count the range, the skipped page too.
+    EXPECT_EQ(pages[1].page, 1);
+    EXPECT_EQ(pages[2].page, 3);
+    for (int frame = 0; frame < 5; ++frame) {
+        const auto decoded = testimage::DecodeWithPil(dir / "doc.tif", "RGB", frame);
+        ASSERT_TRUE(decoded.ok()) << decoded.error;
+        EXPECT_EQ(decoded.width, static_cast<int>(widths[static_cast<std::size_t>(frame)])) << frame;
+    }
+}
+
 TEST(MultiPageTiff, ARangeOfOnePageIsAnOrdinaryNumberedTiff) {
     testpdf::TempDir dir;
     const fs::path pdf = SmallPdf(dir, 4);
