@@ -1,11 +1,10 @@
 // The command-line WebP decoder.
-#include <sys/time.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 
+#include "engine/images/webp/ToolArguments.h"
 #include "engine/images/webp/WebPTools.h"
 #include "platform/imageio/readers/WebPDecoder.h"
 
@@ -57,13 +56,6 @@ const char* StreamFormatName(int format) {
     return format >= 0 && format < static_cast<int>(std::size(names)) ? names[format] : "unknown";
 }
 
-int Integer(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 0)); }
-
-double Now() {
-    timeval t{};
-    gettimeofday(&t, nullptr);
-    return static_cast<double>(t.tv_sec) + t.tv_usec / 1000000.0;
-}
 
 WEBP_CSP_MODE ModeFor(DecodedOutputFormat format, bool alpha) {
     switch (format) {
@@ -136,69 +128,66 @@ int DecoderToolMain(int argc, const char* const argv[]) {
     const char* output = nullptr;
     DecodedOutputFormat format = platform::kDecodedPNG;
     bool incremental = false, verbose = false;
-    for (int i = 1; i < argc; ++i) {
-        const char* a = argv[i];
-        const int left = argc - 1 - i;  // arguments after this one
-        const auto is = [a](const char* name) { return std::strcmp(a, name) == 0; };
-        if (is("-h") || is("-help")) {
+    webptools::ToolArguments args(argc, argv);
+    while (args.Next()) {
+        if (args.Is("-h") || args.Is("-help")) {
             std::fputs(kUsage, stdout);
             return 0;
-        } else if (is("-o") && left >= 1) {
-            output = argv[++i];
-        } else if (is("-pam")) {
+        } else if (args.Is("-o", 1)) {
+            output = args.Value();
+        } else if (args.Is("-pam")) {
             format = platform::kDecodedPAM;
-        } else if (is("-ppm")) {
+        } else if (args.Is("-ppm")) {
             format = platform::kDecodedPPM;
-        } else if (is("-bmp")) {
+        } else if (args.Is("-bmp")) {
             format = platform::kDecodedBMP;
-        } else if (is("-tiff")) {
+        } else if (args.Is("-tiff")) {
             format = platform::kDecodedTIFF;
-        } else if (is("-pgm")) {
+        } else if (args.Is("-pgm")) {
             format = platform::kDecodedPGM;
-        } else if (is("-yuv")) {
+        } else if (args.Is("-yuv")) {
             format = platform::kDecodedRawYUV;
-        } else if (is("-alpha")) {
+        } else if (args.Is("-alpha")) {
             format = platform::kDecodedAlphaPGM;
-        } else if (is("-version")) {
-            const int v = WebPGetDecoderVersion();
-            std::printf("%d.%d.%d\n", (v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+        } else if (args.Is("-version")) {
+            webptools::PrintPackedVersion(WebPGetDecoderVersion());
             return 0;
-        } else if (is("-nofancy")) {
+        } else if (args.Is("-nofancy")) {
             config.options.no_fancy_upsampling = 1;
-        } else if (is("-nofilter")) {
+        } else if (args.Is("-nofilter")) {
             config.options.bypass_filtering = 1;
-        } else if (is("-nodither")) {
+        } else if (args.Is("-nodither")) {
             config.options.dithering_strength = 0;
-        } else if (is("-dither") && left >= 1) {
-            config.options.dithering_strength = Integer(argv[++i]);
-        } else if (is("-mt")) {
+        } else if (args.Is("-dither", 1)) {
+            config.options.dithering_strength = args.Integer();
+        } else if (args.Is("-mt")) {
             config.options.use_threads = 1;
-        } else if (is("-crop") && left >= 4) {
+        } else if (args.Is("-crop", 4)) {
             config.options.use_cropping = 1;
-            config.options.crop_left = Integer(argv[++i]);
-            config.options.crop_top = Integer(argv[++i]);
-            config.options.crop_width = Integer(argv[++i]);
-            config.options.crop_height = Integer(argv[++i]);
-        } else if (is("-scale") && left >= 2) {
+            config.options.crop_left = args.Integer();
+            config.options.crop_top = args.Integer();
+            config.options.crop_width = args.Integer();
+            config.options.crop_height = args.Integer();
+        } else if (args.Is("-scale", 2)) {
             config.options.use_scaling = 1;
-            config.options.scaled_width = Integer(argv[++i]);
-            config.options.scaled_height = Integer(argv[++i]);
-        } else if (is("-incremental")) {
+            config.options.scaled_width = args.Integer();
+            config.options.scaled_height = args.Integer();
+        } else if (args.Is("-incremental")) {
             incremental = true;
-        } else if (is("-v")) {
+        } else if (args.Is("-v")) {
             verbose = true;
             platform::SetDecodedBufferVerbose(true);
-        } else if (is("-noasm")) {
+        } else if (args.Is("-noasm")) {
             DisableWebPProcessorFeatures();
-        } else if (is("--") && left >= 1) {
-            input = argv[++i];
+        } else if (args.Is("--", 1)) {
+            input = args.Value();
             break;
-        } else if (a[0] == '-') {
-            std::fprintf(stderr, "Unknown option '%s'\n", a);
+        } else if (args.Current()[0] == '-') {
+            std::fprintf(stderr, "Unknown option '%s'\n", args.Current());
             std::fputs(kUsage, stdout);
             return -1;
         } else {
-            input = a;
+            input = args.Current();
         }
     }
     if (!input) {
@@ -209,7 +198,7 @@ int DecoderToolMain(int argc, const char* const argv[]) {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     if (!ReadWholeFile(input, &data, &size)) return -1;
-    const double start = verbose ? Now() : 0;
+    const double start = verbose ? webptools::ToolSeconds() : 0;
 
     VP8StatusCode status = WebPGetFeatures(data, size, &config.input);
     if (status == VP8_STATUS_OK) {
@@ -231,7 +220,7 @@ int DecoderToolMain(int argc, const char* const argv[]) {
         } else {
             status = WebPDecode(data, size, &config);
         }
-        if (verbose) std::fprintf(stderr, "Time to decode picture: %.3fs\n", Now() - start);
+        if (verbose) std::fprintf(stderr, "Time to decode picture: %.3fs\n", webptools::ToolSeconds() - start);
     }
     std::free(const_cast<std::uint8_t*>(data));
 
