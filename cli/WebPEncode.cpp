@@ -1,3 +1,7 @@
+#include "cli/ToolStart.h"
 #include "engine/images/webp/WebPTools.h"
 
-int main(int argc, char** argv) { return EncoderToolMain(argc, argv); }
+int main(int argc, char** argv) {
+    StartWithHugePageBuffers(argv);
+    return EncoderToolMain(argc, argv);
+}

@@ -1,4 +1,5 @@
 // The command-line WebP decoder.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,6 +70,32 @@ WEBP_CSP_MODE ModeFor(DecodedOutputFormat format, bool alpha) {
         case platform::kDecodedAlphaPGM: return MODE_YUVA;
     }
     return MODE_RGB;
+}
+
+// The size the picture will have after cropping and scaling, and whether the output format's
+// header can hold it: a size it cannot hold is refused before the picture is decoded, which for
+// a large scale would take as many gigabytes as the file can never hold. A side the scaling
+// leaves at 0 follows the aspect ratio, rounded down here: the saver checks the exact size again.
+bool OutputSize(const WebPDecoderConfig& config, DecodedOutputFormat format, int* width, int* height) {
+    std::int64_t w = config.input.width, h = config.input.height;
+    const WebPDecoderOptions& o = config.options;
+    if (o.use_cropping) {
+        w = o.crop_width;
+        h = o.crop_height;
+    }
+    if (o.use_scaling && w > 0 && h > 0) {
+        const std::int64_t sw = o.scaled_width, sh = o.scaled_height;
+        if (sw > 0 || sh > 0) {
+            const std::int64_t nw = sw > 0 ? sw : w * sh / h, nh = sh > 0 ? sh : h * sw / w;
+            w = nw;
+            h = nh;
+        }
+    }
+    // Sizes libwebp itself refuses are left to it.
+    if (w <= 0 || h <= 0 || w > INT32_MAX || h > INT32_MAX) return true;
+    *width = static_cast<int>(w);
+    *height = static_cast<int>(h);
+    return platform::DecodedSizeFits(format, config.output.colorspace, *width, *height);
 }
 
 }  // namespace
@@ -208,6 +235,12 @@ int DecoderToolMain(int argc, const char* const argv[]) {
                          "       Use webpmux to extract the individual frames or\n"
                          "       vwebp to view this image.\n");
         config.output.colorspace = ModeFor(format, config.input.has_alpha != 0);
+        int width = 0, height = 0;
+        if (output && !OutputSize(config, format, &width, &height)) {
+            std::fprintf(stderr, "Error! A %d x %d picture cannot be written in this format.\n", width, height);
+            std::free(const_cast<std::uint8_t*>(data));
+            return -1;
+        }
         if (incremental) {
             WebPIDecoder* decoder = WebPIDecode(data, size, &config);
             if (!decoder) {

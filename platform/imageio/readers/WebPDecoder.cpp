@@ -184,28 +184,20 @@ bool WriteAlphaPGM(std::FILE* file, const WebPDecBuffer* buffer) {
 // checked before a file is made.
 bool Suits(const WebPDecBuffer* buffer, DecodedOutputFormat format) {
     const WEBP_CSP_MODE mode = buffer->colorspace;
-    const std::uint64_t w = buffer->width > 0 ? static_cast<std::uint64_t>(buffer->width) : 0;
-    const std::uint64_t h = buffer->height > 0 ? static_cast<std::uint64_t>(buffer->height) : 0;
-    if (w == 0 || h == 0) return false;
     const bool rgb = WebPIsRGBMode(mode) && buffer->u.RGBA.rgba;
     const bool yuv = (mode == MODE_YUV || mode == MODE_YUVA) && buffer->u.YUVA.y && buffer->u.YUVA.u && buffer->u.YUVA.v;
+    bool planes = false;
     switch (format) {
-        case kDecodedPNG: return rgb && (mode == MODE_RGB || mode == MODE_RGBA);
-        case kDecodedPAM: return rgb && (mode == MODE_RGBA || mode == MODE_rgbA);
-        case kDecodedPPM: return rgb && mode == MODE_RGB;
+        case kDecodedPNG: planes = rgb && (mode == MODE_RGB || mode == MODE_RGBA); break;
+        case kDecodedPAM: planes = rgb && (mode == MODE_RGBA || mode == MODE_rgbA); break;
+        case kDecodedPPM: planes = rgb && mode == MODE_RGB; break;
         case kDecodedPGM:
-        case kDecodedRawYUV: return yuv;
-        case kDecodedAlphaPGM: return yuv && buffer->u.YUVA.a;
-        case kDecodedBMP: {
-            if (!rgb || (mode != MODE_BGR && mode != MODE_BGRA)) return false;
-            const std::uint64_t row = (w * (mode == MODE_BGR ? 3 : 4) + 3) & ~std::uint64_t{3};
-            return w <= 0x7FFFFFFF && h <= 0x7FFFFFFF && row * h + 54 <= 0xFFFFFFFFu;
-        }
-        case kDecodedTIFF:
-            return rgb && (mode == MODE_RGB || mode == MODE_RGBA || mode == MODE_rgbA) && w <= 0xFFFF && h <= 0xFFFF &&
-                   w * h * (mode == MODE_RGB ? 3 : 4) <= 0xFFFFFFFFu;
+        case kDecodedRawYUV: planes = yuv; break;
+        case kDecodedAlphaPGM: planes = yuv && buffer->u.YUVA.a; break;
+        case kDecodedBMP: planes = rgb && (mode == MODE_BGR || mode == MODE_BGRA); break;
+        case kDecodedTIFF: planes = rgb && (mode == MODE_RGB || mode == MODE_RGBA || mode == MODE_rgbA); break;
     }
-    return false;
+    return planes && DecodedSizeFits(format, mode, buffer->width, buffer->height);
 }
 
 bool WriteFormat(std::FILE* file, const WebPDecBuffer* buffer, DecodedOutputFormat format) {
@@ -232,6 +224,19 @@ void PrintAnimationMessage() {
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1000000.0; }
 
 }  // namespace
+
+bool DecodedSizeFits(DecodedOutputFormat format, WEBP_CSP_MODE mode, int width, int height) {
+    if (width <= 0 || height <= 0) return false;
+    const std::uint64_t w = static_cast<std::uint64_t>(width), h = static_cast<std::uint64_t>(height);
+    switch (format) {
+        case kDecodedBMP: {
+            const std::uint64_t row = (w * (mode == MODE_BGR ? 3 : 4) + 3) & ~std::uint64_t{3};
+            return row * h + 54 <= 0xFFFFFFFFu;
+        }
+        case kDecodedTIFF: return w <= 0xFFFF && h <= 0xFFFF && w * h * (mode == MODE_RGB ? 3 : 4) <= 0xFFFFFFFFu;
+        default: return true;
+    }
+}
 
 void SetDecodedBufferVerbose(bool verbose) { verboseSave.store(verbose); }
 

@@ -45,6 +45,10 @@ int DecodeWebPToTIFFFile(const std::uint8_t* data, std::size_t size, WebPDecoder
 // its header fields cannot hold; false, with the partial file removed, when the write fails.
 bool SaveDecodedBuffer(const WebPDecBuffer* buffer, DecodedOutputFormat format, const char* path);
 
+// Whether a `width` × `height` picture decoded in `mode` fits the header fields of `format`
+// (a BMP's 32-bit file size, the intermediate TIFF's 16-bit sizes and 32-bit strip size).
+bool DecodedSizeFits(DecodedOutputFormat format, WEBP_CSP_MODE mode, int width, int height);
+
 // Decodes into RGBA, left in `config->output` for the caller to free (WebPFreeDecBuffer);
 // -234 when the data are not WebP, else 0 whatever the decoding gave.
 int DecodeWebPToRGBA(const std::uint8_t* data, std::size_t size, WebPDecoderConfig* config);

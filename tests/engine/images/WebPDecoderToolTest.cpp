@@ -112,9 +112,14 @@ TEST_F(WebPDecoderTool, StatusesAndMessages) {
         {"lossy.webp -v -o out.ppm -ppm", 0, "",
          "Time to decode picture: [0-9]+\\.[0-9]{3}s\nDecoded .*\nSaved file out\\.ppm\nTime to write output: [0-9]+\\.[0-9]{3}s\n"},
         {"lossy.webp -o no/such/folder.png", 255, "", "Decoded .*\nError opening output file no/such/folder\\.png\n"},
-        // Sizes the format's header cannot hold are refused before a file is made.
+        // Sizes the format's header cannot hold are refused before the picture is decoded (at
+        // that scale, 4.5 GB for the BMP) or a file is made.
         {"lossy.webp -scale 70000 2 -tiff -o big.tif", 255, "",
-         "Decoded .*\nError! A 70000 x 2 picture cannot be written in this format\\.\n"},
+         "Error! A 70000 x 2 picture cannot be written in this format\\.\n"},
+        {"lossy.webp -scale 50000 30000 -bmp -o big.bmp", 255, "",
+         "Error! A 50000 x 30000 picture cannot be written in this format\\.\n"},
+        {"lossy.webp -crop 0 0 20 24 -scale 0 60000 -tiff -o big.tif", 255, "",
+         "Error! A 50000 x 60000 picture cannot be written in this format\\.\n"},
     };
     for (const Case& c : cases) {
         const ToolRun r = Tool(c.arguments);
@@ -124,6 +129,7 @@ TEST_F(WebPDecoderTool, StatusesAndMessages) {
     }
     EXPECT_FALSE(fs::exists(File("t.png")));
     EXPECT_FALSE(fs::exists(File("big.tif")));
+    EXPECT_FALSE(fs::exists(File("big.bmp")));
 }
 
 // Every format against Pillow's decoding of the same file, exact; headers as the formats lay

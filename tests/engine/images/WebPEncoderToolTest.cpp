@@ -182,6 +182,7 @@ TEST_F(WebPEncoderTool, StatusesAndMessages) {
         {"-map 2 photo.png -crop 8 8 40 20 -quiet -o m.webp", 0, "", ""},
         {"-map 2 photo.png -crop 8 8 40 20 -o m.webp", 0, "[-.*X]{3}\n[-.*X]{3}\n", "Saving .*\n[^]*"},
         {"-map 3 photo.png -resize 16 40 -o m.webp", 0, "([0-9]{2} \n){3}", "Saving .*\n[^]*"},
+        {"-map 2 photo.png -resize 128 96 -o m.webp", 0, "([-.*X]{8}\n){6}", "Saving .*\n[^]*"},
         {"-map 1 photo.png -resize 32 16 -o m.webp", 0, "[+.]{2}\n", "Saving .*\n[^]*"},
         {"-map 7 photo.png -resize 32 16 -o m.webp", 0, "( *[0-9]+ ){2}\n", "Saving .*\n[^]*"},
         {"-map 4 photo.png -resize 32 16 -o m.webp", 0, "(0x[0-9a-f]{2} ){2}\n", "Saving .*\n[^]*"},
