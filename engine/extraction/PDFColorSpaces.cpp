@@ -452,6 +452,30 @@ std::optional<ResolvedSpace> CreateColorSpaceFromICC(const std::vector<std::uint
     return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyICCBased).resolved;
 }
 
+std::optional<ResolvedSpace> CreatePatternImageSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
+    try {
+        if (object.isName() && object.getName() != "/Pattern" && pageColorSpaces.isDictionary() &&
+            pageColorSpaces.hasKey(object.getName()))
+            object = pageColorSpaces.getKey(object.getName());
+        if (object.isName() && object.getName() == "/Pattern")
+            return ResolvedSpace{SampleSpace::Device(ColorModel::Monochrome), kFamilyNone};
+        if (!object.isArray() || object.getArrayNItems() < 1 || !object.getArrayItem(0).isName() ||
+            object.getArrayItem(0).getName() != "/Pattern")
+            return std::nullopt;
+        if (object.getArrayNItems() >= 2) {
+            QPDFObjectHandle base = object.getArrayItem(1);
+            // A base that is itself a Pattern space is no base.
+            if (!(base.isName() && base.getName() == "/Pattern") &&
+                !(base.isArray() && base.getArrayNItems() >= 1 && base.getArrayItem(0).isName() &&
+                  base.getArrayItem(0).getName() == "/Pattern"))
+                if (std::optional<ResolvedSpace> space = CreateColorSpace(base, pageColorSpaces)) return space;
+        }
+        return ResolvedSpace{SampleSpace::Device(ColorModel::Monochrome), kFamilyNone};
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 std::optional<ResolvedSpace> CreateColorSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
     try {
         std::optional<Built> b = Build(object, pageColorSpaces, 0);

@@ -1,11 +1,15 @@
 // PDF colour spaces: the families and counts of colour-space arrays, and images in Indexed,
-// Separation, DeviceN, Lab, CalRGB and ICC spaces extracted as PNG against pdfimages.
+// Separation, DeviceN, Lab, CalRGB and ICC spaces extracted as PNG against pdfimages (images in
+// Pattern spaces against mutool).
 #include <gtest/gtest.h>
 
 #include <lcms2.h>
 
+#include <cstdlib>
+
 #include "engine/extraction/ExtractionSupport.h"
 #include "engine/extraction/PDFColorSpaces.h"
+#include "support/MagickReader.h"
 #include "support/TestPdf.h"
 
 namespace {
@@ -74,8 +78,8 @@ TEST(ColorSpaces, FamiliesAndCounts) {
         {"Separation with an unknown function type", "[/Separation /Spot /DeviceGray << /FunctionType 7 /Domain [0 1] /Range [0 1] >>]",
          {}, false, 0, 0, {}},
         {"Separation with cyclic functions", "[/Separation /Spot /DeviceGray " + ref(cyclicFunction) + "]", {}, false, 0, 0, {}},
-        {"DeviceN", "[/DeviceN [/A /B /C] /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C1 [0 0 0 1] /N 1 >>]", {}, false, 0,
-         0, {}},
+        {"DeviceN, exponential", "[/DeviceN [/A /B /C] /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C1 [0 0 0 1] /N 1 >>]",
+         {}, true, 11, 3, platform::ColorModel::CMYK},
         {"Pattern", "[/Pattern]", {}, false, 0, 0, {}},
     };
     for (const auto& c : cases) {
@@ -151,6 +155,39 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
              return "[/DeviceN [/A /B] /DeviceRGB " + std::to_string(f.getObjectID()) + " 0 R]";
          },
          2, rgbRamp.substr(0, 32)},
+        // Exponential and stitching tint transforms read a DeviceN space's first colourant.
+        {"DeviceN, exponential",
+         [](PdfBuilder&) {
+             return std::string("[/DeviceN [/A /B] /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.5 0] /N 1 >>]");
+         },
+         2, rgbRamp.substr(0, 32)},
+        {"DeviceN, stitching",
+         [](PdfBuilder&) {
+             return std::string("[/DeviceN [/A /B] /DeviceGray << /FunctionType 3 /Domain [0 1] /Bounds [0.5] /Encode [0 1 1 0] "
+                                "/Functions [<< /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >> "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [1] /N 2 >>] >>]");
+         },
+         2, rgbRamp.substr(16, 32)},
+        // Tints into Lab, CalRGB and CalGray: the outputs are colours of those spaces, in their ranges.
+        {"Separation into Lab",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [90 0 0] /C1 [40 30 -20] /N 1 >>]");
+         },
+         1, ramp},
+        {"Separation into CalRGB",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] "
+                                "/Matrix [0.4124 0.2126 0.0193 0.3576 0.7152 0.1192 0.1805 0.0722 0.9505] >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [0.9 0.85 0.8] /C1 [0.3 0.6 0.2] /N 1 >>]");
+         },
+         1, ramp},
+        {"Separation into CalGray",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/CalGray << /WhitePoint [0.9505 1 1.089] /Gamma 2.2 >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [0.9] /C1 [0.2] /N 1 >>]");
+         },
+         1, ramp},
         {"Lab", [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>]"); },
          3, labColours},
         {"CalRGB",
@@ -188,6 +225,51 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
         const std::vector<std::uint8_t> theirs = testextract::Read(peer[0].file, "RGB").pixels;
         ASSERT_EQ(ours.size(), theirs.size());
         for (std::size_t i = 0; i < ours.size(); ++i) EXPECT_NEAR(ours[i], theirs[i], 2) << "sample " << i;
+    }
+}
+
+// No image may have a Pattern space, yet the page renderer draws one in the pattern's underlying
+// space (grey without one), and so does `mutool extract` write it; pdfimages writes black.
+TEST(ColorSpaces, ImagesInPatternSpacesAsTheRendererDrawsThem) {
+    std::string grey, rgb;
+    for (int i = 0; i < 16; ++i) {
+        grey.push_back(static_cast<char>(i * 16));
+        for (int c = 0; c < 3; ++c) rgb.push_back(static_cast<char>((i * 16 + c * 70) & 0xFF));
+    }
+    const struct {
+        const char* name;
+        const char* space;
+        std::string samples;
+    } cases[] = {
+        {"over DeviceRGB", "[/Pattern /DeviceRGB]", rgb},
+        {"without a base", "/Pattern", grey},
+        {"named in the page's resources", "/P0", rgb},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir / std::to_string(n++);
+        fs::create_directories(folder / "ours");
+        fs::create_directories(folder / "peer");
+        PdfBuilder b;
+        QPDFObjectHandle resources = PdfBuilder::XObjects(
+            {{"/Im", b.Image(std::string("/Width 16 /Height 1 /BitsPerComponent 8 /ColorSpace ") + c.space, c.samples)}});
+        resources.replaceKey("/ColorSpace", QPDFObjectHandle::parse(&b.document(), "<< /P0 [/Pattern /DeviceRGB] >>"));
+        b.AddPage(resources, "q 100 0 0 100 0 0 cm /Im Do Q");
+        b.Write(folder / "in.pdf");
+        const testextract::Run run = testextract::Extract(folder / "in.pdf", folder / "ours");
+        ASSERT_EQ(run.files.size(), 1u);
+        const std::string command = "cd " + testimage::ShellQuote((folder / "peer").string()) + " && mutool extract " +
+                                    testimage::ShellQuote((folder / "in.pdf").string()) + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::vector<fs::path> peer;
+        for (const auto& entry : fs::directory_iterator(folder / "peer")) peer.push_back(entry.path());
+        ASSERT_EQ(peer.size(), 1u);
+        const testimage::Decoded ours = testextract::Read(folder / "ours" / run.files[0], "");
+        const testimage::Decoded theirs = testextract::Read(peer[0], "");
+        EXPECT_EQ(ours.mode, theirs.mode);
+        EXPECT_EQ(testextract::Read(folder / "ours" / run.files[0], "RGB").pixels, testextract::Read(peer[0], "RGB").pixels);
     }
 }
 
