@@ -118,14 +118,38 @@ public:
     ColorModel model() const override { return grey_ ? ColorModel::Monochrome : ColorModel::RGB; }
     int inputs() const override { return inputs_; }
     std::pair<double, double> DefaultRange(int component) const override { return ranges_[component]; }
+    // Lab values are taken relative to `white` (the space's own white point) rather than to the
+    // D50 of lcms2's Lab profiles.
+    void SetLabWhite(const cmsCIEXYZ& white) {
+        labWhite_ = white;
+        relativeLab_ = true;
+    }
     void Convert(const double* values, std::size_t pixels, std::uint8_t* out) override {
-        if (cmyk_) {
-            // lcms2 takes CMYK in percent.
-            scratch_.resize(pixels * 4);
-            for (std::size_t i = 0; i < pixels * 4; ++i) scratch_[i] = values[i] * 100;
-            values = scratch_.data();
+        // Values outside their ranges are clipped to them; lcms2 takes CMYK in percent.
+        const std::size_t n = pixels * static_cast<std::size_t>(inputs_);
+        scratch_.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto& r = ranges_[i % static_cast<std::size_t>(inputs_)];
+            double v = std::isnan(values[i]) ? r.first : values[i];
+            v = v < r.first ? r.first : v > r.second ? r.second : v;
+            scratch_[i] = cmyk_ ? v * 100 : v;
         }
-        cmsDoTransform(transform_.get(), values, out, static_cast<cmsUInt32Number>(pixels));
+        if (relativeLab_) {
+            // L*a*b* under the space's white to XYZ, adapted to D50 (Bradford), back to L*a*b*
+            // under D50: a white point that is sRGB's own then maps to sRGB without a shift.
+            for (std::size_t i = 0; i < n; i += 3) {
+                const cmsCIELab lab{scratch_[i], scratch_[i + 1], scratch_[i + 2]};
+                cmsCIEXYZ xyz, adapted;
+                cmsLab2XYZ(&labWhite_, &xyz, &lab);
+                cmsAdaptToIlluminant(&adapted, &labWhite_, cmsD50_XYZ(), &xyz);
+                cmsCIELab d50;
+                cmsXYZ2Lab(cmsD50_XYZ(), &d50, &adapted);
+                scratch_[i] = d50.L;
+                scratch_[i + 1] = d50.a;
+                scratch_[i + 2] = d50.b;
+            }
+        }
+        cmsDoTransform(transform_.get(), scratch_.data(), out, static_cast<cmsUInt32Number>(pixels));
     }
 
 private:
@@ -136,6 +160,8 @@ private:
     bool cmyk_ = false;
     std::vector<std::pair<double, double>> ranges_;
     std::vector<double> scratch_;
+    bool relativeLab_ = false;
+    cmsCIEXYZ labWhite_{};
 };
 
 cmsCIExyY WhitePoint(const std::vector<double>& xyz) {
@@ -343,10 +369,11 @@ std::optional<Built> BuildCalibrated(const std::string& family, QPDFObjectHandle
     if (!usable) return DeviceSpace(ColorModel::RGB, kFamilyLab);
     std::vector<double> range = Numbers(dict.getKey("/Range"));
     if (range.size() < 4) range = {-100, 100, -100, 100};
-    const cmsCIExyY wp = WhitePoint(white);
-    Profile profile(cmsCreateLab4Profile(&wp));
-    if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 100}, {range[0], range[1]}, {range[2], range[3]}}, true))
+    Profile profile(cmsCreateLab4Profile(nullptr));
+    if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 100}, {range[0], range[1]}, {range[2], range[3]}}, true)) {
+        color->SetLabWhite(cmsCIEXYZ{white[0], white[1], white[2]});
         return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyLab);
+    }
     return DeviceSpace(ColorModel::RGB, kFamilyLab);
 }
 

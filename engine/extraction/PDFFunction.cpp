@@ -98,9 +98,10 @@ bool PDFFunction::Load(QPDFObjectHandle object, int inputs, std::set<QPDFObjGen>
         case 2: {
             c0_ = Numbers(dict, "/C0");
             c1_ = Numbers(dict, "/C1");
-            if (c0_.empty()) c0_ = {0};
-            if (c1_.empty()) c1_ = {1};
-            if (outputs_ == 0) outputs_ = static_cast<int>(c1_.size());
+            if (outputs_ == 0) outputs_ = static_cast<int>(std::max({c0_.size(), c1_.size(), std::size_t{1}}));
+            // A missing end colour is all zeros (C0) or all ones (C1), as long as the other.
+            if (c0_.empty()) c0_.assign(static_cast<std::size_t>(outputs_), 0.0);
+            if (c1_.empty()) c1_.assign(static_cast<std::size_t>(outputs_), 1.0);
             // Without /N the exponent is 0 and every input gives C1.
             QPDFObjectHandle n = dict.getKey("/N");
             n_ = n.isNumber() ? n.getNumericValue() : 0;

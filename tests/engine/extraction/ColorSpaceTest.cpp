@@ -229,7 +229,8 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
 }
 
 // No image may have a Pattern space, yet the page renderer draws one in the pattern's underlying
-// space (grey without one), and so does `mutool extract` write it; pdfimages writes black.
+// space (grey without one), and so does `mutool extract` write it; pdfimages writes black. (A
+// resource name as an image XObject's space is refused by both peers, so it is not compared.)
 TEST(ColorSpaces, ImagesInPatternSpacesAsTheRendererDrawsThem) {
     std::string grey, rgb;
     for (int i = 0; i < 16; ++i) {
@@ -243,7 +244,6 @@ TEST(ColorSpaces, ImagesInPatternSpacesAsTheRendererDrawsThem) {
     } cases[] = {
         {"over DeviceRGB", "[/Pattern /DeviceRGB]", rgb},
         {"without a base", "/Pattern", grey},
-        {"named in the page's resources", "/P0", rgb},
     };
     testpdf::TempDir dir;
     int n = 0;
@@ -255,7 +255,6 @@ TEST(ColorSpaces, ImagesInPatternSpacesAsTheRendererDrawsThem) {
         PdfBuilder b;
         QPDFObjectHandle resources = PdfBuilder::XObjects(
             {{"/Im", b.Image(std::string("/Width 16 /Height 1 /BitsPerComponent 8 /ColorSpace ") + c.space, c.samples)}});
-        resources.replaceKey("/ColorSpace", QPDFObjectHandle::parse(&b.document(), "<< /P0 [/Pattern /DeviceRGB] >>"));
         b.AddPage(resources, "q 100 0 0 100 0 0 cm /Im Do Q");
         b.Write(folder / "in.pdf");
         const testextract::Run run = testextract::Extract(folder / "in.pdf", folder / "ours");
@@ -268,7 +267,11 @@ TEST(ColorSpaces, ImagesInPatternSpacesAsTheRendererDrawsThem) {
         ASSERT_EQ(peer.size(), 1u);
         const testimage::Decoded ours = testextract::Read(folder / "ours" / run.files[0], "");
         const testimage::Decoded theirs = testextract::Read(peer[0], "");
-        EXPECT_EQ(ours.mode, theirs.mode);
+        // Our PNG files always carry alpha (opaque here); the colour channels must agree.
+        const std::string ourColours = ours.mode.back() == 'A' ? ours.mode.substr(0, ours.mode.size() - 1) : ours.mode;
+        EXPECT_EQ(ourColours, theirs.mode);
+        const std::vector<std::uint8_t> opacity = testextract::Read(folder / "ours" / run.files[0], "RGBA").pixels;
+        for (std::size_t i = 3; i < opacity.size(); i += 4) EXPECT_EQ(opacity[i], 255);
         EXPECT_EQ(testextract::Read(folder / "ours" / run.files[0], "RGB").pixels, testextract::Read(peer[0], "RGB").pixels);
     }
 }
