@@ -125,13 +125,15 @@ public:
         relativeLab_ = true;
     }
     void Convert(const double* values, std::size_t pixels, std::uint8_t* out) override {
-        // Values outside their ranges are clipped to them; lcms2 takes CMYK in percent.
+        // Values outside their ranges are clipped to them (a* and b* excepted: their Range
+        // bounds only what samples encode, as other readers take it); lcms2 takes CMYK in percent.
         const std::size_t n = pixels * static_cast<std::size_t>(inputs_);
         scratch_.resize(n);
         for (std::size_t i = 0; i < n; ++i) {
-            const auto& r = ranges_[i % static_cast<std::size_t>(inputs_)];
+            const std::size_t c = i % static_cast<std::size_t>(inputs_);
+            const auto& r = ranges_[c];
             double v = std::isnan(values[i]) ? r.first : values[i];
-            v = v < r.first ? r.first : v > r.second ? r.second : v;
+            if (!(relativeLab_ && c > 0)) v = v < r.first ? r.first : v > r.second ? r.second : v;
             scratch_[i] = cmyk_ ? v * 100 : v;
         }
         if (relativeLab_) {

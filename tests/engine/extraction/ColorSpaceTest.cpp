@@ -6,9 +6,12 @@
 #include <lcms2.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 
 #include "engine/extraction/ExtractionSupport.h"
 #include "engine/extraction/PDFColorSpaces.h"
+#include "support/FormatReaders.h"
 #include "support/MagickReader.h"
 #include "support/TestPdf.h"
 
@@ -123,6 +126,9 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
         std::function<std::string(PdfBuilder&)> space;  // the /ColorSpace value
         int components;
         std::string samples;                            // 16 x 1 pixels
+        // When set, the colours are checked against this computation of the CIE formulas
+        // (numpy, from the samples `s` of each pixel: linear sRGB values) instead of pdfimages.
+        const char* reference = nullptr;
     } cases[] = {
         {"Indexed", [](PdfBuilder&) { return std::string("[/Indexed /DeviceRGB 3 <FF0000 00FF00 0000FF 808080>]"); }, 1,
          std::string("\x00\x01\x02\x03\x03\x02\x01\x00\x00\x01\x02\x03\x03\x02\x01\x00", 16)},
@@ -182,12 +188,26 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
                                 "<< /FunctionType 2 /Domain [0 1] /C0 [0.9 0.85 0.8] /C1 [0.3 0.6 0.2] /N 1 >>]");
          },
          1, ramp},
+        // CalGray is achromatic: Y = A^Gamma, shown as the sRGB grey of that luminance. pdfimages
+        // tints it (red under a D65 white point, blue under D50: it does not adapt the white),
+        // though its luminance agrees; `mutool draw` takes CalGray as DeviceGray, without the
+        // gamma. So the reference is the formula itself.
         {"Separation into CalGray",
          [](PdfBuilder&) {
              return std::string("[/Separation /Spot [/CalGray << /WhitePoint [0.9505 1 1.089] /Gamma 2.2 >>] "
                                 "<< /FunctionType 2 /Domain [0 1] /C0 [0.9] /C1 [0.2] /N 1 >>]");
          },
+         1, ramp, "y = (0.9 - 0.7 * s[0] / 255) ** 2.2; rgb = [y, y, y]"},
+        // Values of an alternate are read in that space's own ranges, here lopsided ones.
+        {"Separation into Lab with lopsided ranges",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/Lab << /WhitePoint [0.9505 1 1.089] /Range [-10 40 -30 5] >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [85 -8 4] /C1 [45 38 -28] /N 1 >>]");
+         },
          1, ramp},
+        {"Lab with lopsided ranges",
+         [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-10 40 -30 5] >>]"); }, 3,
+         labColours},
         {"Lab", [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>]"); },
          3, labColours},
         {"CalRGB",
@@ -219,10 +239,30 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
         b.Write(folder / "in.pdf");
         const testextract::Run run = testextract::Extract(folder / "in.pdf", folder / "ours");
         ASSERT_EQ(run.files.size(), 1u);
-        const std::vector<testextract::PeerImage> peer = testextract::PdfImages(folder / "in.pdf", folder / "peer");
-        ASSERT_EQ(peer.size(), 1u);
         const std::vector<std::uint8_t> ours = testextract::Read(folder / "ours" / run.files[0], "RGB").pixels;
-        const std::vector<std::uint8_t> theirs = testextract::Read(peer[0].file, "RGB").pixels;
+        std::vector<std::uint8_t> theirs;
+        if (c.reference) {
+            const fs::path samples = folder / "samples";
+            std::ofstream(samples, std::ios::binary) << c.samples;
+            const std::string script =
+                "import numpy as np\n"
+                "def enc(c):\n"
+                "    c = np.clip(c, 0, 1)\n"
+                "    return np.round(255 * np.where(c <= 0.0031308, 12.92 * c, 1.055 * c ** (1 / 2.4) - 0.055))\n"
+                "d = open(sys.argv[1], 'rb').read()\n"
+                "for i in range(0, len(d), " + std::to_string(c.components) + "):\n"
+                "    s = d[i:i + " + std::to_string(c.components) + "]\n"
+                "    " + c.reference + "\n"
+                "    print(*[int(v) for v in enc(np.array(rgb))])\n";
+            std::string out;
+            ASSERT_EQ(testimage::RunPythonProbe(script, samples, &out), 0) << out;
+            std::istringstream values(out);
+            for (int v; values >> v;) theirs.push_back(static_cast<std::uint8_t>(v));
+        } else {
+            const std::vector<testextract::PeerImage> peer = testextract::PdfImages(folder / "in.pdf", folder / "peer");
+            ASSERT_EQ(peer.size(), 1u);
+            theirs = testextract::Read(peer[0].file, "RGB").pixels;
+        }
         ASSERT_EQ(ours.size(), theirs.size());
         for (std::size_t i = 0; i < ours.size(); ++i) EXPECT_NEAR(ours[i], theirs[i], 2) << "sample " << i;
     }
