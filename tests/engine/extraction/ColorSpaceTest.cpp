@@ -47,6 +47,8 @@ TEST(ColorSpaces, FamiliesAndCounts) {
     const std::string tint = "<< /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] /C1 [1 0 0 0] /N 1 >>";
     QPDFObjectHandle cyclic = pdf.makeIndirectObject(QPDFObjectHandle::parse("[/Indexed /DeviceRGB 0 <000000>]"));
     cyclic.setArrayItem(1, cyclic);
+    QPDFObjectHandle cyclicAlternate = pdf.makeIndirectObject(QPDFObjectHandle::parse("[/Separation /Spot /DeviceGray << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >>]"));
+    cyclicAlternate.setArrayItem(2, cyclicAlternate);
     QPDFObjectHandle cyclicFunction = pdf.makeIndirectObject(
         QPDFObjectHandle::parse("<< /FunctionType 3 /Domain [0 1] /Bounds [] /Encode [0 1] >>"));
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
@@ -80,6 +82,7 @@ TEST(ColorSpaces, FamiliesAndCounts) {
         {"Separation outputs that do not fit", "[/Separation /Spot /DeviceRGB " + tint + "]", {}, false, 0, 0, {}},
         {"Separation with an unknown function type", "[/Separation /Spot /DeviceGray << /FunctionType 7 /Domain [0 1] /Range [0 1] >>]",
          {}, false, 0, 0, {}},
+        {"Separation, its own alternate", "", cyclicAlternate, false, 0, 0, {}},
         {"Separation with cyclic functions", "[/Separation /Spot /DeviceGray " + ref(cyclicFunction) + "]", {}, false, 0, 0, {}},
         {"DeviceN, exponential", "[/DeviceN [/A /B /C] /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C1 [0 0 0 1] /N 1 >>]",
          {}, true, 11, 3, platform::ColorModel::CMYK},
@@ -137,6 +140,18 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
              return std::string("[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.5 0] /N 1 >>]");
          },
          1, ramp},
+        // Outputs beyond 0..1 (no Range) are clamped, not wrapped.
+        {"Separation, outputs beyond 0..1",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [-0.5 0.3 1.7] /C1 [1.5 0.6 -1] /N 1 >>]");
+         },
+         1, ramp},
+        {"Indexed over Separation",
+         [](PdfBuilder&) {
+             return std::string("[/Indexed [/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] "
+                                "/C1 [0.2 0.5 0] /N 1 >>] 3 <00 55 AA FF>]");
+         },
+         1, std::string("\x00\x01\x02\x03\x03\x02\x01\x00\x00\x01\x02\x03\x03\x02\x01\x00", 16)},
         {"Separation, calculator",
          [](PdfBuilder& b) {
              QPDFObjectHandle f = b.Image("/FunctionType 4 /Domain [0 1] /Range [0 1 0 1 0 1]", "{ dup 0.5 mul exch dup mul 0.25 }");
