@@ -123,6 +123,14 @@ public:
     void SetLabWhite(const cmsCIEXYZ& white) {
         labWhite_ = white;
         relativeLab_ = true;
+        // The adaptation is linear: its matrix from the images of the unit vectors, once.
+        for (int column = 0; column < 3; ++column) {
+            cmsCIEXYZ unit{column == 0 ? 1.0 : 0.0, column == 1 ? 1.0 : 0.0, column == 2 ? 1.0 : 0.0}, adapted;
+            cmsAdaptToIlluminant(&adapted, &labWhite_, cmsD50_XYZ(), &unit);
+            toD50_[0][column] = adapted.X;
+            toD50_[1][column] = adapted.Y;
+            toD50_[2][column] = adapted.Z;
+        }
     }
     void Convert(const double* values, std::size_t pixels, std::uint8_t* out) override {
         // Values outside their ranges are clipped to them (a* and b* excepted: their Range
@@ -141,9 +149,12 @@ public:
             // under D50: a white point that is sRGB's own then maps to sRGB without a shift.
             for (std::size_t i = 0; i < n; i += 3) {
                 const cmsCIELab lab{scratch_[i], scratch_[i + 1], scratch_[i + 2]};
-                cmsCIEXYZ xyz, adapted;
+                cmsCIEXYZ xyz;
                 cmsLab2XYZ(&labWhite_, &xyz, &lab);
-                cmsAdaptToIlluminant(&adapted, &labWhite_, cmsD50_XYZ(), &xyz);
+                const double v[3] = {xyz.X, xyz.Y, xyz.Z};
+                double a[3];
+                for (int r = 0; r < 3; ++r) a[r] = toD50_[r][0] * v[0] + toD50_[r][1] * v[1] + toD50_[r][2] * v[2];
+                const cmsCIEXYZ adapted{a[0], a[1], a[2]};
                 cmsCIELab d50;
                 cmsXYZ2Lab(cmsD50_XYZ(), &d50, &adapted);
                 scratch_[i] = d50.L;
@@ -164,6 +175,7 @@ private:
     std::vector<double> scratch_;
     bool relativeLab_ = false;
     cmsCIEXYZ labWhite_{};
+    double toD50_[3][3] = {};
 };
 
 cmsCIExyY WhitePoint(const std::vector<double>& xyz) {
