@@ -137,13 +137,15 @@ public:
         // bounds only what samples encode, as other readers take it); lcms2 takes CMYK in percent.
         const std::size_t n = pixels * static_cast<std::size_t>(inputs_);
         scratch_.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::size_t c = i % static_cast<std::size_t>(inputs_);
-            const auto& r = ranges_[c];
-            double v = std::isnan(values[i]) ? r.first : values[i];
-            if (!(relativeLab_ && c > 0)) v = v < r.first ? r.first : v > r.second ? r.second : v;
-            scratch_[i] = cmyk_ ? v * 100 : v;
-        }
+        const double scale = cmyk_ ? 100 : 1;
+        const int clipped = relativeLab_ ? 1 : inputs_;
+        for (std::size_t i = 0; i < n; i += static_cast<std::size_t>(inputs_))
+            for (int c = 0; c < inputs_; ++c) {
+                const auto& r = ranges_[static_cast<std::size_t>(c)];
+                double v = std::isnan(values[i + c]) ? r.first : values[i + c];
+                if (c < clipped) v = v < r.first ? r.first : v > r.second ? r.second : v;
+                scratch_[i + c] = v * scale;
+            }
         if (relativeLab_) {
             // L*a*b* under the space's white to XYZ, adapted to D50 (Bradford), back to L*a*b*
             // under D50: a white point that is sRGB's own then maps to sRGB without a shift.
