@@ -27,6 +27,10 @@ std::vector<double> Numbers(QPDFObjectHandle array) {
     return numbers;
 }
 
+bool AllFiniteNumbers(const std::vector<double>& v) {
+    return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
+}
+
 inline std::uint8_t Byte01(double v) {
     if (!(v > 0)) return 0;
     if (v >= 1) return 255;
@@ -365,18 +369,34 @@ std::optional<Built> BuildCalibrated(const std::string& family, QPDFObjectHandle
         std::vector<double> matrix = Numbers(dict.getKey("/Matrix"));
         if (gamma.size() < 3) gamma = {1, 1, 1};
         if (matrix.size() < 9) matrix = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-        cmsCIExyYTRIPLE primaries;
-        cmsCIExyY* p[3] = {&primaries.Red, &primaries.Green, &primaries.Blue};
+        if (!AllFiniteNumbers(gamma) || !AllFiniteNumbers(matrix) || !AllFiniteNumbers(white))
+            return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
+        // The Matrix's columns are the XYZ of the three components at full strength, as they
+        // stand (they need not add up to the white point): adapted from the space's white to
+        // D50 they are the colorants of a matrix-shaper profile.
+        const cmsCIEXYZ whiteXYZ{white[0], white[1], white[2]};
+        cmsCIEXYZ colorants[3];
         for (int i = 0; i < 3; ++i) {
-            cmsCIEXYZ xyz{matrix[3 * i], matrix[3 * i + 1], matrix[3 * i + 2]};
-            if (xyz.X + xyz.Y + xyz.Z <= 0) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
-            cmsXYZ2xyY(p[i], &xyz);
+            const cmsCIEXYZ column{matrix[3 * i], matrix[3 * i + 1], matrix[3 * i + 2]};
+            cmsAdaptToIlluminant(&colorants[i], &whiteXYZ, cmsD50_XYZ(), &column);
         }
-        cmsToneCurve* curves[3];
-        for (int i = 0; i < 3; ++i) curves[i] = cmsBuildGamma(nullptr, gamma[i] > 0 ? gamma[i] : 1);
-        const cmsCIExyY wp = WhitePoint(white);
-        Profile profile(cmsCreateRGBProfile(&wp, &primaries, curves));
-        for (cmsToneCurve* c : curves) cmsFreeToneCurve(c);
+        Profile profile(cmsCreateProfilePlaceholder(nullptr));
+        if (!profile) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
+        cmsSetProfileVersion(profile.get(), 4.3);
+        cmsSetDeviceClass(profile.get(), cmsSigDisplayClass);
+        cmsSetColorSpace(profile.get(), cmsSigRgbData);
+        cmsSetPCS(profile.get(), cmsSigXYZData);
+        bool written = cmsWriteTag(profile.get(), cmsSigMediaWhitePointTag, cmsD50_XYZ()) &&
+                       cmsWriteTag(profile.get(), cmsSigRedColorantTag, &colorants[0]) &&
+                       cmsWriteTag(profile.get(), cmsSigGreenColorantTag, &colorants[1]) &&
+                       cmsWriteTag(profile.get(), cmsSigBlueColorantTag, &colorants[2]);
+        const cmsTagSignature trcTags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        for (int i = 0; i < 3 && written; ++i) {
+            cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma[i] > 0 ? gamma[i] : 1);
+            written = curve && cmsWriteTag(profile.get(), trcTags[i], curve);
+            if (curve) cmsFreeToneCurve(curve);
+        }
+        if (!written) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
         if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 1}, {0, 1}, {0, 1}}, false))
             return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyCalRGB);
         return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);

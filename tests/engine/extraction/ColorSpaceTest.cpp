@@ -203,6 +203,14 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
                                 "<< /FunctionType 2 /Domain [0 1] /C0 [0.9 0.85 0.8] /C1 [0.3 0.6 0.2] /N 1 >>]");
          },
          1, ramp},
+        // The Matrix gives the components' XYZ as they stand: without one (the identity) full
+        // strength is X = Y = Z = 1, not the white point.
+        {"Separation into CalRGB without a Matrix",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/CalRGB << /WhitePoint [0.9642 1 0.8249] >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.3 0.6 0.2] /N 1 >>]");
+         },
+         1, ramp},
         // CalGray is achromatic: Y = A^Gamma, shown as the sRGB grey of that luminance. pdfimages
         // tints it (red under a D65 white point, blue under D50: it does not adapt the white),
         // though its luminance agrees; `mutool draw` takes CalGray as DeviceGray, without the
@@ -229,6 +237,12 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
          [](PdfBuilder&) {
              return std::string("[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] "
                                 "/Matrix [0.4124 0.2126 0.0193 0.3576 0.7152 0.1192 0.1805 0.0722 0.9505] >>]");
+         },
+         3, midtones},
+        {"CalRGB whose Matrix does not add up to its white point",
+         [](PdfBuilder&) {
+             return std::string("[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [1.8 2.2 2.2] "
+                                "/Matrix [0.45 0.25 0.03 0.3 0.6 0.1 0.15 0.1 0.8] >>]");
          },
          3, midtones},
         {"ICC sRGB",
