@@ -20,14 +20,24 @@ namespace {
 namespace fs = std::filesystem;
 using testextract::PdfBuilder;
 
-std::string SrgbProfile() {
-    cmsHPROFILE p = cmsCreate_sRGBProfile();
+// The bytes of a profile, which is closed.
+std::string SaveProfile(cmsHPROFILE p) {
     cmsUInt32Number size = 0;
     cmsSaveProfileToMem(p, nullptr, &size);
     std::string bytes(size, '\0');
     cmsSaveProfileToMem(p, bytes.data(), &size);
     cmsCloseProfile(p);
     return bytes;
+}
+
+std::string SrgbProfile() { return SaveProfile(cmsCreate_sRGBProfile()); }
+
+// A grey profile of gamma 1.8 under D50.
+std::string GreyProfile() {
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
+    cmsHPROFILE p = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsFreeToneCurve(curve);
+    return SaveProfile(p);
 }
 
 TEST(ColorSpaces, FamiliesAndCounts) {
@@ -102,7 +112,7 @@ TEST(ColorSpaces, FamiliesAndCounts) {
 
 TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
     PdfBuilder probe;
-    const std::string icc = SrgbProfile();
+    const std::string icc = SrgbProfile(), greyIcc = GreyProfile();
     std::string ramp;
     for (int i = 0; i < 16; ++i) ramp.push_back(static_cast<char>(i * 17));
     std::string rgbRamp;
@@ -253,6 +263,14 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
              return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
          },
          3, rgbRamp},
+        {"ICC grey",
+         [&](PdfBuilder& b) {
+             QPDFObjectHandle s = b.Image("/N 1", greyIcc);
+             s.getDict().removeKey("/Type");
+             s.getDict().removeKey("/Subtype");
+             return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
+         },
+         1, ramp},
     };
     testpdf::TempDir dir;
     int n = 0;
