@@ -162,6 +162,13 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
                                 "/C1 [0.2 0.5 0] /N 1 >>] 3 <00 55 AA FF>]");
          },
          1, std::string("\x00\x01\x02\x03\x03\x02\x01\x00\x00\x01\x02\x03\x03\x02\x01\x00", 16)},
+        // An Indexed table over Lab holds L*a*b* codes spread over the base's ranges.
+        {"Indexed over Lab",
+         [](PdfBuilder&) {
+             return std::string("[/Indexed [/Lab << /WhitePoint [0.9642 1 0.8249] /Range [-10 40 -30 5] >>] 3 "
+                                "<E08060 A0C0A0 60FF20 30A0E0>]");
+         },
+         1, std::string("\x00\x01\x02\x03\x03\x02\x01\x00\x00\x01\x02\x03\x03\x02\x01\x00", 16)},
         {"Separation, calculator",
          [](PdfBuilder& b) {
              QPDFObjectHandle f = b.Image("/FunctionType 4 /Domain [0 1] /Range [0 1 0 1 0 1]", "{ dup 0.5 mul exch dup mul 0.25 }");
