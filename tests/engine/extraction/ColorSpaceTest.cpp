@@ -32,6 +32,18 @@ std::string SaveProfile(cmsHPROFILE p) {
 
 std::string SrgbProfile() { return SaveProfile(cmsCreate_sRGBProfile()); }
 
+// A wide-gamut RGB profile (primaries 0.64 0.33, 0.21 0.71, 0.15 0.06, D65, gamma 2.2).
+std::string WideRgbProfile() {
+    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+    cmsCIExyY d65;
+    cmsWhitePointFromTemp(&d65, 6504);
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsFreeToneCurve(curve);
+    return SaveProfile(p);
+}
+
 // A grey profile of gamma 1.8 under D50.
 std::string GreyProfile() {
     cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
@@ -112,7 +124,7 @@ TEST(ColorSpaces, FamiliesAndCounts) {
 
 TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
     PdfBuilder probe;
-    const std::string icc = SrgbProfile(), greyIcc = GreyProfile();
+    const std::string icc = SrgbProfile(), greyIcc = GreyProfile(), wideIcc = WideRgbProfile();
     std::string ramp;
     for (int i = 0; i < 16; ++i) ramp.push_back(static_cast<char>(i * 17));
     std::string rgbRamp;
@@ -270,6 +282,14 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
              return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
          },
          3, rgbRamp},
+        {"ICC wide-gamut RGB",
+         [&](PdfBuilder& b) {
+             QPDFObjectHandle s = b.Image("/N 3", wideIcc);
+             s.getDict().removeKey("/Type");
+             s.getDict().removeKey("/Subtype");
+             return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
+         },
+         3, midtones},
         {"ICC grey",
          [&](PdfBuilder& b) {
              QPDFObjectHandle s = b.Image("/N 1", greyIcc);
