@@ -31,6 +31,15 @@ bool AllFiniteNumbers(const std::vector<double>& v) {
     return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
 }
 
+// `value` under the white point `white` adapted to D50 (Bradford). False when the white point
+// gives no usable adaptation (a cone response near zero, values out of all proportion).
+bool AdaptToD50(const cmsCIEXYZ& white, const cmsCIEXYZ& value, cmsCIEXYZ* out) {
+    if (!cmsAdaptToIlluminant(out, &white, cmsD50_XYZ(), &value)) return false;
+    for (double v : {out->X, out->Y, out->Z})
+        if (!std::isfinite(v) || std::fabs(v) > 1000) return false;
+    return true;
+}
+
 inline std::uint8_t Byte01(double v) {
     if (!(v > 0)) return 0;
     if (v >= 1) return 255;
@@ -124,17 +133,19 @@ public:
     std::pair<double, double> DefaultRange(int component) const override { return ranges_[component]; }
     // Lab values are taken relative to `white` (the space's own white point) rather than to the
     // D50 of lcms2's Lab profiles.
-    void SetLabWhite(const cmsCIEXYZ& white) {
+    // False when the white point admits no adaptation.
+    bool SetLabWhite(const cmsCIEXYZ& white) {
         labWhite_ = white;
         relativeLab_ = true;
         // The adaptation is linear: its matrix from the images of the unit vectors, once.
         for (int column = 0; column < 3; ++column) {
             cmsCIEXYZ unit{column == 0 ? 1.0 : 0.0, column == 1 ? 1.0 : 0.0, column == 2 ? 1.0 : 0.0}, adapted;
-            cmsAdaptToIlluminant(&adapted, &labWhite_, cmsD50_XYZ(), &unit);
+            if (!AdaptToD50(white, unit, &adapted)) return false;
             toD50_[0][column] = adapted.X;
             toD50_[1][column] = adapted.Y;
             toD50_[2][column] = adapted.Z;
         }
+        return true;
     }
     void Convert(const double* values, std::size_t pixels, std::uint8_t* out) override {
         // Values outside their ranges are clipped to them (a* and b* excepted: their Range
@@ -378,7 +389,7 @@ std::optional<Built> BuildCalibrated(const std::string& family, QPDFObjectHandle
         cmsCIEXYZ colorants[3];
         for (int i = 0; i < 3; ++i) {
             const cmsCIEXYZ column{matrix[3 * i], matrix[3 * i + 1], matrix[3 * i + 2]};
-            cmsAdaptToIlluminant(&colorants[i], &whiteXYZ, cmsD50_XYZ(), &column);
+            if (!AdaptToD50(whiteXYZ, column, &colorants[i])) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
         }
         Profile profile(cmsCreateProfilePlaceholder(nullptr));
         if (!profile) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
@@ -406,10 +417,9 @@ std::optional<Built> BuildCalibrated(const std::string& family, QPDFObjectHandle
     std::vector<double> range = Numbers(dict.getKey("/Range"));
     if (range.size() < 4) range = {-100, 100, -100, 100};
     Profile profile(cmsCreateLab4Profile(nullptr));
-    if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 100}, {range[0], range[1]}, {range[2], range[3]}}, true)) {
-        color->SetLabWhite(cmsCIEXYZ{white[0], white[1], white[2]});
-        return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyLab);
-    }
+    if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 100}, {range[0], range[1]}, {range[2], range[3]}}, true))
+        if (color->SetLabWhite(cmsCIEXYZ{white[0], white[1], white[2]}))
+            return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyLab);
     return DeviceSpace(ColorModel::RGB, kFamilyLab);
 }
 

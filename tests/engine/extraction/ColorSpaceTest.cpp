@@ -99,6 +99,13 @@ TEST(ColorSpaces, FamiliesAndCounts) {
         {"CalGray without a white point", "[/CalGray << >>]", {}, true, 4, 1, platform::ColorModel::Monochrome},
         {"CalRGB", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] >>]", {}, true, 5, 3,
          platform::ColorModel::RGB},
+        // White points and matrices that admit no chromatic adaptation fall back on the device space.
+        {"CalRGB, a white point with a cone response of zero", "[/CalRGB << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 5,
+         3, platform::ColorModel::RGB},
+        {"CalRGB, a Matrix out of all proportion", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Matrix [1e30 0 0 0 1 0 0 0 1] >>]",
+         {}, true, 5, 3, platform::ColorModel::RGB},
+        {"Lab, a white point with a cone response of zero", "[/Lab << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 6, 3,
+         platform::ColorModel::RGB},
         {"Separation All", "[/Separation /All /DeviceGray << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >>]", {}, true,
          10, 1, platform::ColorModel::Monochrome},
         {"Separation outputs that do not fit", "[/Separation /Spot /DeviceRGB " + tint + "]", {}, false, 0, 0, {}},
