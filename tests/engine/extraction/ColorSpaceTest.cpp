@@ -1,6 +1,6 @@
 // PDF colour spaces: the families and counts of colour-space arrays, and images in Indexed,
-// Separation, DeviceN, Lab, CalRGB and ICC spaces extracted as PNG against pdfimages (images in
-// Pattern spaces against mutool).
+// Separation, DeviceN, Lab, CalRGB and ICC spaces extracted as PNG against pdfimages (CalGray
+// against the CIE formulas computed with numpy, images in Pattern spaces against mutool).
 #include <gtest/gtest.h>
 
 #include <lcms2.h>
@@ -132,6 +132,15 @@ TEST(ColorSpaces, FamiliesAndCounts) {
 TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
     PdfBuilder probe;
     const std::string icc = SrgbProfile(), greyIcc = GreyProfile(), wideIcc = WideRgbProfile();
+    // An ICCBased space over a profile stream of `n` components.
+    auto iccSpace = [](const std::string& profile, int n) {
+        return [profile, n](PdfBuilder& b) {
+            QPDFObjectHandle s = b.Image("/N " + std::to_string(n), profile);
+            s.getDict().removeKey("/Type");
+            s.getDict().removeKey("/Subtype");
+            return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
+        };
+    };
     std::string ramp;
     for (int i = 0; i < 16; ++i) ramp.push_back(static_cast<char>(i * 17));
     std::string rgbRamp;
@@ -281,29 +290,11 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
                                 "/Matrix [0.45 0.25 0.03 0.3 0.6 0.1 0.15 0.1 0.8] >>]");
          },
          3, midtones},
-        {"ICC sRGB",
-         [&](PdfBuilder& b) {
-             QPDFObjectHandle s = b.Image("/N 3", icc);
-             s.getDict().removeKey("/Type");
-             s.getDict().removeKey("/Subtype");
-             return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
-         },
+        {"ICC sRGB", iccSpace(icc, 3),
          3, rgbRamp},
-        {"ICC wide-gamut RGB",
-         [&](PdfBuilder& b) {
-             QPDFObjectHandle s = b.Image("/N 3", wideIcc);
-             s.getDict().removeKey("/Type");
-             s.getDict().removeKey("/Subtype");
-             return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
-         },
+        {"ICC wide-gamut RGB", iccSpace(wideIcc, 3),
          3, midtones},
-        {"ICC grey",
-         [&](PdfBuilder& b) {
-             QPDFObjectHandle s = b.Image("/N 1", greyIcc);
-             s.getDict().removeKey("/Type");
-             s.getDict().removeKey("/Subtype");
-             return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
-         },
+        {"ICC grey", iccSpace(greyIcc, 1),
          1, ramp},
     };
     testpdf::TempDir dir;
