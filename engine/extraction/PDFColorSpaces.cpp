@@ -104,8 +104,8 @@ public:
         if (!source) return nullptr;
         const cmsColorSpaceSignature signature = cmsGetColorSpace(source.get());
         cmsUInt32Number inFormat;
-        if (lab && signature == cmsSigLabData && inputs == 3)
-            inFormat = TYPE_Lab_DBL;
+        if (lab && signature == cmsSigXYZData && inputs == 3)
+            inFormat = TYPE_XYZ_DBL;
         else if (signature == cmsSigGrayData && inputs == 1)
             inFormat = TYPE_GRAY_DBL;
         else if (signature == cmsSigRgbData && inputs == 3)
@@ -131,8 +131,8 @@ public:
     ColorModel model() const override { return grey_ ? ColorModel::Monochrome : ColorModel::RGB; }
     int inputs() const override { return inputs_; }
     std::pair<double, double> DefaultRange(int component) const override { return ranges_[component]; }
-    // Lab values are taken relative to `white` (the space's own white point) rather than to the
-    // D50 of lcms2's Lab profiles.
+    // Lab values are taken relative to `white` (the space's own white point): turned into XYZ
+    // under it and adapted to D50, the white of lcms2's XYZ profile.
     // False when the white point admits no adaptation.
     bool SetLabWhite(const cmsCIEXYZ& white) {
         labWhite_ = white;
@@ -162,8 +162,9 @@ public:
                 scratch_[i + c] = v * scale;
             }
         if (relativeLab_) {
-            // L*a*b* under the space's white to XYZ, adapted to D50 (Bradford), back to L*a*b*
-            // under D50: a white point that is sRGB's own then maps to sRGB without a shift.
+            // L*a*b* under the space's white to XYZ, adapted to D50 (Bradford): a white point
+            // that is sRGB's own then maps to sRGB without a shift. (lcms2's 16-bit path would
+            // be faster, through a table that puts white a few levels off.)
             for (std::size_t i = 0; i < n; i += 3) {
                 const cmsCIELab lab{scratch_[i], scratch_[i + 1], scratch_[i + 2]};
                 cmsCIEXYZ xyz;
@@ -171,12 +172,9 @@ public:
                 const double v[3] = {xyz.X, xyz.Y, xyz.Z};
                 double a[3];
                 for (int r = 0; r < 3; ++r) a[r] = toD50_[r][0] * v[0] + toD50_[r][1] * v[1] + toD50_[r][2] * v[2];
-                const cmsCIEXYZ adapted{a[0], a[1], a[2]};
-                cmsCIELab d50;
-                cmsXYZ2Lab(cmsD50_XYZ(), &d50, &adapted);
-                scratch_[i] = d50.L;
-                scratch_[i + 1] = d50.a;
-                scratch_[i + 2] = d50.b;
+                scratch_[i] = a[0];
+                scratch_[i + 1] = a[1];
+                scratch_[i + 2] = a[2];
             }
         }
         cmsDoTransform(transform_.get(), scratch_.data(), out, static_cast<cmsUInt32Number>(pixels));
@@ -416,7 +414,7 @@ std::optional<Built> BuildCalibrated(const std::string& family, QPDFObjectHandle
     if (!usable) return DeviceSpace(ColorModel::RGB, kFamilyLab);
     std::vector<double> range = Numbers(dict.getKey("/Range"));
     if (range.size() < 4) range = {-100, 100, -100, 100};
-    Profile profile(cmsCreateLab4Profile(nullptr));
+    Profile profile(cmsCreateXYZProfile());
     if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 100}, {range[0], range[1]}, {range[2], range[3]}}, true))
         if (color->SetLabWhite(cmsCIEXYZ{white[0], white[1], white[2]}))
             return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyLab);
