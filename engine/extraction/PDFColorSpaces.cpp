@@ -56,6 +56,14 @@ public:
     virtual ColorModel model() const = 0;
     virtual int inputs() const = 0;
     virtual void Convert(const double* values, std::size_t pixels, std::uint8_t* out) = 0;
+    // Converts 8-bit codes that span 0..1 in every component straight from the codes; false
+    // when the space cannot (the caller then converts values).
+    virtual bool ConvertCodes(const std::uint8_t* codes, std::size_t pixels, std::uint8_t* out) {
+        (void)codes;
+        (void)pixels;
+        (void)out;
+        return false;
+    }
     // The values a component takes over its whole code range, by default.
     virtual std::pair<double, double> DefaultRange(int component) const {
         (void)component;
@@ -122,6 +130,16 @@ public:
         if (!transform) return nullptr;
         auto color = std::unique_ptr<LcmsValueColor>(new LcmsValueColor);
         color->transform_.reset(transform);
+        // Codes that span 0..1 go through lcms2's own 8-bit path (CMYK codes there are ink
+        // from 0 to 100 %, as in PDF).
+        if (inFormat != TYPE_XYZ_DBL) {
+            const cmsUInt32Number codeFormat = grey                     ? TYPE_GRAY_8
+                                               : inFormat == TYPE_CMYK_DBL ? TYPE_CMYK_8
+                                                                           : TYPE_RGB_8;
+            color->codeTransform_.reset(cmsCreateTransform(source.get(), codeFormat, target.get(),
+                                                           grey ? TYPE_GRAY_8 : TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC,
+                                                           cmsFLAGS_NOCACHE));
+        }
         color->inputs_ = inputs;
         color->grey_ = grey;
         color->cmyk_ = inFormat == TYPE_CMYK_DBL;
@@ -130,6 +148,11 @@ public:
     }
     ColorModel model() const override { return grey_ ? ColorModel::Monochrome : ColorModel::RGB; }
     int inputs() const override { return inputs_; }
+    bool ConvertCodes(const std::uint8_t* codes, std::size_t pixels, std::uint8_t* out) override {
+        if (!codeTransform_) return false;
+        cmsDoTransform(codeTransform_.get(), codes, out, static_cast<cmsUInt32Number>(pixels));
+        return true;
+    }
     std::pair<double, double> DefaultRange(int component) const override { return ranges_[component]; }
     // Lab values are taken relative to `white` (the space's own white point): turned into XYZ
     // under it and adapted to D50, the white of lcms2's XYZ profile.
@@ -183,6 +206,7 @@ public:
 private:
     LcmsValueColor() = default;
     std::unique_ptr<void, TransformDeleter> transform_;
+    std::unique_ptr<void, TransformDeleter> codeTransform_;
     int inputs_ = 0;
     bool grey_ = false;
     bool cmyk_ = false;
@@ -214,8 +238,10 @@ public:
         for (int c = 0; c < n; ++c)
             pairs_[c] = given > 0 ? std::pair<double, double>{decode[2 * (c % given)], decode[2 * (c % given) + 1]}
                                   : color_->DefaultRange(c);
+        plainCodes_ = std::all_of(pairs_.begin(), pairs_.end(), [](const auto& p) { return p.first == 0 && p.second == 1; });
     }
     void Convert(const std::uint8_t* codes, std::size_t pixels, std::uint8_t* out) override {
+        if (plainCodes_ && color_->ConvertCodes(codes, pixels, out)) return;
         const int n = color_->inputs();
         values_.resize(pixels * n);
         for (std::size_t i = 0; i < pixels * n; ++i) {
@@ -229,6 +255,7 @@ private:
     std::shared_ptr<ValueColor> color_;
     std::vector<std::pair<double, double>> pairs_;
     std::vector<double> values_;
+    bool plainCodes_ = false;
 };
 
 // Tints through a tint transform into the alternate space. One input: a table of the 256 codes,
