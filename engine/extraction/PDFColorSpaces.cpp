@@ -104,6 +104,33 @@ Profile GreyTarget() {
     return p;
 }
 
+// sRGB's primaries and white with a linear tone curve.
+Profile LinearSrgb() {
+    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries{{0.6400, 0.3300, 1.0}, {0.3000, 0.6000, 1.0}, {0.1500, 0.0600, 1.0}};
+    // A two-point table rather than a gamma of 1, which lcms2 would evaluate with pow().
+    const cmsUInt16Number ends[2] = {0, 65535};
+    cmsToneCurve* curve = cmsBuildTabulatedToneCurve16(nullptr, 2, ends);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    Profile p(cmsCreateRGBProfile(&d65, &primaries, curves));
+    cmsFreeToneCurve(curve);
+    return p;
+}
+
+// 16-bit linear light to 8-bit sRGB codes.
+const std::uint8_t* SrgbEncoding() {
+    static const std::vector<std::uint8_t> table = [] {
+        std::vector<std::uint8_t> t(65536);
+        for (int i = 0; i < 65536; ++i) {
+            const double v = i / 65535.0;
+            const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+            t[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(std::lround(std::clamp(e, 0.0, 1.0) * 255));
+        }
+        return t;
+    }();
+    return table.data();
+}
+
 class LcmsValueColor : public ValueColor {
 public:
     // `source` is the space's profile; its colours go to sRGB, grey ones to grey.
@@ -123,10 +150,14 @@ public:
         else
             return nullptr;
         const bool grey = inputs == 1;
-        Profile target(grey ? GreyTarget().release() : cmsCreate_sRGBProfile());
+        // XYZ goes to sRGB's linear light in 16 bits (lcms2's float path then has no curve to
+        // evaluate per pixel); the sRGB tone curve is applied by a table.
+        const bool linear = inFormat == TYPE_XYZ_DBL;
+        Profile target(grey ? GreyTarget().release() : linear ? LinearSrgb().release() : cmsCreate_sRGBProfile());
         if (!target) return nullptr;
-        cmsHTRANSFORM transform = cmsCreateTransform(source.get(), inFormat, target.get(), grey ? TYPE_GRAY_8 : TYPE_RGB_8,
-                                                     INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
+        cmsHTRANSFORM transform =
+            cmsCreateTransform(source.get(), inFormat, target.get(), grey ? TYPE_GRAY_8 : linear ? TYPE_RGB_16 : TYPE_RGB_8,
+                               INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
         if (!transform) return nullptr;
         auto color = std::unique_ptr<LcmsValueColor>(new LcmsValueColor);
         color->transform_.reset(transform);
@@ -199,6 +230,11 @@ public:
                 scratch_[i + 1] = a[1];
                 scratch_[i + 2] = a[2];
             }
+            light_.resize(n);
+            cmsDoTransform(transform_.get(), scratch_.data(), light_.data(), static_cast<cmsUInt32Number>(pixels));
+            const std::uint8_t* encode = SrgbEncoding();
+            for (std::size_t i = 0; i < n; ++i) out[i] = encode[light_[i]];
+            return;
         }
         cmsDoTransform(transform_.get(), scratch_.data(), out, static_cast<cmsUInt32Number>(pixels));
     }
@@ -212,6 +248,7 @@ private:
     bool cmyk_ = false;
     std::vector<std::pair<double, double>> ranges_;
     std::vector<double> scratch_;
+    std::vector<std::uint16_t> light_;
     bool relativeLab_ = false;
     cmsCIEXYZ labWhite_{};
     double toD50_[3][3] = {};
