@@ -276,6 +276,7 @@ Bitmap ImageExtractor::CreateImageFromStream(QPDFObjectHandle stream, QPDFObject
         std::optional<ResolvedSpace> space;
         const bool hasSpaceEntry = !csObject.isNull();
         if (hasSpaceEntry) space = extraction::CreateColorSpace(csObject, pageColorSpaces);
+        if (hasSpaceEntry && !space) space = extraction::CreatePatternImageSpace(csObject, pageColorSpaces);
 
         // Raw samples are read up to the size the dictionary gives them.
         std::size_t rawLimit = platform::kMaxBitmapBytes;

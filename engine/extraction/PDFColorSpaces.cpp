@@ -27,6 +27,19 @@ std::vector<double> Numbers(QPDFObjectHandle array) {
     return numbers;
 }
 
+bool AllFiniteNumbers(const std::vector<double>& v) {
+    return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
+}
+
+// `value` under the white point `white` adapted to D50 (Bradford). False when the white point
+// gives no usable adaptation (a cone response near zero, values out of all proportion).
+bool AdaptToD50(const cmsCIEXYZ& white, const cmsCIEXYZ& value, cmsCIEXYZ* out) {
+    if (!cmsAdaptToIlluminant(out, &white, cmsD50_XYZ(), &value)) return false;
+    for (double v : {out->X, out->Y, out->Z})
+        if (!std::isfinite(v) || std::fabs(v) > 1000) return false;
+    return true;
+}
+
 inline std::uint8_t Byte01(double v) {
     if (!(v > 0)) return 0;
     if (v >= 1) return 255;
@@ -43,6 +56,14 @@ public:
     virtual ColorModel model() const = 0;
     virtual int inputs() const = 0;
     virtual void Convert(const double* values, std::size_t pixels, std::uint8_t* out) = 0;
+    // Converts 8-bit codes that span 0..1 in every component straight from the codes; false
+    // when the space cannot (the caller then converts values).
+    virtual bool ConvertCodes(const std::uint8_t* codes, std::size_t pixels, std::uint8_t* out) {
+        (void)codes;
+        (void)pixels;
+        (void)out;
+        return false;
+    }
     // The values a component takes over its whole code range, by default.
     virtual std::pair<double, double> DefaultRange(int component) const {
         (void)component;
@@ -83,6 +104,33 @@ Profile GreyTarget() {
     return p;
 }
 
+// sRGB's primaries and white with a linear tone curve.
+Profile LinearSrgb() {
+    const cmsCIExyY d65{0.3127, 0.3290, 1.0};
+    const cmsCIExyYTRIPLE primaries{{0.6400, 0.3300, 1.0}, {0.3000, 0.6000, 1.0}, {0.1500, 0.0600, 1.0}};
+    // A two-point table rather than a gamma of 1, which lcms2 would evaluate with pow().
+    const cmsUInt16Number ends[2] = {0, 65535};
+    cmsToneCurve* curve = cmsBuildTabulatedToneCurve16(nullptr, 2, ends);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    Profile p(cmsCreateRGBProfile(&d65, &primaries, curves));
+    cmsFreeToneCurve(curve);
+    return p;
+}
+
+// 16-bit linear light to 8-bit sRGB codes.
+const std::uint8_t* SrgbEncoding() {
+    static const std::vector<std::uint8_t> table = [] {
+        std::vector<std::uint8_t> t(65536);
+        for (int i = 0; i < 65536; ++i) {
+            const double v = i / 65535.0;
+            const double e = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+            t[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(std::lround(std::clamp(e, 0.0, 1.0) * 255));
+        }
+        return t;
+    }();
+    return table.data();
+}
+
 class LcmsValueColor : public ValueColor {
 public:
     // `source` is the space's profile; its colours go to sRGB, grey ones to grey.
@@ -91,8 +139,8 @@ public:
         if (!source) return nullptr;
         const cmsColorSpaceSignature signature = cmsGetColorSpace(source.get());
         cmsUInt32Number inFormat;
-        if (lab && signature == cmsSigLabData && inputs == 3)
-            inFormat = TYPE_Lab_DBL;
+        if (lab && signature == cmsSigXYZData && inputs == 3)
+            inFormat = TYPE_XYZ_DBL;
         else if (signature == cmsSigGrayData && inputs == 1)
             inFormat = TYPE_GRAY_DBL;
         else if (signature == cmsSigRgbData && inputs == 3)
@@ -102,13 +150,27 @@ public:
         else
             return nullptr;
         const bool grey = inputs == 1;
-        Profile target(grey ? GreyTarget().release() : cmsCreate_sRGBProfile());
+        // XYZ goes to sRGB's linear light in 16 bits (lcms2's float path then has no curve to
+        // evaluate per pixel); the sRGB tone curve is applied by a table.
+        const bool linear = inFormat == TYPE_XYZ_DBL;
+        Profile target(grey ? GreyTarget().release() : linear ? LinearSrgb().release() : cmsCreate_sRGBProfile());
         if (!target) return nullptr;
-        cmsHTRANSFORM transform = cmsCreateTransform(source.get(), inFormat, target.get(), grey ? TYPE_GRAY_8 : TYPE_RGB_8,
-                                                     INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
+        cmsHTRANSFORM transform =
+            cmsCreateTransform(source.get(), inFormat, target.get(), grey ? TYPE_GRAY_8 : linear ? TYPE_RGB_16 : TYPE_RGB_8,
+                               INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
         if (!transform) return nullptr;
         auto color = std::unique_ptr<LcmsValueColor>(new LcmsValueColor);
         color->transform_.reset(transform);
+        // Codes that span 0..1 go through lcms2's own 8-bit path (CMYK codes there are ink
+        // from 0 to 100 %, as in PDF).
+        if (inFormat != TYPE_XYZ_DBL) {
+            const cmsUInt32Number codeFormat = grey                     ? TYPE_GRAY_8
+                                               : inFormat == TYPE_CMYK_DBL ? TYPE_CMYK_8
+                                                                           : TYPE_RGB_8;
+            color->codeTransform_.reset(cmsCreateTransform(source.get(), codeFormat, target.get(),
+                                                           grey ? TYPE_GRAY_8 : TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC,
+                                                           cmsFLAGS_NOCACHE));
+        }
         color->inputs_ = inputs;
         color->grey_ = grey;
         color->cmyk_ = inFormat == TYPE_CMYK_DBL;
@@ -117,25 +179,79 @@ public:
     }
     ColorModel model() const override { return grey_ ? ColorModel::Monochrome : ColorModel::RGB; }
     int inputs() const override { return inputs_; }
+    bool ConvertCodes(const std::uint8_t* codes, std::size_t pixels, std::uint8_t* out) override {
+        if (!codeTransform_) return false;
+        cmsDoTransform(codeTransform_.get(), codes, out, static_cast<cmsUInt32Number>(pixels));
+        return true;
+    }
     std::pair<double, double> DefaultRange(int component) const override { return ranges_[component]; }
-    void Convert(const double* values, std::size_t pixels, std::uint8_t* out) override {
-        if (cmyk_) {
-            // lcms2 takes CMYK in percent.
-            scratch_.resize(pixels * 4);
-            for (std::size_t i = 0; i < pixels * 4; ++i) scratch_[i] = values[i] * 100;
-            values = scratch_.data();
+    // Lab values are taken relative to `white` (the space's own white point): turned into XYZ
+    // under it and adapted to D50, the white of lcms2's XYZ profile.
+    // False when the white point admits no adaptation.
+    bool SetLabWhite(const cmsCIEXYZ& white) {
+        labWhite_ = white;
+        relativeLab_ = true;
+        // The adaptation is linear: its matrix from the images of the unit vectors, once.
+        for (int column = 0; column < 3; ++column) {
+            cmsCIEXYZ unit{column == 0 ? 1.0 : 0.0, column == 1 ? 1.0 : 0.0, column == 2 ? 1.0 : 0.0}, adapted;
+            if (!AdaptToD50(white, unit, &adapted)) return false;
+            toD50_[0][column] = adapted.X;
+            toD50_[1][column] = adapted.Y;
+            toD50_[2][column] = adapted.Z;
         }
-        cmsDoTransform(transform_.get(), values, out, static_cast<cmsUInt32Number>(pixels));
+        return true;
+    }
+    void Convert(const double* values, std::size_t pixels, std::uint8_t* out) override {
+        // Values outside their ranges are clipped to them (a* and b* excepted: their Range
+        // bounds only what samples encode, as other readers take it); lcms2 takes CMYK in percent.
+        const std::size_t n = pixels * static_cast<std::size_t>(inputs_);
+        scratch_.resize(n);
+        const double scale = cmyk_ ? 100 : 1;
+        const int clipped = relativeLab_ ? 1 : inputs_;
+        for (std::size_t i = 0; i < n; i += static_cast<std::size_t>(inputs_))
+            for (int c = 0; c < inputs_; ++c) {
+                const auto& r = ranges_[static_cast<std::size_t>(c)];
+                double v = std::isnan(values[i + c]) ? r.first : values[i + c];
+                if (c < clipped) v = v < r.first ? r.first : v > r.second ? r.second : v;
+                scratch_[i + c] = v * scale;
+            }
+        if (relativeLab_) {
+            // L*a*b* under the space's white to XYZ, adapted to D50 (Bradford): a white point
+            // that is sRGB's own then maps to sRGB without a shift. (lcms2's 16-bit path would
+            // be faster, through a table that puts white a few levels off.)
+            for (std::size_t i = 0; i < n; i += 3) {
+                const cmsCIELab lab{scratch_[i], scratch_[i + 1], scratch_[i + 2]};
+                cmsCIEXYZ xyz;
+                cmsLab2XYZ(&labWhite_, &xyz, &lab);
+                const double v[3] = {xyz.X, xyz.Y, xyz.Z};
+                double a[3];
+                for (int r = 0; r < 3; ++r) a[r] = toD50_[r][0] * v[0] + toD50_[r][1] * v[1] + toD50_[r][2] * v[2];
+                scratch_[i] = a[0];
+                scratch_[i + 1] = a[1];
+                scratch_[i + 2] = a[2];
+            }
+            light_.resize(n);
+            cmsDoTransform(transform_.get(), scratch_.data(), light_.data(), static_cast<cmsUInt32Number>(pixels));
+            const std::uint8_t* encode = SrgbEncoding();
+            for (std::size_t i = 0; i < n; ++i) out[i] = encode[light_[i]];
+            return;
+        }
+        cmsDoTransform(transform_.get(), scratch_.data(), out, static_cast<cmsUInt32Number>(pixels));
     }
 
 private:
     LcmsValueColor() = default;
     std::unique_ptr<void, TransformDeleter> transform_;
+    std::unique_ptr<void, TransformDeleter> codeTransform_;
     int inputs_ = 0;
     bool grey_ = false;
     bool cmyk_ = false;
     std::vector<std::pair<double, double>> ranges_;
     std::vector<double> scratch_;
+    std::vector<std::uint16_t> light_;
+    bool relativeLab_ = false;
+    cmsCIEXYZ labWhite_{};
+    double toD50_[3][3] = {};
 };
 
 cmsCIExyY WhitePoint(const std::vector<double>& xyz) {
@@ -159,8 +275,10 @@ public:
         for (int c = 0; c < n; ++c)
             pairs_[c] = given > 0 ? std::pair<double, double>{decode[2 * (c % given)], decode[2 * (c % given) + 1]}
                                   : color_->DefaultRange(c);
+        plainCodes_ = std::all_of(pairs_.begin(), pairs_.end(), [](const auto& p) { return p.first == 0 && p.second == 1; });
     }
     void Convert(const std::uint8_t* codes, std::size_t pixels, std::uint8_t* out) override {
+        if (plainCodes_ && color_->ConvertCodes(codes, pixels, out)) return;
         const int n = color_->inputs();
         values_.resize(pixels * n);
         for (std::size_t i = 0; i < pixels * n; ++i) {
@@ -174,6 +292,7 @@ private:
     std::shared_ptr<ValueColor> color_;
     std::vector<std::pair<double, double>> pairs_;
     std::vector<double> values_;
+    bool plainCodes_ = false;
 };
 
 // Tints through a tint transform into the alternate space. One input: a table of the 256 codes,
@@ -323,18 +442,34 @@ std::optional<Built> BuildCalibrated(const std::string& family, QPDFObjectHandle
         std::vector<double> matrix = Numbers(dict.getKey("/Matrix"));
         if (gamma.size() < 3) gamma = {1, 1, 1};
         if (matrix.size() < 9) matrix = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-        cmsCIExyYTRIPLE primaries;
-        cmsCIExyY* p[3] = {&primaries.Red, &primaries.Green, &primaries.Blue};
+        if (!AllFiniteNumbers(gamma) || !AllFiniteNumbers(matrix) || !AllFiniteNumbers(white))
+            return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
+        // The Matrix's columns are the XYZ of the three components at full strength, as they
+        // stand (they need not add up to the white point): adapted from the space's white to
+        // D50 they are the colorants of a matrix-shaper profile.
+        const cmsCIEXYZ whiteXYZ{white[0], white[1], white[2]};
+        cmsCIEXYZ colorants[3];
         for (int i = 0; i < 3; ++i) {
-            cmsCIEXYZ xyz{matrix[3 * i], matrix[3 * i + 1], matrix[3 * i + 2]};
-            if (xyz.X + xyz.Y + xyz.Z <= 0) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
-            cmsXYZ2xyY(p[i], &xyz);
+            const cmsCIEXYZ column{matrix[3 * i], matrix[3 * i + 1], matrix[3 * i + 2]};
+            if (!AdaptToD50(whiteXYZ, column, &colorants[i])) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
         }
-        cmsToneCurve* curves[3];
-        for (int i = 0; i < 3; ++i) curves[i] = cmsBuildGamma(nullptr, gamma[i] > 0 ? gamma[i] : 1);
-        const cmsCIExyY wp = WhitePoint(white);
-        Profile profile(cmsCreateRGBProfile(&wp, &primaries, curves));
-        for (cmsToneCurve* c : curves) cmsFreeToneCurve(c);
+        Profile profile(cmsCreateProfilePlaceholder(nullptr));
+        if (!profile) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
+        cmsSetProfileVersion(profile.get(), 4.3);
+        cmsSetDeviceClass(profile.get(), cmsSigDisplayClass);
+        cmsSetColorSpace(profile.get(), cmsSigRgbData);
+        cmsSetPCS(profile.get(), cmsSigXYZData);
+        bool written = cmsWriteTag(profile.get(), cmsSigMediaWhitePointTag, cmsD50_XYZ()) &&
+                       cmsWriteTag(profile.get(), cmsSigRedColorantTag, &colorants[0]) &&
+                       cmsWriteTag(profile.get(), cmsSigGreenColorantTag, &colorants[1]) &&
+                       cmsWriteTag(profile.get(), cmsSigBlueColorantTag, &colorants[2]);
+        const cmsTagSignature trcTags[3] = {cmsSigRedTRCTag, cmsSigGreenTRCTag, cmsSigBlueTRCTag};
+        for (int i = 0; i < 3 && written; ++i) {
+            cmsToneCurve* curve = cmsBuildGamma(nullptr, gamma[i] > 0 ? gamma[i] : 1);
+            written = curve && cmsWriteTag(profile.get(), trcTags[i], curve);
+            if (curve) cmsFreeToneCurve(curve);
+        }
+        if (!written) return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
         if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 1}, {0, 1}, {0, 1}}, false))
             return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyCalRGB);
         return DeviceSpace(ColorModel::RGB, kFamilyCalRGB);
@@ -343,10 +478,10 @@ std::optional<Built> BuildCalibrated(const std::string& family, QPDFObjectHandle
     if (!usable) return DeviceSpace(ColorModel::RGB, kFamilyLab);
     std::vector<double> range = Numbers(dict.getKey("/Range"));
     if (range.size() < 4) range = {-100, 100, -100, 100};
-    const cmsCIExyY wp = WhitePoint(white);
-    Profile profile(cmsCreateLab4Profile(&wp));
+    Profile profile(cmsCreateXYZProfile());
     if (auto color = LcmsValueColor::Create(std::move(profile), 3, {{0, 100}, {range[0], range[1]}, {range[2], range[3]}}, true))
-        return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyLab);
+        if (color->SetLabWhite(cmsCIEXYZ{white[0], white[1], white[2]}))
+            return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyLab);
     return DeviceSpace(ColorModel::RGB, kFamilyLab);
 }
 
@@ -450,6 +585,30 @@ std::optional<ResolvedSpace> CreateColorSpaceFromICC(const std::vector<std::uint
     auto color = LcmsValueColor::Create(std::move(profile), components, ranges, false);
     if (!color) return std::nullopt;
     return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyICCBased).resolved;
+}
+
+std::optional<ResolvedSpace> CreatePatternImageSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
+    try {
+        if (object.isName() && object.getName() != "/Pattern" && pageColorSpaces.isDictionary() &&
+            pageColorSpaces.hasKey(object.getName()))
+            object = pageColorSpaces.getKey(object.getName());
+        if (object.isName() && object.getName() == "/Pattern")
+            return ResolvedSpace{SampleSpace::Device(ColorModel::Monochrome), kFamilyNone};
+        if (!object.isArray() || object.getArrayNItems() < 1 || !object.getArrayItem(0).isName() ||
+            object.getArrayItem(0).getName() != "/Pattern")
+            return std::nullopt;
+        if (object.getArrayNItems() >= 2) {
+            QPDFObjectHandle base = object.getArrayItem(1);
+            // A base that is itself a Pattern space is no base.
+            if (!(base.isName() && base.getName() == "/Pattern") &&
+                !(base.isArray() && base.getArrayNItems() >= 1 && base.getArrayItem(0).isName() &&
+                  base.getArrayItem(0).getName() == "/Pattern"))
+                if (std::optional<ResolvedSpace> space = CreateColorSpace(base, pageColorSpaces)) return space;
+        }
+        return ResolvedSpace{SampleSpace::Device(ColorModel::Monochrome), kFamilyNone};
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
 }
 
 std::optional<ResolvedSpace> CreateColorSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {

@@ -46,6 +46,11 @@ std::optional<platform::ColorModel> DeviceModelForName(const std::string& name);
 // alternate, an Indexed hival above 255.
 std::optional<ResolvedSpace> CreateColorSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces);
 
+// The space an image given a Pattern space (which no image may have) is drawn in by the page
+// renderer: the pattern's underlying space when it names one, else DeviceGray. Nothing when the
+// space is not a Pattern space.
+std::optional<ResolvedSpace> CreatePatternImageSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces);
+
 // The space of an ICC profile with `components` components (a JPEG 2000 image's own profile);
 // nothing when lcms2 cannot use it.
 std::optional<ResolvedSpace> CreateColorSpaceFromICC(const std::vector<std::uint8_t>& profile, int components);

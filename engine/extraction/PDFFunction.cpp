@@ -54,8 +54,11 @@ bool PDFFunction::Load(QPDFObjectHandle object, int inputs, std::set<QPDFObjGen>
     inputs_ = inputs;
     domain_ = Numbers(dict, "/Domain");
     range_ = Numbers(dict, "/Range");
-    if (domain_.size() < 2 * static_cast<std::size_t>(inputs) || !AllFinite(domain_) || !AllFinite(range_)) return false;
-    for (int i = 0; i < inputs; ++i)
+    // Exponential and stitching functions take one input: given more (a DeviceN space's tint
+    // transform), they read the first, as other readers do.
+    const int own = type_ == 2 || type_ == 3 ? 1 : inputs;
+    if (domain_.size() < 2 * static_cast<std::size_t>(own) || !AllFinite(domain_) || !AllFinite(range_)) return false;
+    for (int i = 0; i < own; ++i)
         if (domain_[2 * i] > domain_[2 * i + 1]) return false;
     outputs_ = static_cast<int>(range_.size() / 2);
 
@@ -93,12 +96,12 @@ bool PDFFunction::Load(QPDFObjectHandle object, int inputs, std::set<QPDFObjGen>
             break;
         }
         case 2: {
-            if (inputs != 1) return false;
             c0_ = Numbers(dict, "/C0");
             c1_ = Numbers(dict, "/C1");
-            if (c0_.empty()) c0_ = {0};
-            if (c1_.empty()) c1_ = {1};
-            if (outputs_ == 0) outputs_ = static_cast<int>(c1_.size());
+            if (outputs_ == 0) outputs_ = static_cast<int>(std::max({c0_.size(), c1_.size(), std::size_t{1}}));
+            // A missing end colour is all zeros (C0) or all ones (C1), as long as the other.
+            if (c0_.empty()) c0_.assign(static_cast<std::size_t>(outputs_), 0.0);
+            if (c1_.empty()) c1_.assign(static_cast<std::size_t>(outputs_), 1.0);
             // Without /N the exponent is 0 and every input gives C1.
             QPDFObjectHandle n = dict.getKey("/N");
             n_ = n.isNumber() ? n.getNumericValue() : 0;
@@ -107,7 +110,6 @@ bool PDFFunction::Load(QPDFObjectHandle object, int inputs, std::set<QPDFObjGen>
             break;
         }
         case 3: {
-            if (inputs != 1) return false;
             bounds_ = Numbers(dict, "/Bounds");
             encode_ = Numbers(dict, "/Encode");
             QPDFObjectHandle list = dict.getKey("/Functions");

@@ -1,11 +1,18 @@
 // PDF colour spaces: the families and counts of colour-space arrays, and images in Indexed,
-// Separation, DeviceN, Lab, CalRGB and ICC spaces extracted as PNG against pdfimages.
+// Separation, DeviceN, Lab, CalRGB and ICC spaces extracted as PNG against pdfimages (CalGray
+// against the CIE formulas computed with numpy, images in Pattern spaces against mutool).
 #include <gtest/gtest.h>
 
 #include <lcms2.h>
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
 #include "engine/extraction/ExtractionSupport.h"
 #include "engine/extraction/PDFColorSpaces.h"
+#include "support/FormatReaders.h"
+#include "support/MagickReader.h"
 #include "support/TestPdf.h"
 
 namespace {
@@ -13,14 +20,36 @@ namespace {
 namespace fs = std::filesystem;
 using testextract::PdfBuilder;
 
-std::string SrgbProfile() {
-    cmsHPROFILE p = cmsCreate_sRGBProfile();
+// The bytes of a profile, which is closed.
+std::string SaveProfile(cmsHPROFILE p) {
     cmsUInt32Number size = 0;
     cmsSaveProfileToMem(p, nullptr, &size);
     std::string bytes(size, '\0');
     cmsSaveProfileToMem(p, bytes.data(), &size);
     cmsCloseProfile(p);
     return bytes;
+}
+
+std::string SrgbProfile() { return SaveProfile(cmsCreate_sRGBProfile()); }
+
+// A wide-gamut RGB profile (primaries 0.64 0.33, 0.21 0.71, 0.15 0.06, D65, gamma 2.2).
+std::string WideRgbProfile() {
+    const cmsCIExyYTRIPLE primaries{{0.64, 0.33, 1}, {0.21, 0.71, 1}, {0.15, 0.06, 1}};
+    cmsCIExyY d65;
+    cmsWhitePointFromTemp(&d65, 6504);
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
+    cmsToneCurve* curves[3] = {curve, curve, curve};
+    cmsHPROFILE p = cmsCreateRGBProfile(&d65, &primaries, curves);
+    cmsFreeToneCurve(curve);
+    return SaveProfile(p);
+}
+
+// A grey profile of gamma 1.8 under D50.
+std::string GreyProfile() {
+    cmsToneCurve* curve = cmsBuildGamma(nullptr, 1.8);
+    cmsHPROFILE p = cmsCreateGrayProfile(cmsD50_xyY(), curve);
+    cmsFreeToneCurve(curve);
+    return SaveProfile(p);
 }
 
 TEST(ColorSpaces, FamiliesAndCounts) {
@@ -40,6 +69,8 @@ TEST(ColorSpaces, FamiliesAndCounts) {
     const std::string tint = "<< /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] /C1 [1 0 0 0] /N 1 >>";
     QPDFObjectHandle cyclic = pdf.makeIndirectObject(QPDFObjectHandle::parse("[/Indexed /DeviceRGB 0 <000000>]"));
     cyclic.setArrayItem(1, cyclic);
+    QPDFObjectHandle cyclicAlternate = pdf.makeIndirectObject(QPDFObjectHandle::parse("[/Separation /Spot /DeviceGray << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >>]"));
+    cyclicAlternate.setArrayItem(2, cyclicAlternate);
     QPDFObjectHandle cyclicFunction = pdf.makeIndirectObject(
         QPDFObjectHandle::parse("<< /FunctionType 3 /Domain [0 1] /Bounds [] /Encode [0 1] >>"));
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
@@ -68,14 +99,22 @@ TEST(ColorSpaces, FamiliesAndCounts) {
         {"CalGray without a white point", "[/CalGray << >>]", {}, true, 4, 1, platform::ColorModel::Monochrome},
         {"CalRGB", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] >>]", {}, true, 5, 3,
          platform::ColorModel::RGB},
+        // White points and matrices that admit no chromatic adaptation fall back on the device space.
+        {"CalRGB, a white point with a cone response of zero", "[/CalRGB << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 5,
+         3, platform::ColorModel::RGB},
+        {"CalRGB, a Matrix out of all proportion", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Matrix [1e30 0 0 0 1 0 0 0 1] >>]",
+         {}, true, 5, 3, platform::ColorModel::RGB},
+        {"Lab, a white point with a cone response of zero", "[/Lab << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 6, 3,
+         platform::ColorModel::RGB},
         {"Separation All", "[/Separation /All /DeviceGray << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >>]", {}, true,
          10, 1, platform::ColorModel::Monochrome},
         {"Separation outputs that do not fit", "[/Separation /Spot /DeviceRGB " + tint + "]", {}, false, 0, 0, {}},
         {"Separation with an unknown function type", "[/Separation /Spot /DeviceGray << /FunctionType 7 /Domain [0 1] /Range [0 1] >>]",
          {}, false, 0, 0, {}},
+        {"Separation, its own alternate", "", cyclicAlternate, false, 0, 0, {}},
         {"Separation with cyclic functions", "[/Separation /Spot /DeviceGray " + ref(cyclicFunction) + "]", {}, false, 0, 0, {}},
-        {"DeviceN", "[/DeviceN [/A /B /C] /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C1 [0 0 0 1] /N 1 >>]", {}, false, 0,
-         0, {}},
+        {"DeviceN, exponential", "[/DeviceN [/A /B /C] /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C1 [0 0 0 1] /N 1 >>]",
+         {}, true, 11, 3, platform::ColorModel::CMYK},
         {"Pattern", "[/Pattern]", {}, false, 0, 0, {}},
     };
     for (const auto& c : cases) {
@@ -92,7 +131,16 @@ TEST(ColorSpaces, FamiliesAndCounts) {
 
 TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
     PdfBuilder probe;
-    const std::string icc = SrgbProfile();
+    const std::string icc = SrgbProfile(), greyIcc = GreyProfile(), wideIcc = WideRgbProfile();
+    // An ICCBased space over a profile stream of `n` components.
+    auto iccSpace = [](const std::string& profile, int n) {
+        return [profile, n](PdfBuilder& b) {
+            QPDFObjectHandle s = b.Image("/N " + std::to_string(n), profile);
+            s.getDict().removeKey("/Type");
+            s.getDict().removeKey("/Subtype");
+            return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
+        };
+    };
     std::string ramp;
     for (int i = 0; i < 16; ++i) ramp.push_back(static_cast<char>(i * 17));
     std::string rgbRamp;
@@ -119,6 +167,9 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
         std::function<std::string(PdfBuilder&)> space;  // the /ColorSpace value
         int components;
         std::string samples;                            // 16 x 1 pixels
+        // When set, the colours are checked against this computation of the CIE formulas
+        // (numpy, from the samples `s` of each pixel: linear sRGB values) instead of pdfimages.
+        const char* reference = nullptr;
     } cases[] = {
         {"Indexed", [](PdfBuilder&) { return std::string("[/Indexed /DeviceRGB 3 <FF0000 00FF00 0000FF 808080>]"); }, 1,
          std::string("\x00\x01\x02\x03\x03\x02\x01\x00\x00\x01\x02\x03\x03\x02\x01\x00", 16)},
@@ -127,6 +178,25 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
              return std::string("[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.5 0] /N 1 >>]");
          },
          1, ramp},
+        // Outputs beyond 0..1 (no Range) are clamped, not wrapped.
+        {"Separation, outputs beyond 0..1",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [-0.5 0.3 1.7] /C1 [1.5 0.6 -1] /N 1 >>]");
+         },
+         1, ramp},
+        {"Indexed over Separation",
+         [](PdfBuilder&) {
+             return std::string("[/Indexed [/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] "
+                                "/C1 [0.2 0.5 0] /N 1 >>] 3 <00 55 AA FF>]");
+         },
+         1, std::string("\x00\x01\x02\x03\x03\x02\x01\x00\x00\x01\x02\x03\x03\x02\x01\x00", 16)},
+        // An Indexed table over Lab holds L*a*b* codes spread over the base's ranges.
+        {"Indexed over Lab",
+         [](PdfBuilder&) {
+             return std::string("[/Indexed [/Lab << /WhitePoint [0.9642 1 0.8249] /Range [-10 40 -30 5] >>] 3 "
+                                "<E08060 A0C0A0 60FF20 30A0E0>]");
+         },
+         1, std::string("\x00\x01\x02\x03\x03\x02\x01\x00\x00\x01\x02\x03\x03\x02\x01\x00", 16)},
         {"Separation, calculator",
          [](PdfBuilder& b) {
              QPDFObjectHandle f = b.Image("/FunctionType 4 /Domain [0 1] /Range [0 1 0 1 0 1]", "{ dup 0.5 mul exch dup mul 0.25 }");
@@ -151,6 +221,61 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
              return "[/DeviceN [/A /B] /DeviceRGB " + std::to_string(f.getObjectID()) + " 0 R]";
          },
          2, rgbRamp.substr(0, 32)},
+        // Exponential and stitching tint transforms read a DeviceN space's first colourant.
+        {"DeviceN, exponential",
+         [](PdfBuilder&) {
+             return std::string("[/DeviceN [/A /B] /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.5 0] /N 1 >>]");
+         },
+         2, rgbRamp.substr(0, 32)},
+        {"DeviceN, stitching",
+         [](PdfBuilder&) {
+             return std::string("[/DeviceN [/A /B] /DeviceGray << /FunctionType 3 /Domain [0 1] /Bounds [0.5] /Encode [0 1 1 0] "
+                                "/Functions [<< /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >> "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [1] /N 2 >>] >>]");
+         },
+         2, rgbRamp.substr(16, 32)},
+        // Tints into Lab, CalRGB and CalGray: the outputs are colours of those spaces, in their ranges.
+        {"Separation into Lab",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [90 0 0] /C1 [40 30 -20] /N 1 >>]");
+         },
+         1, ramp},
+        {"Separation into CalRGB",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] "
+                                "/Matrix [0.4124 0.2126 0.0193 0.3576 0.7152 0.1192 0.1805 0.0722 0.9505] >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [0.9 0.85 0.8] /C1 [0.3 0.6 0.2] /N 1 >>]");
+         },
+         1, ramp},
+        // The Matrix gives the components' XYZ as they stand: without one (the identity) full
+        // strength is X = Y = Z = 1, not the white point.
+        {"Separation into CalRGB without a Matrix",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/CalRGB << /WhitePoint [0.9642 1 0.8249] >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.3 0.6 0.2] /N 1 >>]");
+         },
+         1, ramp},
+        // CalGray is achromatic: Y = A^Gamma, shown as the sRGB grey of that luminance. pdfimages
+        // tints it (red under a D65 white point, blue under D50: it does not adapt the white),
+        // though its luminance agrees; `mutool draw` takes CalGray as DeviceGray, without the
+        // gamma. So the reference is the formula itself.
+        {"Separation into CalGray",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/CalGray << /WhitePoint [0.9505 1 1.089] /Gamma 2.2 >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [0.9] /C1 [0.2] /N 1 >>]");
+         },
+         1, ramp, "y = (0.9 - 0.7 * s[0] / 255) ** 2.2; rgb = [y, y, y]"},
+        // Values of an alternate are read in that space's own ranges, here lopsided ones.
+        {"Separation into Lab with lopsided ranges",
+         [](PdfBuilder&) {
+             return std::string("[/Separation /Spot [/Lab << /WhitePoint [0.9505 1 1.089] /Range [-10 40 -30 5] >>] "
+                                "<< /FunctionType 2 /Domain [0 1] /C0 [85 -8 4] /C1 [45 38 -28] /N 1 >>]");
+         },
+         1, ramp},
+        {"Lab with lopsided ranges",
+         [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-10 40 -30 5] >>]"); }, 3,
+         labColours},
         {"Lab", [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>]"); },
          3, labColours},
         {"CalRGB",
@@ -159,14 +284,18 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
                                 "/Matrix [0.4124 0.2126 0.0193 0.3576 0.7152 0.1192 0.1805 0.0722 0.9505] >>]");
          },
          3, midtones},
-        {"ICC sRGB",
-         [&](PdfBuilder& b) {
-             QPDFObjectHandle s = b.Image("/N 3", icc);
-             s.getDict().removeKey("/Type");
-             s.getDict().removeKey("/Subtype");
-             return "[/ICCBased " + std::to_string(s.getObjectID()) + " 0 R]";
+        {"CalRGB whose Matrix does not add up to its white point",
+         [](PdfBuilder&) {
+             return std::string("[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [1.8 2.2 2.2] "
+                                "/Matrix [0.45 0.25 0.03 0.3 0.6 0.1 0.15 0.1 0.8] >>]");
          },
+         3, midtones},
+        {"ICC sRGB", iccSpace(icc, 3),
          3, rgbRamp},
+        {"ICC wide-gamut RGB", iccSpace(wideIcc, 3),
+         3, midtones},
+        {"ICC grey", iccSpace(greyIcc, 1),
+         1, ramp},
     };
     testpdf::TempDir dir;
     int n = 0;
@@ -182,12 +311,80 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
         b.Write(folder / "in.pdf");
         const testextract::Run run = testextract::Extract(folder / "in.pdf", folder / "ours");
         ASSERT_EQ(run.files.size(), 1u);
-        const std::vector<testextract::PeerImage> peer = testextract::PdfImages(folder / "in.pdf", folder / "peer");
-        ASSERT_EQ(peer.size(), 1u);
         const std::vector<std::uint8_t> ours = testextract::Read(folder / "ours" / run.files[0], "RGB").pixels;
-        const std::vector<std::uint8_t> theirs = testextract::Read(peer[0].file, "RGB").pixels;
+        std::vector<std::uint8_t> theirs;
+        if (c.reference) {
+            const fs::path samples = folder / "samples";
+            std::ofstream(samples, std::ios::binary) << c.samples;
+            const std::string script =
+                "import numpy as np\n"
+                "def enc(c):\n"
+                "    c = np.clip(c, 0, 1)\n"
+                "    return np.round(255 * np.where(c <= 0.0031308, 12.92 * c, 1.055 * c ** (1 / 2.4) - 0.055))\n"
+                "d = open(sys.argv[1], 'rb').read()\n"
+                "for i in range(0, len(d), " + std::to_string(c.components) + "):\n"
+                "    s = d[i:i + " + std::to_string(c.components) + "]\n"
+                "    " + c.reference + "\n"
+                "    print(*[int(v) for v in enc(np.array(rgb))])\n";
+            std::string out;
+            ASSERT_EQ(testimage::RunPythonProbe(script, samples, &out), 0) << out;
+            std::istringstream values(out);
+            for (int v; values >> v;) theirs.push_back(static_cast<std::uint8_t>(v));
+        } else {
+            const std::vector<testextract::PeerImage> peer = testextract::PdfImages(folder / "in.pdf", folder / "peer");
+            ASSERT_EQ(peer.size(), 1u);
+            theirs = testextract::Read(peer[0].file, "RGB").pixels;
+        }
         ASSERT_EQ(ours.size(), theirs.size());
         for (std::size_t i = 0; i < ours.size(); ++i) EXPECT_NEAR(ours[i], theirs[i], 2) << "sample " << i;
+    }
+}
+
+// No image may have a Pattern space, yet the page renderer draws one in the pattern's underlying
+// space (grey without one), and so does `mutool extract` write it; pdfimages writes black. (A
+// resource name as an image XObject's space is refused by both peers, so it is not compared.)
+TEST(ColorSpaces, ImagesInPatternSpacesAsTheRendererDrawsThem) {
+    std::string grey, rgb;
+    for (int i = 0; i < 16; ++i) {
+        grey.push_back(static_cast<char>(i * 16));
+        for (int c = 0; c < 3; ++c) rgb.push_back(static_cast<char>((i * 16 + c * 70) & 0xFF));
+    }
+    const struct {
+        const char* name;
+        const char* space;
+        std::string samples;
+    } cases[] = {
+        {"over DeviceRGB", "[/Pattern /DeviceRGB]", rgb},
+        {"without a base", "/Pattern", grey},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir / std::to_string(n++);
+        fs::create_directories(folder / "ours");
+        fs::create_directories(folder / "peer");
+        PdfBuilder b;
+        QPDFObjectHandle resources = PdfBuilder::XObjects(
+            {{"/Im", b.Image(std::string("/Width 16 /Height 1 /BitsPerComponent 8 /ColorSpace ") + c.space, c.samples)}});
+        b.AddPage(resources, "q 100 0 0 100 0 0 cm /Im Do Q");
+        b.Write(folder / "in.pdf");
+        const testextract::Run run = testextract::Extract(folder / "in.pdf", folder / "ours");
+        ASSERT_EQ(run.files.size(), 1u);
+        const std::string command = "cd " + testimage::ShellQuote((folder / "peer").string()) + " && mutool extract " +
+                                    testimage::ShellQuote((folder / "in.pdf").string()) + " >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        std::vector<fs::path> peer;
+        for (const auto& entry : fs::directory_iterator(folder / "peer")) peer.push_back(entry.path());
+        ASSERT_EQ(peer.size(), 1u);
+        const testimage::Decoded ours = testextract::Read(folder / "ours" / run.files[0], "");
+        const testimage::Decoded theirs = testextract::Read(peer[0], "");
+        // Our PNG files always carry alpha (opaque here); the colour channels must agree.
+        const std::string ourColours = ours.mode.back() == 'A' ? ours.mode.substr(0, ours.mode.size() - 1) : ours.mode;
+        EXPECT_EQ(ourColours, theirs.mode);
+        const std::vector<std::uint8_t> opacity = testextract::Read(folder / "ours" / run.files[0], "RGBA").pixels;
+        for (std::size_t i = 3; i < opacity.size(); i += 4) EXPECT_EQ(opacity[i], 255);
+        EXPECT_EQ(testextract::Read(folder / "ours" / run.files[0], "RGB").pixels, testextract::Read(peer[0], "RGB").pixels);
     }
 }
 
