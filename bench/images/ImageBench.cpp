@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/BenchTiming.h"
+#include "../BenchTiming.h"
 #include "engine/images/ImageFileConversion.h"
 
 namespace fs = std::filesystem;
@@ -168,7 +168,8 @@ int main(int argc, char** argv) {
          Work::Turn},
     };
     const double decodedKiB = static_cast<double>(kWidth) * kHeight * 3 / 1024;
-    std::printf("%d x %d pixels, %d alternating rounds (times: the best; ratios: the least and the median)\n", kWidth, kHeight, rounds);
+    std::printf("%d x %d pixels, %d alternating rounds (times: the best; ratios: the least and the median)\n",
+                kWidth, kHeight, rounds);
     std::printf("%-21s %9s %9s %9s %8s %8s %8s %8s %10s %10s %8s %8s\n", "case", "ours s", "magick s", "vips s",
                 "/magick", "med", "/vips", "med", "ours MB", "vips MB", "bytes/v", "mem/img");
     bool allOk = true;
