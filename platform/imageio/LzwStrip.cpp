@@ -56,10 +56,10 @@ private:
 
 void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
     // At most one code per byte, a Clear code per table, the first Clear and End: 12 bits each.
-    const std::size_t start = out.size();
     const std::size_t codes = size + size / (kFull - kFirst) + 4;
-    out.resize(start + codes * 3 / 2 + 2);
-    std::uint8_t* op = out.data() + start;
+    const std::size_t most = codes * 3 / 2 + 2;
+    if (out.size() < most) out.resize(most);
+    std::uint8_t* op = out.data();
 
     std::uint64_t pending = 0;
     int pendingBits = 0;

@@ -9,7 +9,8 @@
 // handed to libtiff as raw strips.
 namespace platform {
 
-// Appends the compressed form of `size` bytes at `data` to `out`: a Clear code, the codes
+// The compressed form of `size` bytes at `data`, in place of what `out` held (its memory is
+// used again, so that one vector can take strip after strip): a Clear code, the codes
 // (9 to 12 bits, most significant bit first, the width growing one code early as TIFF readers
 // expect, a Clear code whenever the table fills), End of Information, the last byte padded.
 void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out);

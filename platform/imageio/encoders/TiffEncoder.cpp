@@ -90,10 +90,15 @@ bool TiffDirectoryWriter::WriteLzwStrips(const Bitmap& image) {
             const int rows = std::min(rowsPerStrip_, height_ - top);
             PixelRows source(image, layout_);
             const std::size_t rowBytes = static_cast<std::size_t>(source.RowBytes());
-            std::vector<std::uint8_t> strip(rowBytes * static_cast<std::size_t>(rows));
-            for (int y = 0; y < rows; ++y) source.RowInto(top + y, strip.data() + rowBytes * static_cast<std::size_t>(y));
+            const std::size_t bytes = rowBytes * static_cast<std::size_t>(rows);
             std::vector<std::uint8_t>& out = compressed[static_cast<std::size_t>(k)];
-            out.clear();
+            // Rows already in the file's layout, one after the other, are compressed where they lie.
+            if (source.Row(top) == image.row(top) && static_cast<std::size_t>(image.stride) == rowBytes) {
+                CompressLzwStrip(image.row(top), bytes, out);
+                return;
+            }
+            std::vector<std::uint8_t> strip(bytes);
+            for (int y = 0; y < rows; ++y) source.RowInto(top + y, strip.data() + rowBytes * static_cast<std::size_t>(y));
             CompressLzwStrip(strip.data(), strip.size(), out);
         });
         for (int k = 0; k < count; ++k) {

@@ -8,6 +8,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <csetjmp>
 #include <cstdlib>
@@ -281,8 +282,10 @@ bool ReadRGBStripsIntoPicture(TIFF* tif, const char* path, std::uint32_t width, 
     picture->height = static_cast<int>(height);
     picture->use_argb = 1;
     if (!WebPPictureAlloc(picture)) return false;
+    // Each reader takes the next strip not yet taken, so that a reader slowed down by other work
+    // leaves more of them to the others.
     const int parts = static_cast<int>(std::min<std::uint32_t>(strips, static_cast<std::uint32_t>(WorkerBudget())));
-    const std::uint32_t share = (strips + static_cast<std::uint32_t>(parts) - 1) / static_cast<std::uint32_t>(parts);
+    std::atomic<std::uint32_t> nextStrip{0};
     std::vector<char> ok(static_cast<std::size_t>(parts), 0);
     ParallelFor(parts, [&](int k) {
         TIFF* own = k == 0 ? tif : TIFFOpen(path, "r");
@@ -290,17 +293,21 @@ bool ReadRGBStripsIntoPicture(TIFF* tif, const char* path, std::uint32_t width, 
         const std::size_t stripBytes = static_cast<std::size_t>(width) * samples * rowsPerStrip;
         std::vector<std::uint8_t> strip(stripBytes);
         bool good = true;
-        const std::uint32_t last = std::min(strips, (static_cast<std::uint32_t>(k) + 1) * share);
-        for (std::uint32_t s = static_cast<std::uint32_t>(k) * share; good && s < last; ++s) {
+        for (std::uint32_t s = nextStrip++; good && s < strips; s = nextStrip++) {
             const std::uint32_t rows = std::min(rowsPerStrip, height - s * rowsPerStrip);
             const tmsize_t want = static_cast<tmsize_t>(std::size_t{width} * samples * rows);
             good = TIFFReadEncodedStrip(own, s, strip.data(), want) == want;
             const std::uint8_t* in = strip.data();
             for (std::uint32_t y = 0; good && y < rows; ++y) {
                 std::uint32_t* out = picture->argb + std::size_t{s * rowsPerStrip + y} * static_cast<std::size_t>(picture->argb_stride);
-                for (std::uint32_t x = 0; x < width; ++x, in += samples) {
+                if (!alpha) {
+                    for (std::uint32_t x = 0; x < width; ++x, in += samples)
+                        out[x] = 0xFF000000u | std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
+                    continue;
+                }
+                for (std::uint32_t x = 0; x < width; ++x, in += 4) {
                     unsigned r = in[0], g = in[1], b = in[2];
-                    const unsigned a = alpha ? in[3] : 255;
+                    const unsigned a = in[3];
                     if (associated && a != 255 && a != 0) {
                         // As UnpremultiplyRaster does.
                         r = std::min(255u, (r * 255u + a / 2) / a);
