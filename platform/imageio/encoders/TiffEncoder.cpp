@@ -2,6 +2,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <atomic>
 
 #include "platform/WorkerBudget.h"
 #include "platform/imageio/LzwStrip.h"
@@ -85,22 +86,29 @@ bool TiffDirectoryWriter::WriteLzwStrips(const Bitmap& image) {
     std::vector<std::vector<std::uint8_t>> compressed(static_cast<std::size_t>(batch));
     for (std::uint32_t first = 0; first < strips; first += static_cast<std::uint32_t>(batch)) {
         const int count = static_cast<int>(std::min<std::uint32_t>(static_cast<std::uint32_t>(batch), strips - first));
+        std::atomic<bool> failed{false};
         ParallelFor(count, [&](int k) {
             const int top = static_cast<int>(first + static_cast<std::uint32_t>(k)) * rowsPerStrip_;
             const int rows = std::min(rowsPerStrip_, height_ - top);
-            PixelRows source(image, layout_);
-            const std::size_t rowBytes = static_cast<std::size_t>(source.RowBytes());
-            const std::size_t bytes = rowBytes * static_cast<std::size_t>(rows);
             std::vector<std::uint8_t>& out = compressed[static_cast<std::size_t>(k)];
-            // Rows already in the file's layout, one after the other, are compressed where they lie.
-            if (source.Row(top) == image.row(top) && static_cast<std::size_t>(image.stride) == rowBytes) {
-                CompressLzwStrip(image.row(top), bytes, out);
-                return;
+            try {
+                PixelRows source(image, layout_);
+                const std::size_t rowBytes = static_cast<std::size_t>(source.RowBytes());
+                const std::size_t bytes = rowBytes * static_cast<std::size_t>(rows);
+                // Rows already in the file's layout, one after the other, are compressed where they lie.
+                if (source.Row(top) == image.row(top) && static_cast<std::size_t>(image.stride) == rowBytes) {
+                    CompressLzwStrip(image.row(top), bytes, out);
+                    return;
+                }
+                std::vector<std::uint8_t> strip(bytes);
+                for (int y = 0; y < rows; ++y)
+                    source.RowInto(top + y, strip.data() + rowBytes * static_cast<std::size_t>(y));
+                CompressLzwStrip(strip.data(), strip.size(), out);
+            } catch (...) {
+                failed = true;  // no memory for the strip
             }
-            std::vector<std::uint8_t> strip(bytes);
-            for (int y = 0; y < rows; ++y) source.RowInto(top + y, strip.data() + rowBytes * static_cast<std::size_t>(y));
-            CompressLzwStrip(strip.data(), strip.size(), out);
         });
+        if (failed) return false;
         for (int k = 0; k < count; ++k) {
             std::vector<std::uint8_t>& out = compressed[static_cast<std::size_t>(k)];
             if (TIFFWriteRawStrip(tiff_, first + static_cast<std::uint32_t>(k), out.data(),

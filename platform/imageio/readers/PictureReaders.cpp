@@ -291,9 +291,14 @@ bool ReadRGBStripsIntoPicture(TIFF* tif, const char* path, std::uint32_t width, 
         TIFF* own = k == 0 ? tif : TIFFOpen(path, "r");
         if (!own) return;
         const std::size_t stripBytes = static_cast<std::size_t>(width) * samples * rowsPerStrip;
-        std::vector<std::uint8_t> strip(stripBytes);
+        std::vector<std::uint8_t> strip;
         bool good = true;
-        for (std::uint32_t s = nextStrip++; good && s < strips; s = nextStrip++) {
+        try {
+            strip.resize(stripBytes);
+        } catch (...) {
+            good = false;  // no memory for the strip: the picture is read the general way
+        }
+        for (std::uint32_t s = good ? nextStrip++ : strips; good && s < strips; s = nextStrip++) {
             const std::uint32_t rows = std::min(rowsPerStrip, height - s * rowsPerStrip);
             const tmsize_t want = static_cast<tmsize_t>(std::size_t{width} * samples * rows);
             good = TIFFReadEncodedStrip(own, s, strip.data(), want) == want;
