@@ -5,8 +5,9 @@
 // `vips copy` with the same quality and method on the same files in the same run, in
 // alternating rounds; and the JPEG redrawn 1920 pixels wide and turned a quarter through
 // RenderImageFileToImage, against `convert -resize` / `-rotate 90` and `vips resize` / `vips rot`.
-// Prints the best time of each, the ratios, the output sizes and the peak
-// memory of each process against the decoded picture (each conversion runs in a child process of
+// Prints the best time of each, the least and the median of the rounds' ratios (each round's
+// times against each other), the output sizes and the peak memory of each process against the
+// decoded picture (each conversion runs in a child process of
 // its own, so that its peak is its own).
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "../BenchTiming.h"
 #include "engine/images/ImageFileConversion.h"
 
 namespace fs = std::filesystem;
@@ -166,27 +168,43 @@ int main(int argc, char** argv) {
          Work::Turn},
     };
     const double decodedKiB = static_cast<double>(kWidth) * kHeight * 3 / 1024;
-    std::printf("%d x %d pixels, best of %d alternating rounds\n", kWidth, kHeight, rounds);
-    std::printf("%-21s %9s %9s %9s %8s %8s %10s %10s %8s %8s\n", "case", "ours s", "magick s", "vips s", "/magick",
-                "/vips", "ours MB", "vips MB", "bytes/v", "mem/img");
+    std::printf("%d x %d pixels, %d alternating rounds (times: the best; ratios: the least and the median)\n",
+                kWidth, kHeight, rounds);
+    std::printf("%-21s %9s %9s %9s %8s %8s %8s %8s %10s %10s %8s %8s\n", "case", "ours s", "magick s", "vips s",
+                "/magick", "med", "/vips", "med", "ours MB", "vips MB", "bytes/v", "mem/img");
     bool allOk = true;
     for (const Case& c : cases) {
         if (!only.empty() && std::string(c.name).find(only) == std::string::npos) continue;
         Outcome ours, magick, vips;
+        bench::Series toMagick, toVips;  // the rounds' ratios
         const fs::path in = work / c.in;
         for (int r = 0; r < rounds; ++r) {
-            const fs::path o1 = work / (std::string("ours.") + c.ext);
-            Keep(ours, RunOurs(in, o1, c.type, c.quality, c.work), o1);
-            const fs::path o2 = work / (std::string("magick.") + c.ext);
-            Keep(magick, RunCommand("/usr/bin/convert " + Q(in) + " " + c.magickOptions + " " + Q(o2)), o2);
-            const fs::path o3 = work / (std::string("vips.") + c.ext);
-            Keep(vips, RunCommand(std::string("vips ") + c.vipsOperation + " " + Q(in) + " " +
-                                  Q(o3.string() + c.vipsOptions) + " " + c.vipsArguments),
-                 o3);
+            // Each round starts with another of the three, so that none always runs first.
+            Outcome a, b, v;
+            for (int k = 0; k < 3; ++k) {
+                const int which = (k + r) % 3;
+                if (which == 0) {
+                    const fs::path o1 = work / (std::string("ours.") + c.ext);
+                    a = RunOurs(in, o1, c.type, c.quality, c.work);
+                    Keep(ours, a, o1);
+                } else if (which == 1) {
+                    const fs::path o2 = work / (std::string("magick.") + c.ext);
+                    b = RunCommand("/usr/bin/convert " + Q(in) + " " + c.magickOptions + " " + Q(o2));
+                    Keep(magick, b, o2);
+                } else {
+                    const fs::path o3 = work / (std::string("vips.") + c.ext);
+                    v = RunCommand(std::string("vips ") + c.vipsOperation + " " + Q(in) + " " +
+                                   Q(o3.string() + c.vipsOptions) + " " + c.vipsArguments);
+                    Keep(vips, v, o3);
+                }
+            }
+            toMagick.times.push_back(a.seconds / b.seconds);
+            toVips.times.push_back(a.seconds / v.seconds);
         }
         allOk = allOk && ours.ok && magick.ok && vips.ok;
-        std::printf("%-21s %9.3f %9.3f %9.3f %8.2f %8.2f %10.1f %10.1f %8.2f %8.2f%s\n", c.name, ours.seconds,
-                    magick.seconds, vips.seconds, ours.seconds / magick.seconds, ours.seconds / vips.seconds,
+        std::printf("%-21s %9.3f %9.3f %9.3f %8.2f %8.2f %8.2f %8.2f %10.1f %10.1f %8.2f %8.2f%s\n", c.name,
+                    ours.seconds, magick.seconds, vips.seconds, toMagick.best(), toMagick.median(), toVips.best(),
+                    toVips.median(),
                     ours.bytes / 1e6, vips.bytes / 1e6, static_cast<double>(ours.bytes) / vips.bytes,
                     ours.peakKiB / decodedKiB, ours.ok ? "" : "  (failed)");
     }

@@ -2,6 +2,7 @@
 // representations in another type, and the two entries over them.
 #include "engine/images/ImageFileConversion.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -15,6 +16,7 @@
 #include "engine/OutputFile.h"
 #include "platform/WorkerBudget.h"
 #include "platform/imageio/PdfPages.h"
+#include "platform/imageio/RowEncoder.h"
 #include "platform/imageio/encoders/WebPEncoder.h"
 #include "platform/imageio/readers/WebPDecoder.h"
 
@@ -84,22 +86,34 @@ struct RemovedAtEnd {
     }
 };
 
+// The image as an LZW TIFF file made anew at `path` (with the converter's resolution and
+// metadata), encoded straight into the file; `made` removes the file once it is made.
+bool WriteIntermediateTIFF(ImageConverter& converter, const platform::Bitmap& image, const fs::path& path,
+                           RemovedAtEnd& made) {
+    const std::int32_t type = converter.imageType;
+    converter.imageType = kOutputTIFF;
+    const platform::DestinationProperties properties = converter.CreateDestinationProperties();
+    const std::string identifier = converter.CreateUTIForOutputType();
+    converter.imageType = type;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    made.path = path;
+    platform::FileSink sink(fd);
+    bool ok = false;
+    if (std::unique_ptr<platform::RowEncoder> encoder = platform::OpenRowEncoder(identifier, image, properties, sink))
+        ok = encoder->WriteRows(image) && encoder->Finish();
+    return ::close(fd) == 0 && ok;
+}
+
 // One representation as a WebP file at `destinationURL`: the image as an LZW TIFF (with the
 // converter's resolution and metadata) in a temporary file, which the WebP encoder reads and
 // encodes at the converter's quality, lossless at exactly 1. The encoder writes the output
 // whole or not at all.
 bool WriteWebP(ImageConverter& converter, const platform::Bitmap& image) {
-    std::vector<std::uint8_t> tiff;
-    const std::int32_t type = converter.imageType;
-    converter.imageType = kOutputTIFF;
-    const bool encoded = converter.EncodeImage(image, tiff);
-    converter.imageType = type;
-    if (!encoded) return false;
     const std::optional<fs::path> temporary = IntermediateFileURL();
     if (!temporary) return false;
-    RemovedAtEnd removed{*temporary};
-    if (!WriteFile(*temporary, tiff, std::nullopt)) return false;
-    std::vector<std::uint8_t>().swap(tiff);
+    RemovedAtEnd removed;
+    if (!WriteIntermediateTIFF(converter, image, *temporary, removed)) return false;
 
     WebPConfig config;
     if (!WebPConfigInit(&config)) return false;

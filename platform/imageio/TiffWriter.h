@@ -38,10 +38,14 @@ public:
     bool End();
 
 private:
+    bool WriteLzwStrips(const Bitmap& image);
+
     TIFF* tiff_ = nullptr;
     PixelLayout layout_ = PixelLayout::RGB;
     int height_ = 0;
     int rows_ = 0;
+    int compression_ = 1;
+    int rowsPerStrip_ = 0;
 };
 
 }  // namespace platform

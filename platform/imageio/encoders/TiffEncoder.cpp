@@ -1,6 +1,11 @@
 // TIFF through libtiff's client interface, into memory or a file as the rows arrive.
 #include <tiffio.h>
 
+#include <algorithm>
+#include <atomic>
+
+#include "platform/WorkerBudget.h"
+#include "platform/imageio/LzwStrip.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
 #include "platform/imageio/RowEncoder.h"
@@ -65,13 +70,62 @@ bool TiffDirectoryWriter::Begin(TIFF* tiff, const Bitmap& shape, const TiffDirec
     // measured as small as tiffcp's 64-row strips and no slower.
     const std::size_t rowBytes = static_cast<std::size_t>(shape.width) * samples;
     const std::size_t rowsPerStrip = std::max<std::size_t>(64, kStripBytes / rowBytes);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP,
-                 static_cast<std::uint32_t>(std::min(rowsPerStrip, static_cast<std::size_t>(shape.height))));
+    rowsPerStrip_ = static_cast<int>(std::min(rowsPerStrip, static_cast<std::size_t>(shape.height)));
+    compression_ = options.compression;
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, static_cast<std::uint32_t>(rowsPerStrip_));
+    return true;
+}
+
+// The whole picture at once in LZW: its strips compressed side by side on the call's threads, a
+// few at a time (so that only those are held compressed), and written in order as raw strips.
+bool TiffDirectoryWriter::WriteLzwStrips(const Bitmap& image) {
+    const std::uint32_t strips = TIFFNumberOfStrips(tiff_);
+    if (rowsPerStrip_ < 1 || strips != static_cast<std::uint32_t>((height_ + rowsPerStrip_ - 1) / rowsPerStrip_))
+        return false;
+    const int batch = std::max(1, WorkerBudget()) * 2;
+    std::vector<std::vector<std::uint8_t>> compressed(static_cast<std::size_t>(batch));
+    for (std::uint32_t first = 0; first < strips; first += static_cast<std::uint32_t>(batch)) {
+        const int count = static_cast<int>(std::min<std::uint32_t>(static_cast<std::uint32_t>(batch), strips - first));
+        std::atomic<bool> failed{false};
+        ParallelFor(count, [&](int k) {
+            const int top = static_cast<int>(first + static_cast<std::uint32_t>(k)) * rowsPerStrip_;
+            const int rows = std::min(rowsPerStrip_, height_ - top);
+            std::vector<std::uint8_t>& out = compressed[static_cast<std::size_t>(k)];
+            try {
+                PixelRows source(image, layout_);
+                const std::size_t rowBytes = static_cast<std::size_t>(source.RowBytes());
+                const std::size_t bytes = rowBytes * static_cast<std::size_t>(rows);
+                // Rows already in the file's layout, one after the other, are compressed where they lie.
+                if (source.Row(top) == image.row(top) && static_cast<std::size_t>(image.stride) == rowBytes) {
+                    CompressLzwStrip(image.row(top), bytes, out);
+                    return;
+                }
+                std::vector<std::uint8_t> strip(bytes);
+                for (int y = 0; y < rows; ++y)
+                    source.RowInto(top + y, strip.data() + rowBytes * static_cast<std::size_t>(y));
+                CompressLzwStrip(strip.data(), strip.size(), out);
+            } catch (...) {
+                failed = true;  // no memory for the strip
+            }
+        });
+        if (failed) return false;
+        for (int k = 0; k < count; ++k) {
+            std::vector<std::uint8_t>& out = compressed[static_cast<std::size_t>(k)];
+            if (TIFFWriteRawStrip(tiff_, first + static_cast<std::uint32_t>(k), out.data(),
+                                  static_cast<tmsize_t>(out.size())) < 0)
+                return false;
+        }
+    }
     return true;
 }
 
 bool TiffDirectoryWriter::WriteRows(const Bitmap& band) {
     if (!tiff_ || rows_ + band.height > height_) return false;
+    if (compression_ == COMPRESSION_LZW && rows_ == 0 && band.height == height_) {
+        if (!WriteLzwStrips(band)) return false;
+        rows_ = height_;
+        return true;
+    }
     PixelRows rows(band, layout_);
     for (int y = 0; y < band.height; ++y) {
         // libtiff only reads the row (it encodes from its own buffer).

@@ -6,8 +6,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <random>
 #include <string>
+#include <vector>
+
+#include "platform/WorkerBudget.h"
 
 namespace platform {
 
@@ -91,6 +95,55 @@ struct Encoding {
         if (pictureReady) WebPPictureFree(&picture);
     }
 };
+
+// The lossy encoder's first step, the ARGB pixels to YUV 4:2:0, done beforehand in bands of an
+// even number of rows on the call's threads, each band by the library's own conversion: it
+// averages U and V over pairs of rows and no further, so the planes are those the encoder would
+// make. Only for the plain conversion (no dithering, no sharp YUV) of an opaque picture; the
+// picture is otherwise left for the encoder to convert.
+void ConvertToYUVInBands(WebPPicture* picture, const WebPConfig* config) {
+    if (config->lossless || config->use_sharp_yuv || (config->preprocessing & ~1) != 0 || !picture->use_argb ||
+        !picture->argb || picture->width < 1 || picture->height < 2 || WorkerBudget() < 2)
+        return;
+    const int width = picture->width, height = picture->height;
+    const int parts = std::min(WorkerBudget(), (height + 1) / 2);
+    const int bandRows = ((height + parts - 1) / parts + 1) & ~1;
+    const int bands = (height + bandRows - 1) / bandRows;
+    std::vector<WebPPicture> views(static_cast<std::size_t>(bands));
+    std::vector<char> ok(static_cast<std::size_t>(bands), 0);
+    ParallelFor(bands, [&](int k) {
+        WebPPicture& view = views[static_cast<std::size_t>(k)];
+        const int top = k * bandRows;
+        const int rows = std::min(bandRows, height - top);
+        if (!WebPPictureView(picture, 0, top, width, rows, &view)) return;
+        // A band with transparent pixels gets an alpha plane: the picture is then left whole.
+        ok[static_cast<std::size_t>(k)] = WebPPictureARGBToYUVA(&view, WEBP_YUV420) && view.a == nullptr;
+    });
+    const bool converted = std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
+    if (converted) {
+        picture->use_argb = 0;
+        picture->colorspace = WEBP_YUV420;
+        if (WebPPictureAlloc(picture)) {
+            const int uvWidth = (width + 1) / 2;
+            ParallelFor(bands, [&](int k) {
+                const WebPPicture& view = views[static_cast<std::size_t>(k)];
+                const int top = k * bandRows;
+                for (int y = 0; y < view.height; ++y)
+                    std::memcpy(picture->y + static_cast<std::ptrdiff_t>(top + y) * picture->y_stride,
+                                view.y + static_cast<std::ptrdiff_t>(y) * view.y_stride, static_cast<std::size_t>(width));
+                for (int y = 0; y < (view.height + 1) / 2; ++y) {
+                    const std::ptrdiff_t to = static_cast<std::ptrdiff_t>(top / 2 + y) * picture->uv_stride;
+                    const std::ptrdiff_t from = static_cast<std::ptrdiff_t>(y) * view.uv_stride;
+                    std::memcpy(picture->u + to, view.u + from, static_cast<std::size_t>(uvWidth));
+                    std::memcpy(picture->v + to, view.v + from, static_cast<std::size_t>(uvWidth));
+                }
+            });
+        } else {
+            picture->use_argb = 1;  // the encoder converts, or fails as it would have
+        }
+    }
+    for (WebPPicture& view : views) WebPPictureFree(&view);
+}
 
 }  // namespace
 
@@ -194,6 +247,7 @@ int EncodePictureFileToWebP(const char* inputPath, const char* outputPath, const
         work.picture.writer = WebPMemoryWrite;
         work.picture.custom_ptr = &work.stream;
     }
+    ConvertToYUVInBands(&work.picture, config);
     if (!WebPEncode(config, &work.picture)) return kWebPEncodeFailed;
     if (!outputPath) return kWebPEncodeDone;
     TemporaryBeside output(outputPath);

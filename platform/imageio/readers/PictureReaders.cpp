@@ -8,6 +8,7 @@
 #include <tiffio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <csetjmp>
 #include <cstdlib>
@@ -251,12 +252,14 @@ bool TIFFHasAlpha(TIFF* tif) {
     return TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds) == 1 && count > 0;
 }
 
-// The common layout read straight into the raster, its strips shared out among the worker
-// budget's threads, each with a handle of its own: 8-bit RGB strips, with no alpha or one alpha
-// sample, top-left. The colour stays straight (libtiff's RGBA reader premultiplies it). False
-// when the directory has another layout, or a strip fails; the raster is then read again whole.
-bool ReadRGBStripsInParallel(TIFF* tif, const char* path, std::uint32_t width, std::uint32_t height,
-                             std::uint32_t* raster, bool& premultiplied) {
+// The common layout read straight into the picture's ARGB pixels, its strips shared out among
+// the worker budget's threads, each with a handle of its own: 8-bit RGB strips, with no alpha
+// or one alpha sample, top-left. The pixels are those the RGBA raster would give through
+// WebPPictureImportRGBA (straight colour, associated alpha made straight) or, without
+// `keepAlpha`, WebPPictureImportRGBX (opaque). False when the directory has another layout, or
+// a strip or the picture's memory fails; the picture is then read the general way.
+bool ReadRGBStripsIntoPicture(TIFF* tif, const char* path, std::uint32_t width, std::uint32_t height, int keepAlpha,
+                              WebPPicture* picture) {
     std::uint16_t bits = 0, samples = 0, planar = 0, photometric = 0, orientation = ORIENTATION_TOPLEFT;
     std::uint16_t extraCount = 0;
     std::uint16_t* extra = nullptr;
@@ -268,39 +271,64 @@ bool ReadRGBStripsInParallel(TIFF* tif, const char* path, std::uint32_t width, s
     TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
     if (orientation != ORIENTATION_TOPLEFT || extraCount != samples - 3u) return false;
-    premultiplied = samples == 4 && extra[0] != EXTRASAMPLE_UNASSALPHA;
+    const bool alpha = samples == 4 && keepAlpha;
+    const bool associated = alpha && extra[0] != EXTRASAMPLE_UNASSALPHA;
     std::uint32_t rowsPerStrip = 0;
     TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
     if (rowsPerStrip == 0 || rowsPerStrip > height) rowsPerStrip = height;
     const std::uint32_t strips = TIFFNumberOfStrips(tif);
     if (strips != (height + rowsPerStrip - 1) / rowsPerStrip) return false;
+    picture->width = static_cast<int>(width);
+    picture->height = static_cast<int>(height);
+    picture->use_argb = 1;
+    if (!WebPPictureAlloc(picture)) return false;
+    // Each reader takes the next strip not yet taken, so that a reader slowed down by other work
+    // leaves more of them to the others.
     const int parts = static_cast<int>(std::min<std::uint32_t>(strips, static_cast<std::uint32_t>(WorkerBudget())));
-    const std::uint32_t share = (strips + static_cast<std::uint32_t>(parts) - 1) / static_cast<std::uint32_t>(parts);
+    std::atomic<std::uint32_t> nextStrip{0};
     std::vector<char> ok(static_cast<std::size_t>(parts), 0);
     ParallelFor(parts, [&](int k) {
         TIFF* own = k == 0 ? tif : TIFFOpen(path, "r");
         if (!own) return;
         const std::size_t stripBytes = static_cast<std::size_t>(width) * samples * rowsPerStrip;
-        std::vector<std::uint8_t> strip(stripBytes);
+        std::vector<std::uint8_t> strip;
         bool good = true;
-        const std::uint32_t last = std::min(strips, (static_cast<std::uint32_t>(k) + 1) * share);
-        for (std::uint32_t s = static_cast<std::uint32_t>(k) * share; good && s < last; ++s) {
+        try {
+            strip.resize(stripBytes);
+        } catch (...) {
+            good = false;  // no memory for the strip: the picture is read the general way
+        }
+        for (std::uint32_t s = good ? nextStrip++ : strips; good && s < strips; s = nextStrip++) {
             const std::uint32_t rows = std::min(rowsPerStrip, height - s * rowsPerStrip);
             const tmsize_t want = static_cast<tmsize_t>(std::size_t{width} * samples * rows);
             good = TIFFReadEncodedStrip(own, s, strip.data(), want) == want;
-            std::uint8_t* out = reinterpret_cast<std::uint8_t*>(raster + std::size_t{s} * rowsPerStrip * width);
             const std::uint8_t* in = strip.data();
-            for (std::size_t i = 0, n = std::size_t{width} * rows; good && i < n; ++i, in += samples, out += 4) {
-                out[0] = in[0];
-                out[1] = in[1];
-                out[2] = in[2];
-                out[3] = samples == 4 ? in[3] : 255;
+            for (std::uint32_t y = 0; good && y < rows; ++y) {
+                std::uint32_t* out = picture->argb + std::size_t{s * rowsPerStrip + y} * static_cast<std::size_t>(picture->argb_stride);
+                if (!alpha) {
+                    for (std::uint32_t x = 0; x < width; ++x, in += samples)
+                        out[x] = 0xFF000000u | std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
+                    continue;
+                }
+                for (std::uint32_t x = 0; x < width; ++x, in += 4) {
+                    unsigned r = in[0], g = in[1], b = in[2];
+                    const unsigned a = in[3];
+                    if (associated && a != 255 && a != 0) {
+                        // As UnpremultiplyRaster does.
+                        r = std::min(255u, (r * 255u + a / 2) / a);
+                        g = std::min(255u, (g * 255u + a / 2) / a);
+                        b = std::min(255u, (b * 255u + a / 2) / a);
+                    }
+                    out[x] = a << 24 | r << 16 | g << 8 | b;
+                }
             }
         }
         if (own != tif) TIFFClose(own);
         ok[static_cast<std::size_t>(k)] = good;
     });
-    return std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; });
+    if (std::all_of(ok.begin(), ok.end(), [](char v) { return v != 0; })) return true;
+    WebPPictureFree(picture);
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -549,33 +577,36 @@ bool ReadTIFFPicture(const char* path, WebPPicture* picture, int keepAlpha, Pict
         return false;
     }
     // Refused from the header, before anything is allocated.
-    std::uint32_t* raster = nullptr;
-    if (width > 0 && height > 0 && FitsBitmapCap(width, height, 4))
-        raster = static_cast<std::uint32_t*>(_TIFFmalloc(static_cast<tmsize_t>(std::uint64_t{width} * height * 4)));
-    if (!raster) {
+    if (width == 0 || height == 0 || !FitsBitmapCap(width, height, 4)) {
         std::fprintf(stderr, "Error allocating TIFF RGBA memory!\n");
         TIFFClose(tif);
         return false;
     }
-    bool ok = false;
-    // libtiff's RGBA raster is premultiplied; the straight strips are not.
-    bool premultiplied = true;
-    const bool read = ReadRGBStripsInParallel(tif, path, width, height, raster, premultiplied) ||
-                      (premultiplied = true, TIFFReadRGBAImageOriented(tif, width, height, raster, ORIENTATION_TOPLEFT, 1));
-    if (read) {
-        picture->width = static_cast<int>(width);
-        picture->height = static_cast<int>(height);
-        picture->use_argb = 1;
-        const int stride = static_cast<int>(width * 4);
-        const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(raster);
-        if (keepAlpha) {
-            if (premultiplied && TIFFHasAlpha(tif)) UnpremultiplyRaster(raster, std::uint64_t{width} * height);
-            ok = WebPPictureImportRGBA(picture, bytes, stride) != 0;
-        } else {
-            ok = WebPPictureImportRGBX(picture, bytes, stride) != 0;
+    bool ok = ReadRGBStripsIntoPicture(tif, path, width, height, keepAlpha, picture);
+    if (!ok) {
+        auto* raster =
+            static_cast<std::uint32_t*>(_TIFFmalloc(static_cast<tmsize_t>(std::uint64_t{width} * height * 4)));
+        if (!raster) {
+            std::fprintf(stderr, "Error allocating TIFF RGBA memory!\n");
+            TIFFClose(tif);
+            return false;
         }
+        // libtiff's RGBA raster is premultiplied.
+        if (TIFFReadRGBAImageOriented(tif, width, height, raster, ORIENTATION_TOPLEFT, 1)) {
+            picture->width = static_cast<int>(width);
+            picture->height = static_cast<int>(height);
+            picture->use_argb = 1;
+            const int stride = static_cast<int>(width * 4);
+            const std::uint8_t* bytes = reinterpret_cast<const std::uint8_t*>(raster);
+            if (keepAlpha) {
+                if (TIFFHasAlpha(tif)) UnpremultiplyRaster(raster, std::uint64_t{width} * height);
+                ok = WebPPictureImportRGBA(picture, bytes, stride) != 0;
+            } else {
+                ok = WebPPictureImportRGBX(picture, bytes, stride) != 0;
+            }
+        }
+        _TIFFfree(raster);
     }
-    _TIFFfree(raster);
     if (ok && metadata) {
         for (const TIFFMetadataTag& row : kTIFFMetadataTags) {
             std::uint32_t count = 0;

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/WorkerBudget.h"
 #include "platform/imageio/encoders/WebPEncoder.h"
+#include "support/ImageReader.h"
 #include "support/FormatReaders.h"
 #include "support/TestPdf.h"
 
@@ -315,3 +317,62 @@ TEST_F(WebPContainer, EncoderResultCodesAndFiles) {
 }
 
 }  // namespace
+
+// TIFF and PNG pictures (odd sizes, several strips, some with transparent pixels) encode to the
+// very bytes libwebp makes of the pixels Pillow reads from them, on one thread or several.
+TEST(WebPPictureEncoding, SameBytesAsTheLibraryOnAnyNumberOfThreads) {
+    testpdf::TempDir dir;
+    std::string out;
+    ASSERT_EQ(testimage::RunPythonProbe(
+                  "from PIL import Image\n"
+                  "import random\n"
+                  "d = sys.argv[1]\n"
+                  "random.seed(3)\n"
+                  "rgb = Image.new('RGB', (301, 203))\n"
+                  "rgb.putdata([(random.randrange(256), (x * 3 + y) % 256, (y * 5) % 256)\n"
+                  "             for y in range(203) for x in range(301)])\n"
+                  "rgb.save(d + '/rgb.tif', compression='tiff_lzw')\n"
+                  "rgb.save(d + '/rgb.png')\n"
+                  "rgb.crop((0, 0, 77, 3)).save(d + '/short.tif', compression='tiff_lzw')\n"
+                  "rgba = rgb.convert('RGBA')\n"
+                  "rgba.putalpha(Image.new('L', (301, 203), 255))\n"
+                  "rgba.paste((10, 20, 30, 0), (50, 60, 120, 90))\n"
+                  "rgba.paste((200, 100, 50, 128), (150, 100, 250, 180))\n"
+                  "rgba.save(d + '/rgba.tif', compression='tiff_lzw')\n",
+                  dir.path(), &out),
+              0)
+        << out;
+    WebPConfig lossy, lossless;
+    ASSERT_TRUE(WebPConfigInit(&lossy));
+    lossy.quality = 80;
+    lossy.thread_level = 1;
+    ASSERT_TRUE(WebPConfigInit(&lossless));
+    lossless.lossless = 1;
+    for (const char* name : {"rgb.tif", "rgb.png", "short.tif", "rgba.tif"}) {
+        const testimage::Decoded d = testimage::DecodeWithPil(dir / name, "RGBA");
+        ASSERT_TRUE(d.ok()) << name << ": " << d.error;
+        for (const WebPConfig* config : {&lossy, &lossless}) {
+            WebPPicture picture;
+            ASSERT_TRUE(WebPPictureInit(&picture));
+            picture.width = d.width;
+            picture.height = d.height;
+            picture.use_argb = 1;
+            ASSERT_TRUE(WebPPictureImportRGBA(&picture, d.pixels.data(), d.width * 4));
+            WebPMemoryWriter stream;
+            WebPMemoryWriterInit(&stream);
+            picture.writer = WebPMemoryWrite;
+            picture.custom_ptr = &stream;
+            ASSERT_TRUE(WebPEncode(config, &picture));
+            const std::vector<std::uint8_t> expected(stream.mem, stream.mem + stream.size);
+            WebPMemoryWriterClear(&stream);
+            WebPPictureFree(&picture);
+            for (int threads : {1, 4}) {
+                ScopedWorkerBudget budget(threads);
+                const fs::path output = dir / "out.webp";
+                ASSERT_EQ(EncodePictureFileToWebP((dir / name).c_str(), output.c_str(), config, 0), kWebPEncodeDone);
+                EXPECT_TRUE(ReadBytes(output) == expected)
+                    << name << (config->lossless ? " lossless" : " lossy") << " on " << threads << " threads";
+            }
+        }
+    }
+}
