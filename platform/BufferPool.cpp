@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -137,7 +138,9 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
 
 void ShareFreedMemoryBetweenThreads() {
     static std::once_flag once;
-    std::call_once(once, [] { mallopt(M_ARENA_MAX, 2); });
+    std::call_once(once, [] {
+        mallopt(M_ARENA_MAX, static_cast<int>(std::max(2u, std::thread::hardware_concurrency())));
+    });
 }
 
 void TrimBufferPool() {

@@ -18,11 +18,12 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes);
 // forgets how much was in use at once.
 void TrimBufferPool();
 
-// Lets threads share the memory that others freed: glibc gives each new thread a heap of its own
+// Bounds the heaps glibc keeps to one a processor: it gives each new thread a heap of its own
 // (up to 8 a processor) and keeps what is freed there for that heap alone, so a library's
-// page-sized working memory (OpenJPEG's, for one) would stay resident once per worker. Two heaps
-// measured as fast for rendering and held half the memory. Process-wide; called before the page
-// workers start.
+// page-sized working memory (OpenJPEG's, for one) would stay resident once per thread. Fewer
+// heaps than workers cost more than they saved: the page readers allocate all the time, and with
+// two heaps the workers spent most of their waits on the heaps' locks (at 72 dpi the pages took
+// twice as long). Process-wide; called before the page workers start.
 void ShareFreedMemoryBetweenThreads();
 
 // What the pool may hold, free and in use together, unless more than that was in use at once
