@@ -177,8 +177,11 @@ public:
     void ReportPageStart(long page) const;
     // A failed or cancelled page fails the document, with its reason.
     void FinishPage(long page, PageOutcome outcome);
-    PageOutcome WritePageInBands(platform::PreparedPdfPage& drawing, int bandRows, TIFF* tiff, long index,
-                                 long count, const std::filesystem::path& url);
+    // A page through a row writer a band at a time: drawn band by band from `drawing`, or, with
+    // `whole`, taken from the rows of the page drawn whole (the writer's working memory is then
+    // a band's, not a page's).
+    PageOutcome WritePageInBands(platform::PreparedPdfPage* drawing, const platform::Bitmap* whole, int bandRows,
+                                 TIFF* tiff, long index, long count, const std::filesystem::path& url);
     // What the output type's writer can take.
     FormatLimits OutputFormatLimits(platform::ColorModel model) const;
 
