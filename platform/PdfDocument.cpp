@@ -366,44 +366,85 @@ PdfPageGeometry GeometryOf(fz_rect crop, fz_rect media, int rotate, float userUn
     return g;
 }
 
-// Polls a cancel function from a thread of its own and stops MuPDF's work through the cookie.
-// Without a thread to be had it does nothing: the page then stops at the caller's next look.
-class CancelWatch {
+// Polls the cancel functions of the pages in progress from one thread, started with the first
+// page and kept for the program's life, and stops MuPDF's work on a page through its cookie. A
+// thread of its own for each page cost a thread's start and, worse, its join at the page's end,
+// which waited for the thread to be scheduled on a busy machine.
+class CancelWatcher {
 public:
-    CancelWatch(std::function<bool()> cancelled, fz_cookie* cookie) : cancelled_(std::move(cancelled)) {
-        if (!cancelled_) return;
+    struct Entry {
+        std::function<bool()> cancelled;
+        fz_cookie* cookie;
+    };
+
+    static CancelWatcher& Shared() {
+        // Never destroyed: its thread runs until the program ends.
+        static CancelWatcher* watcher = new CancelWatcher;
+        return *watcher;
+    }
+
+    // False when no thread could be had: the page then stops at the caller's next look.
+    bool Add(Entry* entry) {
+        std::lock_guard lock(mutex_);
+        // A child process forked after the thread started has no such thread.
+        if (startedIn_ != ::getpid()) {
+            try {
+                std::thread([this] { Run(); }).detach();
+                startedIn_ = ::getpid();
+            } catch (...) {
+                return false;
+            }
+        }
         try {
-            thread_ = std::thread([this, cookie] {
-                std::unique_lock lock(mutex_);
-                while (!done_) {
-                    if (cancelled_()) {
-                        cookie->abort = 1;
-                        return;
-                    }
-                    wake_.wait_for(lock, std::chrono::milliseconds(20));
-                }
-            });
+            entries_.push_back(entry);
         } catch (...) {
+            return false;
+        }
+        wake_.notify_one();
+        return true;
+    }
+
+    // After this the entry is not looked at again.
+    void Remove(Entry* entry) {
+        std::lock_guard lock(mutex_);
+        entries_.erase(std::remove(entries_.begin(), entries_.end(), entry), entries_.end());
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (entries_.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            for (Entry* e : entries_)
+                if (!e->cookie->abort && e->cancelled()) e->cookie->abort = 1;
+            wake_.wait_for(lock, std::chrono::milliseconds(20));
         }
     }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<Entry*> entries_;
+    pid_t startedIn_ = 0;
+};
+
+// One page's registration with the watcher, for as long as the page lives.
+class CancelWatch {
+public:
+    CancelWatch(std::function<bool()> cancelled, fz_cookie* cookie) : entry_{std::move(cancelled), cookie} {
+        if (entry_.cancelled) watched_ = CancelWatcher::Shared().Add(&entry_);
+    }
     ~CancelWatch() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
+        if (watched_) CancelWatcher::Shared().Remove(&entry_);
     }
     CancelWatch(const CancelWatch&) = delete;
     CancelWatch& operator=(const CancelWatch&) = delete;
 
 private:
-    std::function<bool()> cancelled_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool done_ = false;
-    std::thread thread_;
+    CancelWatcher::Entry entry_;
+    bool watched_ = false;
 };
 
 }  // namespace
