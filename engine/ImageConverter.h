@@ -17,6 +17,7 @@
 #include "platform/Bitmap.h"
 #include "platform/PdfDocument.h"
 #include "platform/imageio/ImageDestination.h"
+#include "platform/imageio/TiffWriter.h"
 #include "platform/imageio/readers/ImageSource.h"
 
 typedef struct tiff TIFF;
@@ -27,7 +28,9 @@ struct DrawnPage {
     PageOutcome outcome;  // Written: ready for the writer
     PageWritePlan plan;
     std::unique_ptr<platform::PreparedPdfPage> drawing;  // a banded page, drawn as it is written
-    platform::Bitmap bitmap;                             // a whole page
+    platform::Bitmap bitmap;                             // a whole page (its shape alone once compressed)
+    // A page of a multi-page TIFF compressed on its worker: the writer only copies its strips.
+    std::optional<platform::CompressedTiffStrips> tiffStrips;
 };
 
 // The per-document converter: the settings copied from the record, the open document, the
@@ -168,6 +171,10 @@ public:
     DrawnPage DrawPageSteps(long page, std::uint8_t resizeEnabled, float scale, const ImageResizeOptions& resizeOptions,
                             const std::atomic<bool>* abandon = nullptr);
     PageOutcome WriteDrawnPage(DrawnPage& drawn, TIFF* tiff, long index, long count, const std::filesystem::path& url);
+    // A whole page of a multi-page TIFF, page `index` of `count`, compressed where it was drawn
+    // and its pixels let go; left as it is when it cannot be.
+    void CompressMultiPageTiffPage(DrawnPage& drawn, long index, long count) const;
+    platform::TiffDirectoryOptions MultiPageTiffOptions(long index, long count) const;
     // The pages of a multi-page TIFF drawn ahead on the queue's workers and written in page
     // order on this thread, which asks for a cancel between pages as a loop of one page after
     // another does.

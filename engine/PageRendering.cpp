@@ -149,6 +149,12 @@ PageOutcome ImageConverter::WriteDrawnPage(DrawnPage& drawn, TIFF* tiff, long in
     if (drawn.plan.banded)
         return WritePageInBands(drawn.drawing.get(), nullptr, drawn.plan.bandRows, tiff, index, count, url);
     const platform::Bitmap& bitmap = drawn.bitmap;
+    if (drawn.tiffStrips && imageType == kOutputMultiPageTIFF && tiff) {
+        if (!platform::WriteCompressedTiffDirectory(tiff, bitmap, MultiPageTiffOptions(index, count), *drawn.tiffStrips))
+            return PageOutcome::Failed(ConversionFailure::WriterError, "libtiff refused the page");
+        ++multiPageTiffPages;
+        return PageOutcome::Written();
+    }
     // A large page drawn whole goes to a writer that takes rows a band at a time: its filtered
     // and compressed rows then fit in buffers of a band's size, kept from page to page, where a
     // page-sized working buffer would come fresh from the kernel (or be given back) each page.
@@ -206,14 +212,7 @@ PageOutcome ImageConverter::WritePageInBands(platform::PreparedPdfPage* drawing,
     std::optional<platform::FileSink> sink;
     std::unique_ptr<platform::RowEncoder> encoder;
     if (multiPage) {
-        platform::TiffDirectoryOptions options;
-        options.dpiX = resolutionX;
-        options.dpiY = resolutionY;
-        options.compression = COMPRESSION_LZW;
-        options.orientation = ORIENTATION_TOPLEFT;
-        options.pageIndex = static_cast<std::uint16_t>(std::min<long>(std::max<long>(index, 0), 65535));
-        options.pageCount = static_cast<std::uint16_t>(std::min<long>(std::max<long>(count, 0), 65535));
-        if (!directory.Begin(tiff, band, options))
+        if (!directory.Begin(tiff, band, MultiPageTiffOptions(index, count)))
             return PageOutcome::Failed(ConversionFailure::WriterError, "libtiff refused the page");
     } else {
         if (std::optional<PendingFile> created = PendingFile::Create(url.empty() ? destinationURL : url))
@@ -252,6 +251,29 @@ PageOutcome ImageConverter::WritePageInBands(platform::PreparedPdfPage* drawing,
     // Free names are chosen before; a file at the name is replaced, and only by a complete one.
     if (!file->Commit(true, outputFileAttributes)) return FileOutcome(file->error());
     return PageOutcome::Written();
+}
+
+platform::TiffDirectoryOptions ImageConverter::MultiPageTiffOptions(long index, long count) const {
+    platform::TiffDirectoryOptions options;
+    options.dpiX = static_cast<float>(resolutionX);
+    options.dpiY = static_cast<float>(resolutionY);
+    options.compression = COMPRESSION_LZW;
+    options.orientation = ORIENTATION_TOPLEFT;
+    options.pageIndex = static_cast<std::uint16_t>(std::min<long>(std::max<long>(index, 0), 65535));
+    options.pageCount = static_cast<std::uint16_t>(std::min<long>(std::max<long>(count, 0), 65535));
+    return options;
+}
+
+void ImageConverter::CompressMultiPageTiffPage(DrawnPage& drawn, long index, long count) const {
+    if (drawn.outcome.kind != PageOutcome::Kind::Written || drawn.plan.banded || !drawn.bitmap) return;
+    try {
+        drawn.tiffStrips = platform::CompressTiffStrips(drawn.bitmap, MultiPageTiffOptions(index, count));
+    } catch (...) {
+        drawn.tiffStrips.reset();  // no memory for the strips: the writer compresses the page
+    }
+    if (!drawn.tiffStrips) return;
+    drawn.bitmap.data = nullptr;
+    drawn.bitmap.owner.reset();
 }
 
 FormatLimits ImageConverter::OutputFormatLimits(platform::ColorModel model) const {
