@@ -98,7 +98,7 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     if (count == 1 && imageType == kOutputMultiPageTIFF) imageType = kOutputTIFF;
     const bool multiPageTiff = imageType == kOutputMultiPageTIFF;
 
-    platform::ShareFreedMemoryBetweenThreads();
+    platform::LimitHeaps(imageType == kOutputJPEG2000 ? 2 : 0);
     OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
     const int workers = queue.MaxConcurrentOperationCount();
     // The pages of a multi-page TIFF are drawn ahead on the workers and written here in order.

@@ -136,11 +136,9 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
     }
 }
 
-void ShareFreedMemoryBetweenThreads() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        mallopt(M_ARENA_MAX, static_cast<int>(std::max(2u, std::thread::hardware_concurrency())));
-    });
+void LimitHeaps(int heaps) {
+    const int processors = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    mallopt(M_ARENA_MAX, heaps > 0 ? std::min(heaps, processors) : processors);
 }
 
 void TrimBufferPool() {
