@@ -253,7 +253,7 @@ std::vector<double> Field(const std::vector<Run>& runs, double (*get)(const Run&
     return v;
 }
 
-void PrintOurRuns(const std::vector<Run>& runs, long count, double budgetMiB) {
+void PrintOurRuns(const std::vector<Run>& runs, long count, double budgetMiB, int workers) {
     for (const Run& r : runs)
         std::printf("vellipse: %s, %.3f s wall, %.1f pages/s, %ju output bytes, %.2f s processor time "
                     "(%.2f user, %.2f system), peak %.1f MiB\n",
@@ -261,6 +261,10 @@ void PrintOurRuns(const std::vector<Run>& runs, long count, double budgetMiB) {
     const std::vector<double> peaks = Field(runs, [](const Run& r) { return r.peakMiB; });
     const std::vector<double> wall = Field(runs, [](const Run& r) { return r.seconds; });
     const std::vector<double> sys = Field(runs, [](const Run& r) { return r.system / std::max(1e-9, r.cpu()); });
+    // How much of the workers' time they were on a processor: the run's processor time over its
+    // wall time on every worker (the machine's other load takes its share too).
+    const std::vector<double> share =
+        Field(runs, [](const Run& r) { return r.cpu() / std::max(1e-9, r.seconds); });
     int over = 0;
     for (double p : peaks) over += p > budgetMiB;
     std::printf("vellipse best: %.3f s wall, median %.3f s, %.1f pages/s; system time %.0f %% of processor time "
@@ -268,6 +272,8 @@ void PrintOurRuns(const std::vector<Run>& runs, long count, double budgetMiB) {
                 "runs\n",
                 Min(wall), Median(wall), count / Min(wall), 100 * Median(sys), Min(peaks), Median(peaks), Max(peaks),
                 budgetMiB, over, runs.size());
+    std::printf("vellipse processor time ÷ (wall time × %d workers): min %.0f %%, median %.0f %%, max %.0f %%\n", workers,
+                100 * Min(share) / workers, 100 * Median(share) / workers, 100 * Max(share) / workers);
 }
 
 }  // namespace
@@ -395,7 +401,7 @@ int main(int argc, char** argv) {
     contestants.push_back({"vellipse", [&] { return RunOurs(s, s.type, first, last); }});
     if (!s.compare) {
         RunRounds(contestants, s.repeat);
-        PrintOurRuns(contestants[0].runs, count, budgetMiB);
+        PrintOurRuns(contestants[0].runs, count, budgetMiB, workers);
         return OursFailed(contestants[0].runs) ? 1 : 0;
     }
 
@@ -485,7 +491,7 @@ int main(int argc, char** argv) {
     }
 
     RunRounds(contestants, s.repeat);
-    PrintOurRuns(contestants[0].runs, count, budgetMiB);
+    PrintOurRuns(contestants[0].runs, count, budgetMiB, workers);
 
     const std::vector<Run>& ours = contestants[0].runs;
     std::printf("\n%-22s %9s %9s %11s %11s %11s %11s %9s\n", "peer", "min s", "median s", "÷ours min", "÷ours median",

@@ -17,6 +17,7 @@
 #include "platform/Bitmap.h"
 #include "platform/PdfDocument.h"
 #include "platform/imageio/ImageDestination.h"
+#include "platform/imageio/TiffWriter.h"
 #include "platform/imageio/readers/ImageSource.h"
 
 typedef struct tiff TIFF;
@@ -27,7 +28,9 @@ struct DrawnPage {
     PageOutcome outcome;  // Written: ready for the writer
     PageWritePlan plan;
     std::unique_ptr<platform::PreparedPdfPage> drawing;  // a banded page, drawn as it is written
-    platform::Bitmap bitmap;                             // a whole page
+    platform::Bitmap bitmap;                             // a whole page (its shape alone once compressed)
+    // A page of a multi-page TIFF compressed on its worker: the writer only copies its strips.
+    std::optional<platform::CompressedTiffStrips> tiffStrips;
 };
 
 // The per-document converter: the settings copied from the record, the open document, the
@@ -168,6 +171,10 @@ public:
     DrawnPage DrawPageSteps(long page, std::uint8_t resizeEnabled, float scale, const ImageResizeOptions& resizeOptions,
                             const std::atomic<bool>* abandon = nullptr);
     PageOutcome WriteDrawnPage(DrawnPage& drawn, TIFF* tiff, long index, long count, const std::filesystem::path& url);
+    // A whole page of a multi-page TIFF, page `index` of `count`, compressed where it was drawn
+    // and its pixels let go; left as it is when it cannot be.
+    void CompressMultiPageTiffPage(DrawnPage& drawn, long index, long count) const;
+    platform::TiffDirectoryOptions MultiPageTiffOptions(long index, long count) const;
     // The pages of a multi-page TIFF drawn ahead on the queue's workers and written in page
     // order on this thread, which asks for a cancel between pages as a loop of one page after
     // another does.
@@ -177,8 +184,11 @@ public:
     void ReportPageStart(long page) const;
     // A failed or cancelled page fails the document, with its reason.
     void FinishPage(long page, PageOutcome outcome);
-    PageOutcome WritePageInBands(platform::PreparedPdfPage& drawing, int bandRows, TIFF* tiff, long index,
-                                 long count, const std::filesystem::path& url);
+    // A page through a row writer a band at a time: drawn band by band from `drawing`, or, with
+    // `whole`, taken from the rows of the page drawn whole (the writer's working memory is then
+    // a band's, not a page's).
+    PageOutcome WritePageInBands(platform::PreparedPdfPage* drawing, const platform::Bitmap* whole, int bandRows,
+                                 TIFF* tiff, long index, long count, const std::filesystem::path& url);
     // What the output type's writer can take.
     FormatLimits OutputFormatLimits(platform::ColorModel model) const;
 

@@ -98,7 +98,7 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     if (count == 1 && imageType == kOutputMultiPageTIFF) imageType = kOutputTIFF;
     const bool multiPageTiff = imageType == kOutputMultiPageTIFF;
 
-    platform::ShareFreedMemoryBetweenThreads();
+    platform::LimitHeaps(imageType == kOutputJPEG2000 ? 2 : 0);
     OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
     const int workers = queue.MaxConcurrentOperationCount();
     // The pages of a multi-page TIFF are drawn ahead on the workers and written here in order.
@@ -202,11 +202,12 @@ void ImageConverter::ConvertMultiPageTiffAhead(long first, long count, std::uint
     const auto dispatch = [&](long i) {
         auto slot = std::make_shared<AheadPage>();
         pages[static_cast<std::size_t>(i)] = slot;
-        queue.AddOperation([this, slot, page = first + i, resizeEnabled, resizeOptions, scale] {
+        queue.AddOperation([this, slot, page = first + i, index = i, count, resizeEnabled, resizeOptions, scale] {
             platform::ScopedWorkerBudget budget(1);
             DrawnPage drawn;
             try {
                 drawn = DrawPageSteps(page, resizeEnabled, scale, resizeOptions, &slot->abandon);
+                CompressMultiPageTiffPage(drawn, index, count);
             } catch (...) {
                 drawn = DrawnPage{};
                 drawn.outcome = PageOutcome::Failed(ConversionFailure::NoResources);

@@ -146,8 +146,23 @@ DrawnPage ImageConverter::DrawPageSteps(long page, std::uint8_t resizeEnabled, f
 
 PageOutcome ImageConverter::WriteDrawnPage(DrawnPage& drawn, TIFF* tiff, long index, long count,
                                            const std::filesystem::path& url) {
-    if (drawn.plan.banded) return WritePageInBands(*drawn.drawing, drawn.plan.bandRows, tiff, index, count, url);
+    if (drawn.plan.banded)
+        return WritePageInBands(drawn.drawing.get(), nullptr, drawn.plan.bandRows, tiff, index, count, url);
     const platform::Bitmap& bitmap = drawn.bitmap;
+    if (drawn.tiffStrips && imageType == kOutputMultiPageTIFF && tiff) {
+        if (!platform::WriteCompressedTiffDirectory(tiff, bitmap, MultiPageTiffOptions(index, count), *drawn.tiffStrips))
+            return PageOutcome::Failed(ConversionFailure::WriterError, "libtiff refused the page");
+        ++multiPageTiffPages;
+        return PageOutcome::Written();
+    }
+    // A large page drawn whole goes to a writer that takes rows a band at a time: its filtered
+    // and compressed rows then fit in buffers of a band's size, kept from page to page, where a
+    // page-sized working buffer would come fresh from the kernel (or be given back) each page.
+    const std::size_t pageBytes = static_cast<std::size_t>(bitmap.stride) * static_cast<std::size_t>(bitmap.height);
+    if (pageBytes > kBandBytes && OutputFormatLimits(bitmap.model).streamsRows && bitmap.stride > 0) {
+        const int bandRows = static_cast<int>(std::max<std::size_t>(1, kBandBytes / static_cast<std::size_t>(bitmap.stride)));
+        return WritePageInBands(nullptr, &bitmap, bandRows, tiff, index, count, url);
+    }
     // Older systems' image writer could not write CMYK JPEG: there the page goes through the
     // JPEG memory codec.
     if (CompareSystemVersion(10, 7, 0) < 0 && bitmap.model == platform::ColorModel::CMYK && imageType == kOutputJPEG) {
@@ -169,20 +184,26 @@ PageOutcome ImageConverter::WriteDrawnPage(DrawnPage& drawn, TIFF* tiff, long in
     return WriteImageFile(bitmap, url);
 }
 
-PageOutcome ImageConverter::WritePageInBands(platform::PreparedPdfPage& drawing, int bandRows, TIFF* tiff, long index,
-                                             long count, const std::filesystem::path& url) {
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(drawing.width()) * drawing.components();
-    std::shared_ptr<std::uint8_t> samples =
-        platform::AcquireBuffer(static_cast<std::size_t>(stride) * static_cast<std::size_t>(bandRows));
-    if (!samples) return PageOutcome::Failed(ConversionFailure::NoResources, "no memory for a band of the page");
+PageOutcome ImageConverter::WritePageInBands(platform::PreparedPdfPage* drawing, const platform::Bitmap* whole,
+                                             int bandRows, TIFF* tiff, long index, long count,
+                                             const std::filesystem::path& url) {
     platform::Bitmap band;
-    band.width = drawing.width();
-    band.height = drawing.height();  // the shape of the whole picture, for the writers
-    band.model = drawing.model();
-    band.components = drawing.components();
-    band.hasAlpha = drawing.hasAlpha();
-    band.stride = stride;
-    band.data = samples.get();
+    std::shared_ptr<std::uint8_t> samples;
+    if (whole) {
+        band = *whole;
+        band.owner.reset();
+    } else {
+        band.width = drawing->width();
+        band.height = drawing->height();  // the shape of the whole picture, for the writers
+        band.model = drawing->model();
+        band.components = drawing->components();
+        band.hasAlpha = drawing->hasAlpha();
+        band.stride = static_cast<std::ptrdiff_t>(drawing->width()) * drawing->components();
+        samples = platform::AcquireBuffer(static_cast<std::size_t>(band.stride) * static_cast<std::size_t>(bandRows));
+        if (!samples) return PageOutcome::Failed(ConversionFailure::NoResources, "no memory for a band of the page");
+        band.data = samples.get();
+    }
+    const int height = band.height;
 
     // One writer takes the bands: the open multi-page TIFF, or a row encoder into the page's file.
     const bool multiPage = imageType == kOutputMultiPageTIFF && tiff;
@@ -191,14 +212,7 @@ PageOutcome ImageConverter::WritePageInBands(platform::PreparedPdfPage& drawing,
     std::optional<platform::FileSink> sink;
     std::unique_ptr<platform::RowEncoder> encoder;
     if (multiPage) {
-        platform::TiffDirectoryOptions options;
-        options.dpiX = resolutionX;
-        options.dpiY = resolutionY;
-        options.compression = COMPRESSION_LZW;
-        options.orientation = ORIENTATION_TOPLEFT;
-        options.pageIndex = static_cast<std::uint16_t>(std::min<long>(std::max<long>(index, 0), 65535));
-        options.pageCount = static_cast<std::uint16_t>(std::min<long>(std::max<long>(count, 0), 65535));
-        if (!directory.Begin(tiff, band, options))
+        if (!directory.Begin(tiff, band, MultiPageTiffOptions(index, count)))
             return PageOutcome::Failed(ConversionFailure::WriterError, "libtiff refused the page");
     } else {
         if (std::optional<PendingFile> created = PendingFile::Create(url.empty() ? destinationURL : url))
@@ -214,12 +228,16 @@ PageOutcome ImageConverter::WritePageInBands(platform::PreparedPdfPage& drawing,
                                    encoder ? encoder->message() : std::string("libtiff refused the page"));
     };
 
-    for (int y0 = 0; y0 < drawing.height(); y0 += bandRows) {
-        const int y1 = std::min(drawing.height(), y0 + bandRows);
-        platform::PdfPageError error;
-        const bool drawn = drawing.DrawRows(y0, y1, samples.get(), stride, &error);
-        if (!Succeeded()) return PageOutcome::Skipped();
-        if (!drawn) return FromPdfError(error);
+    for (int y0 = 0; y0 < height; y0 += bandRows) {
+        const int y1 = std::min(height, y0 + bandRows);
+        if (whole) {
+            band.data = whole->data + static_cast<std::ptrdiff_t>(y0) * whole->stride;
+        } else {
+            platform::PdfPageError error;
+            const bool drawn = drawing->DrawRows(y0, y1, samples.get(), band.stride, &error);
+            if (!Succeeded()) return PageOutcome::Skipped();
+            if (!drawn) return FromPdfError(error);
+        }
         if (IsCancelled()) return PageOutcome::Cancelled();
         band.height = y1 - y0;
         if (!(multiPage ? directory.WriteRows(band) : encoder->WriteRows(band))) return writerFailed();
@@ -233,6 +251,29 @@ PageOutcome ImageConverter::WritePageInBands(platform::PreparedPdfPage& drawing,
     // Free names are chosen before; a file at the name is replaced, and only by a complete one.
     if (!file->Commit(true, outputFileAttributes)) return FileOutcome(file->error());
     return PageOutcome::Written();
+}
+
+platform::TiffDirectoryOptions ImageConverter::MultiPageTiffOptions(long index, long count) const {
+    platform::TiffDirectoryOptions options;
+    options.dpiX = static_cast<float>(resolutionX);
+    options.dpiY = static_cast<float>(resolutionY);
+    options.compression = COMPRESSION_LZW;
+    options.orientation = ORIENTATION_TOPLEFT;
+    options.pageIndex = static_cast<std::uint16_t>(std::min<long>(std::max<long>(index, 0), 65535));
+    options.pageCount = static_cast<std::uint16_t>(std::min<long>(std::max<long>(count, 0), 65535));
+    return options;
+}
+
+void ImageConverter::CompressMultiPageTiffPage(DrawnPage& drawn, long index, long count) const {
+    if (drawn.outcome.kind != PageOutcome::Kind::Written || drawn.plan.banded || !drawn.bitmap) return;
+    try {
+        drawn.tiffStrips = platform::CompressTiffStrips(drawn.bitmap, MultiPageTiffOptions(index, count));
+    } catch (...) {
+        drawn.tiffStrips.reset();  // no memory for the strips: the writer compresses the page
+    }
+    if (!drawn.tiffStrips) return;
+    drawn.bitmap.data = nullptr;
+    drawn.bitmap.owner.reset();
 }
 
 FormatLimits ImageConverter::OutputFormatLimits(platform::ColorModel model) const {

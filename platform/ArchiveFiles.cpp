@@ -18,11 +18,21 @@ namespace {
 // Entries and streams larger than this are not read (a damaged size field, or a bomb).
 constexpr std::uint64_t kMaxPartBytes = std::uint64_t{512} << 20;
 
+}  // namespace
+
 void InitialiseGsf() {
     static std::once_flag initialised;
-    std::call_once(initialised, [] { gsf_init(); });
+    std::call_once(initialised, [] {
+        gsf_init();
+        // libgsf registers its classes the first time each is asked for, without a lock: two
+        // threads making their first compound file at once both registered them, and the second
+        // registration failed (the file then failed too). All are registered here, once.
+        for (GType type : {gsf_output_get_type(), gsf_outfile_get_type(), gsf_output_memory_get_type(),
+                           gsf_outfile_msole_get_type(), gsf_input_get_type(), gsf_infile_get_type(),
+                           gsf_input_stdio_get_type(), gsf_infile_msole_get_type()})
+            g_type_class_unref(g_type_class_ref(type));
+    });
 }
-}  // namespace
 
 std::optional<std::vector<std::uint8_t>> ReadZipEntry(const std::filesystem::path& zipFile, const std::string& name) {
     int error = 0;

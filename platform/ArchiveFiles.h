@@ -10,6 +10,10 @@
 // (libgsf's OLE2 reader and writer).
 namespace platform {
 
+// Readies libgsf for use from any thread; called by everything here, and before the first
+// compound file is made elsewhere.
+void InitialiseGsf();
+
 // The bytes of one entry of the zip file; nothing when the file is no zip or lacks the entry.
 std::optional<std::vector<std::uint8_t>> ReadZipEntry(const std::filesystem::path& zipFile, const std::string& name);
 

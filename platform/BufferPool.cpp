@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -135,9 +136,9 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
     }
 }
 
-void ShareFreedMemoryBetweenThreads() {
-    static std::once_flag once;
-    std::call_once(once, [] { mallopt(M_ARENA_MAX, 2); });
+void LimitHeaps(int heaps) {
+    const int processors = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+    mallopt(M_ARENA_MAX, heaps > 0 ? std::min(heaps, processors) : processors);
 }
 
 void TrimBufferPool() {

@@ -18,12 +18,15 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes);
 // forgets how much was in use at once.
 void TrimBufferPool();
 
-// Lets threads share the memory that others freed: glibc gives each new thread a heap of its own
-// (up to 8 a processor) and keeps what is freed there for that heap alone, so a library's
-// page-sized working memory (OpenJPEG's, for one) would stay resident once per worker. Two heaps
-// measured as fast for rendering and held half the memory. Process-wide; called before the page
-// workers start.
-void ShareFreedMemoryBetweenThreads();
+// Bounds the heaps glibc keeps: it gives each new thread a heap of its own (up to 8 a processor)
+// and keeps what is freed there for that heap alone. `heaps` 0 means one a processor: the page
+// readers allocate all the time, and with two heaps for seven workers they spent most of their
+// waits on the heaps' locks (at 72 dpi the pages took a quarter to twice as long). Fewer heaps
+// suit work whose freed memory is better shared: OpenJPEG's working memory (some 20 bytes a
+// pixel) stayed resident once a heap, 2.7 times the peak of two heaps for JPEG 2000 pages.
+// Process-wide; called before the page workers start. Heaps once made stay: with fewer allowed
+// than there are, new threads share the existing ones.
+void LimitHeaps(int heaps = 0);
 
 // What the pool may hold, free and in use together, unless more than that was in use at once
 // since the last trim: then as much as was (the pool follows the size of the pages).

@@ -1,11 +1,14 @@
 #include "platform/PdfDocument.h"
 
+#include <fcntl.h>
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <condition_variable>
 #include <thread>
 #include <utility>
@@ -34,13 +37,33 @@ struct LockSet {
     }
 };
 
-// A drawing context for one worker at a time, cloned from the document's base context (sharing
-// its store, fonts and glyph cache) and kept for the next page instead of cloned for each.
-// Glyph caches of the workers' own were measured: the waits moved from the glyph cache's lock to
-// FreeType's, since every worker then rendered every glyph itself, and the pages took longer.
-struct WorkerContext {
+// A reader of the document for one page at a time: a context of its own (its own locks, store,
+// fonts and glyph cache) and the file opened again on it. Pages on different readers share no
+// MuPDF state, so loading, recording and drawing run side by side on the workers as in separate
+// processes; a reader is kept for the next page, with what its store learnt of the document.
+// Clones of one context sharing one document were measured before: every page was loaded and
+// recorded under the document's lock, one at a time, and the workers waited on it and on the
+// shared glyph cache's and FreeType's locks (at 72 dpi they were on the processor for 56 to 75 %
+// of the time).
+struct Reader {
+    LockSet lockSet;
     fz_context* ctx = nullptr;
+    pdf_document* doc = nullptr;
+
+    Reader() = default;
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+    ~Reader() {
+        if (doc) pdf_drop_document(ctx, doc);
+        if (ctx) fz_drop_context(ctx);
+    }
 };
+
+// The store of each reader: together about what MuPDF gives one context by default.
+std::size_t ReaderStoreBytes() {
+    const unsigned processors = std::max(2u, std::thread::hardware_concurrency());
+    return std::max<std::size_t>(std::size_t{32} << 20, FZ_STORE_DEFAULT / (processors - 1));
+}
 
 bool HasCopyPermission(fz_context* ctx, pdf_document* doc) {
     int allowed = 0;
@@ -284,44 +307,51 @@ bool PageToPixels(const PdfPageGeometry& g, fz_matrix pageCtm, float scale, fz_m
     return true;
 }
 
-// The base context of one document, shared with every bitmap drawn from it so that pixmaps
-// can outlive the document object; it keeps the workers' contexts between pages.
+// The base context of one document, shared with every page prepared from it so that a page can
+// outlive the document object; it keeps the idle readers between pages.
 struct BaseContext {
     LockSet lockSet;
     fz_context* ctx = nullptr;
+    // The file the readers open: the descriptor opened with the document, so that they read the
+    // file the document read even when another one takes its name meanwhile.
+    int fd = -1;
+    std::string readerPath;
     std::mutex idleLock;
-    std::vector<std::unique_ptr<WorkerContext>> idle;
+    std::vector<std::unique_ptr<Reader>> idle;
 
     BaseContext() { ctx = fz_new_context(nullptr, &lockSet.locks, FZ_STORE_DEFAULT); }
     ~BaseContext() {
-        for (auto& w : idle) fz_drop_context(w->ctx);
         idle.clear();
         if (ctx) fz_drop_context(ctx);
+        if (fd >= 0) ::close(fd);
     }
 
-    // Called with the document's lock held (cloning reads the base context).
-    std::unique_ptr<WorkerContext> TakeWorker() {
+    // An idle reader, or a new one unlocked with `password` when the file is encrypted; null
+    // when none can be had.
+    std::unique_ptr<Reader> TakeReader(const std::string& password) {
         {
             std::lock_guard guard(idleLock);
             if (!idle.empty()) {
-                std::unique_ptr<WorkerContext> w = std::move(idle.back());
+                std::unique_ptr<Reader> r = std::move(idle.back());
                 idle.pop_back();
-                return w;
+                return r;
             }
         }
-        auto w = std::make_unique<WorkerContext>();
-        w->ctx = fz_clone_context(ctx);
-        if (!w->ctx) return nullptr;
-        return w;
+        auto r = std::make_unique<Reader>();
+        r->ctx = fz_new_context(nullptr, &r->lockSet.locks, ReaderStoreBytes());
+        if (!r->ctx) return nullptr;
+        r->doc = mupdf::OpenPdf(r->ctx, readerPath.c_str());
+        if (!r->doc) return nullptr;
+        if (r->doc->crypt && mupdf::AuthenticatePdf(r->ctx, r->doc, password.c_str()) == 0) return nullptr;
+        return r;
     }
 
-    void GiveBack(std::unique_ptr<WorkerContext> w) {
+    void GiveBack(std::unique_ptr<Reader> r) {
         std::lock_guard guard(idleLock);
         try {
-            idle.push_back(std::move(w));
+            idle.push_back(std::move(r));
         } catch (...) {
-            // No room to keep it: the context goes now (w still owns it when push_back threw).
-            if (w) fz_drop_context(w->ctx);
+            // No room to keep it: the reader goes now (r still owns it when push_back threw).
         }
     }
 };
@@ -336,44 +366,85 @@ PdfPageGeometry GeometryOf(fz_rect crop, fz_rect media, int rotate, float userUn
     return g;
 }
 
-// Polls a cancel function from a thread of its own and stops MuPDF's work through the cookie.
-// Without a thread to be had it does nothing: the page then stops at the caller's next look.
-class CancelWatch {
+// Polls the cancel functions of the pages in progress from one thread, started with the first
+// page and kept for the program's life, and stops MuPDF's work on a page through its cookie. A
+// thread of its own for each page cost a thread's start and, worse, its join at the page's end,
+// which waited for the thread to be scheduled on a busy machine.
+class CancelWatcher {
 public:
-    CancelWatch(std::function<bool()> cancelled, fz_cookie* cookie) : cancelled_(std::move(cancelled)) {
-        if (!cancelled_) return;
+    struct Entry {
+        std::function<bool()> cancelled;
+        fz_cookie* cookie;
+    };
+
+    static CancelWatcher& Shared() {
+        // Never destroyed: its thread runs until the program ends.
+        static CancelWatcher* watcher = new CancelWatcher;
+        return *watcher;
+    }
+
+    // False when no thread could be had: the page then stops at the caller's next look.
+    bool Add(Entry* entry) {
+        std::lock_guard lock(mutex_);
+        // A child process forked after the thread started has no such thread.
+        if (startedIn_ != ::getpid()) {
+            try {
+                std::thread([this] { Run(); }).detach();
+                startedIn_ = ::getpid();
+            } catch (...) {
+                return false;
+            }
+        }
         try {
-            thread_ = std::thread([this, cookie] {
-                std::unique_lock lock(mutex_);
-                while (!done_) {
-                    if (cancelled_()) {
-                        cookie->abort = 1;
-                        return;
-                    }
-                    wake_.wait_for(lock, std::chrono::milliseconds(20));
-                }
-            });
+            entries_.push_back(entry);
         } catch (...) {
+            return false;
+        }
+        wake_.notify_one();
+        return true;
+    }
+
+    // After this the entry is not looked at again.
+    void Remove(Entry* entry) {
+        std::lock_guard lock(mutex_);
+        entries_.erase(std::remove(entries_.begin(), entries_.end(), entry), entries_.end());
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (entries_.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            for (Entry* e : entries_)
+                if (!e->cookie->abort && e->cancelled()) e->cookie->abort = 1;
+            wake_.wait_for(lock, std::chrono::milliseconds(20));
         }
     }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<Entry*> entries_;
+    pid_t startedIn_ = 0;
+};
+
+// One page's registration with the watcher, for as long as the page lives.
+class CancelWatch {
+public:
+    CancelWatch(std::function<bool()> cancelled, fz_cookie* cookie) : entry_{std::move(cancelled), cookie} {
+        if (entry_.cancelled) watched_ = CancelWatcher::Shared().Add(&entry_);
+    }
     ~CancelWatch() {
-        if (!thread_.joinable()) return;
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        wake_.notify_all();
-        thread_.join();
+        if (watched_) CancelWatcher::Shared().Remove(&entry_);
     }
     CancelWatch(const CancelWatch&) = delete;
     CancelWatch& operator=(const CancelWatch&) = delete;
 
 private:
-    std::function<bool()> cancelled_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool done_ = false;
-    std::thread thread_;
+    CancelWatcher::Entry entry_;
+    bool watched_ = false;
 };
 
 }  // namespace
@@ -418,6 +489,9 @@ std::unique_ptr<PdfDocument> PdfDocument::Open(const std::filesystem::path& path
     if (!impl->base->ctx) return nullptr;
     impl->doc = mupdf::OpenPdf(impl->base->ctx, path.c_str());
     if (!impl->doc) return nullptr;
+    impl->base->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    impl->base->readerPath =
+        impl->base->fd >= 0 ? "/proc/self/fd/" + std::to_string(impl->base->fd) : path.string();
     impl->encrypted = impl->doc->crypt != nullptr;
     // An empty user password opens the document without asking.
     impl->unlocked = !impl->encrypted || !pdf_needs_password(impl->base->ctx, impl->doc);
@@ -487,9 +561,9 @@ std::optional<PdfPageGeometry> PdfDocument::PageGeometry(int pageIndex) const {
 }
 
 struct PreparedPdfPage::Impl {
-    std::shared_ptr<BaseContext> base;  // outlives the worker's context
-    std::unique_ptr<WorkerContext> worker;
-    fz_context* ctx = nullptr;  // the worker's
+    std::shared_ptr<BaseContext> base;  // keeps the reader's file open
+    std::unique_ptr<Reader> reader;
+    fz_context* ctx = nullptr;  // the reader's
     fz_display_list* list = nullptr;
     fz_colorspace* cs = nullptr;
     fz_matrix ctm = fz_identity;
@@ -502,8 +576,8 @@ struct PreparedPdfPage::Impl {
 
     ~Impl() {
         watch.reset();  // before the cookie it writes to goes
-        if (list) fz_drop_display_list(ctx ? ctx : base->ctx, list);
-        if (worker) base->GiveBack(std::move(worker));
+        if (list) fz_drop_display_list(ctx, list);
+        if (reader) base->GiveBack(std::move(reader));
     }
 };
 
@@ -566,6 +640,7 @@ std::unique_ptr<PreparedPdfPage> PdfDocument::PreparePage(const RenderRequest& r
 
     fz_matrix pageCtm = fz_identity;
     PdfPageGeometry geometry;
+    std::string password;
     {
         std::lock_guard guard(impl_->lock);
         if (!impl_->unlocked) {
@@ -581,26 +656,28 @@ std::unique_ptr<PreparedPdfPage> PdfDocument::PreparePage(const RenderRequest& r
             return nullptr;
         }
         geometry = GeometryOf(crop, media, rotate, userUnit);
-        char message[256] = "";
-        impl->list = LoadDisplayList(impl_->base->ctx, impl_->doc, request.pageIndex, &pageCtm, &impl->cookie,
-                                     message, sizeof message);
-        if (impl->cookie.abort) {
-            e = {PdfPageError::Cancelled, ""};
-            return nullptr;
-        }
-        if (!impl->list) {
-            e = {PdfPageError::Unreadable, message};
-            return nullptr;
-        }
-        try {
-            impl->worker = impl_->base->TakeWorker();
-        } catch (...) {
-        }
-        if (!impl->worker) {
-            e = {PdfPageError::NoResources, "no drawing context"};
-            return nullptr;
-        }
-        impl->ctx = impl->worker->ctx;
+        password = impl_->password;
+    }
+    // The page is loaded and recorded on the reader, outside the document's lock.
+    try {
+        impl->reader = impl_->base->TakeReader(password);
+    } catch (...) {
+    }
+    if (!impl->reader) {
+        e = {PdfPageError::NoResources, "no drawing context"};
+        return nullptr;
+    }
+    impl->ctx = impl->reader->ctx;
+    char message[256] = "";
+    impl->list = LoadDisplayList(impl->ctx, impl->reader->doc, request.pageIndex, &pageCtm, &impl->cookie, message,
+                                 sizeof message);
+    if (impl->cookie.abort) {
+        e = {PdfPageError::Cancelled, ""};
+        return nullptr;
+    }
+    if (!impl->list) {
+        e = {PdfPageError::Unreadable, message};
+        return nullptr;
     }
     impl->cs = request.model == ColorModel::Monochrome ? fz_device_gray(impl->ctx)
                : request.model == ColorModel::CMYK     ? fz_device_cmyk(impl->ctx)

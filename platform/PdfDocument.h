@@ -12,8 +12,9 @@
 #include "platform/Bitmap.h"
 
 // The PDF layer over MuPDF: open, unlock, count, boxes and rotation, drawing a page into a
-// bitmap. One document may be drawn from several threads: everything that touches the document
-// itself runs under its lock; rasterising runs outside it, on a context of the thread's own.
+// bitmap. One document may be drawn from several threads: its pages are loaded, recorded and
+// drawn on readers of their own (the file opened again on a MuPDF context of its own, one page
+// at a time each), and only what reads the document object itself runs under its lock.
 namespace platform {
 
 struct PdfRect {

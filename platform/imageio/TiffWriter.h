@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "platform/Bitmap.h"
 #include "platform/imageio/PixelRows.h"
@@ -26,6 +27,17 @@ struct TiffDirectoryOptions {
 
 // Sets the tags, writes the rows and the directory. False when libtiff refused.
 bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOptions& options);
+
+// A directory's strips compressed ahead, on any thread, for a file written on another.
+struct CompressedTiffStrips {
+    std::vector<std::vector<std::uint8_t>> strips;
+};
+// Compresses the picture's strips as WriteTiffDirectory would; nothing when libtiff refused.
+std::optional<CompressedTiffStrips> CompressTiffStrips(const Bitmap& image, const TiffDirectoryOptions& options);
+// Writes a directory of a picture of `shape`'s size and samples from strips compressed with the
+// same options: the same file as WriteTiffDirectory of the picture.
+bool WriteCompressedTiffDirectory(TIFF* tiff, const Bitmap& shape, const TiffDirectoryOptions& options,
+                                  const CompressedTiffStrips& compressed);
 
 // The same for rows that arrive a band at a time.
 class TiffDirectoryWriter {

@@ -75,6 +75,20 @@ TEST(CorpusConversion, PixelsAreThoseOfMutoolDraw) {
     }
 }
 
+TEST(CorpusConversion, MultiPageTiffPagesAreThoseOfMutoolDraw) {
+    // The pages are drawn and compressed on the workers and written in page order.
+    const fs::path pdf = testpdf::CorpusDir() / "GeoTopo-komprimiert.pdf";
+    testpdf::TempDir dir;
+    ImageConversion r = Record(pdf, dir.path(), kOutputMultiPageTIFF, 72);
+    r.conversionOptions.pageRangeType = kPageRangeFromTo;
+    r.conversionOptions.startPage = 21;
+    r.conversionOptions.endPage = 24;
+    r.outputBaseName = "ours";
+    ASSERT_EQ(ConvertPDFToImages(&r), 1);
+    for (int frame = 0; frame < 4; ++frame)
+        EXPECT_TRUE(SameAsMutoolDraw(dir / "ours.tif", pdf, 21 + frame, 72, 0, frame)) << "page " << 21 + frame;
+}
+
 TEST(CorpusConversion, TiffStripsCompressAsWellAsTiffcpsLongStrips) {
     // LZW starts afresh in each strip: short strips make the file larger. Ours must be within
     // 5 % of what tiffcp makes of the same pixels with 64-row strips, in both TIFF writers.

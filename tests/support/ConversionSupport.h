@@ -96,7 +96,7 @@ inline std::pair<int, int> PngSize(const fs::path& file) {
 // else must agree. With `bandRows`, mutool draws in bands of that height, as we draw large
 // pages (a stroke's edges then come out a little differently from a drawing in one piece).
 inline testing::AssertionResult SameAsMutoolDraw(const fs::path& ours, const fs::path& pdf, int page, long dpi,
-                                                 int bandRows = 0) {
+                                                 int bandRows = 0, int frame = 0) {
     const fs::path theirs = ours.parent_path() / ("mutool-" + std::to_string(page) + ".png");
     const std::string bands = bandRows > 0 ? " -B " + std::to_string(bandRows) : "";
     const std::string command = "mutool draw -q -c rgb" + bands + " -r " + std::to_string(dpi) + " -o " +
@@ -105,7 +105,7 @@ inline testing::AssertionResult SameAsMutoolDraw(const fs::path& ours, const fs:
     // mutool's exit status also tells of errors it drew past: its picture is what counts.
     if (std::system(command.c_str()) == -1 || !fs::exists(theirs))
         return testing::AssertionFailure() << "mutool draw wrote nothing";
-    const auto a = testimage::DecodeWithPil(ours, "RGB");
+    const auto a = testimage::DecodeWithPil(ours, "RGB", frame);
     const auto b = testimage::DecodeWithPil(theirs, "RGB");
     fs::remove(theirs);
     if (!a.ok() || !b.ok()) return testing::AssertionFailure() << a.error << b.error;

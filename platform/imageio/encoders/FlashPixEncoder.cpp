@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/ArchiveFiles.h"
 #include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
@@ -221,6 +222,7 @@ bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties
         props.push_back(I4(base | 4, n == count - 1 ? 0 : 4));  // decimation: none, or 4-tap
     }
 
+    InitialiseGsf();
     GsfOutput* sink = gsf_output_memory_new();
     if (!sink) return false;
     GsfOutfile* root = gsf_outfile_msole_new(sink);

@@ -143,6 +143,45 @@ bool WriteTiffDirectory(TIFF* tiff, const Bitmap& image, const TiffDirectoryOpti
     return writer.Begin(tiff, image, options) && writer.WriteRows(image) && writer.End();
 }
 
+std::optional<CompressedTiffStrips> CompressTiffStrips(const Bitmap& image, const TiffDirectoryOptions& options) {
+    // The picture as a TIFF in memory, whose strips are taken out before it is closed.
+    std::vector<std::uint8_t> file;
+    raster::TiffSink sink(file);
+    TIFF* tiff = sink.tiff();
+    TiffDirectoryWriter writer;
+    if (!tiff || !writer.Begin(tiff, image, options) || !writer.WriteRows(image) || !TIFFFlushData(tiff) ||
+        sink.failed())
+        return std::nullopt;
+    const std::uint32_t count = TIFFNumberOfStrips(tiff);
+    std::uint64_t* offsets = nullptr;
+    std::uint64_t* sizes = nullptr;
+    if (!TIFFGetField(tiff, TIFFTAG_STRIPOFFSETS, &offsets) || !TIFFGetField(tiff, TIFFTAG_STRIPBYTECOUNTS, &sizes) ||
+        !offsets || !sizes)
+        return std::nullopt;
+    CompressedTiffStrips compressed;
+    compressed.strips.reserve(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (offsets[i] > file.size() || sizes[i] > file.size() - offsets[i]) return std::nullopt;
+        const auto from = file.begin() + static_cast<std::ptrdiff_t>(offsets[i]);
+        compressed.strips.emplace_back(from, from + static_cast<std::ptrdiff_t>(sizes[i]));
+    }
+    return compressed;
+}
+
+bool WriteCompressedTiffDirectory(TIFF* tiff, const Bitmap& shape, const TiffDirectoryOptions& options,
+                                  const CompressedTiffStrips& compressed) {
+    TiffDirectoryWriter writer;
+    if (!writer.Begin(tiff, shape, options) || compressed.strips.size() != TIFFNumberOfStrips(tiff)) return false;
+    for (std::size_t i = 0; i < compressed.strips.size(); ++i) {
+        const std::vector<std::uint8_t>& strip = compressed.strips[i];
+        // libtiff only reads the data.
+        if (TIFFWriteRawStrip(tiff, static_cast<std::uint32_t>(i), const_cast<std::uint8_t*>(strip.data()),
+                              static_cast<tmsize_t>(strip.size())) < 0)
+            return false;
+    }
+    return TIFFWriteDirectory(tiff) != 0;
+}
+
 namespace {
 
 // One TIFF image written as its rows arrive.
