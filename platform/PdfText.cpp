@@ -20,18 +20,44 @@ int CountPages(fz_context* ctx, pdf_document* doc) {
     return count < 0 ? 0 : count;
 }
 
+// The page's text as MuPDF's text device takes it from the page contents. Shadings and images
+// never hold text, so the interpreter is told not to load them: on pages drawn with shadings
+// that is most of the work.
 fz_stext_page* LoadTextPage(fz_context* ctx, pdf_document* doc, int index) {
-    fz_page* page = nullptr;
+    pdf_page* page = nullptr;
     fz_stext_page* text = nullptr;
+    fz_device* device = nullptr;
+    pdf_processor* processor = nullptr;
     fz_var(page);
     fz_var(text);
+    fz_var(device);
+    fz_var(processor);
     fz_try(ctx) {
-        page = fz_load_page(ctx, &doc->super, index);
+        page = pdf_load_page(ctx, doc, index);
+        text = fz_new_stext_page(ctx, pdf_bound_page(ctx, page));
         fz_stext_options options{};
-        text = fz_new_stext_page_from_page(ctx, page, &options);
+        device = fz_new_stext_device(ctx, text, &options);
+        fz_rect mediabox;
+        fz_matrix ctm;
+        pdf_page_transform(ctx, page, &mediabox, &ctm);
+        processor = pdf_new_run_processor(ctx, device, ctm, "View", nullptr, nullptr, nullptr);
+        processor->op_sh = nullptr;
+        processor->op_SC_shade = nullptr;
+        processor->op_sc_shade = nullptr;
+        processor->op_Do_image = nullptr;
+        pdf_process_contents(ctx, processor, doc, pdf_page_resources(ctx, page), pdf_page_contents(ctx, page), nullptr);
+        pdf_close_processor(ctx, processor);
+        fz_close_device(ctx, device);
     }
-    fz_always(ctx) { fz_drop_page(ctx, page); }
-    fz_catch(ctx) { text = nullptr; }
+    fz_always(ctx) {
+        pdf_drop_processor(ctx, processor);
+        fz_drop_device(ctx, device);
+        fz_drop_page(ctx, page ? &page->super : nullptr);
+    }
+    fz_catch(ctx) {
+        fz_drop_stext_page(ctx, text);
+        text = nullptr;
+    }
     return text;
 }
 
@@ -133,6 +159,7 @@ std::optional<StyledText> PdfTextReader::PageText(int pageIndex) const {
     if (!page) return std::nullopt;
     StyledText out;
     TextRun style;
+    const fz_font* lastFont = nullptr;  // the font `style` was last taken from
     bool firstLine = true;
     for (fz_stext_block* block = page->first_block; block; block = block->next) {
         if (block->type != FZ_STEXT_BLOCK_TEXT) continue;
@@ -141,10 +168,11 @@ std::optional<StyledText> PdfTextReader::PageText(int pageIndex) const {
             firstLine = false;
             for (fz_stext_char* ch = line->first_char; ch; ch = ch->next) {
                 fz_font* font = ch->font;
-                if (font) {
+                if (font && font != lastFont) {
                     style.font = FontName(ctx, font);
                     style.bold = fz_font_is_bold(ctx, font) != 0;
                     style.italic = fz_font_is_italic(ctx, font) != 0;
+                    lastFont = font;
                 }
                 style.size = ch->size;
                 AppendCodePoint(out, ch->c, style);

@@ -1,11 +1,11 @@
 // Times CopyFileContents and ReplaceFileAtURL against cp on the same file and file system, in
 // alternating rounds, and prints the best and median times and their ratios.
 //
-//   vellipse_copy_bench [--size BYTES] [--rounds N] [--dir FOLDER] [--other FOLDER]
+//   vellipse_copy_bench [--size BYTES] [--rounds N] [--dir FOLDER] [--other FOLDER] [--only copy|replace]
 //
 // FOLDER holds the source and the copies (default: the system temporary folder); --other names a
-// folder on another file system for the replace that has to copy (default /dev/shm when it is
-// one). Dirty pages are written out (sync) before every timed step, outside the timing.
+// folder on another file system for the copy and the replace that come from there (default
+// /dev/shm when it is one). Dirty pages are written out (sync) before every timed step, outside the timing.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -87,15 +88,17 @@ struct Series {
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     std::uint64_t size = 2'000'000'000;
-    int rounds = 3;
+    int rounds = 5;
     fs::path dir = fs::temp_directory_path();
     fs::path other = "/dev/shm";
+    std::string only;  // "copy" or "replace": time only those
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i];
         if (flag == "--size") size = std::strtoull(argv[i + 1], nullptr, 10);
         else if (flag == "--rounds") rounds = std::max(1, std::atoi(argv[i + 1]));
         else if (flag == "--dir") dir = argv[i + 1];
         else if (flag == "--other") other = argv[i + 1];
+        else if (flag == "--only") only = argv[i + 1];
     }
     const fs::path work = dir / ("vellipse-copy-bench-" + std::to_string(::getpid()));
     const fs::path otherWork = other / ("vellipse-copy-bench-" + std::to_string(::getpid()));
@@ -109,50 +112,69 @@ int main(int argc, char** argv) {
                 crossDevice ? (", replace across file systems from " + otherWork.string()).c_str() : "");
 
     std::map<std::string, Series> series;
-    for (int round = 0; round < rounds; ++round) {
-        // Alternate which goes first, so that neither always meets the other's writeback.
-        const bool oursFirst = round % 2 == 0;
+    // One timed step of ours and one of the peer, in the round's order: alternating which goes
+    // first, so that neither always meets the other's writeback. `before` readies each step.
+    const auto pair = [&](int round, const std::string& oursName, const std::function<void()>& oursStep,
+                          const std::string& peerName, const std::string& peerCommand,
+                          const std::function<void()>& before, const std::function<void()>& after) {
         for (int pass = 0; pass < 2; ++pass) {
-            if ((pass == 0) == oursFirst) {
-                series["CopyFileContents"].times.push_back(Seconds([&] {
-                    if (CopyFileContents(source.c_str(), copy.c_str()) != 0) std::exit(1);
-                }));
-            } else {
-                series["cp"].times.push_back(Seconds([&] { Run("cp " + Quote(source) + " " + Quote(copy)); }));
-            }
-            fs::remove(copy);
+            before();
+            if ((pass == 0) == (round % 2 == 0)) series[oursName].times.push_back(Seconds(oursStep));
+            else series[peerName].times.push_back(Seconds([&] { Run(peerCommand); }));
+            after();
+        }
+    };
+    const auto nothing = [] {};
+    for (int round = 0; round < rounds; ++round) {
+        // A new copy, from the same file system and (when there is one) from another.
+        for (const bool across : {false, true}) {
+            if (only == "replace" || (across && !crossDevice)) continue;
+            const fs::path from = across ? otherWork / "source" : source;
+            const std::string suffix = across ? " (across)" : "";
+            if (across) Run("cp " + Quote(source) + " " + Quote(from));
+            pair(
+                round, "CopyFileContents" + suffix,
+                [&] {
+                    if (CopyFileContents(from.c_str(), copy.c_str()) != 0) std::exit(1);
+                },
+                "cp" + suffix, "cp " + Quote(from) + " " + Quote(copy), nothing, [&] { fs::remove(copy); });
+            if (across) fs::remove(from);
         }
         // Replacing an existing target: from another file system the bytes are copied, on
         // the same one the new file is renamed into place. The peer copies over the target.
         for (const bool across : {true, false}) {
-            if (across && !crossDevice) continue;
+            if (only == "copy" || (across && !crossDevice)) continue;
             const fs::path incoming = (across ? otherWork : work) / "new";
             const std::string suffix = across ? " (across)" : " (same)";
-            for (int pass = 0; pass < 2; ++pass) {
-                Run("cp " + Quote(source) + " " + Quote(incoming));
-                Run("cp " + Quote(source) + " " + Quote(target));
-                if ((pass == 0) == oursFirst) {
-                    series["ReplaceFileAtURL" + suffix].times.push_back(Seconds([&] {
-                        if (!ReplaceFileAtURL(incoming, target)) std::exit(1);
-                    }));
-                } else {
-                    series["cp over the target" + suffix].times.push_back(
-                        Seconds([&] { Run("cp " + Quote(incoming) + " " + Quote(target)); }));
-                }
-                fs::remove(incoming);
-                fs::remove(target);
-            }
+            pair(
+                round, "ReplaceFileAtURL" + suffix,
+                [&] {
+                    if (!ReplaceFileAtURL(incoming, target)) std::exit(1);
+                },
+                "cp over the target" + suffix, "cp " + Quote(incoming) + " " + Quote(target),
+                [&] {
+                    Run("cp " + Quote(source) + " " + Quote(incoming));
+                    Run("cp " + Quote(source) + " " + Quote(target));
+                },
+                [&] {
+                    fs::remove(incoming);
+                    fs::remove(target);
+                });
         }
     }
 
-    for (const auto& [name, s] : series)
-        std::printf("%-36s best %.3f s, median %.3f s (%zu runs)\n", name.c_str(), s.best(), s.median(), s.times.size());
+    for (const auto& [name, s] : series) {
+        std::printf("%-30s best %.3f s, median %.3f s (%zu runs:", name.c_str(), s.best(), s.median(), s.times.size());
+        for (const double t : s.times) std::printf(" %.2f", t);
+        std::printf(")\n");
+    }
     const auto ratio = [&](const char* ours, const char* peer) {
         if (!series.count(ours) || !series.count(peer)) return;
         std::printf("ratio %s / %s: %.3f (best), %.3f (median)\n", ours, peer, series[ours].best() / series[peer].best(),
                     series[ours].median() / series[peer].median());
     };
     ratio("CopyFileContents", "cp");
+    ratio("CopyFileContents (across)", "cp (across)");
     ratio("ReplaceFileAtURL (across)", "cp over the target (across)");
     ratio("ReplaceFileAtURL (same)", "cp over the target (same)");
     fs::remove_all(work);

@@ -46,7 +46,9 @@ public:
     PageTexts(const PDFToTextConversion& record, platform::PdfTextReader& first, int firstPage, int lastPage)
         : first_(first), firstPage_(firstPage), pages_(static_cast<std::size_t>(lastPage - firstPage + 1)) {
         ready_.assign(pages_.size(), false);
-        const int wanted = static_cast<int>(std::min<std::size_t>(pages_.size(), 7));
+        // Each worker loads the fonts of its pages again in its own document: past four workers
+        // that costs more processor time than the extra worker saves.
+        const int wanted = static_cast<int>(std::min<std::size_t>(pages_.size(), 4));
         const int workers = std::max(1, std::min(wanted, static_cast<int>(std::thread::hardware_concurrency()) - 1));
         // The first worker reads through the export's own document; the others open their own.
         for (int i = 0; i < workers; ++i) {

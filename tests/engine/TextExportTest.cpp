@@ -320,6 +320,37 @@ TEST(TextExport, EveryKindReadBackByOthers) {
     EXPECT_NE(docbook.find("<emphasis>Leaning words here"), std::string::npos) << docbook;
 }
 
+// A long PDF with empty pages as one Word 97 document: antiword and catdoc read the text poppler
+// reads, accented letters included, the empty pages leaving nothing.
+TEST(TextExport, ManyPagesAsOneWordDocument) {
+    testpdf::TempDir dir;
+    std::vector<TextPage> pages;
+    for (int i = 1; i <= 80; ++i) {  // more than 64 KiB of text
+        TextPage page;
+        if (i % 7 != 3) {
+            for (int line = 1; line <= 30; ++line)
+                page.lines.push_back("Page " + std::to_string(i) + ", line " + std::to_string(line) + ": caf\xe9 na\xefve \xc4rger");
+        }
+        pages.push_back(page);
+    }
+    const fs::path source = WriteTextPdf(dir / "long.pdf", pages);
+    std::string plain;
+    ASSERT_EQ(RunCommand("pdftotext -enc UTF-8 " + ShellQuote(source) + " -", &plain), 0);
+    std::string want = Normalised(plain);
+    std::erase(want, ' ');
+    PDFToTextConversion r = Record(source, dir.path(), kTextDOC);
+    r.outputExtension = "doc";
+    ASSERT_EQ(ConvertPDFToTextDocuments(&r), 1);
+    for (const char* reader : {"antiword -w 0 -m UTF-8.txt", "catdoc -w -d utf-8"}) {
+        SCOPED_TRACE(reader);
+        std::string text;
+        ASSERT_EQ(RunCommand(std::string(reader) + " " + ShellQuote(dir / "long.doc"), &text), 0) << text;
+        std::string got = Normalised(text);
+        std::erase(got, ' ');
+        EXPECT_EQ(got, want);
+    }
+}
+
 namespace {
 
 // Cancels once `cancelAfter` pages have been reported; records the reports and their thread.

@@ -66,6 +66,18 @@ TEST(WordDocument, TextReadBackByAntiwordAndCatdoc) {
                              i % 2 == 1, i % 3 == 0});
         many.text += word;
     }
+    // Text of `count` characters from `alphabet`, a word every 7 characters and a paragraph every
+    // `paragraph` (0: one paragraph).
+    const auto longText = [](const std::u16string& alphabet, std::size_t count, std::size_t paragraph) {
+        std::u16string text;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (paragraph && i % paragraph == paragraph - 1) text += u'\n';
+            else if (i % 7 == 6) text += u' ';
+            else text += alphabet[i % alphabet.size()];
+        }
+        return text;
+    };
+    const std::u16string latin = u"abcdefghijklmnopqrstuvwxyz\u00e9\u00fc\u00df", greek = u"\u03b1\u03b2\u03b3\u03b4\u03b5\u03b6\u03b7";
     struct Case {
         const char* name;
         platform::StyledText text;
@@ -85,6 +97,13 @@ TEST(WordDocument, TextReadBackByAntiwordAndCatdoc) {
         {"empty", Styled(u""), ""},
         {"paragraphs only", Styled(u"\n\n"), ""},
         {"many runs and paragraphs", many, Lines(Utf8(many.text))},
+        // The text stream past one 512-byte sector, past the size below which a compound file
+        // keeps a stream in its small sectors, and past 64 KiB, in 8 and 16 bits a character.
+        {"beyond one sector", Styled(longText(latin, 700, 0)), Lines(Utf8(longText(latin, 700, 0)))},
+        {"beyond the small sectors, 16-bit", Styled(longText(greek, 2500, 60)), Lines(Utf8(longText(greek, 2500, 60)))},
+        {"beyond 64 KiB", Styled(longText(latin, 70'000, 90)), Lines(Utf8(longText(latin, 70'000, 90)))},
+        {"beyond 64 KiB, 16-bit", Styled(longText(greek, 40'000, 90)), Lines(Utf8(longText(greek, 40'000, 90)))},
+        {"one paragraph beyond 64 KiB", Styled(longText(latin, 70'000, 0)), Lines(Utf8(longText(latin, 70'000, 0)))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -98,12 +117,14 @@ TEST(WordDocument, TextReadBackByAntiwordAndCatdoc) {
     }
     // antiword trusts the style sheet, section table, font table and property pages it finds:
     // under valgrind it reads nothing outside what it was given.
-    std::string log;
-    EXPECT_EQ(RunCommand("valgrind -q --error-exitcode=99 antiword -x db " + ShellQuote(dir / "many runs and paragraphs.doc") +
-                             " >/dev/null",
-                         &log),
-              0)
-        << log;
+    for (const char* name : {"many runs and paragraphs", "beyond 64 KiB, 16-bit"}) {
+        std::string log;
+        EXPECT_EQ(RunCommand("valgrind -q --error-exitcode=99 antiword -x db " + ShellQuote(dir / (std::string(name) + ".doc")) +
+                                 " >/dev/null",
+                             &log),
+                  0)
+            << name << log;
+    }
     // The compound file holds the two streams a reader looks for, the information block naming
     // Word 97 and its properties in 1Table.
     std::string streams;
