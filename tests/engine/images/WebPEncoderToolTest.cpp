@@ -204,6 +204,8 @@ TEST_F(WebPEncoderTool, StatusesAndMessages) {
         {"-metadata all exif.jpg", 0, "",
          "No output [^]*Metadata:\n  \\* ICC profile: +[0-9]+ bytes\n  \\* EXIF data: +[0-9]+ bytes\n"},
         {"-metadata all,none exif.jpg -o none.webp", 0, "", "Saving .*\n[^]*filter level:[^\n]*\n"},
+        // EXIF and XMP asked, the file has EXIF and an ICC profile: EXIF alone.
+        {"-metadata exif,xmp exif.jpg", 0, "", "No output [^]*\\|\nMetadata:\n  \\* EXIF data: +[0-9]+ bytes\n"},
         // The last input wins; "--" takes the next argument as the input, whatever it is.
         {"missing.png photo.png -short", 0, "", " +[0-9]+ [0-9.]+\n"},
         {"-short -- -dash.png", 0, "", " +[0-9]+ [0-9.]+\n"},
