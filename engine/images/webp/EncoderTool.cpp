@@ -48,6 +48,19 @@ const char* EncodingErrorText(int code) {
     return code >= 0 && code < static_cast<int>(std::size(texts)) ? texts[code] : "UNKNOWN: unknown error";
 }
 
+void PrintEncodingError(int code) {
+    std::fprintf(stderr, "Error! Cannot encode picture as WebP\n");
+    std::fprintf(stderr, "Error code: %d (%s)\n", code, EncodingErrorText(code));
+}
+
+// One side of a picture resized to `side` × `other` (a 0 follows the aspect ratio of the
+// `from` × `fromOther` picture), rounded down.
+std::int64_t ResizedSide(int side, int other, int from, int fromOther) {
+    if (side > 0) return side;
+    if (other <= 0 || fromOther <= 0) return from;
+    return static_cast<std::int64_t>(from) * other / fromOther;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Output files
 
@@ -710,10 +723,18 @@ int EncoderToolMain(int argc, const char* const argv[]) {
         std::fprintf(stderr, "Error! Cannot crop picture\n");
         return -1;
     }
-    if ((run.resizeWidth | run.resizeHeight) > 0 &&
-        !WebPPictureRescale(&picture, run.resizeWidth, run.resizeHeight)) {
-        std::fprintf(stderr, "Error! Cannot resize picture\n");
-        return -1;
+    if ((run.resizeWidth | run.resizeHeight) > 0) {
+        // A size the format cannot hold fails the encoding as it would after the rescale, without
+        // the gigabytes the rescaled picture would take first.
+        if (ResizedSide(run.resizeWidth, run.resizeHeight, picture.width, picture.height) > WEBP_MAX_DIMENSION ||
+            ResizedSide(run.resizeHeight, run.resizeWidth, picture.height, picture.width) > WEBP_MAX_DIMENSION) {
+            PrintEncodingError(VP8_ENC_ERROR_BAD_DIMENSION);
+            return -1;
+        }
+        if (!WebPPictureRescale(&picture, run.resizeWidth, run.resizeHeight)) {
+            std::fprintf(stderr, "Error! Cannot resize picture\n");
+            return -1;
+        }
     }
     // The map has one byte per macroblock of the picture as it is encoded: after any crop and
     // resize.
@@ -734,9 +755,7 @@ int EncoderToolMain(int argc, const char* const argv[]) {
 
     start = verbose ? ToolSeconds() : 0;
     if (!WebPEncode(&config, &picture)) {
-        std::fprintf(stderr, "Error! Cannot encode picture as WebP\n");
-        std::fprintf(stderr, "Error code: %d (%s)\n", static_cast<int>(picture.error_code),
-                     EncodingErrorText(picture.error_code));
+        PrintEncodingError(picture.error_code);
         return -1;
     }
     if (verbose) std::fprintf(stderr, "Time to encode picture: %.3fs\n", ToolSeconds() - start);
