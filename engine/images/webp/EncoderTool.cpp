@@ -48,6 +48,19 @@ const char* EncodingErrorText(int code) {
     return code >= 0 && code < static_cast<int>(std::size(texts)) ? texts[code] : "UNKNOWN: unknown error";
 }
 
+void PrintEncodingError(int code) {
+    std::fprintf(stderr, "Error! Cannot encode picture as WebP\n");
+    std::fprintf(stderr, "Error code: %d (%s)\n", code, EncodingErrorText(code));
+}
+
+// One side of a picture resized to `side` × `other` (a 0 follows the aspect ratio of the
+// `from` × `fromOther` picture), rounded down.
+std::int64_t ResizedSide(int side, int other, int from, int fromOther) {
+    if (side > 0) return side;
+    if (other <= 0 || fromOther <= 0) return from;
+    return static_cast<std::int64_t>(from) * other / fromOther;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Output files
 
@@ -321,65 +334,60 @@ void PrintEncoderLongHelp() {
     std::puts(" cwebp [-preset <...>] [options] in_file [-o out_file]\n");
     std::puts("If input size (-s) for an image is not specified, it is assumed to be a PNG, JPEG or TIFF file.");
     std::puts("options:");
-    std::puts("  -h / -help ............. short help");
-    std::puts("  -H / -longhelp ......... this help");
+    std::puts("  -h / -help ............. the short help");
+    std::puts("  -H / -longhelp ......... this list of every option");
     std::puts("  -q <float> ............. quality factor (0:small..100:big)");
-    std::puts("  -alpha_q <int> ......... transparency-compression quality (0..100)");
-    std::puts("  -preset <string> ....... preset setting, one of:");
-    std::puts("                            default, photo, picture,");
-    std::puts("                            drawing, icon, text");
+    std::puts("  -alpha_q <int> ......... quality of the alpha plane, 0 to 100");
+    std::puts("  -preset <string> ....... start from the settings made for: default,");
+    std::puts("                           photo, picture, drawing, icon or text");
     std::puts("     -preset must come first, as it overwrites other parameters.");
-    std::puts("  -m <int> ............... compression method (0=fast, 6=slowest)");
-    std::puts("  -segments <int> ........ number of segments to use (1..4)");
-    std::puts("  -size <int> ............ target size (in bytes)");
-    std::puts("  -psnr <float> .......... target PSNR (in dB. typically: 42)");
+    std::puts("  -m <int> ............... effort, 0 (fastest) to 6 (smallest file)");
+    std::puts("  -segments <int> ........ how many segments, 1 to 4");
+    std::puts("  -size <int> ............ aim at this file size, in bytes");
+    std::puts("  -psnr <float> .......... aim at this PSNR, in dB");
     std::puts("");
-    std::puts("  -s <int> <int> ......... input size (width x height) for YUV 4:2:0");
-    std::puts("  -sns <int> ............. spatial noise shaping (0:off, 100:max)");
-    std::puts("  -f <int> ............... filter strength (0=off..100)");
-    std::puts("  -sharpness <int> ....... filter sharpness (0:most .. 7:least sharp)");
-    std::puts("  -strong ................ use strong filter instead of simple");
-    std::puts("  -nostrong .............. use simple filter instead of strong");
-    std::puts("  -partition_limit <int> . limit quality to fit the 512k limit on");
-    std::puts("                           the first partition (0=no degradation ... 100=full)");
-    std::puts("  -pass <int> ............ analysis pass number (1..10)");
-    std::puts("  -crop <x> <y> <w> <h> .. crop picture with the given rectangle");
-    std::puts("  -resize <w> <h> ........ resize picture (after any cropping)");
-    std::puts("  -mt .................... use multi-threading if available");
-    std::puts("  -low_memory ............ reduce memory usage (slower encoding)");
-    std::puts("  -map <int> ............. print map of extra info");
-    std::puts("  -print_psnr ............ prints averaged PSNR distortion");
-    std::puts("  -print_ssim ............ prints averaged SSIM distortion");
-    std::puts("  -print_lsim ............ prints local-similarity distortion");
-    std::puts("  -d <file.pgm> .......... dump the compressed output (PGM file)");
-    std::puts("  -alpha_method <int> .... transparency-compression method (0..1)");
-    std::puts("  -alpha_filter <string> . predictive filtering for alpha plane,");
-    std::puts("                           one of: none, fast (default) or best");
-    std::puts("  -alpha_cleanup ......... clean RGB values in transparent area");
-    std::puts("  -blend_alpha <hex> ..... blend colors against background color");
-    std::puts("                           expressed as RGB values written in");
-    std::puts("                           hexadecimal, e.g. 0xc0e0d0 for red=0xc0");
-    std::puts("                           green=0xe0 and blue=0xd0");
-    std::puts("  -noalpha ............... discard any transparency information");
-    std::puts("  -lossless .............. encode image losslessly");
-    std::puts("  -hint <string> ......... specify image characteristics hint,");
-    std::puts("                           one of: photo, picture or graph");
+    std::puts("  -s <int> <int> ......... the input is raw YUV 4:2:0 of this width and height");
+    std::puts("  -sns <int> ............. spatial noise shaping strength, 0 (none) to 100");
+    std::puts("  -f <int> ............... deblocking filter strength, 0 (none) to 100");
+    std::puts("  -sharpness <int> ....... filter sharpness, 0 (sharpest) to 7");
+    std::puts("  -strong ................ the strong deblocking filter");
+    std::puts("  -nostrong .............. the simple deblocking filter");
+    std::puts("  -partition_limit <int> . give up quality, 0 (none) to 100, to keep the");
+    std::puts("                           first partition within its 512 KB");
+    std::puts("  -pass <int> ............ analysis passes, 1 to 10");
+    std::puts("  -crop <x> <y> <w> <h> .. keep only this rectangle of the picture");
+    std::puts("  -resize <w> <h> ........ scale the picture (after any crop); a 0 keeps the aspect");
+    std::puts("  -mt .................... encode on several threads");
+    std::puts("  -low_memory ............ use less memory, at some cost in time");
+    std::puts("  -map <int> ............. print a map of one value per macroblock");
+    std::puts("  -print_psnr ............ print the PSNR of the Y, U, V and alpha planes");
+    std::puts("  -print_ssim ............ print the SSIM of the Y, U, V and alpha planes");
+    std::puts("  -print_lsim ............ print the local similarity of the planes");
+    std::puts("  -d <file.pgm> .......... write the decoded planes as a PGM file");
+    std::puts("  -alpha_method <int> .... alpha plane compression, 0 (none) or 1");
+    std::puts("  -alpha_filter <string> . alpha plane prediction: none, fast or best");
+    std::puts("  -alpha_cleanup ......... flatten the colour under fully transparent pixels");
+    std::puts("  -blend_alpha <hex> ..... lay the picture over this background colour,");
+    std::puts("                           RGB in hexadecimal, e.g. 0xc0e0d0");
+    std::puts("  -noalpha ............... drop the alpha channel");
+    std::puts("  -lossless .............. encode without loss");
+    std::puts("  -hint <string> ......... what the picture is: photo, picture or graph");
     std::puts("");
-    std::puts("  -metadata <string> ..... comma separated list of metadata to");
-    std::puts("                           copy from the input to the output if present.");
+    std::puts("  -metadata <string> ..... comma-separated list of the metadata to carry");
+    std::puts("                           over from the input, when it has them.");
     std::puts("                           Valid values: all, none (default), exif, icc, xmp");
     std::puts("");
-    std::puts("  -short ................. condense printed message");
-    std::puts("  -quiet ................. don't print anything");
-    std::puts("  -version ............... print version number and exit");
-    std::puts("  -noasm ................. disable all assembly optimizations");
-    std::puts("  -v ..................... verbose, e.g. print encoding/decoding times");
-    std::puts("  -progress .............. report encoding progress");
+    std::puts("  -short ................. print a condensed report");
+    std::puts("  -quiet ................. print nothing");
+    std::puts("  -version ............... print the library's version and stop");
+    std::puts("  -noasm ................. use no processor-specific instructions");
+    std::puts("  -v ..................... print the times of reading and encoding");
+    std::puts("  -progress .............. print the progress of the encoding");
     std::puts("");
     std::puts("Experimental Options:");
-    std::puts("  -jpeg_like ............. roughly match expected JPEG size");
-    std::puts("  -af .................... auto-adjust filter strength");
-    std::puts("  -pre <int> ............. pre-processing filter");
+    std::puts("  -jpeg_like ............. aim at the file size a JPEG file would have");
+    std::puts("  -af .................... choose the filter strength automatically");
+    std::puts("  -pre <int> ............. pre-processing of the picture");
     std::puts("");
 }
 
@@ -715,10 +723,18 @@ int EncoderToolMain(int argc, const char* const argv[]) {
         std::fprintf(stderr, "Error! Cannot crop picture\n");
         return -1;
     }
-    if ((run.resizeWidth | run.resizeHeight) > 0 &&
-        !WebPPictureRescale(&picture, run.resizeWidth, run.resizeHeight)) {
-        std::fprintf(stderr, "Error! Cannot resize picture\n");
-        return -1;
+    if ((run.resizeWidth | run.resizeHeight) > 0) {
+        // A size the format cannot hold fails the encoding as it would after the rescale, without
+        // the gigabytes the rescaled picture would take first.
+        if (ResizedSide(run.resizeWidth, run.resizeHeight, picture.width, picture.height) > WEBP_MAX_DIMENSION ||
+            ResizedSide(run.resizeHeight, run.resizeWidth, picture.height, picture.width) > WEBP_MAX_DIMENSION) {
+            PrintEncodingError(VP8_ENC_ERROR_BAD_DIMENSION);
+            return -1;
+        }
+        if (!WebPPictureRescale(&picture, run.resizeWidth, run.resizeHeight)) {
+            std::fprintf(stderr, "Error! Cannot resize picture\n");
+            return -1;
+        }
     }
     // The map has one byte per macroblock of the picture as it is encoded: after any crop and
     // resize.
@@ -739,9 +755,7 @@ int EncoderToolMain(int argc, const char* const argv[]) {
 
     start = verbose ? ToolSeconds() : 0;
     if (!WebPEncode(&config, &picture)) {
-        std::fprintf(stderr, "Error! Cannot encode picture as WebP\n");
-        std::fprintf(stderr, "Error code: %d (%s)\n", static_cast<int>(picture.error_code),
-                     EncodingErrorText(picture.error_code));
+        PrintEncodingError(picture.error_code);
         return -1;
     }
     if (verbose) std::fprintf(stderr, "Time to encode picture: %.3fs\n", ToolSeconds() - start);

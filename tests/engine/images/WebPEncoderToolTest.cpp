@@ -156,6 +156,10 @@ TEST_F(WebPEncoderTool, StatusesAndMessages) {
         {"photo.png -resize 20000 4 -o wide.webp", 255, "",
          "Saving file 'wide\\.webp'\nError! Cannot encode picture as WebP\nError code: 5 \\(BAD_DIMENSION: Bad "
          "picture dimension\\. Maximum width and height allowed is 16383 pixels\\.\\)\n"},
+        // A size no WebP file can hold fails before a picture of gigabytes is made for it.
+        {"photo.png -resize 60000 60000 -quiet -o huge.webp", 255, "",
+         "Error! Cannot encode picture as WebP\nError code: 5 \\(BAD_DIMENSION: [^\n]*\\)\n"},
+        {"photo.png -resize 0 40000 -quiet", 255, "", "Error! Cannot encode picture as WebP\nError code: 5 [^\n]*\n"},
         // Without "-o" the picture is encoded all the same.
         {"photo.png", 0, "",
          "No output file specified \\(no -o flag\\)\\. Encoding will\nbe performed, but its results discarded\\.\n\n" +
@@ -204,6 +208,8 @@ TEST_F(WebPEncoderTool, StatusesAndMessages) {
         {"-metadata all exif.jpg", 0, "",
          "No output [^]*Metadata:\n  \\* ICC profile: +[0-9]+ bytes\n  \\* EXIF data: +[0-9]+ bytes\n"},
         {"-metadata all,none exif.jpg -o none.webp", 0, "", "Saving .*\n[^]*filter level:[^\n]*\n"},
+        // EXIF and XMP asked, the file has EXIF and an ICC profile: EXIF alone.
+        {"-metadata exif,xmp exif.jpg", 0, "", "No output [^]*\\|\nMetadata:\n  \\* EXIF data: +[0-9]+ bytes\n"},
         // The last input wins; "--" takes the next argument as the input, whatever it is.
         {"missing.png photo.png -short", 0, "", " +[0-9]+ [0-9.]+\n"},
         {"-short -- -dash.png", 0, "", " +[0-9]+ [0-9.]+\n"},
@@ -218,6 +224,7 @@ TEST_F(WebPEncoderTool, StatusesAndMessages) {
     EXPECT_FALSE(fs::exists(File("short.webp")) && fs::file_size(File("short.webp")) == 0);
     EXPECT_FALSE(fs::exists(File("crop.webp")));
     EXPECT_FALSE(fs::exists(File("wide.webp")));
+    EXPECT_FALSE(fs::exists(File("huge.webp")));
 }
 
 // A failed encoding leaves the file it was to replace as it was; a successful one replaces it
