@@ -150,13 +150,14 @@ public:
         else
             return nullptr;
         const bool grey = inputs == 1;
-        // XYZ goes to sRGB's linear light in 16 bits (lcms2's float path then has no curve to
-        // evaluate per pixel); the sRGB tone curve is applied by a table.
+        // XYZ goes to sRGB's linear light as floats (lcms2's float path keeps negative XYZ of
+        // colours outside the gamut, and has no curve to evaluate per pixel); the light is
+        // clipped per channel and the sRGB tone curve applied by a table.
         const bool linear = inFormat == TYPE_XYZ_DBL;
         Profile target(grey ? GreyTarget().release() : linear ? LinearSrgb().release() : cmsCreate_sRGBProfile());
         if (!target) return nullptr;
         cmsHTRANSFORM transform =
-            cmsCreateTransform(source.get(), inFormat, target.get(), grey ? TYPE_GRAY_8 : linear ? TYPE_RGB_16 : TYPE_RGB_8,
+            cmsCreateTransform(source.get(), inFormat, target.get(), grey ? TYPE_GRAY_8 : linear ? TYPE_RGB_FLT : TYPE_RGB_8,
                                INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
         if (!transform) return nullptr;
         auto color = std::unique_ptr<LcmsValueColor>(new LcmsValueColor);
@@ -233,7 +234,10 @@ public:
             light_.resize(n);
             cmsDoTransform(transform_.get(), scratch_.data(), light_.data(), static_cast<cmsUInt32Number>(pixels));
             const std::uint8_t* encode = SrgbEncoding();
-            for (std::size_t i = 0; i < n; ++i) out[i] = encode[light_[i]];
+            for (std::size_t i = 0; i < n; ++i) {
+                const float v = light_[i];
+                out[i] = encode[!(v > 0) ? 0 : v >= 1 ? 65535 : static_cast<int>(v * 65535.0f + 0.5f)];
+            }
             return;
         }
         cmsDoTransform(transform_.get(), scratch_.data(), out, static_cast<cmsUInt32Number>(pixels));
@@ -248,7 +252,7 @@ private:
     bool cmyk_ = false;
     std::vector<std::pair<double, double>> ranges_;
     std::vector<double> scratch_;
-    std::vector<std::uint16_t> light_;
+    std::vector<float> light_;
     bool relativeLab_ = false;
     cmsCIEXYZ labWhite_{};
     double toD50_[3][3] = {};

@@ -159,6 +159,13 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
         labColours.push_back(static_cast<char>(128 + (i % 5) * 6 - 12));
         labColours.push_back(static_cast<char>(128 + (i % 3) * 8 - 8));
     }
+    // Lab colours far outside the sRGB gamut (some with negative X or Z): clipped per channel.
+    std::string saturatedLab;
+    for (int i = 0; i < 16; ++i) {
+        saturatedLab.push_back(static_cast<char>(10 + i * 15));
+        saturatedLab.push_back(static_cast<char>((i & 1) ? 255 : 0));
+        saturatedLab.push_back(static_cast<char>((i & 2) ? 255 : (i & 4) ? 128 : 0));
+    }
     // The sampled function's inputs lie on its sample points (0, 1/3, 2/3, 1), where poppler's
     // interpolation and our nearest sample agree.
     const std::string onPoints = std::string("\x00\x55\xAA\xFF", 4) + std::string(12, '\xFF');
@@ -276,6 +283,9 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
         {"Lab with lopsided ranges",
          [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-10 40 -30 5] >>]"); }, 3,
          labColours},
+        {"Lab outside the sRGB gamut",
+         [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9642 1 0.8249] /Range [-128 127 -128 127] >>]"); }, 3,
+         saturatedLab},
         {"Lab", [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>]"); },
          3, labColours},
         {"CalRGB",
