@@ -556,7 +556,7 @@ std::optional<Built> Build(QPDFObjectHandle object, QPDFObjectHandle pageColorSp
     if (depth > kMaxDepth) return std::nullopt;
     if (object.isName()) {
         const std::string name = object.getName();
-        if (std::optional<ColorModel> model = DeviceModelForName(name)) return DeviceSpace(*model);
+        if (std::optional<SampleSpace> device = CreateDeviceColorSpaceForName(name)) return DeviceSpace(device->model);
         if (pageColorSpaces.isDictionary() && pageColorSpaces.hasKey(name))
             return Build(pageColorSpaces.getKey(name), pageColorSpaces, depth + 1);
         return std::nullopt;
@@ -565,7 +565,7 @@ std::optional<Built> Build(QPDFObjectHandle object, QPDFObjectHandle pageColorSp
     QPDFObjectHandle first = object.getArrayItem(0);
     if (!first.isName()) return std::nullopt;
     const std::string family = first.getName();
-    if (std::optional<ColorModel> model = DeviceModelForName(family)) return DeviceSpace(*model);
+    if (std::optional<SampleSpace> device = CreateDeviceColorSpaceForName(family)) return DeviceSpace(device->model);
     if (family == "/Indexed" || family == "/I") return BuildIndexed(object, pageColorSpaces, depth);
     if (family == "/ICCBased") return BuildICC(object, pageColorSpaces, depth);
     if (family == "/CalGray" || family == "/CalRGB" || family == "/Lab") return BuildCalibrated(family, object);
@@ -573,22 +573,87 @@ std::optional<Built> Build(QPDFObjectHandle object, QPDFObjectHandle pageColorSp
     return std::nullopt;
 }
 
+// A space from a name or an array, with the family it reports.
+std::optional<ResolvedSpace> Resolve(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
+    std::optional<Built> b = Build(object, pageColorSpaces, 0);
+    if (!b) return std::nullopt;
+    return b->resolved;
+}
+
+// The family code a colour-space array's first element names; none for device names, Pattern
+// and unknown names.
+std::int32_t FamilyOfName(const std::string& name) {
+    if (name == "/ICCBased") return kFamilyICCBased;
+    if (name == "/Indexed" || name == "/I") return kFamilyIndexed;
+    if (name == "/CalRGB") return kFamilyCalRGB;
+    if (name == "/CalGray") return kFamilyCalGray;
+    if (name == "/Lab") return kFamilyLab;
+    if (name == "/Separation") return kFamilySeparation;
+    if (name == "/DeviceN") return kFamilyDeviceN;
+    return kFamilyNone;
+}
+
+// The count a space reports: its samples' components, the alternate's for tints.
+std::uint64_t CountOf(const Built& b) {
+    const bool tints = b.resolved.family == kFamilySeparation || b.resolved.family == kFamilyDeviceN;
+    return static_cast<std::uint64_t>(tints ? platform::ComponentsOf(b.resolved.space.model) : b.resolved.space.components());
+}
+
+std::optional<std::vector<std::uint8_t>> ConvertTints(const char* familyName, QPDFObjectHandle array,
+                                                      const std::vector<std::uint8_t>& tints,
+                                                      QPDFObjectHandle pageColorSpaces, const std::vector<double>& decode) {
+    try {
+        if (!array.isArray() || array.getArrayNItems() < 1 || !array.getArrayItem(0).isName() ||
+            array.getArrayItem(0).getName() != familyName)
+            return std::nullopt;
+        std::optional<Built> b = Build(array, pageColorSpaces, 0);
+        if (!b || !b->resolved.space.converter || b->resolved.space.own < 1) return std::nullopt;
+        const SampleSpace& space = b->resolved.space;
+        const std::size_t pixels = tints.size() / static_cast<std::size_t>(space.own);
+        std::vector<std::uint8_t> out(pixels * static_cast<std::size_t>(platform::ComponentsOf(space.model)));
+        space.converter->Prepare(decode);
+        if (pixels > 0) space.converter->Convert(tints.data(), pixels, out.data());
+        return out;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
-std::optional<ColorModel> DeviceModelForName(const std::string& name) {
-    if (name == "/DeviceGray" || name == "/G") return ColorModel::Monochrome;
-    if (name == "/DeviceRGB" || name == "/RGB") return ColorModel::RGB;
-    if (name == "/DeviceCMYK" || name == "/CMYK") return ColorModel::CMYK;
+std::optional<SampleSpace> CreateDeviceColorSpaceForName(const std::string& name) {
+    const std::string bare = !name.empty() && name[0] == '/' ? name.substr(1) : name;
+    if (bare == "DeviceGray" || bare == "G") return SampleSpace::Device(ColorModel::Monochrome);
+    if (bare == "DeviceRGB" || bare == "RGB") return SampleSpace::Device(ColorModel::RGB);
+    if (bare == "DeviceCMYK" || bare == "CMYK") return SampleSpace::Device(ColorModel::CMYK);
     return std::nullopt;
 }
 
-std::optional<ResolvedSpace> CreateColorSpaceFromICC(const std::vector<std::uint8_t>& bytes, int components) {
-    if (bytes.empty() || (components != 1 && components != 3 && components != 4)) return std::nullopt;
-    Profile profile(cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
+std::optional<SampleSpace> CreateDeviceColorSpaceAndCount(const std::string& name, std::uint64_t* count) {
+    std::optional<SampleSpace> space = CreateDeviceColorSpaceForName(name);
+    if (space) *count = static_cast<std::uint64_t>(platform::ComponentsOf(space->model));
+    return space;
+}
+
+std::optional<SampleSpace> CreateDeviceColorSpaceForCode(std::int32_t family) {
+    switch (family) {
+        case kFamilyDeviceGray: return SampleSpace::Device(ColorModel::Monochrome);
+        case kFamilyDeviceRGB: return SampleSpace::Device(ColorModel::RGB);
+        case kFamilyDeviceCMYK: return SampleSpace::Device(ColorModel::CMYK);
+        default: return std::nullopt;
+    }
+}
+
+std::optional<SampleSpace> CreateColorSpaceWithICCData(const std::vector<std::uint8_t>& data) {
+    if (data.empty()) return std::nullopt;
+    Profile profile(cmsOpenProfileFromMem(data.data(), static_cast<cmsUInt32Number>(data.size())));
+    if (!profile) return std::nullopt;
+    const int components = static_cast<int>(cmsChannelsOf(cmsGetColorSpace(profile.get())));
+    if (components != 1 && components != 3 && components != 4) return std::nullopt;
     std::vector<std::pair<double, double>> ranges(static_cast<std::size_t>(components), {0.0, 1.0});
     auto color = LcmsValueColor::Create(std::move(profile), components, ranges, false);
     if (!color) return std::nullopt;
-    return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyICCBased).resolved;
+    return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyICCBased).resolved.space;
 }
 
 std::optional<ResolvedSpace> CreatePatternImageSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
@@ -607,7 +672,7 @@ std::optional<ResolvedSpace> CreatePatternImageSpace(QPDFObjectHandle object, QP
             if (!(base.isName() && base.getName() == "/Pattern") &&
                 !(base.isArray() && base.getArrayNItems() >= 1 && base.getArrayItem(0).isName() &&
                   base.getArrayItem(0).getName() == "/Pattern"))
-                if (std::optional<ResolvedSpace> space = CreateColorSpace(base, pageColorSpaces)) return space;
+                if (std::optional<ResolvedSpace> space = Resolve(base, pageColorSpaces)) return space;
         }
         return ResolvedSpace{SampleSpace::Device(ColorModel::Monochrome), kFamilyNone};
     } catch (const std::exception&) {
@@ -615,14 +680,36 @@ std::optional<ResolvedSpace> CreatePatternImageSpace(QPDFObjectHandle object, QP
     }
 }
 
-std::optional<ResolvedSpace> CreateColorSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
+std::optional<SampleSpace> CreateColorSpaceFromArray(QPDFObjectHandle pageColorSpaces, QPDFObjectHandle array,
+                                                     std::int32_t* family, std::uint64_t* count) {
     try {
-        std::optional<Built> b = Build(object, pageColorSpaces, 0);
+        if (!array.isArray() || array.getArrayNItems() < 1 || !array.getArrayItem(0).isName()) return std::nullopt;
+        const std::int32_t code = FamilyOfName(array.getArrayItem(0).getName());
+        std::optional<Built> b = Build(array, pageColorSpaces, 0);
+        if (code != kFamilyNone) {
+            *family = code;
+            *count = b ? CountOf(*b) : 0;
+        } else if (b) {
+            *count = CountOf(*b);
+        }
         if (!b) return std::nullopt;
-        return b->resolved;
+        return b->resolved.space;
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+std::optional<std::vector<std::uint8_t>> ConvertSeparationSamples(QPDFObjectHandle array,
+                                                                  const std::vector<std::uint8_t>& tints,
+                                                                  QPDFObjectHandle pageColorSpaces,
+                                                                  const std::vector<double>& decode) {
+    return ConvertTints("/Separation", array, tints, pageColorSpaces, decode);
+}
+
+std::optional<std::vector<std::uint8_t>> ConvertDeviceNSamples(QPDFObjectHandle array, const std::vector<std::uint8_t>& tints,
+                                                               QPDFObjectHandle pageColorSpaces,
+                                                               const std::vector<double>& decode) {
+    return ConvertTints("/DeviceN", array, tints, pageColorSpaces, decode);
 }
 
 }  // namespace extraction

@@ -76,56 +76,65 @@ TEST(ColorSpaces, FamiliesAndCounts) {
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
     list.appendItem(cyclicFunction);
     cyclicFunction.replaceKey("/Functions", list);
+    // `family` and `count` as the call leaves them, from -1 and 99.
     const struct {
         const char* name;
         std::string text;
         QPDFObjectHandle object;
         bool made;
         std::int32_t family;
-        int components;
+        std::uint64_t count;
+        int components;  // of the samples
         platform::ColorModel model;
     } cases[] = {
-        {"ICC, sRGB", "[/ICCBased " + icc + "]", {}, true, 7, 3, platform::ColorModel::RGB},
-        {"ICC refused, by /N", "[/ICCBased " + junkN3 + "]", {}, true, 7, 3, platform::ColorModel::RGB},
-        {"ICC refused, the alternate", "[/ICCBased " + junkAlt + "]", {}, true, 7, 1, platform::ColorModel::Monochrome},
-        {"ICC refused, no /N", "[/ICCBased " + junkNoN + "]", {}, false, 0, 0, {}},
-        {"Indexed over RGB", "[/Indexed /DeviceRGB 1 <FF000000FF00>]", {}, true, 8, 1, platform::ColorModel::RGB},
-        {"Indexed over Separation", "[/Indexed [/Separation /Spot /DeviceCMYK " + tint + "] 1 <00FF>]", {}, true, 8, 1,
+        {"ICC, sRGB", "[/ICCBased " + icc + "]", {}, true, 7, 3, 3, platform::ColorModel::RGB},
+        {"ICC refused, by /N", "[/ICCBased " + junkN3 + "]", {}, true, 7, 3, 3, platform::ColorModel::RGB},
+        {"ICC refused, the alternate", "[/ICCBased " + junkAlt + "]", {}, true, 7, 1, 1, platform::ColorModel::Monochrome},
+        {"ICC refused, no /N", "[/ICCBased " + junkNoN + "]", {}, false, 7, 0, 0, {}},
+        {"Indexed over RGB", "[/Indexed /DeviceRGB 1 <FF000000FF00>]", {}, true, 8, 1, 1, platform::ColorModel::RGB},
+        {"Indexed over Separation", "[/Indexed [/Separation /Spot /DeviceCMYK " + tint + "] 1 <00FF>]", {}, true, 8, 1, 1,
          platform::ColorModel::CMYK},
-        {"Indexed hival 256", "[/Indexed /DeviceRGB 256 <00>]", {}, false, 0, 0, {}},
-        {"Indexed, its own base", "", cyclic, false, 0, 0, {}},
-        {"Lab without a dictionary", "[/Lab]", {}, true, 6, 3, platform::ColorModel::RGB},
-        {"Lab", "[/Lab << /WhitePoint [0.9505 1 1.089] >>]", {}, true, 6, 3, platform::ColorModel::RGB},
-        {"CalGray without a white point", "[/CalGray << >>]", {}, true, 4, 1, platform::ColorModel::Monochrome},
-        {"CalRGB", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] >>]", {}, true, 5, 3,
+        {"Indexed hival 256", "[/Indexed /DeviceRGB 256 <00>]", {}, false, 8, 0, 0, {}},
+        {"Indexed, its own base", "", cyclic, false, 8, 0, 0, {}},
+        {"Lab without a dictionary", "[/Lab]", {}, true, 6, 3, 3, platform::ColorModel::RGB},
+        {"Lab", "[/Lab << /WhitePoint [0.9505 1 1.089] >>]", {}, true, 6, 3, 3, platform::ColorModel::RGB},
+        {"CalGray without a white point", "[/CalGray << >>]", {}, true, 4, 1, 1, platform::ColorModel::Monochrome},
+        {"CalRGB", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] >>]", {}, true, 5, 3, 3,
          platform::ColorModel::RGB},
         // White points and matrices that admit no chromatic adaptation fall back on the device space.
         {"CalRGB, a white point with a cone response of zero", "[/CalRGB << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 5,
-         3, platform::ColorModel::RGB},
+         3, 3, platform::ColorModel::RGB},
         {"CalRGB, a Matrix out of all proportion", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Matrix [1e30 0 0 0 1 0 0 0 1] >>]",
-         {}, true, 5, 3, platform::ColorModel::RGB},
-        {"Lab, a white point with a cone response of zero", "[/Lab << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 6, 3,
+         {}, true, 5, 3, 3, platform::ColorModel::RGB},
+        {"Lab, a white point with a cone response of zero", "[/Lab << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 6, 3, 3,
          platform::ColorModel::RGB},
         {"Separation All", "[/Separation /All /DeviceGray << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >>]", {}, true,
-         10, 1, platform::ColorModel::Monochrome},
-        {"Separation outputs that do not fit", "[/Separation /Spot /DeviceRGB " + tint + "]", {}, false, 0, 0, {}},
+         10, 1, 1, platform::ColorModel::Monochrome},
+        {"Separation outputs that do not fit", "[/Separation /Spot /DeviceRGB " + tint + "]", {}, false, 10, 0, 0, {}},
         {"Separation with an unknown function type", "[/Separation /Spot /DeviceGray << /FunctionType 7 /Domain [0 1] /Range [0 1] >>]",
-         {}, false, 0, 0, {}},
-        {"Separation, its own alternate", "", cyclicAlternate, false, 0, 0, {}},
-        {"Separation with cyclic functions", "[/Separation /Spot /DeviceGray " + ref(cyclicFunction) + "]", {}, false, 0, 0, {}},
+         {}, false, 10, 0, 0, {}},
+        {"Separation, its own alternate", "", cyclicAlternate, false, 10, 0, 0, {}},
+        {"Separation with cyclic functions", "[/Separation /Spot /DeviceGray " + ref(cyclicFunction) + "]", {}, false, 10, 0, 0, {}},
+        // Three tints a pixel, four CMYK components reported.
         {"DeviceN, exponential", "[/DeviceN [/A /B /C] /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C1 [0 0 0 1] /N 1 >>]",
-         {}, true, 11, 3, platform::ColorModel::CMYK},
-        {"Pattern", "[/Pattern]", {}, false, 0, 0, {}},
+         {}, true, 11, 4, 3, platform::ColorModel::CMYK},
+        {"a device name in an array", "[/DeviceRGB]", {}, true, -1, 3, 3, platform::ColorModel::RGB},
+        {"Pattern", "[/Pattern]", {}, false, -1, 99, 0, {}},
+        {"no name first", "[1 /DeviceRGB]", {}, false, -1, 99, 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QPDFObjectHandle object = c.text.empty() ? c.object : QPDFObjectHandle::parse(&pdf, c.text);
-        const std::optional<extraction::ResolvedSpace> space = extraction::CreateColorSpace(object, QPDFObjectHandle());
+        std::int32_t family = -1;
+        std::uint64_t count = 99;
+        const std::optional<extraction::SampleSpace> space =
+            extraction::CreateColorSpaceFromArray(QPDFObjectHandle(), object, &family, &count);
         ASSERT_EQ(space.has_value(), c.made);
+        EXPECT_EQ(family, c.family);
+        EXPECT_EQ(count, c.count);
         if (!space) continue;
-        EXPECT_EQ(space->family, c.family);
-        EXPECT_EQ(space->space.components(), c.components);
-        EXPECT_EQ(space->space.model, c.model);
+        EXPECT_EQ(space->components(), c.components);
+        EXPECT_EQ(space->model, c.model);
     }
 }
 
