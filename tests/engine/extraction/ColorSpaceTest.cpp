@@ -138,6 +138,77 @@ TEST(ColorSpaces, FamiliesAndCounts) {
     }
 }
 
+TEST(ColorSpaces, DeviceSpacesByNameAndCode) {
+    using platform::ColorModel;
+    const struct {
+        const char* name;
+        std::optional<ColorModel> model;
+    } names[] = {
+        {"DeviceRGB", ColorModel::RGB},  {"RGB", ColorModel::RGB},         {"/DeviceRGB", ColorModel::RGB},
+        {"DeviceCMYK", ColorModel::CMYK}, {"CMYK", ColorModel::CMYK},      {"DeviceGray", ColorModel::Monochrome},
+        {"G", ColorModel::Monochrome},    {"/G", ColorModel::Monochrome}, {"Gray", std::nullopt},
+        {"devicergb", std::nullopt},      {"Pattern", std::nullopt},      {"", std::nullopt},
+    };
+    for (const auto& c : names) {
+        SCOPED_TRACE(c.name);
+        std::uint64_t count = 99;
+        const std::optional<extraction::SampleSpace> counted = extraction::CreateDeviceColorSpaceAndCount(c.name, &count);
+        const std::optional<extraction::SampleSpace> named = extraction::CreateDeviceColorSpaceForName(c.name);
+        ASSERT_EQ(counted.has_value(), c.model.has_value());
+        ASSERT_EQ(named.has_value(), c.model.has_value());
+        if (!c.model) {
+            EXPECT_EQ(count, 99u);
+            continue;
+        }
+        EXPECT_EQ(counted->model, *c.model);
+        EXPECT_EQ(named->model, *c.model);
+        EXPECT_EQ(count, static_cast<std::uint64_t>(platform::ComponentsOf(*c.model)));
+    }
+    const struct {
+        std::int32_t code;
+        std::optional<ColorModel> model;
+    } codes[] = {{1, ColorModel::Monochrome}, {2, ColorModel::RGB}, {3, ColorModel::CMYK},
+                 {0, std::nullopt},           {4, std::nullopt},    {7, std::nullopt},
+                 {11, std::nullopt},          {-1, std::nullopt}};
+    for (const auto& c : codes) {
+        SCOPED_TRACE(c.code);
+        const std::optional<extraction::SampleSpace> space = extraction::CreateDeviceColorSpaceForCode(c.code);
+        ASSERT_EQ(space.has_value(), c.model.has_value());
+        if (space) {
+            EXPECT_EQ(space->model, *c.model);
+        }
+    }
+}
+
+// Tint bytes through the tint transforms, against the functions worked out by hand.
+TEST(ColorSpaces, TintBytesToAlternateBytes) {
+    PdfBuilder b;
+    QPDF& pdf = b.document();
+    // White to (0.2, 0.6, 0): tint 0.2 gives 0.84, 0.92, 0.8.
+    QPDFObjectHandle separation = QPDFObjectHandle::parse(
+        &pdf, "[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.6 0] /N 1 >>]");
+    const std::optional<std::vector<std::uint8_t>> rgb =
+        extraction::ConvertSeparationSamples(separation, {0, 255, 51});
+    ASSERT_TRUE(rgb.has_value());
+    EXPECT_EQ(*rgb, (std::vector<std::uint8_t>{255, 255, 255, 51, 153, 0, 214, 235, 204}));
+
+    // The product of two tints as grey; the seventh byte starts a pixel it does not finish.
+    QPDFObjectHandle product = QPDFObjectHandle::newStream(&pdf, "{ mul }");
+    product.getDict().replaceKey("/FunctionType", QPDFObjectHandle::newInteger(4));
+    product.getDict().replaceKey("/Domain", QPDFObjectHandle::parse("[0 1 0 1]"));
+    product.getDict().replaceKey("/Range", QPDFObjectHandle::parse("[0 1]"));
+    QPDFObjectHandle deviceN = QPDFObjectHandle::parse(&pdf, "[/DeviceN [/A /B] /DeviceGray null]");
+    deviceN.setArrayItem(3, pdf.makeIndirectObject(product));
+    const std::optional<std::vector<std::uint8_t>> grey =
+        extraction::ConvertDeviceNSamples(deviceN, {255, 255, 255, 0, 128, 128, 7});
+    ASSERT_TRUE(grey.has_value());
+    EXPECT_EQ(*grey, (std::vector<std::uint8_t>{255, 0, 64}));
+
+    // Each conversion takes only its own family.
+    EXPECT_FALSE(extraction::ConvertSeparationSamples(deviceN, {0, 0}).has_value());
+    EXPECT_FALSE(extraction::ConvertDeviceNSamples(separation, {0}).has_value());
+}
+
 TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
     PdfBuilder probe;
     const std::string icc = SrgbProfile(), greyIcc = GreyProfile(), wideIcc = WideRgbProfile();
