@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,19 @@ bool HasAdobeMarker(const std::uint8_t* data, std::size_t size) {
     return false;
 }
 
+// A bitmap over packed 8-bit samples of `model`, which it keeps.
+Bitmap BitmapOver(extraction::SampleBytes samples, int width, int height, ColorModel model) {
+    Bitmap b;
+    b.width = width;
+    b.height = height;
+    b.model = model;
+    b.components = platform::ComponentsOf(model);
+    b.stride = static_cast<std::ptrdiff_t>(width) * b.components;
+    b.data = samples.data();
+    b.owner = std::move(samples.memory);
+    return b;
+}
+
 struct Malloced {
     std::uint8_t* p = nullptr;
     ~Malloced() { std::free(p); }
@@ -387,16 +401,23 @@ Bitmap ImageExtractor::CreateImageFromStream(QPDFObjectHandle stream, QPDFObject
         if (tints && spaceArray.isArray()) {
             // Tints go to the alternate's colours through the tint transform, the Decode pairs
             // applied to them there.
-            const std::optional<std::vector<std::uint8_t>> codes =
-                extraction::SampleCodes(samples, sampleSize, w, h, static_cast<int>(bits), space->space.components());
-            if (!codes) return {};
-            const std::optional<std::vector<std::uint8_t>> colours =
+            // 8-bit samples are the tint bytes as they stand.
+            const std::size_t tintBytes =
+                static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(space->space.components());
+            std::optional<std::vector<std::uint8_t>> codes;
+            std::span<const std::uint8_t> tints(samples, tintBytes);
+            if (bits != 8 || sampleSize < tintBytes) {
+                codes = extraction::SampleCodes(samples, sampleSize, w, h, static_cast<int>(bits), space->space.components());
+                if (!codes) return {};
+                tints = *codes;
+            }
+            std::optional<extraction::SampleBytes> colours =
                 space->family == extraction::kFamilySeparation
-                    ? extraction::ConvertSeparationSamples(spaceArray, *codes, pageColorSpaces, decode)
-                    : extraction::ConvertDeviceNSamples(spaceArray, *codes, pageColorSpaces, decode);
-            const SampleSpace alternate = SampleSpace::Device(space->space.model);
-            if (!colours || colours->size() != static_cast<std::size_t>(w) * h * colourCount) return {};
-            image = extraction::ConvertSamples(colours->data(), colours->size(), w, h, 8, alternate, {});
+                    ? extraction::ConvertSeparationSamples(spaceArray, tints, pageColorSpaces, decode)
+                    : extraction::ConvertDeviceNSamples(spaceArray, tints, pageColorSpaces, decode);
+            if (!colours || colours->size != static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * colourCount)
+                return {};
+            image = BitmapOver(std::move(*colours), w, h, space->space.model);
         } else {
             image = extraction::ConvertSamples(samples, sampleSize, w, h, static_cast<int>(bits), space->space, decode);
         }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -599,8 +600,8 @@ std::uint64_t CountOf(const Built& b) {
     return static_cast<std::uint64_t>(tints ? platform::ComponentsOf(b.resolved.space.model) : b.resolved.space.components());
 }
 
-std::optional<std::vector<std::uint8_t>> ConvertTints(const char* familyName, QPDFObjectHandle array,
-                                                      const std::vector<std::uint8_t>& tints,
+std::optional<SampleBytes> ConvertTints(const char* familyName, QPDFObjectHandle array,
+                                                      std::span<const std::uint8_t> tints,
                                                       QPDFObjectHandle pageColorSpaces, const std::vector<double>& decode) {
     try {
         if (!array.isArray() || array.getArrayNItems() < 1 || !array.getArrayItem(0).isName() ||
@@ -610,7 +611,10 @@ std::optional<std::vector<std::uint8_t>> ConvertTints(const char* familyName, QP
         if (!b || !b->resolved.space.converter || b->resolved.space.own < 1) return std::nullopt;
         const SampleSpace& space = b->resolved.space;
         const std::size_t pixels = tints.size() / static_cast<std::size_t>(space.own);
-        std::vector<std::uint8_t> out(pixels * static_cast<std::size_t>(platform::ComponentsOf(space.model)));
+        SampleBytes out;
+        out.size = pixels * static_cast<std::size_t>(platform::ComponentsOf(space.model));
+        out.memory.reset(platform::AllocateLarge(out.size), std::free);
+        if (!out.memory) return std::nullopt;
         space.converter->Prepare(decode);
         if (pixels > 0) space.converter->Convert(tints.data(), pixels, out.data());
         return out;
@@ -699,14 +703,14 @@ std::optional<SampleSpace> CreateColorSpaceFromArray(QPDFObjectHandle pageColorS
     }
 }
 
-std::optional<std::vector<std::uint8_t>> ConvertSeparationSamples(QPDFObjectHandle array,
-                                                                  const std::vector<std::uint8_t>& tints,
+std::optional<SampleBytes> ConvertSeparationSamples(QPDFObjectHandle array,
+                                                                  std::span<const std::uint8_t> tints,
                                                                   QPDFObjectHandle pageColorSpaces,
                                                                   const std::vector<double>& decode) {
     return ConvertTints("/Separation", array, tints, pageColorSpaces, decode);
 }
 
-std::optional<std::vector<std::uint8_t>> ConvertDeviceNSamples(QPDFObjectHandle array, const std::vector<std::uint8_t>& tints,
+std::optional<SampleBytes> ConvertDeviceNSamples(QPDFObjectHandle array, std::span<const std::uint8_t> tints,
                                                                QPDFObjectHandle pageColorSpaces,
                                                                const std::vector<double>& decode) {
     return ConvertTints("/DeviceN", array, tints, pageColorSpaces, decode);

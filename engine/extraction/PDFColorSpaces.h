@@ -3,7 +3,9 @@
 #include <qpdf/QPDFObjectHandle.hh>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,13 @@ enum PDFColorSpaceFamily : std::int32_t {
     kFamilyIndexed = 8,
     kFamilySeparation = 10,
     kFamilyDeviceN = 11,
+};
+
+// Bytes in memory of their own (a pixel buffer, in huge pages when it is large).
+struct SampleBytes {
+    std::shared_ptr<std::uint8_t> memory;
+    std::size_t size = 0;
+    std::uint8_t* data() const { return memory.get(); }
 };
 
 struct ResolvedSpace {
@@ -73,14 +82,14 @@ std::optional<SampleSpace> CreateColorSpaceWithICCData(const std::vector<std::ui
 // way through its pair) through the space's tint transform: the colours of the space
 // CreateColorSpaceFromArray makes of `array`, its count of bytes a pixel. Nothing when `array`
 // is no Separation space that can be made.
-std::optional<std::vector<std::uint8_t>> ConvertSeparationSamples(QPDFObjectHandle array,
-                                                                  const std::vector<std::uint8_t>& tints,
+std::optional<SampleBytes> ConvertSeparationSamples(QPDFObjectHandle array,
+                                                                  std::span<const std::uint8_t> tints,
                                                                   QPDFObjectHandle pageColorSpaces = {},
                                                                   const std::vector<double>& decode = {});
 
 // As ConvertSeparationSamples for a DeviceN space: one byte for each colorant a pixel; a
 // trailing incomplete pixel is ignored.
-std::optional<std::vector<std::uint8_t>> ConvertDeviceNSamples(QPDFObjectHandle array, const std::vector<std::uint8_t>& tints,
+std::optional<SampleBytes> ConvertDeviceNSamples(QPDFObjectHandle array, std::span<const std::uint8_t> tints,
                                                                QPDFObjectHandle pageColorSpaces = {},
                                                                const std::vector<double>& decode = {});
 

@@ -180,6 +180,8 @@ TEST(ColorSpaces, DeviceSpacesByNameAndCode) {
     }
 }
 
+std::vector<std::uint8_t> Bytes(const extraction::SampleBytes& b) { return {b.data(), b.data() + b.size}; }
+
 // Tint bytes through the tint transforms, against the functions worked out by hand.
 TEST(ColorSpaces, TintBytesToAlternateBytes) {
     PdfBuilder b;
@@ -187,10 +189,10 @@ TEST(ColorSpaces, TintBytesToAlternateBytes) {
     // White to (0.2, 0.6, 0): tint 0.2 gives 0.84, 0.92, 0.8.
     QPDFObjectHandle separation = QPDFObjectHandle::parse(
         &pdf, "[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.6 0] /N 1 >>]");
-    const std::optional<std::vector<std::uint8_t>> rgb =
-        extraction::ConvertSeparationSamples(separation, {0, 255, 51});
+    const std::optional<extraction::SampleBytes> rgb =
+        extraction::ConvertSeparationSamples(separation, std::vector<std::uint8_t>{0, 255, 51});
     ASSERT_TRUE(rgb.has_value());
-    EXPECT_EQ(*rgb, (std::vector<std::uint8_t>{255, 255, 255, 51, 153, 0, 214, 235, 204}));
+    EXPECT_EQ(Bytes(*rgb), (std::vector<std::uint8_t>{255, 255, 255, 51, 153, 0, 214, 235, 204}));
 
     // The product of two tints as grey; the seventh byte starts a pixel it does not finish.
     QPDFObjectHandle product = QPDFObjectHandle::newStream(&pdf, "{ mul }");
@@ -199,14 +201,14 @@ TEST(ColorSpaces, TintBytesToAlternateBytes) {
     product.getDict().replaceKey("/Range", QPDFObjectHandle::parse("[0 1]"));
     QPDFObjectHandle deviceN = QPDFObjectHandle::parse(&pdf, "[/DeviceN [/A /B] /DeviceGray null]");
     deviceN.setArrayItem(3, pdf.makeIndirectObject(product));
-    const std::optional<std::vector<std::uint8_t>> grey =
-        extraction::ConvertDeviceNSamples(deviceN, {255, 255, 255, 0, 128, 128, 7});
+    const std::optional<extraction::SampleBytes> grey =
+        extraction::ConvertDeviceNSamples(deviceN, std::vector<std::uint8_t>{255, 255, 255, 0, 128, 128, 7});
     ASSERT_TRUE(grey.has_value());
-    EXPECT_EQ(*grey, (std::vector<std::uint8_t>{255, 0, 64}));
+    EXPECT_EQ(Bytes(*grey), (std::vector<std::uint8_t>{255, 0, 64}));
 
     // Each conversion takes only its own family.
-    EXPECT_FALSE(extraction::ConvertSeparationSamples(deviceN, {0, 0}).has_value());
-    EXPECT_FALSE(extraction::ConvertDeviceNSamples(separation, {0}).has_value());
+    EXPECT_FALSE(extraction::ConvertSeparationSamples(deviceN, std::vector<std::uint8_t>{0, 0}).has_value());
+    EXPECT_FALSE(extraction::ConvertDeviceNSamples(separation, std::vector<std::uint8_t>{0}).has_value());
 }
 
 TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
