@@ -600,9 +600,8 @@ std::uint64_t CountOf(const Built& b) {
     return static_cast<std::uint64_t>(tints ? platform::ComponentsOf(b.resolved.space.model) : b.resolved.space.components());
 }
 
-std::optional<SampleBytes> ConvertTints(const char* familyName, QPDFObjectHandle array,
-                                                      std::span<const std::uint8_t> tints,
-                                                      QPDFObjectHandle pageColorSpaces, const std::vector<double>& decode) {
+std::optional<SampleBytes> ConvertTints(const char* familyName, QPDFObjectHandle array, std::span<const std::uint8_t> tints,
+                                        QPDFObjectHandle pageColorSpaces, const std::vector<double>& decode) {
     try {
         if (!array.isArray() || array.getArrayNItems() < 1 || !array.getArrayItem(0).isName() ||
             array.getArrayItem(0).getName() != familyName)
@@ -611,8 +610,10 @@ std::optional<SampleBytes> ConvertTints(const char* familyName, QPDFObjectHandle
         if (!b || !b->resolved.space.converter || b->resolved.space.own < 1) return std::nullopt;
         const SampleSpace& space = b->resolved.space;
         const std::size_t pixels = tints.size() / static_cast<std::size_t>(space.own);
+        const std::size_t components = static_cast<std::size_t>(platform::ComponentsOf(space.model));
+        if (pixels > platform::kMaxBitmapBytes / components) return std::nullopt;
         SampleBytes out;
-        out.size = pixels * static_cast<std::size_t>(platform::ComponentsOf(space.model));
+        out.size = pixels * components;
         out.memory.reset(platform::AllocateLarge(out.size), std::free);
         if (!out.memory) return std::nullopt;
         space.converter->Prepare(decode);
@@ -703,16 +704,13 @@ std::optional<SampleSpace> CreateColorSpaceFromArray(QPDFObjectHandle pageColorS
     }
 }
 
-std::optional<SampleBytes> ConvertSeparationSamples(QPDFObjectHandle array,
-                                                                  std::span<const std::uint8_t> tints,
-                                                                  QPDFObjectHandle pageColorSpaces,
-                                                                  const std::vector<double>& decode) {
+std::optional<SampleBytes> ConvertSeparationSamples(QPDFObjectHandle array, std::span<const std::uint8_t> tints,
+                                                    QPDFObjectHandle pageColorSpaces, const std::vector<double>& decode) {
     return ConvertTints("/Separation", array, tints, pageColorSpaces, decode);
 }
 
 std::optional<SampleBytes> ConvertDeviceNSamples(QPDFObjectHandle array, std::span<const std::uint8_t> tints,
-                                                               QPDFObjectHandle pageColorSpaces,
-                                                               const std::vector<double>& decode) {
+                                                 QPDFObjectHandle pageColorSpaces, const std::vector<double>& decode) {
     return ConvertTints("/DeviceN", array, tints, pageColorSpaces, decode);
 }
 

@@ -81,16 +81,14 @@ std::optional<SampleSpace> CreateColorSpaceWithICCData(const std::vector<std::ui
 // Separation tints (one byte a pixel, byte b the tint b / 255 or, with `decode`, b / 255 of the
 // way through its pair) through the space's tint transform: the colours of the space
 // CreateColorSpaceFromArray makes of `array`, its count of bytes a pixel. Nothing when `array`
-// is no Separation space that can be made.
-std::optional<SampleBytes> ConvertSeparationSamples(QPDFObjectHandle array,
-                                                                  std::span<const std::uint8_t> tints,
-                                                                  QPDFObjectHandle pageColorSpaces = {},
-                                                                  const std::vector<double>& decode = {});
+// is no Separation space that can be made, or the colours would pass the bitmap cap.
+std::optional<SampleBytes> ConvertSeparationSamples(QPDFObjectHandle array, std::span<const std::uint8_t> tints,
+                                                    QPDFObjectHandle pageColorSpaces = {},
+                                                    const std::vector<double>& decode = {});
 
 // As ConvertSeparationSamples for a DeviceN space: one byte for each colorant a pixel; a
 // trailing incomplete pixel is ignored.
 std::optional<SampleBytes> ConvertDeviceNSamples(QPDFObjectHandle array, std::span<const std::uint8_t> tints,
-                                                               QPDFObjectHandle pageColorSpaces = {},
-                                                               const std::vector<double>& decode = {});
+                                                 QPDFObjectHandle pageColorSpaces = {}, const std::vector<double>& decode = {});
 
 }  // namespace extraction
