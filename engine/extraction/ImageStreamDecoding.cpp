@@ -397,11 +397,11 @@ Bitmap ImageExtractor::CreateImageFromStream(QPDFObjectHandle stream, QPDFObject
         }
 
         Bitmap image;
-        const bool tints = space->family == extraction::kFamilySeparation || space->family == extraction::kFamilyDeviceN;
-        if (tints && spaceArray.isArray()) {
-            // Tints go to the alternate's colours through the tint transform, the Decode pairs
-            // applied to them there.
-            // 8-bit samples are the tint bytes as they stand.
+        const bool tintSpace =
+            space->family == extraction::kFamilySeparation || space->family == extraction::kFamilyDeviceN;
+        if (tintSpace && spaceArray.isArray()) {
+            // Tints go to the alternate's colours through the tint transform, which applies the
+            // Decode pairs; 8-bit samples are the tint bytes as they stand.
             const std::size_t tintBytes =
                 static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(space->space.components());
             std::optional<std::vector<std::uint8_t>> codes;
