@@ -432,6 +432,79 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
     }
 }
 
+// Tints of every depth, with and without Decode arrays, as pdfimages converts them. (pdfimages
+// writes 1-bit images as black and white without their colour space, so those are checked
+// against the tint transform's two colours: white at tint 0, 0.2 0.5 0 at tint 1.)
+TEST(ColorSpaces, TintImagesOfEveryDepthAgreeWithPdfimages) {
+    const std::string separation =
+        "[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.5 0] /N 1 >>]";
+    const auto deviceN = [](PdfBuilder& b) {
+        QPDFObjectHandle f = b.Image("/FunctionType 4 /Domain [0 1 0 1] /Range [0 1 0 1 0 1]", "{ 2 copy mul }");
+        f.getDict().removeKey("/Type");
+        f.getDict().removeKey("/Subtype");
+        return "[/DeviceN [/A /B] /DeviceRGB " + std::to_string(f.getObjectID()) + " 0 R]";
+    };
+    std::string ramp8, ramp16, nibbles, pairs2;
+    for (int i = 0; i < 16; ++i) {
+        ramp8.push_back(static_cast<char>(i * 17));
+        ramp16.push_back(static_cast<char>(i * 17));
+        ramp16.push_back('\x40');
+    }
+    for (int i = 0; i < 8; ++i) nibbles.push_back(static_cast<char>((2 * i) << 4 | (2 * i + 1)));
+    for (int i = 0; i < 8; ++i) pairs2.push_back(static_cast<char>(0x1B + i * 0x25));
+    const std::string bits1("\xA5\x3C", 2);
+    auto twoColours = [&](bool inverted) {
+        std::vector<std::uint8_t> rgb;
+        for (int i = 0; i < 16; ++i) {
+            const bool full = ((static_cast<unsigned char>(bits1[i / 8]) >> (7 - i % 8)) & 1) != inverted;
+            for (std::uint8_t v : full ? std::vector<std::uint8_t>{51, 128, 0} : std::vector<std::uint8_t>{255, 255, 255})
+                rgb.push_back(v);
+        }
+        return rgb;
+    };
+    const struct {
+        const char* name;
+        std::function<std::string(PdfBuilder&)> space;
+        int bits;
+        const char* decode;  // empty for none
+        std::string samples;  // 16 x 1 pixels
+        std::vector<std::uint8_t> expected = {};  // empty: what pdfimages writes
+    } cases[] = {
+        {"Separation, 1 bit", [&](PdfBuilder&) { return separation; }, 1, "", bits1, twoColours(false)},
+        {"Separation, 1 bit, inverted", [&](PdfBuilder&) { return separation; }, 1, "[1 0]", bits1, twoColours(true)},
+        {"Separation, 4 bits", [&](PdfBuilder&) { return separation; }, 4, "", nibbles},
+        {"Separation, 8 bits, inverted", [&](PdfBuilder&) { return separation; }, 8, "[1 0]", ramp8},
+        {"Separation, 8 bits, a Decode pair inside 0..1", [&](PdfBuilder&) { return separation; }, 8, "[0.2 0.6]", ramp8},
+        {"Separation, 16 bits", [&](PdfBuilder&) { return separation; }, 16, "", ramp16},
+        {"DeviceN, 2 bits", deviceN, 2, "", pairs2},
+        {"DeviceN, 2 bits, one colorant inverted", deviceN, 2, "[0 1 1 0]", pairs2},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir / std::to_string(n++);
+        fs::create_directories(folder / "ours");
+        PdfBuilder b;
+        const std::string space = c.space(b);
+        std::string dict = "/Width 16 /Height 1 /BitsPerComponent " + std::to_string(c.bits) + " /ColorSpace " + space;
+        if (*c.decode) dict += std::string(" /Decode ") + c.decode;
+        b.AddPage(PdfBuilder::XObjects({{"/Im", b.Image(dict, c.samples)}}), "q 100 0 0 100 0 0 cm /Im Do Q");
+        b.Write(folder / "in.pdf");
+        const testextract::Run run = testextract::Extract(folder / "in.pdf", folder / "ours");
+        ASSERT_EQ(run.files.size(), 1u);
+        const std::vector<std::uint8_t> ours = testextract::Read(folder / "ours" / run.files[0], "RGB").pixels;
+        std::vector<std::uint8_t> theirs = c.expected;
+        if (theirs.empty()) {
+            const std::vector<testextract::PeerImage> peer = testextract::PdfImages(folder / "in.pdf", folder / "peer");
+            ASSERT_EQ(peer.size(), 1u);
+            theirs = testextract::Read(peer[0].file, "RGB").pixels;
+        }
+        ASSERT_EQ(ours.size(), theirs.size());
+        for (std::size_t i = 0; i < ours.size(); ++i) EXPECT_NEAR(ours[i], theirs[i], 2) << "sample " << i;
+    }
+}
+
 // No image may have a Pattern space, yet the page renderer draws one in the pattern's underlying
 // space (grey without one), and so does `mutool extract` write it; pdfimages writes black. (A
 // resource name as an image XObject's space is refused by both peers, so it is not compared.)
