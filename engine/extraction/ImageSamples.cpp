@@ -78,6 +78,32 @@ std::optional<std::size_t> SampleRowBytes(std::int64_t width, int components, st
     return static_cast<std::size_t>(bytes);
 }
 
+std::optional<std::vector<std::uint8_t>> SampleCodes(const std::uint8_t* data, std::size_t size, int width, int height,
+                                                     int bits, int components) {
+    const std::optional<std::size_t> rowBytes = SampleRowBytes(width, components, bits);
+    if (!rowBytes || height < 1 || *rowBytes > platform::kMaxBitmapBytes / static_cast<std::size_t>(height))
+        return std::nullopt;
+    const std::size_t rowCodes = static_cast<std::size_t>(width) * static_cast<std::size_t>(components);
+    if (rowCodes > platform::kMaxBitmapBytes / static_cast<std::size_t>(height)) return std::nullopt;
+    PaddedRows rows(data, size, *rowBytes * static_cast<std::size_t>(height));
+    std::uint8_t codeOf[256];
+    if (bits < 8)
+        for (unsigned s = 0; s < (1u << bits); ++s) codeOf[s] = DeviceValue(s, bits, false, 0, 1);
+    std::vector<std::uint8_t> codes(rowCodes * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        const std::uint8_t* in = rows.data + static_cast<std::size_t>(y) * *rowBytes;
+        std::uint8_t* out = codes.data() + static_cast<std::size_t>(y) * rowCodes;
+        if (bits == 8)
+            std::memcpy(out, in, rowCodes);
+        else
+            for (std::size_t i = 0; i < rowCodes; ++i) {
+                const unsigned s = SampleAt(in, i, bits);
+                out[i] = bits < 8 ? codeOf[s] : static_cast<std::uint8_t>(s >> 8);
+            }
+    }
+    return codes;
+}
+
 Bitmap ConvertSamples(const std::uint8_t* data, std::size_t size, int width, int height, int bits,
                       const SampleSpace& space, const std::vector<double>& decode) {
     const int inComponents = space.components();

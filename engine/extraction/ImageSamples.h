@@ -57,6 +57,12 @@ std::optional<std::size_t> SampleRowBytes(std::int64_t width, int components, st
 platform::Bitmap ConvertSamples(const std::uint8_t* data, std::size_t size, int width, int height, int bits,
                                 const SampleSpace& space, const std::vector<double>& decode);
 
+// The samples of `components` a pixel as 8-bit codes, pixel-interleaved, rows top to bottom
+// without padding: code c lying c/255 of the way through the sample's range (16-bit samples by
+// their high byte); missing data counts as zero. Nothing when the sizes are not sane.
+std::optional<std::vector<std::uint8_t>> SampleCodes(const std::uint8_t* data, std::size_t size, int width, int height,
+                                                     int bits, int components);
+
 // The opacity of a colour-key mask: 0 where every raw sample of the pixel lies within its
 // [min, max] pair of `ranges`, 255 elsewhere. Nothing when `ranges` holds fewer than two values
 // per component of the image's own space.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -243,6 +244,19 @@ bool HasAdobeMarker(const std::uint8_t* data, std::size_t size) {
     return false;
 }
 
+// A bitmap over packed 8-bit samples of `model`, which it keeps.
+Bitmap BitmapOver(extraction::SampleBytes samples, int width, int height, ColorModel model) {
+    Bitmap b;
+    b.width = width;
+    b.height = height;
+    b.model = model;
+    b.components = platform::ComponentsOf(model);
+    b.stride = static_cast<std::ptrdiff_t>(width) * b.components;
+    b.data = samples.data();
+    b.owner = std::move(samples.memory);
+    return b;
+}
+
 struct Malloced {
     std::uint8_t* p = nullptr;
     ~Malloced() { std::free(p); }
@@ -274,8 +288,29 @@ Bitmap ImageExtractor::CreateImageFromStream(QPDFObjectHandle stream, QPDFObject
         // The colour space, before the data: raw samples need its component count for their size.
         QPDFObjectHandle csObject = Key(dict, "/ColorSpace", "/CS");
         std::optional<ResolvedSpace> space;
+        QPDFObjectHandle spaceArray;  // the array the space was made from
+        std::uint64_t colourCount = 0;
         const bool hasSpaceEntry = !csObject.isNull();
-        if (hasSpaceEntry) space = extraction::CreateColorSpace(csObject, pageColorSpaces);
+        if (hasSpaceEntry) {
+            // A name is a device space or the page's resource of that name (itself a name or an array).
+            QPDFObjectHandle object = csObject;
+            for (int hops = 0; object.isName() && !space && hops < 8; ++hops) {
+                if (std::optional<SampleSpace> device =
+                        extraction::CreateDeviceColorSpaceAndCount(object.getName(), &colourCount))
+                    space = ResolvedSpace{*device, extraction::kFamilyNone};
+                else if (pageColorSpaces.isDictionary() && pageColorSpaces.hasKey(object.getName()))
+                    object = pageColorSpaces.getKey(object.getName());
+                else
+                    break;
+            }
+            std::int32_t family = extraction::kFamilyNone;
+            if (!space && object.isArray())
+                if (std::optional<SampleSpace> made =
+                        extraction::CreateColorSpaceFromArray(pageColorSpaces, object, &family, &colourCount)) {
+                    space = ResolvedSpace{std::move(*made), family};
+                    spaceArray = object;
+                }
+        }
         if (hasSpaceEntry && !space) space = extraction::CreatePatternImageSpace(csObject, pageColorSpaces);
 
         // Raw samples are read up to the size the dictionary gives them.
@@ -328,12 +363,18 @@ Bitmap ImageExtractor::CreateImageFromStream(QPDFObjectHandle stream, QPDFObject
             std::int32_t family = space ? space->family : 0;
             if (DecodeJPEG2000Data(samples, sampleSize, jpx, family) != 0) return {};
             const int colours = jpx.colorComponents;
-            if (!space && !jpx.iccProfile.empty()) space = extraction::CreateColorSpaceFromICC(jpx.iccProfile, colours);
+            if (!space && !jpx.iccProfile.empty())
+                if (std::optional<SampleSpace> icc = extraction::CreateColorSpaceWithICCData(jpx.iccProfile))
+                    space = ResolvedSpace{std::move(*icc), extraction::kFamilyICCBased};
             if (!space || space->space.components() != colours) {
-                space = ResolvedSpace{SampleSpace::Device(colours == 4   ? ColorModel::CMYK
-                                                  : colours == 3 ? ColorModel::RGB
-                                                                 : ColorModel::Monochrome),
-                                      0};
+                // The device space of the family the decoder reports, when it has the decoded
+                // components; else that of the components.
+                std::optional<SampleSpace> device = extraction::CreateDeviceColorSpaceForCode(family);
+                if (!device || device->components() != colours)
+                    device = SampleSpace::Device(colours == 4   ? ColorModel::CMYK
+                                                 : colours == 3 ? ColorModel::RGB
+                                                                : ColorModel::Monochrome);
+                space = ResolvedSpace{std::move(*device), extraction::kFamilyNone};
                 decode.clear();
             }
             w = jpx.width;
@@ -355,7 +396,31 @@ Bitmap ImageExtractor::CreateImageFromStream(QPDFObjectHandle stream, QPDFObject
             sampleSize = jpx.samples.size();
         }
 
-        Bitmap image = extraction::ConvertSamples(samples, sampleSize, w, h, static_cast<int>(bits), space->space, decode);
+        Bitmap image;
+        const bool tintSpace =
+            space->family == extraction::kFamilySeparation || space->family == extraction::kFamilyDeviceN;
+        if (tintSpace && spaceArray.isArray()) {
+            // Tints go to the alternate's colours through the tint transform, which applies the
+            // Decode pairs; 8-bit samples are the tint bytes as they stand.
+            const std::size_t tintBytes =
+                static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(space->space.components());
+            std::optional<std::vector<std::uint8_t>> codes;
+            std::span<const std::uint8_t> tints(samples, tintBytes);
+            if (bits != 8 || sampleSize < tintBytes) {
+                codes = extraction::SampleCodes(samples, sampleSize, w, h, static_cast<int>(bits), space->space.components());
+                if (!codes) return {};
+                tints = *codes;
+            }
+            std::optional<extraction::SampleBytes> colours =
+                space->family == extraction::kFamilySeparation
+                    ? extraction::ConvertSeparationSamples(spaceArray, tints, pageColorSpaces, decode)
+                    : extraction::ConvertDeviceNSamples(spaceArray, tints, pageColorSpaces, decode);
+            if (!colours || colours->size != static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * colourCount)
+                return {};
+            image = BitmapOver(std::move(*colours), w, h, space->space.model);
+        } else {
+            image = extraction::ConvertSamples(samples, sampleSize, w, h, static_cast<int>(bits), space->space, decode);
+        }
         if (!image) return {};
         if (!withMasks || !TypeKeepsMasks(imageType)) return image;
 

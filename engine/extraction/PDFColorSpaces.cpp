@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <unordered_map>
@@ -150,13 +151,14 @@ public:
         else
             return nullptr;
         const bool grey = inputs == 1;
-        // XYZ goes to sRGB's linear light in 16 bits (lcms2's float path then has no curve to
-        // evaluate per pixel); the sRGB tone curve is applied by a table.
+        // XYZ goes to sRGB's linear light as floats (lcms2's float path keeps negative XYZ of
+        // colours outside the gamut, and has no curve to evaluate per pixel); the light is
+        // clipped per channel and the sRGB tone curve applied by a table.
         const bool linear = inFormat == TYPE_XYZ_DBL;
         Profile target(grey ? GreyTarget().release() : linear ? LinearSrgb().release() : cmsCreate_sRGBProfile());
         if (!target) return nullptr;
         cmsHTRANSFORM transform =
-            cmsCreateTransform(source.get(), inFormat, target.get(), grey ? TYPE_GRAY_8 : linear ? TYPE_RGB_16 : TYPE_RGB_8,
+            cmsCreateTransform(source.get(), inFormat, target.get(), grey ? TYPE_GRAY_8 : linear ? TYPE_RGB_FLT : TYPE_RGB_8,
                                INTENT_RELATIVE_COLORIMETRIC, cmsFLAGS_NOCACHE);
         if (!transform) return nullptr;
         auto color = std::unique_ptr<LcmsValueColor>(new LcmsValueColor);
@@ -233,7 +235,10 @@ public:
             light_.resize(n);
             cmsDoTransform(transform_.get(), scratch_.data(), light_.data(), static_cast<cmsUInt32Number>(pixels));
             const std::uint8_t* encode = SrgbEncoding();
-            for (std::size_t i = 0; i < n; ++i) out[i] = encode[light_[i]];
+            for (std::size_t i = 0; i < n; ++i) {
+                const float v = light_[i];
+                out[i] = encode[!(v > 0) ? 0 : v >= 1 ? 65535 : static_cast<int>(v * 65535.0f + 0.5f)];
+            }
             return;
         }
         cmsDoTransform(transform_.get(), scratch_.data(), out, static_cast<cmsUInt32Number>(pixels));
@@ -248,7 +253,7 @@ private:
     bool cmyk_ = false;
     std::vector<std::pair<double, double>> ranges_;
     std::vector<double> scratch_;
-    std::vector<std::uint16_t> light_;
+    std::vector<float> light_;
     bool relativeLab_ = false;
     cmsCIEXYZ labWhite_{};
     double toD50_[3][3] = {};
@@ -552,7 +557,7 @@ std::optional<Built> Build(QPDFObjectHandle object, QPDFObjectHandle pageColorSp
     if (depth > kMaxDepth) return std::nullopt;
     if (object.isName()) {
         const std::string name = object.getName();
-        if (std::optional<ColorModel> model = DeviceModelForName(name)) return DeviceSpace(*model);
+        if (std::optional<SampleSpace> device = CreateDeviceColorSpaceForName(name)) return DeviceSpace(device->model);
         if (pageColorSpaces.isDictionary() && pageColorSpaces.hasKey(name))
             return Build(pageColorSpaces.getKey(name), pageColorSpaces, depth + 1);
         return std::nullopt;
@@ -561,7 +566,7 @@ std::optional<Built> Build(QPDFObjectHandle object, QPDFObjectHandle pageColorSp
     QPDFObjectHandle first = object.getArrayItem(0);
     if (!first.isName()) return std::nullopt;
     const std::string family = first.getName();
-    if (std::optional<ColorModel> model = DeviceModelForName(family)) return DeviceSpace(*model);
+    if (std::optional<SampleSpace> device = CreateDeviceColorSpaceForName(family)) return DeviceSpace(device->model);
     if (family == "/Indexed" || family == "/I") return BuildIndexed(object, pageColorSpaces, depth);
     if (family == "/ICCBased") return BuildICC(object, pageColorSpaces, depth);
     if (family == "/CalGray" || family == "/CalRGB" || family == "/Lab") return BuildCalibrated(family, object);
@@ -569,22 +574,91 @@ std::optional<Built> Build(QPDFObjectHandle object, QPDFObjectHandle pageColorSp
     return std::nullopt;
 }
 
+// A space from a name or an array, with the family it reports.
+std::optional<ResolvedSpace> Resolve(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
+    std::optional<Built> b = Build(object, pageColorSpaces, 0);
+    if (!b) return std::nullopt;
+    return b->resolved;
+}
+
+// The family code a colour-space array's first element names; none for device names, Pattern
+// and unknown names.
+std::int32_t FamilyOfName(const std::string& name) {
+    if (name == "/ICCBased") return kFamilyICCBased;
+    if (name == "/Indexed" || name == "/I") return kFamilyIndexed;
+    if (name == "/CalRGB") return kFamilyCalRGB;
+    if (name == "/CalGray") return kFamilyCalGray;
+    if (name == "/Lab") return kFamilyLab;
+    if (name == "/Separation") return kFamilySeparation;
+    if (name == "/DeviceN") return kFamilyDeviceN;
+    return kFamilyNone;
+}
+
+// The count a space reports: its samples' components, the alternate's for tints.
+std::uint64_t CountOf(const Built& b) {
+    const bool tints = b.resolved.family == kFamilySeparation || b.resolved.family == kFamilyDeviceN;
+    return static_cast<std::uint64_t>(tints ? platform::ComponentsOf(b.resolved.space.model) : b.resolved.space.components());
+}
+
+std::optional<SampleBytes> ConvertTints(const char* familyName, QPDFObjectHandle array, std::span<const std::uint8_t> tints,
+                                        QPDFObjectHandle pageColorSpaces, const std::vector<double>& decode) {
+    try {
+        if (!array.isArray() || array.getArrayNItems() < 1 || !array.getArrayItem(0).isName() ||
+            array.getArrayItem(0).getName() != familyName)
+            return std::nullopt;
+        std::optional<Built> b = Build(array, pageColorSpaces, 0);
+        if (!b || !b->resolved.space.converter || b->resolved.space.own < 1) return std::nullopt;
+        const SampleSpace& space = b->resolved.space;
+        const std::size_t pixels = tints.size() / static_cast<std::size_t>(space.own);
+        const std::size_t components = static_cast<std::size_t>(platform::ComponentsOf(space.model));
+        if (pixels > platform::kMaxBitmapBytes / components) return std::nullopt;
+        SampleBytes out;
+        out.size = pixels * components;
+        out.memory.reset(platform::AllocateLarge(out.size), std::free);
+        if (!out.memory) return std::nullopt;
+        space.converter->Prepare(decode);
+        if (pixels > 0) space.converter->Convert(tints.data(), pixels, out.data());
+        return out;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
 
-std::optional<ColorModel> DeviceModelForName(const std::string& name) {
-    if (name == "/DeviceGray" || name == "/G") return ColorModel::Monochrome;
-    if (name == "/DeviceRGB" || name == "/RGB") return ColorModel::RGB;
-    if (name == "/DeviceCMYK" || name == "/CMYK") return ColorModel::CMYK;
+std::optional<SampleSpace> CreateDeviceColorSpaceForName(const std::string& name) {
+    const std::string bare = !name.empty() && name[0] == '/' ? name.substr(1) : name;
+    if (bare == "DeviceGray" || bare == "G") return SampleSpace::Device(ColorModel::Monochrome);
+    if (bare == "DeviceRGB" || bare == "RGB") return SampleSpace::Device(ColorModel::RGB);
+    if (bare == "DeviceCMYK" || bare == "CMYK") return SampleSpace::Device(ColorModel::CMYK);
     return std::nullopt;
 }
 
-std::optional<ResolvedSpace> CreateColorSpaceFromICC(const std::vector<std::uint8_t>& bytes, int components) {
-    if (bytes.empty() || (components != 1 && components != 3 && components != 4)) return std::nullopt;
-    Profile profile(cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
+std::optional<SampleSpace> CreateDeviceColorSpaceAndCount(const std::string& name, std::uint64_t* count) {
+    std::optional<SampleSpace> space = CreateDeviceColorSpaceForName(name);
+    if (space) *count = static_cast<std::uint64_t>(platform::ComponentsOf(space->model));
+    return space;
+}
+
+std::optional<SampleSpace> CreateDeviceColorSpaceForCode(std::int32_t family) {
+    switch (family) {
+        case kFamilyDeviceGray: return SampleSpace::Device(ColorModel::Monochrome);
+        case kFamilyDeviceRGB: return SampleSpace::Device(ColorModel::RGB);
+        case kFamilyDeviceCMYK: return SampleSpace::Device(ColorModel::CMYK);
+        default: return std::nullopt;
+    }
+}
+
+std::optional<SampleSpace> CreateColorSpaceWithICCData(const std::vector<std::uint8_t>& data) {
+    if (data.empty()) return std::nullopt;
+    Profile profile(cmsOpenProfileFromMem(data.data(), static_cast<cmsUInt32Number>(data.size())));
+    if (!profile) return std::nullopt;
+    const int components = static_cast<int>(cmsChannelsOf(cmsGetColorSpace(profile.get())));
+    if (components != 1 && components != 3 && components != 4) return std::nullopt;
     std::vector<std::pair<double, double>> ranges(static_cast<std::size_t>(components), {0.0, 1.0});
     auto color = LcmsValueColor::Create(std::move(profile), components, ranges, false);
     if (!color) return std::nullopt;
-    return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyICCBased).resolved;
+    return ValueSpace(std::shared_ptr<ValueColor>(std::move(color)), kFamilyICCBased).resolved.space;
 }
 
 std::optional<ResolvedSpace> CreatePatternImageSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
@@ -603,7 +677,7 @@ std::optional<ResolvedSpace> CreatePatternImageSpace(QPDFObjectHandle object, QP
             if (!(base.isName() && base.getName() == "/Pattern") &&
                 !(base.isArray() && base.getArrayNItems() >= 1 && base.getArrayItem(0).isName() &&
                   base.getArrayItem(0).getName() == "/Pattern"))
-                if (std::optional<ResolvedSpace> space = CreateColorSpace(base, pageColorSpaces)) return space;
+                if (std::optional<ResolvedSpace> space = Resolve(base, pageColorSpaces)) return space;
         }
         return ResolvedSpace{SampleSpace::Device(ColorModel::Monochrome), kFamilyNone};
     } catch (const std::exception&) {
@@ -611,14 +685,33 @@ std::optional<ResolvedSpace> CreatePatternImageSpace(QPDFObjectHandle object, QP
     }
 }
 
-std::optional<ResolvedSpace> CreateColorSpace(QPDFObjectHandle object, QPDFObjectHandle pageColorSpaces) {
+std::optional<SampleSpace> CreateColorSpaceFromArray(QPDFObjectHandle pageColorSpaces, QPDFObjectHandle array,
+                                                     std::int32_t* family, std::uint64_t* count) {
     try {
-        std::optional<Built> b = Build(object, pageColorSpaces, 0);
+        if (!array.isArray() || array.getArrayNItems() < 1 || !array.getArrayItem(0).isName()) return std::nullopt;
+        const std::int32_t code = FamilyOfName(array.getArrayItem(0).getName());
+        std::optional<Built> b = Build(array, pageColorSpaces, 0);
+        if (code != kFamilyNone) {
+            *family = code;
+            *count = b ? CountOf(*b) : 0;
+        } else if (b) {
+            *count = CountOf(*b);
+        }
         if (!b) return std::nullopt;
-        return b->resolved;
+        return b->resolved.space;
     } catch (const std::exception&) {
         return std::nullopt;
     }
+}
+
+std::optional<SampleBytes> ConvertSeparationSamples(QPDFObjectHandle array, std::span<const std::uint8_t> tints,
+                                                    QPDFObjectHandle pageColorSpaces, const std::vector<double>& decode) {
+    return ConvertTints("/Separation", array, tints, pageColorSpaces, decode);
+}
+
+std::optional<SampleBytes> ConvertDeviceNSamples(QPDFObjectHandle array, std::span<const std::uint8_t> tints,
+                                                 QPDFObjectHandle pageColorSpaces, const std::vector<double>& decode) {
+    return ConvertTints("/DeviceN", array, tints, pageColorSpaces, decode);
 }
 
 }  // namespace extraction

@@ -76,57 +76,139 @@ TEST(ColorSpaces, FamiliesAndCounts) {
     QPDFObjectHandle list = QPDFObjectHandle::newArray();
     list.appendItem(cyclicFunction);
     cyclicFunction.replaceKey("/Functions", list);
+    // `family` and `count` as the call leaves them, from -1 and 99.
     const struct {
         const char* name;
         std::string text;
         QPDFObjectHandle object;
         bool made;
         std::int32_t family;
-        int components;
+        std::uint64_t count;
+        int components;  // of the samples
         platform::ColorModel model;
     } cases[] = {
-        {"ICC, sRGB", "[/ICCBased " + icc + "]", {}, true, 7, 3, platform::ColorModel::RGB},
-        {"ICC refused, by /N", "[/ICCBased " + junkN3 + "]", {}, true, 7, 3, platform::ColorModel::RGB},
-        {"ICC refused, the alternate", "[/ICCBased " + junkAlt + "]", {}, true, 7, 1, platform::ColorModel::Monochrome},
-        {"ICC refused, no /N", "[/ICCBased " + junkNoN + "]", {}, false, 0, 0, {}},
-        {"Indexed over RGB", "[/Indexed /DeviceRGB 1 <FF000000FF00>]", {}, true, 8, 1, platform::ColorModel::RGB},
-        {"Indexed over Separation", "[/Indexed [/Separation /Spot /DeviceCMYK " + tint + "] 1 <00FF>]", {}, true, 8, 1,
+        {"ICC, sRGB", "[/ICCBased " + icc + "]", {}, true, 7, 3, 3, platform::ColorModel::RGB},
+        {"ICC refused, by /N", "[/ICCBased " + junkN3 + "]", {}, true, 7, 3, 3, platform::ColorModel::RGB},
+        {"ICC refused, the alternate", "[/ICCBased " + junkAlt + "]", {}, true, 7, 1, 1, platform::ColorModel::Monochrome},
+        {"ICC refused, no /N", "[/ICCBased " + junkNoN + "]", {}, false, 7, 0, 0, {}},
+        {"Indexed over RGB", "[/Indexed /DeviceRGB 1 <FF000000FF00>]", {}, true, 8, 1, 1, platform::ColorModel::RGB},
+        {"Indexed over Separation", "[/Indexed [/Separation /Spot /DeviceCMYK " + tint + "] 1 <00FF>]", {}, true, 8, 1, 1,
          platform::ColorModel::CMYK},
-        {"Indexed hival 256", "[/Indexed /DeviceRGB 256 <00>]", {}, false, 0, 0, {}},
-        {"Indexed, its own base", "", cyclic, false, 0, 0, {}},
-        {"Lab without a dictionary", "[/Lab]", {}, true, 6, 3, platform::ColorModel::RGB},
-        {"Lab", "[/Lab << /WhitePoint [0.9505 1 1.089] >>]", {}, true, 6, 3, platform::ColorModel::RGB},
-        {"CalGray without a white point", "[/CalGray << >>]", {}, true, 4, 1, platform::ColorModel::Monochrome},
-        {"CalRGB", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] >>]", {}, true, 5, 3,
+        {"Indexed hival 256", "[/Indexed /DeviceRGB 256 <00>]", {}, false, 8, 0, 0, {}},
+        {"Indexed, its own base", "", cyclic, false, 8, 0, 0, {}},
+        {"Lab without a dictionary", "[/Lab]", {}, true, 6, 3, 3, platform::ColorModel::RGB},
+        {"Lab", "[/Lab << /WhitePoint [0.9505 1 1.089] >>]", {}, true, 6, 3, 3, platform::ColorModel::RGB},
+        {"CalGray without a white point", "[/CalGray << >>]", {}, true, 4, 1, 1, platform::ColorModel::Monochrome},
+        {"CalRGB", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Gamma [2.2 2.2 2.2] >>]", {}, true, 5, 3, 3,
          platform::ColorModel::RGB},
         // White points and matrices that admit no chromatic adaptation fall back on the device space.
         {"CalRGB, a white point with a cone response of zero", "[/CalRGB << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 5,
-         3, platform::ColorModel::RGB},
+         3, 3, platform::ColorModel::RGB},
         {"CalRGB, a Matrix out of all proportion", "[/CalRGB << /WhitePoint [0.9505 1 1.089] /Matrix [1e30 0 0 0 1 0 0 0 1] >>]",
-         {}, true, 5, 3, platform::ColorModel::RGB},
-        {"Lab, a white point with a cone response of zero", "[/Lab << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 6, 3,
+         {}, true, 5, 3, 3, platform::ColorModel::RGB},
+        {"Lab, a white point with a cone response of zero", "[/Lab << /WhitePoint [0 1 1.650557620817844] >>]", {}, true, 6, 3, 3,
          platform::ColorModel::RGB},
         {"Separation All", "[/Separation /All /DeviceGray << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >>]", {}, true,
-         10, 1, platform::ColorModel::Monochrome},
-        {"Separation outputs that do not fit", "[/Separation /Spot /DeviceRGB " + tint + "]", {}, false, 0, 0, {}},
+         10, 1, 1, platform::ColorModel::Monochrome},
+        {"Separation outputs that do not fit", "[/Separation /Spot /DeviceRGB " + tint + "]", {}, false, 10, 0, 0, {}},
         {"Separation with an unknown function type", "[/Separation /Spot /DeviceGray << /FunctionType 7 /Domain [0 1] /Range [0 1] >>]",
-         {}, false, 0, 0, {}},
-        {"Separation, its own alternate", "", cyclicAlternate, false, 0, 0, {}},
-        {"Separation with cyclic functions", "[/Separation /Spot /DeviceGray " + ref(cyclicFunction) + "]", {}, false, 0, 0, {}},
+         {}, false, 10, 0, 0, {}},
+        {"Separation, its own alternate", "", cyclicAlternate, false, 10, 0, 0, {}},
+        {"Separation with cyclic functions", "[/Separation /Spot /DeviceGray " + ref(cyclicFunction) + "]", {}, false, 10, 0, 0, {}},
+        // Three tints a pixel, four CMYK components reported.
         {"DeviceN, exponential", "[/DeviceN [/A /B /C] /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C1 [0 0 0 1] /N 1 >>]",
-         {}, true, 11, 3, platform::ColorModel::CMYK},
-        {"Pattern", "[/Pattern]", {}, false, 0, 0, {}},
+         {}, true, 11, 4, 3, platform::ColorModel::CMYK},
+        {"a device name in an array", "[/DeviceRGB]", {}, true, -1, 3, 3, platform::ColorModel::RGB},
+        {"Pattern", "[/Pattern]", {}, false, -1, 99, 0, {}},
+        {"no name first", "[1 /DeviceRGB]", {}, false, -1, 99, 0, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QPDFObjectHandle object = c.text.empty() ? c.object : QPDFObjectHandle::parse(&pdf, c.text);
-        const std::optional<extraction::ResolvedSpace> space = extraction::CreateColorSpace(object, QPDFObjectHandle());
+        std::int32_t family = -1;
+        std::uint64_t count = 99;
+        const std::optional<extraction::SampleSpace> space =
+            extraction::CreateColorSpaceFromArray(QPDFObjectHandle(), object, &family, &count);
         ASSERT_EQ(space.has_value(), c.made);
+        EXPECT_EQ(family, c.family);
+        EXPECT_EQ(count, c.count);
         if (!space) continue;
-        EXPECT_EQ(space->family, c.family);
-        EXPECT_EQ(space->space.components(), c.components);
-        EXPECT_EQ(space->space.model, c.model);
+        EXPECT_EQ(space->components(), c.components);
+        EXPECT_EQ(space->model, c.model);
     }
+}
+
+TEST(ColorSpaces, DeviceSpacesByNameAndCode) {
+    using platform::ColorModel;
+    const struct {
+        const char* name;
+        std::optional<ColorModel> model;
+    } names[] = {
+        {"DeviceRGB", ColorModel::RGB},  {"RGB", ColorModel::RGB},         {"/DeviceRGB", ColorModel::RGB},
+        {"DeviceCMYK", ColorModel::CMYK}, {"CMYK", ColorModel::CMYK},      {"DeviceGray", ColorModel::Monochrome},
+        {"G", ColorModel::Monochrome},    {"/G", ColorModel::Monochrome}, {"Gray", std::nullopt},
+        {"devicergb", std::nullopt},      {"Pattern", std::nullopt},      {"", std::nullopt},
+    };
+    for (const auto& c : names) {
+        SCOPED_TRACE(c.name);
+        std::uint64_t count = 99;
+        const std::optional<extraction::SampleSpace> counted = extraction::CreateDeviceColorSpaceAndCount(c.name, &count);
+        const std::optional<extraction::SampleSpace> named = extraction::CreateDeviceColorSpaceForName(c.name);
+        ASSERT_EQ(counted.has_value(), c.model.has_value());
+        ASSERT_EQ(named.has_value(), c.model.has_value());
+        if (!c.model) {
+            EXPECT_EQ(count, 99u);
+            continue;
+        }
+        EXPECT_EQ(counted->model, *c.model);
+        EXPECT_EQ(named->model, *c.model);
+        EXPECT_EQ(count, static_cast<std::uint64_t>(platform::ComponentsOf(*c.model)));
+    }
+    const struct {
+        std::int32_t code;
+        std::optional<ColorModel> model;
+    } codes[] = {{1, ColorModel::Monochrome}, {2, ColorModel::RGB}, {3, ColorModel::CMYK},
+                 {0, std::nullopt},           {4, std::nullopt},    {7, std::nullopt},
+                 {11, std::nullopt},          {-1, std::nullopt}};
+    for (const auto& c : codes) {
+        SCOPED_TRACE(c.code);
+        const std::optional<extraction::SampleSpace> space = extraction::CreateDeviceColorSpaceForCode(c.code);
+        ASSERT_EQ(space.has_value(), c.model.has_value());
+        if (space) {
+            EXPECT_EQ(space->model, *c.model);
+        }
+    }
+}
+
+std::vector<std::uint8_t> Bytes(const extraction::SampleBytes& b) { return {b.data(), b.data() + b.size}; }
+
+// Tint bytes through the tint transforms, against the functions worked out by hand.
+TEST(ColorSpaces, TintBytesToAlternateBytes) {
+    PdfBuilder b;
+    QPDF& pdf = b.document();
+    // White to (0.2, 0.6, 0): tint 0.2 gives 0.84, 0.92, 0.8.
+    QPDFObjectHandle separation = QPDFObjectHandle::parse(
+        &pdf, "[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.6 0] /N 1 >>]");
+    const std::optional<extraction::SampleBytes> rgb =
+        extraction::ConvertSeparationSamples(separation, std::vector<std::uint8_t>{0, 255, 51});
+    ASSERT_TRUE(rgb.has_value());
+    EXPECT_EQ(Bytes(*rgb), (std::vector<std::uint8_t>{255, 255, 255, 51, 153, 0, 214, 235, 204}));
+
+    // The product of two tints as grey; the seventh byte starts a pixel it does not finish.
+    QPDFObjectHandle product = QPDFObjectHandle::newStream(&pdf, "{ mul }");
+    product.getDict().replaceKey("/FunctionType", QPDFObjectHandle::newInteger(4));
+    product.getDict().replaceKey("/Domain", QPDFObjectHandle::parse("[0 1 0 1]"));
+    product.getDict().replaceKey("/Range", QPDFObjectHandle::parse("[0 1]"));
+    QPDFObjectHandle deviceN = QPDFObjectHandle::parse(&pdf, "[/DeviceN [/A /B] /DeviceGray null]");
+    deviceN.setArrayItem(3, pdf.makeIndirectObject(product));
+    const std::optional<extraction::SampleBytes> grey =
+        extraction::ConvertDeviceNSamples(deviceN, std::vector<std::uint8_t>{255, 255, 255, 0, 128, 128, 7});
+    ASSERT_TRUE(grey.has_value());
+    EXPECT_EQ(Bytes(*grey), (std::vector<std::uint8_t>{255, 0, 64}));
+
+    // Each conversion takes only its own family.
+    EXPECT_FALSE(extraction::ConvertSeparationSamples(deviceN, std::vector<std::uint8_t>{0, 0}).has_value());
+    EXPECT_FALSE(extraction::ConvertDeviceNSamples(separation, std::vector<std::uint8_t>{0}).has_value());
 }
 
 TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
@@ -158,6 +240,13 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
         labColours.push_back(static_cast<char>(100 + i * 8));
         labColours.push_back(static_cast<char>(128 + (i % 5) * 6 - 12));
         labColours.push_back(static_cast<char>(128 + (i % 3) * 8 - 8));
+    }
+    // Lab colours far outside the sRGB gamut (some with negative X or Z): clipped per channel.
+    std::string saturatedLab;
+    for (int i = 0; i < 16; ++i) {
+        saturatedLab.push_back(static_cast<char>(10 + i * 15));
+        saturatedLab.push_back(static_cast<char>((i & 1) ? 255 : 0));
+        saturatedLab.push_back(static_cast<char>((i & 2) ? 255 : (i & 4) ? 128 : 0));
     }
     // The sampled function's inputs lie on its sample points (0, 1/3, 2/3, 1), where poppler's
     // interpolation and our nearest sample agree.
@@ -276,6 +365,9 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
         {"Lab with lopsided ranges",
          [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-10 40 -30 5] >>]"); }, 3,
          labColours},
+        {"Lab outside the sRGB gamut",
+         [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9642 1 0.8249] /Range [-128 127 -128 127] >>]"); }, 3,
+         saturatedLab},
         {"Lab", [](PdfBuilder&) { return std::string("[/Lab << /WhitePoint [0.9505 1 1.089] /Range [-100 100 -100 100] >>]"); },
          3, labColours},
         {"CalRGB",
@@ -331,6 +423,79 @@ TEST(ColorSpaces, ImagesAgreeWithPdfimages) {
             std::istringstream values(out);
             for (int v; values >> v;) theirs.push_back(static_cast<std::uint8_t>(v));
         } else {
+            const std::vector<testextract::PeerImage> peer = testextract::PdfImages(folder / "in.pdf", folder / "peer");
+            ASSERT_EQ(peer.size(), 1u);
+            theirs = testextract::Read(peer[0].file, "RGB").pixels;
+        }
+        ASSERT_EQ(ours.size(), theirs.size());
+        for (std::size_t i = 0; i < ours.size(); ++i) EXPECT_NEAR(ours[i], theirs[i], 2) << "sample " << i;
+    }
+}
+
+// Tints of every depth, with and without Decode arrays, as pdfimages converts them. (pdfimages
+// writes 1-bit images as black and white without their colour space, so those are checked
+// against the tint transform's two colours: white at tint 0, 0.2 0.5 0 at tint 1.)
+TEST(ColorSpaces, TintImagesOfEveryDepthAgreeWithPdfimages) {
+    const std::string separation =
+        "[/Separation /Spot /DeviceRGB << /FunctionType 2 /Domain [0 1] /C0 [1 1 1] /C1 [0.2 0.5 0] /N 1 >>]";
+    const auto deviceN = [](PdfBuilder& b) {
+        QPDFObjectHandle f = b.Image("/FunctionType 4 /Domain [0 1 0 1] /Range [0 1 0 1 0 1]", "{ 2 copy mul }");
+        f.getDict().removeKey("/Type");
+        f.getDict().removeKey("/Subtype");
+        return "[/DeviceN [/A /B] /DeviceRGB " + std::to_string(f.getObjectID()) + " 0 R]";
+    };
+    std::string ramp8, ramp16, nibbles, pairs2;
+    for (int i = 0; i < 16; ++i) {
+        ramp8.push_back(static_cast<char>(i * 17));
+        ramp16.push_back(static_cast<char>(i * 17));
+        ramp16.push_back('\x40');
+    }
+    for (int i = 0; i < 8; ++i) nibbles.push_back(static_cast<char>((2 * i) << 4 | (2 * i + 1)));
+    for (int i = 0; i < 8; ++i) pairs2.push_back(static_cast<char>(0x1B + i * 0x25));
+    const std::string bits1("\xA5\x3C", 2);
+    auto twoColours = [&](bool inverted) {
+        std::vector<std::uint8_t> rgb;
+        for (int i = 0; i < 16; ++i) {
+            const bool full = ((static_cast<unsigned char>(bits1[i / 8]) >> (7 - i % 8)) & 1) != inverted;
+            for (std::uint8_t v : full ? std::vector<std::uint8_t>{51, 128, 0} : std::vector<std::uint8_t>{255, 255, 255})
+                rgb.push_back(v);
+        }
+        return rgb;
+    };
+    const struct {
+        const char* name;
+        std::function<std::string(PdfBuilder&)> space;
+        int bits;
+        const char* decode;  // empty for none
+        std::string samples;  // 16 x 1 pixels
+        std::vector<std::uint8_t> expected = {};  // empty: what pdfimages writes
+    } cases[] = {
+        {"Separation, 1 bit", [&](PdfBuilder&) { return separation; }, 1, "", bits1, twoColours(false)},
+        {"Separation, 1 bit, inverted", [&](PdfBuilder&) { return separation; }, 1, "[1 0]", bits1, twoColours(true)},
+        {"Separation, 4 bits", [&](PdfBuilder&) { return separation; }, 4, "", nibbles},
+        {"Separation, 8 bits, inverted", [&](PdfBuilder&) { return separation; }, 8, "[1 0]", ramp8},
+        {"Separation, 8 bits, a Decode pair inside 0..1", [&](PdfBuilder&) { return separation; }, 8, "[0.2 0.6]", ramp8},
+        {"Separation, 16 bits", [&](PdfBuilder&) { return separation; }, 16, "", ramp16},
+        {"DeviceN, 2 bits", deviceN, 2, "", pairs2},
+        {"DeviceN, 2 bits, one colorant inverted", deviceN, 2, "[0 1 1 0]", pairs2},
+    };
+    testpdf::TempDir dir;
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = dir / std::to_string(n++);
+        fs::create_directories(folder / "ours");
+        PdfBuilder b;
+        const std::string space = c.space(b);
+        std::string dict = "/Width 16 /Height 1 /BitsPerComponent " + std::to_string(c.bits) + " /ColorSpace " + space;
+        if (*c.decode) dict += std::string(" /Decode ") + c.decode;
+        b.AddPage(PdfBuilder::XObjects({{"/Im", b.Image(dict, c.samples)}}), "q 100 0 0 100 0 0 cm /Im Do Q");
+        b.Write(folder / "in.pdf");
+        const testextract::Run run = testextract::Extract(folder / "in.pdf", folder / "ours");
+        ASSERT_EQ(run.files.size(), 1u);
+        const std::vector<std::uint8_t> ours = testextract::Read(folder / "ours" / run.files[0], "RGB").pixels;
+        std::vector<std::uint8_t> theirs = c.expected;
+        if (theirs.empty()) {
             const std::vector<testextract::PeerImage> peer = testextract::PdfImages(folder / "in.pdf", folder / "peer");
             ASSERT_EQ(peer.size(), 1u);
             theirs = testextract::Read(peer[0].file, "RGB").pixels;
