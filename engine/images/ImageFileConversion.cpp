@@ -65,16 +65,20 @@ std::uint8_t Guarded(Body body) {
     }
 }
 
-// A new temporary file name for the WebP paths' intermediate TIFF files: in memory (/dev/shm)
-// unless TMPDIR names a folder of the user's choice, as writing a whole uncompressed picture to
-// a disk that other work keeps busy costs more than the encoding itself.
-std::optional<fs::path> IntermediateFileURL() {
-    std::optional<fs::path> url = GetTemporaryFileURL();
-    if (!url || std::getenv("TMPDIR")) return url;
+// New temporary file names for the WebP paths' intermediate TIFF files, to be tried in turn: in
+// memory (/dev/shm) unless TMPDIR names a folder of the user's choice, as writing a whole
+// uncompressed picture to a disk that other work keeps busy costs more than the encoding itself;
+// then in the temporary folder, for a picture the memory file system has no room for.
+std::vector<fs::path> IntermediateFileURLs() {
+    std::vector<fs::path> urls;
+    const std::optional<fs::path> url = GetTemporaryFileURL();
+    if (!url) return urls;
     const fs::path memory = "/dev/shm";
     std::error_code ec;
-    if (fs::is_directory(memory, ec) && ::access(memory.c_str(), W_OK | X_OK) == 0) return memory / url->filename();
-    return url;
+    if (!std::getenv("TMPDIR") && fs::is_directory(memory, ec) && ::access(memory.c_str(), W_OK | X_OK) == 0)
+        urls.push_back(memory / url->filename());
+    urls.push_back(*url);
+    return urls;
 }
 
 // Removes a file when it goes out of scope.
@@ -110,10 +114,15 @@ bool WriteIntermediateTIFF(ImageConverter& converter, const platform::Bitmap& im
 // encodes at the converter's quality, lossless at exactly 1. The encoder writes the output
 // whole or not at all.
 bool WriteWebP(ImageConverter& converter, const platform::Bitmap& image) {
-    const std::optional<fs::path> temporary = IntermediateFileURL();
-    if (!temporary) return false;
     RemovedAtEnd removed;
-    if (!WriteIntermediateTIFF(converter, image, *temporary, removed)) return false;
+    for (const fs::path& url : IntermediateFileURLs()) {
+        RemovedAtEnd attempt;  // a file left incomplete goes before the next place is tried
+        if (WriteIntermediateTIFF(converter, image, url, attempt)) {
+            std::swap(removed.path, attempt.path);
+            break;
+        }
+    }
+    if (removed.path.empty()) return false;
 
     WebPConfig config;
     if (!WebPConfigInit(&config)) return false;
@@ -126,7 +135,7 @@ bool WriteWebP(ImageConverter& converter, const platform::Bitmap& image) {
         config.quality = converter.quality * 100;
         config.alpha_quality = static_cast<int>(converter.quality * 100);
     }
-    if (platform::EncodePictureFileToWebP(temporary->c_str(), converter.destinationURL.c_str(), &config,
+    if (platform::EncodePictureFileToWebP(removed.path.c_str(), converter.destinationURL.c_str(), &config,
                                           platform::kKeepMetadataEXIF) != platform::kWebPEncodeDone)
         return false;
     if (converter.outputFileAttributes && converter.outputFileAttributes->permissions) {
@@ -166,13 +175,17 @@ bool ImageConverter::OpenSourceImage(const fs::path& url) {
 bool ImageConverter::OpenWebPSource(const fs::path& url) {
     const std::shared_ptr<const platform::ImageBytes> bytes = platform::ImageBytes::MapFile(url);
     if (!bytes || bytes->size() == 0) return false;
-    const std::optional<fs::path> temporary = IntermediateFileURL();
-    if (!temporary) return false;
-    const fs::path tiff = temporary->string() + ".tif";
-    WebPDecoderConfig config;
-    if (!WebPInitDecoderConfig(&config)) return false;
-    if (platform::DecodeWebPToTIFFFile(bytes->data(), bytes->size(), &config, tiff.c_str()) != platform::kWebPDecodeDone)
-        return false;
+    fs::path tiff;
+    int decoded = platform::kWebPWriteFailed;
+    // The next place only when the picture could not be written (the decoder leaves no file then).
+    for (const fs::path& url : IntermediateFileURLs()) {
+        WebPDecoderConfig config;
+        if (!WebPInitDecoderConfig(&config)) return false;
+        tiff = url.string() + ".tif";
+        decoded = platform::DecodeWebPToTIFFFile(bytes->data(), bytes->size(), &config, tiff.c_str());
+        if (decoded != platform::kWebPWriteFailed) break;
+    }
+    if (decoded != platform::kWebPDecodeDone) return false;
     std::unique_ptr<platform::ImageSource> image = platform::OpenImageFile(tiff);
     std::shared_ptr<const platform::ImageRepresentation> rep = BitmapImageRepForImage(image.get());
     if (!image || !rep) {

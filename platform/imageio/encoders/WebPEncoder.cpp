@@ -3,10 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -130,7 +130,8 @@ void ConvertToYUVInBands(WebPPicture* picture, const WebPConfig* config) {
                 const int top = k * bandRows;
                 for (int y = 0; y < view.height; ++y)
                     std::memcpy(picture->y + static_cast<std::ptrdiff_t>(top + y) * picture->y_stride,
-                                view.y + static_cast<std::ptrdiff_t>(y) * view.y_stride, static_cast<std::size_t>(width));
+                                view.y + static_cast<std::ptrdiff_t>(y) * view.y_stride,
+                                static_cast<std::size_t>(width));
                 for (int y = 0; y < (view.height + 1) / 2; ++y) {
                     const std::ptrdiff_t to = static_cast<std::ptrdiff_t>(top / 2 + y) * picture->uv_stride;
                     const std::ptrdiff_t from = static_cast<std::ptrdiff_t>(y) * view.uv_stride;

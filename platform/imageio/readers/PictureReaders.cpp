@@ -304,7 +304,8 @@ bool ReadRGBStripsIntoPicture(TIFF* tif, const char* path, std::uint32_t width, 
             good = TIFFReadEncodedStrip(own, s, strip.data(), want) == want;
             const std::uint8_t* in = strip.data();
             for (std::uint32_t y = 0; good && y < rows; ++y) {
-                std::uint32_t* out = picture->argb + std::size_t{s * rowsPerStrip + y} * static_cast<std::size_t>(picture->argb_stride);
+                std::uint32_t* out =
+                    picture->argb + std::size_t{s * rowsPerStrip + y} * static_cast<std::size_t>(picture->argb_stride);
                 if (!alpha) {
                     for (std::uint32_t x = 0; x < width; ++x, in += samples)
                         out[x] = 0xFF000000u | std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];

@@ -140,7 +140,7 @@ TEST(LzwStrip, PicturesOfManyStripsReadBackByPillow) {
                 std::uint8_t* p = row + x * image.components;
                 // Noise over the left half, smooth ramps over the right.
                 for (int k = 0; k < image.colorComponents(); ++k)
-                    p[k] = x < image.width / 2 ? static_cast<std::uint8_t>(random()) : static_cast<std::uint8_t>(x + y * k);
+                    p[k] = static_cast<std::uint8_t>(x < image.width / 2 ? random() : x + y * k);
                 if (c.alpha) {
                     // Opaque, so that the premultiplied samples are the straight ones.
                     p[image.components - 1] = 255;
