@@ -316,6 +316,7 @@ struct BaseContext {
     // file the document read even when another one takes its name meanwhile.
     int fd = -1;
     std::string readerPath;
+    std::string path;  // the document's name
     std::mutex idleLock;
     std::vector<std::unique_ptr<Reader>> idle;
 
@@ -341,6 +342,8 @@ struct BaseContext {
         r->ctx = fz_new_context(nullptr, &r->lockSet.locks, ReaderStoreBytes());
         if (!r->ctx) return nullptr;
         r->doc = mupdf::OpenPdf(r->ctx, readerPath.c_str());
+        // Without /proc the file is opened by its name.
+        if (!r->doc && readerPath != path) r->doc = mupdf::OpenPdf(r->ctx, path.c_str());
         if (!r->doc) return nullptr;
         if (r->doc->crypt && mupdf::AuthenticatePdf(r->ctx, r->doc, password.c_str()) == 0) return nullptr;
         return r;
@@ -489,6 +492,7 @@ std::unique_ptr<PdfDocument> PdfDocument::Open(const std::filesystem::path& path
     if (!impl->base->ctx) return nullptr;
     impl->doc = mupdf::OpenPdf(impl->base->ctx, path.c_str());
     if (!impl->doc) return nullptr;
+    impl->base->path = path.string();
     impl->base->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     impl->base->readerPath =
         impl->base->fd >= 0 ? "/proc/self/fd/" + std::to_string(impl->base->fd) : path.string();
