@@ -158,7 +158,7 @@ std::vector<PropertyPage> AppendPropertyPages(Bytes& stream, std::uint32_t fcFir
     std::vector<PropertyPage> pages;
     std::vector<std::uint32_t> fcs{fcFirst};
     std::vector<std::uint8_t> places;
-    std::map<std::vector<std::uint8_t>, std::uint8_t> stored;
+    std::map<std::string, std::uint8_t> stored;  // properties already on the page, by their bytes
     std::vector<std::uint8_t> page(kPageSize, 0);
     std::size_t low = kPageSize - 1;
     const auto flush = [&] {
@@ -179,13 +179,14 @@ std::vector<PropertyPage> AppendPropertyPages(Bytes& stream, std::uint32_t fcFir
         for (;;) {
             const std::size_t n = places.size();
             const std::size_t front = 4 * (n + 2) + slot * (n + 1);
-            const auto known = stored.find(entry.properties);
+            const std::string key(entry.properties.begin(), entry.properties.end());
+            const auto known = stored.find(key);
             const std::size_t place = known != stored.end() ? std::size_t{known->second} * 2
                                                             : (low - entry.properties.size()) & ~std::size_t{1};
             if (n < maxEntries && front <= place) {
                 if (known == stored.end()) {
                     std::copy(entry.properties.begin(), entry.properties.end(), page.begin() + static_cast<std::ptrdiff_t>(place));
-                    stored.emplace(entry.properties, static_cast<std::uint8_t>(place / 2));
+                    stored.emplace(key, static_cast<std::uint8_t>(place / 2));
                     low = place;
                 }
                 fcs.push_back(entry.fcEnd);
@@ -276,8 +277,9 @@ std::vector<std::uint8_t> CharacterProperties(const CharacterFormat& format) {
     group.U8(format.bold ? 1 : 0);
     group.U16(0x0836);
     group.U8(format.italic ? 1 : 0);
-    std::vector<std::uint8_t> out{static_cast<std::uint8_t>(group.Size())};
-    out.insert(out.end(), group.Data().begin(), group.Data().end());
+    std::vector<std::uint8_t> out(group.Size() + 1);
+    out[0] = static_cast<std::uint8_t>(group.Size());
+    std::copy(group.Data().begin(), group.Data().end(), out.begin() + 1);
     return out;
 }
 
