@@ -14,11 +14,13 @@
 #include "support/ImageReader.h"
 #include "support/MagickReader.h"
 #include "support/TestPdf.h"
+#include "support/ToolRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testimage::ReadBytes;
+using testimage::ToolRun;
 
 const char* kFixtures = R"PY(
 import sys, os
@@ -38,11 +40,6 @@ open(p("truncated.webp"), "wb").write(b[:len(b) // 2])
 open(p("junk.webp"), "w").write("RIFF and WEBP, but nothing here is a picture: only these words.")
 )PY";
 
-struct ToolRun {
-    int status = 0;
-    std::string out, err;
-};
-
 class WebPDecoderTool : public testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -58,16 +55,7 @@ protected:
 
     // Runs the tool in the fixtures' folder.
     static ToolRun Tool(const std::string& arguments) {
-        const std::string command = "cd " + testimage::ShellQuote(dir_->path().string()) + " && " +
-                                    testimage::ShellQuote(VELLIPSE_TOOL_DIR "/vellipse-webp-decode") + " " + arguments +
-                                    " > stdout.txt 2> stderr.txt";
-        const int status = std::system(command.c_str());
-        ToolRun r;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const std::vector<std::uint8_t> out = ReadBytes(File("stdout.txt")), err = ReadBytes(File("stderr.txt"));
-        r.out.assign(out.begin(), out.end());
-        r.err.assign(err.begin(), err.end());
-        return r;
+        return testimage::RunTool(dir_->path(), VELLIPSE_TOOL_DIR "/vellipse-webp-decode", arguments);
     }
     // Pillow's decoding of a fixture.
     static testimage::Decoded Pil(const std::string& name, const char* mode) { return testimage::DecodeWithPil(File(name), mode); }

@@ -17,11 +17,13 @@
 #include "support/ImageReader.h"
 #include "support/MagickReader.h"
 #include "support/TestPdf.h"
+#include "support/ToolRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using testimage::ReadBytes;
+using testimage::ToolRun;
 
 const char* kFixtures = R"PY(
 import sys, os, io, math
@@ -54,11 +56,6 @@ open(p("raw.yuv"), "wb").write(bytes([128]) * (w * h) + bytes([128]) * (2 * 32 *
 open(p("short.yuv"), "wb").write(bytes([128]) * (w * h + 2 * 32 * 24 - 1))
 )PY";
 
-struct ToolRun {
-    int status = 0;
-    std::string out, err;
-};
-
 class WebPEncoderTool : public testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -74,16 +71,7 @@ protected:
 
     // Runs the tool in the fixtures' folder.
     static ToolRun Tool(const std::string& arguments) {
-        const std::string command = "cd " + testimage::ShellQuote(dir_->path().string()) + " && " +
-                                    testimage::ShellQuote(VELLIPSE_TOOL_DIR "/vellipse-webp-encode") + " " + arguments +
-                                    " > stdout.txt 2> stderr.txt";
-        const int status = std::system(command.c_str());
-        ToolRun r;
-        r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        const std::vector<std::uint8_t> out = ReadBytes(File("stdout.txt")), err = ReadBytes(File("stderr.txt"));
-        r.out.assign(out.begin(), out.end());
-        r.err.assign(err.begin(), err.end());
-        return r;
+        return testimage::RunTool(dir_->path(), VELLIPSE_TOOL_DIR "/vellipse-webp-encode", arguments);
     }
     // Runs a Python script (numpy and Pillow) in the fixtures' folder; its standard output.
     static std::string Python(const std::string& script) {
