@@ -85,6 +85,20 @@ Run Extract(const fs::path& pdf, const fs::path& folder, const Options& options)
     return run;
 }
 
+std::vector<std::uint8_t> PdfImagesSamples(const fs::path& pdf, const fs::path& folder, const std::string& mode) {
+    const std::vector<PeerImage> peer = PdfImages(pdf, folder);
+    if (peer.size() != 1) {
+        ADD_FAILURE() << "pdfimages wrote " << peer.size() << " images";
+        return {};
+    }
+    return Read(peer[0].file, mode).pixels;
+}
+
+void ExpectSamplesNear(const std::vector<std::uint8_t>& ours, const std::vector<std::uint8_t>& theirs, int tolerance) {
+    ASSERT_EQ(ours.size(), theirs.size());
+    for (std::size_t i = 0; i < ours.size(); ++i) EXPECT_NEAR(ours[i], theirs[i], tolerance) << "sample " << i;
+}
+
 std::vector<PeerImage> PdfImages(const fs::path& pdf, const fs::path& folder, const std::string& format) {
     fs::create_directories(folder);
     const std::string quoted = testimage::ShellQuote(pdf.string());

@@ -63,6 +63,14 @@ std::vector<PeerImage> PdfImages(const std::filesystem::path& pdf, const std::fi
 // A file decoded by Pillow in `mode`; fails the test when it cannot be read.
 testimage::Decoded Read(const std::filesystem::path& file, const std::string& mode);
 
+// The samples of the one image pdfimages writes for `pdf` (into `folder`), decoded in `mode`;
+// fails the test, with no samples, when it writes another number of images.
+std::vector<std::uint8_t> PdfImagesSamples(const std::filesystem::path& pdf, const std::filesystem::path& folder,
+                                           const std::string& mode);
+
+// Our samples against a peer's: the same count, each within `tolerance`.
+void ExpectSamplesNear(const std::vector<std::uint8_t>& ours, const std::vector<std::uint8_t>& theirs, int tolerance);
+
 // Raw bytes of a file.
 std::string ReadBytes(const std::filesystem::path& file);
 
