@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <optional>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -16,6 +19,7 @@
 
 #include "platform/BufferPool.h"
 #include "platform/MuPdfCalls.h"
+#include "platform/WorkerBudget.h"
 
 namespace platform {
 namespace {
@@ -266,6 +270,85 @@ int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned
         std::snprintf(message, size, "%s", fz_caught_message(ctx));
     }
     return ok;
+}
+
+// Draws the list into the rows [b0, b1) of a picture's rows [y0, y1), through a pixmap of all of
+// [y0, y1) over `scratch` (row y0 first, `stride` bytes apart): the rows of the band are cleared
+// to white, and only what the list records as touching them is drawn. What is drawn is drawn
+// whole, as in a pixmap of [y0, y1) drawn at once, so the band's rows come out exactly as there:
+// MuPDF clips path edges to the pixmap they are drawn into, and an edge cut at a band's edge
+// steps through its rows differently from one drawn whole (stroked lines then differ by up to a
+// tenth of the range, many rows away from the cut). The rows outside the band are scratch. 0
+// when MuPDF gave up; its message is then in `message`.
+// Bands of fewer rows than this are not worth a thread; a thread takes about this many bands.
+constexpr int kMinBandRows = 64;
+constexpr int kBandsPerThread = 4;
+
+int DrawCulledBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned char* scratch,
+                   std::ptrdiff_t stride, int width, int y0, int y1, int b0, int b1, int alpha, fz_matrix ctm,
+                   fz_cookie* cookie, char* message, std::size_t size) {
+    fz_pixmap* pixmap = nullptr;
+    fz_device* dev = nullptr;
+    int ok = 1;
+    fz_var(pixmap);
+    fz_var(dev);
+    fz_var(ok);
+    fz_try(ctx) {
+        pixmap = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, y0, width, y1), nullptr, alpha, scratch);
+        pixmap->stride = stride;
+        // White as DrawBand clears: no ink in CMYK, full value (and opaque) otherwise. MuPDF's
+        // own clear of a rectangle writes an alpha sample after each CMYK pixel, past the row
+        // of a pixmap without one.
+        const int white = fz_colorspace_n(ctx, cs) == 4 ? 0 : 255;
+        for (int y = b0; y < b1; ++y)
+            std::memset(pixmap->samples + static_cast<std::ptrdiff_t>(y - y0) * stride, white,
+                        static_cast<std::size_t>(width) * static_cast<std::size_t>(pixmap->n));
+        dev = fz_new_draw_device(ctx, fz_identity, pixmap);
+        // A little beyond the band: a command just outside it is drawn for nothing, never missed.
+        const fz_rect area = fz_make_rect(0, static_cast<float>(b0 - 2), static_cast<float>(width),
+                                          static_cast<float>(b1 + 2));
+        fz_run_display_list(ctx, list, dev, ctm, area, cookie);
+        if (cookie && cookie->abort) {
+            ok = 0;
+            CloseAbandonedDevice(ctx, dev);
+        } else {
+            fz_close_device(ctx, dev);
+        }
+    }
+    fz_always(ctx) {
+        fz_drop_device(ctx, dev);
+        fz_drop_pixmap(ctx, pixmap);
+    }
+    fz_catch(ctx) {
+        ok = 0;
+        std::snprintf(message, size, "%s", fz_caught_message(ctx));
+    }
+    return ok;
+}
+
+// Where a clone's warnings go: its parent's warning handler.
+struct ParentWarnings {
+    fz_warning_cb* warn = nullptr;
+    void* user = nullptr;
+};
+
+// Threads that meet one image at once each decode it, and all but the first find their copy in
+// the store already and say so: that is no news for the reader of the page's warnings.
+void ForwardWarning(void* user, const char* message) {
+    const ParentWarnings* parent = static_cast<const ParentWarnings*>(user);
+    if (std::strstr(message, "found duplicate") && std::strstr(message, "in the store")) return;
+    if (parent->warn) parent->warn(parent->user, message);
+}
+
+// A context sharing `ctx`'s store, glyph cache and locks, for another thread; its warnings go
+// through `parent` (which must outlive it). Null when none can be made.
+fz_context* CloneContext(fz_context* ctx, ParentWarnings* parent) {
+    fz_context* clone = nullptr;
+    fz_var(clone);
+    fz_try(ctx) { clone = fz_clone_context(ctx); }
+    fz_catch(ctx) { clone = nullptr; }
+    if (clone) fz_set_warning_callback(clone, ForwardWarning, parent);
+    return clone;
 }
 
 // Where the page lands in the bitmap, as the box rules say: the crop box (the media box when
@@ -576,7 +659,11 @@ struct PreparedPdfPage::Impl {
     bool alpha = false;
     ColorModel model = ColorModel::RGB;
     fz_cookie cookie{};
+    std::function<bool()> cancelled;
     std::unique_ptr<CancelWatch> watch;
+
+    bool DrawAtOnce(int y0, int y1, std::uint8_t* samples, std::ptrdiff_t stride, PdfPageError& e);
+    bool DrawInBands(int y0, int y1, std::uint8_t* samples, std::ptrdiff_t stride, int threads, PdfPageError& e);
 
     ~Impl() {
         watch.reset();  // before the cookie it writes to goes
@@ -605,16 +692,128 @@ bool PreparedPdfPage::DrawRows(int y0, int y1, std::uint8_t* samples, std::ptrdi
         e = {PdfPageError::Cancelled, ""};
         return false;
     }
+    // Rows enough for several bands, with threads to spare, are drawn in bands side by side.
+    const int threads = std::min(WorkerBudget(), (y1 - y0) / kMinBandRows);
+    if (threads > 1 && impl_->visible) return impl_->DrawInBands(y0, y1, samples, stride, threads, e);
+    return impl_->DrawAtOnce(y0, y1, samples, stride, e);
+}
+
+bool PreparedPdfPage::Impl::DrawAtOnce(int y0, int y1, std::uint8_t* samples, std::ptrdiff_t stride,
+                                       PdfPageError& e) {
     char message[256] = "";
-    const int ok = DrawBand(impl_->ctx, impl_->list, impl_->cs, samples, stride, impl_->width, y0, y1,
-                            impl_->alpha ? 1 : 0, impl_->visible ? 1 : 0, impl_->ctm, &impl_->cookie, message,
-                            sizeof message);
-    if (impl_->cookie.abort) {
+    const int ok = DrawBand(ctx, list, cs, samples, stride, width, y0, y1, alpha ? 1 : 0, visible ? 1 : 0, ctm,
+                            &cookie, message, sizeof message);
+    if (cookie.abort) {
         e = {PdfPageError::Cancelled, ""};
         return false;
     }
     if (!ok) {
         e = {PdfPageError::Unreadable, message};
+        return false;
+    }
+    return true;
+}
+
+bool PreparedPdfPage::Impl::DrawInBands(int y0, int y1, std::uint8_t* samples, std::ptrdiff_t stride, int threads,
+                                        PdfPageError& e) {
+    // More bands than threads, taken in turn: a band dense with content does not hold up the
+    // rest. Each thread draws its bands on a context of its own, a clone of the reader's (its
+    // store and glyph cache shared), into a scratch picture of all the rows. Without a second
+    // context the rows are drawn at once.
+    const int rows = y1 - y0;
+    const int bands = std::min(threads * kBandsPerThread, std::max(1, rows / kMinBandRows));
+    const int bandRows = (rows + bands - 1) / bands;
+    const std::ptrdiff_t scratchStride = static_cast<std::ptrdiff_t>(width) * n;
+    const std::size_t scratchBytes = static_cast<std::size_t>(scratchStride) * static_cast<std::size_t>(rows);
+
+    ParentWarnings parent;
+    parent.warn = fz_warning_callback(ctx, &parent.user);
+    std::vector<fz_context*> contexts;
+    try {
+        contexts.reserve(static_cast<std::size_t>(threads));
+    } catch (...) {
+        return DrawAtOnce(y0, y1, samples, stride, e);
+    }
+    for (int t = 0; t < threads; ++t) {
+        fz_context* clone = CloneContext(ctx, &parent);
+        if (!clone) break;  // fewer threads
+        contexts.push_back(clone);
+    }
+    if (contexts.size() < 2) {
+        for (fz_context* c : contexts) fz_drop_context(c);
+        return DrawAtOnce(y0, y1, samples, stride, e);
+    }
+
+    std::atomic<int> next{0};
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> abandoned{false};
+    std::atomic<int> errors{0};
+    std::mutex failureLock;
+    std::string failure;
+    const auto work = [&](fz_context* c) {
+        std::shared_ptr<std::uint8_t> scratch;
+        try {
+            scratch = AcquireBuffer(scratchBytes);
+        } catch (...) {
+        }
+        // Without one this thread draws nothing: the others draw its bands.
+        if (!scratch) return;
+        fz_cookie bandCookie{};
+        std::optional<CancelWatch> bandWatch;
+        try {
+            bandWatch.emplace(cancelled, &bandCookie);
+        } catch (...) {
+        }
+        for (int i = next++; i < bands && !stopped; i = next++) {
+            if (cookie.abort) bandCookie.abort = 1;
+            const int b0 = y0 + i * bandRows;
+            const int b1 = std::min(y1, b0 + bandRows);
+            if (b0 >= b1) break;
+            char message[256] = "";
+            const int ok = DrawCulledBand(c, list, cs, scratch.get(), scratchStride, width, y0, y1, b0, b1,
+                                          alpha ? 1 : 0, ctm, &bandCookie, message, sizeof message);
+            if (bandCookie.abort) {
+                abandoned = true;
+                stopped = true;
+                break;
+            }
+            if (!ok) {
+                std::lock_guard guard(failureLock);
+                if (!stopped.exchange(true)) failure = message;
+                break;
+            }
+            for (int y = b0; y < b1; ++y)
+                std::memcpy(samples + static_cast<std::ptrdiff_t>(y - y0) * stride,
+                            scratch.get() + static_cast<std::ptrdiff_t>(y - y0) * scratchStride,
+                            static_cast<std::size_t>(scratchStride));
+        }
+        errors += bandCookie.errors;
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < contexts.size(); ++t) {
+        try {
+            helpers.emplace_back(work, contexts[t]);
+        } catch (...) {
+            break;  // no thread to be had: fewer helpers
+        }
+    }
+    work(contexts[0]);
+    for (std::thread& h : helpers) h.join();
+    for (fz_context* c : contexts) fz_drop_context(c);
+    cookie.errors += errors;
+
+    if (abandoned || cookie.abort) {
+        cookie.abort = 1;
+        e = {PdfPageError::Cancelled, ""};
+        return false;
+    }
+    if (stopped) {
+        e = {PdfPageError::Unreadable, failure};
+        return false;
+    }
+    if (next.load() < bands) {
+        // Every thread lacked its scratch picture (bands left undrawn).
+        e = {PdfPageError::NoResources, "no memory for the page's bands"};
         return false;
     }
     return true;
@@ -636,6 +835,7 @@ std::unique_ptr<PreparedPdfPage> PdfDocument::PreparePage(const RenderRequest& r
     impl->model = request.model;
     impl->alpha = request.alpha && request.model == ColorModel::RGB;
     impl->n = ComponentsOf(request.model) + (impl->alpha ? 1 : 0);
+    impl->cancelled = cancelled;
     impl->watch = std::make_unique<CancelWatch>(cancelled, &impl->cookie);
     if (cancelled && cancelled()) {
         e = {PdfPageError::Cancelled, ""};
@@ -702,9 +902,8 @@ Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function
     const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(request.width) * n;
     std::shared_ptr<std::uint8_t> samples =
         AcquireBuffer(static_cast<std::size_t>(stride) * static_cast<std::size_t>(request.height));
-    // One pass over the whole page: drawing it in bands on several threads is faster, but MuPDF
-    // then decodes and scales images band by band, and their pixels no longer agree with a
-    // drawing of the whole page.
+    // The whole page at once (in bands side by side when the caller's budget has threads to
+    // spare: the same pixels).
     if (!samples || !page->DrawRows(0, request.height, samples.get(), stride)) return {};
     Bitmap b;
     b.width = request.width;

@@ -47,6 +47,8 @@ TEST(CorpusConversion, PixelsAreThoseOfMutoolDraw) {
     const Case cases[] = {
         {"GeoTopo-komprimiert.pdf", 1, {72, 150, 300}},
         {"GeoTopo-komprimiert.pdf", 23, {72, 300}},
+        {"GeoTopo-komprimiert.pdf", 35, {300}},
+        {"GeoTopo-komprimiert.pdf", 43, {150, 300}},
         {"pdflatex-image.pdf", 1, {72, 150, 300}},
         {"grayscale-image.pdf", 1, {72}},
         {"inline-image.pdf", 1, {72, 150}},

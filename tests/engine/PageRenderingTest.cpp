@@ -19,6 +19,7 @@
 #include "engine/PagePlan.h"
 #include "platform/MainQueue.h"
 #include "platform/PdfDocument.h"
+#include "platform/WorkerBudget.h"
 #include "support/ImageReader.h"
 #include "support/TestPdf.h"
 
@@ -520,30 +521,97 @@ TEST(PdfLayer, ACancelInsideClipsEndsQuietly) {
     auto doc = platform::PdfDocument::Open(testpdf::Write(dir / "doc.pdf", o));
     ASSERT_TRUE(doc);
 
+    // On one thread, and in bands side by side (each band's drawing stopped).
+    for (const int threads : {1, 4}) {
+        platform::ScopedWorkerBudget budget(threads);
+        platform::PdfDocument::RenderRequest request;
+        request.width = 2000;
+        request.height = 2000;
+        request.scale = 10;
+        std::atomic<int> polls{0};
+        // The first polls (before and as the drawing starts) answer no; later ones yes.
+        const auto cancelled = [&polls] { return ++polls > 2; };
+
+        // What MuPDF prints goes to the standard error: caught in a file while the page is drawn.
+        const fs::path caught = dir / "stderr.txt";
+        std::fflush(stderr);
+        const int saved = dup(2);
+        const int file = open(caught.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(file, 0);
+        dup2(file, 2);
+        const platform::Bitmap b = doc->RenderPage(request, cancelled);
+        std::fflush(stderr);
+        dup2(saved, 2);
+        close(saved);
+        close(file);
+
+        EXPECT_FALSE(b);
+        EXPECT_GT(polls.load(), 2);
+        std::ifstream in(caught);
+        const std::string printed((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(printed, "") << threads << " threads";
+    }
+}
+
+namespace {
+
+// Page `page` (1-based) of `doc` drawn at `dpi` in `model` with `threads` to draw it, rows
+// [y0, y1) of it (all of them when y1 is 0); empty when it could not be drawn.
+std::vector<std::uint8_t> DrawnRows(const platform::PdfDocument& doc, int page, long dpi, platform::ColorModel model,
+                                    bool alpha, int threads, int y0 = 0, int y1 = 0) {
+    const std::optional<platform::PdfPageGeometry> geometry = doc.PageGeometry(page - 1);
+    if (!geometry) return {};
+    const PageSizePlan size = PlanPageSize(*geometry, static_cast<float>(dpi) / 72.0f, false, ImageResizeOptions{});
     platform::PdfDocument::RenderRequest request;
-    request.width = 2000;
-    request.height = 2000;
-    request.scale = 10;
-    std::atomic<int> polls{0};
-    // The first polls (before and as the drawing starts) answer no; later ones yes.
-    const auto cancelled = [&polls] { return ++polls > 2; };
+    request.pageIndex = page - 1;
+    request.scale = static_cast<float>(size.scale);
+    request.width = size.width;
+    request.height = size.height;
+    request.model = model;
+    request.alpha = alpha;
+    std::unique_ptr<platform::PreparedPdfPage> prepared = doc.PreparePage(request);
+    if (!prepared) return {};
+    if (y1 == 0) y1 = prepared->height();
+    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(prepared->width()) * prepared->components();
+    std::vector<std::uint8_t> rows(static_cast<std::size_t>(stride) * static_cast<std::size_t>(y1 - y0));
+    platform::ScopedWorkerBudget budget(threads);
+    if (!prepared->DrawRows(y0, y1, rows.data(), stride)) return {};
+    return rows;
+}
 
-    // What MuPDF prints goes to the standard error: caught in a file while the page is drawn.
-    const fs::path caught = dir / "stderr.txt";
-    std::fflush(stderr);
-    const int saved = dup(2);
-    const int file = open(caught.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(file, 0);
-    dup2(file, 2);
-    const platform::Bitmap b = doc->RenderPage(request, cancelled);
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    close(file);
+}  // namespace
 
-    EXPECT_FALSE(b);
-    EXPECT_GT(polls.load(), 2);
-    std::ifstream in(caught);
-    const std::string printed((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(printed, "");
+TEST(PdfLayer, APageDrawnInBandsSideBySideHasThePixelsOfOneDrawing) {
+    // Pages whose strokes, fills and images cross the bands' edges: stroked map lines, hatching,
+    // a scaled image. Drawn on several threads, every pixel is that of one drawing on one thread,
+    // in every colour model, for the whole picture and for a range of its rows (a band of a
+    // large page).
+    struct Case {
+        const char* file;
+        int page;
+        long dpi;
+        platform::ColorModel model;
+        bool alpha;
+    };
+    const Case cases[] = {
+        {"GeoTopo-komprimiert.pdf", 1, 300, platform::ColorModel::RGB, false},
+        {"GeoTopo-komprimiert.pdf", 35, 300, platform::ColorModel::RGB, true},
+        {"GeoTopo-komprimiert.pdf", 43, 300, platform::ColorModel::CMYK, false},
+        {"GeoTopo-komprimiert.pdf", 31, 150, platform::ColorModel::Monochrome, false},
+        {"pdflatex-image.pdf", 1, 300, platform::ColorModel::RGB, false},
+    };
+    for (const Case& c : cases) {
+        auto doc = platform::PdfDocument::Open(testpdf::CorpusDir() / c.file);
+        ASSERT_TRUE(doc) << c.file;
+        std::string what = c.file;
+        what += " page " + std::to_string(c.page);
+        const std::vector<std::uint8_t> one = DrawnRows(*doc, c.page, c.dpi, c.model, c.alpha, 1);
+        ASSERT_FALSE(one.empty()) << what;
+        for (const int threads : {3, 7}) {
+            const std::vector<std::uint8_t> bands = DrawnRows(*doc, c.page, c.dpi, c.model, c.alpha, threads);
+            EXPECT_TRUE(bands == one) << what << " on " << threads << " threads";
+        }
+        const std::vector<std::uint8_t> range = DrawnRows(*doc, c.page, c.dpi, c.model, c.alpha, 5, 700, 1500);
+        EXPECT_TRUE(range == DrawnRows(*doc, c.page, c.dpi, c.model, c.alpha, 1, 700, 1500)) << what << " rows";
+    }
 }
