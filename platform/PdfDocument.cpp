@@ -716,10 +716,11 @@ bool PreparedPdfPage::Impl::DrawAtOnce(int y0, int y1, std::uint8_t* samples, st
 
 bool PreparedPdfPage::Impl::DrawInBands(int y0, int y1, std::uint8_t* samples, std::ptrdiff_t stride, int threads,
                                         PdfPageError& e) {
-    // More bands than threads, taken in turn: a band dense with content does not hold up the
-    // rest. Each thread draws its bands on a context of its own, a clone of the reader's (its
-    // store and glyph cache shared), into a scratch picture of all the rows. Without a second
-    // context the rows are drawn at once.
+    // More bands than threads: the threads that finish first take over bands of the others, so
+    // that a part of the page dense with content does not hold up the rest. Each thread draws
+    // its bands on a context of its own, a clone of the reader's (its store and glyph cache
+    // shared), into a scratch picture of all the rows. Without a second context the rows are
+    // drawn at once.
     const int rows = y1 - y0;
     const int bands = std::min(threads * kBandsPerThread, std::max(1, rows / kMinBandRows));
     const int bandRows = (rows + bands - 1) / bands;
@@ -744,13 +745,37 @@ bool PreparedPdfPage::Impl::DrawInBands(int y0, int y1, std::uint8_t* samples, s
         return DrawAtOnce(y0, y1, samples, stride, e);
     }
 
-    std::atomic<int> next{0};
+    // Each thread starts on a run of neighbouring bands of its own, so that the rows it draws
+    // (and the clip and group pictures MuPDF makes around them) are few and close together in
+    // its scratch picture: every part of it first written costs a page fresh from the kernel.
+    // A thread done with its run takes the last bands of the longest run left.
+    const int workers = static_cast<int>(contexts.size());
+    struct Run {
+        int front = 0, back = 0;  // bands [front, back) not yet taken
+    };
+    std::vector<Run> runs(static_cast<std::size_t>(workers));
+    for (int t = 0; t < workers; ++t) {
+        runs[static_cast<std::size_t>(t)].front = bands * t / workers;
+        runs[static_cast<std::size_t>(t)].back = bands * (t + 1) / workers;
+    }
+    std::mutex runsLock;
+    const auto take = [&](int t) {
+        std::lock_guard guard(runsLock);
+        Run& own = runs[static_cast<std::size_t>(t)];
+        if (own.front < own.back) return own.front++;
+        Run* longest = nullptr;
+        for (Run& r : runs)
+            if (r.back - r.front > 0 && (!longest || r.back - r.front > longest->back - longest->front)) longest = &r;
+        return longest ? --longest->back : -1;
+    };
+    std::atomic<int> drawn{0};
     std::atomic<bool> stopped{false};
     std::atomic<bool> abandoned{false};
     std::atomic<int> errors{0};
     std::mutex failureLock;
     std::string failure;
-    const auto work = [&](fz_context* c) {
+    const auto work = [&](int t) {
+        fz_context* c = contexts[static_cast<std::size_t>(t)];
         std::shared_ptr<std::uint8_t> scratch;
         try {
             scratch = AcquireBuffer(scratchBytes);
@@ -764,40 +789,42 @@ bool PreparedPdfPage::Impl::DrawInBands(int y0, int y1, std::uint8_t* samples, s
             bandWatch.emplace(cancelled, &bandCookie);
         } catch (...) {
         }
-        for (int i = next++; i < bands && !stopped; i = next++) {
+        for (int i = take(t); i >= 0 && !stopped; i = take(t)) {
             if (cookie.abort) bandCookie.abort = 1;
             const int b0 = y0 + i * bandRows;
             const int b1 = std::min(y1, b0 + bandRows);
-            if (b0 >= b1) break;
-            char message[256] = "";
-            const int ok = DrawCulledBand(c, list, cs, scratch.get(), scratchStride, width, y0, y1, b0, b1,
-                                          alpha ? 1 : 0, ctm, &bandCookie, message, sizeof message);
-            if (bandCookie.abort) {
-                abandoned = true;
-                stopped = true;
-                break;
+            if (b0 < b1) {
+                char message[256] = "";
+                const int ok = DrawCulledBand(c, list, cs, scratch.get(), scratchStride, width, y0, y1, b0, b1,
+                                              alpha ? 1 : 0, ctm, &bandCookie, message, sizeof message);
+                if (bandCookie.abort) {
+                    abandoned = true;
+                    stopped = true;
+                    break;
+                }
+                if (!ok) {
+                    std::lock_guard guard(failureLock);
+                    if (!stopped.exchange(true)) failure = message;
+                    break;
+                }
+                for (int y = b0; y < b1; ++y)
+                    std::memcpy(samples + static_cast<std::ptrdiff_t>(y - y0) * stride,
+                                scratch.get() + static_cast<std::ptrdiff_t>(y - y0) * scratchStride,
+                                static_cast<std::size_t>(scratchStride));
             }
-            if (!ok) {
-                std::lock_guard guard(failureLock);
-                if (!stopped.exchange(true)) failure = message;
-                break;
-            }
-            for (int y = b0; y < b1; ++y)
-                std::memcpy(samples + static_cast<std::ptrdiff_t>(y - y0) * stride,
-                            scratch.get() + static_cast<std::ptrdiff_t>(y - y0) * scratchStride,
-                            static_cast<std::size_t>(scratchStride));
+            ++drawn;
         }
         errors += bandCookie.errors;
     };
     std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < contexts.size(); ++t) {
+    for (int t = 1; t < workers; ++t) {
         try {
-            helpers.emplace_back(work, contexts[t]);
+            helpers.emplace_back(work, t);
         } catch (...) {
-            break;  // no thread to be had: fewer helpers
+            break;  // no thread to be had: its run goes to the others
         }
     }
-    work(contexts[0]);
+    work(0);
     for (std::thread& h : helpers) h.join();
     for (fz_context* c : contexts) fz_drop_context(c);
     cookie.errors += errors;
@@ -811,7 +838,7 @@ bool PreparedPdfPage::Impl::DrawInBands(int y0, int y1, std::uint8_t* samples, s
         e = {PdfPageError::Unreadable, failure};
         return false;
     }
-    if (next.load() < bands) {
+    if (drawn.load() < bands) {
         // Every thread lacked its scratch picture (bands left undrawn).
         e = {PdfPageError::NoResources, "no memory for the page's bands"};
         return false;
