@@ -53,12 +53,15 @@ public:
     int components() const;  // samples per pixel, alpha included
     bool hasAlpha() const;
     // Errors MuPDF met and recovered from while reading and drawing the page (a missing
-    // resource, an unknown operator...): the page is drawn as every viewer draws it.
+    // resource, an unknown operator...): the page is drawn as every viewer draws it. A command
+    // drawn in several bands counts its errors in each.
     int warnings() const;
 
     // Draws the picture's rows [y0, y1) into `samples` (row y0 first, `stride` bytes apart),
     // white (no ink for CMYK) where the page leaves them empty. False when MuPDF gave up or a
-    // cancel stopped it; `error` then says which.
+    // cancel stopped it; `error` then says which. With a worker budget of more than one thread
+    // (and rows enough), the rows are drawn in bands side by side, with the pixels of one
+    // drawing of them; each thread then holds a scratch picture of the rows.
     bool DrawRows(int y0, int y1, std::uint8_t* samples, std::ptrdiff_t stride, PdfPageError* error = nullptr);
 
     struct Impl;
