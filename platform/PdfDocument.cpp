@@ -838,11 +838,8 @@ bool PreparedPdfPage::Impl::DrawInBands(int y0, int y1, std::uint8_t* samples, s
         e = {PdfPageError::Unreadable, failure};
         return false;
     }
-    if (drawn.load() < bands) {
-        // Every thread lacked its scratch picture (bands left undrawn).
-        e = {PdfPageError::NoResources, "no memory for the page's bands"};
-        return false;
-    }
+    // Bands left undrawn, every thread without its scratch picture: the rows drawn at once.
+    if (drawn.load() < bands) return DrawAtOnce(y0, y1, samples, stride, e);
     return true;
 }
 
