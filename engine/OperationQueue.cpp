@@ -40,6 +40,18 @@ void OperationQueue::AddOperation(std::function<void()> operation) {
     work_.notify_one();
 }
 
+void OperationQueue::StartThreads(int threads) {
+    std::lock_guard lock(mutex_);
+    const std::size_t wanted = static_cast<std::size_t>(std::clamp(threads, 0, max_));
+    while (threads_.size() < wanted) {
+        try {
+            threads_.emplace_back([this] { Run(); });
+        } catch (...) {
+            break;
+        }
+    }
+}
+
 void OperationQueue::WaitUntilAllOperationsAreFinished() {
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [this] { return operations_.empty() && running_ == 0; });

@@ -22,6 +22,10 @@ public:
     // on the calling thread before returning.
     void AddOperation(std::function<void()> operation);
     void WaitUntilAllOperationsAreFinished();
+    // Starts threads now, up to `threads` (and the queue's width), for work about to come: the
+    // operations then find them waiting, rather than each starting one while the earlier ones
+    // run. Those that cannot be had are started with operations later, as usual.
+    void StartThreads(int threads);
 
 private:
     void Run();
