@@ -123,7 +123,7 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     // and no worker is left with a long page while the others have nothing to do. Those before
     // them keep the document's order and start at once; the last ones are weighed on this
     // thread meanwhile.
-    const long lastStretch = !synchronous && !multiPageTiff ? std::min<long>(8L * workers, count - workers) : 0;
+    const long lastStretch = !synchronous && !multiPageTiff ? std::min<long>(16L * workers, count - workers) : 0;
     std::vector<long> order;  // the last stretch's pages (indices into the range), heaviest first
     for (long k = 0; k < count; ++k) {
         if (IsCancelled()) break;

@@ -406,6 +406,31 @@ TEST(OperationQueue, RunsEveryOperationAtMostWidthAtOnce) {
     EXPECT_GE(most.load(), 1);
 }
 
+TEST(OperationQueue, ThreadsStartedAheadRunTheWorkAndEndWithTheQueue) {
+    // Queues that end while their threads are still starting one another.
+    for (int round = 0; round < 20; ++round) {
+        OperationQueue queue(4);
+        queue.StartThreads(round % 6);
+    }
+    OperationQueue queue(3);
+    queue.StartThreads(8);  // no more than the width
+    std::atomic<int> running{0}, most{0}, done{0};
+    for (int i = 0; i < 40; ++i) {
+        queue.AddOperation([&] {
+            const int now = ++running;
+            int seen = most.load();
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            --running;
+            ++done;
+        });
+    }
+    queue.WaitUntilAllOperationsAreFinished();
+    EXPECT_EQ(done.load(), 40);
+    EXPECT_LE(most.load(), 3);
+}
+
 // Reads the directories of a TIFF: samples, photometric and PageNumber of each.
 struct TiffPage {
     std::uint16_t samples = 0, photometric = 0, page = 0, pages = 0, compression = 0;
