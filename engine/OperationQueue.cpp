@@ -2,13 +2,19 @@
 
 #include <algorithm>
 
-OperationQueue::OperationQueue(int maxConcurrentOperations) : max_(std::max(1, maxConcurrentOperations)) {}
+OperationQueue::OperationQueue(int maxConcurrentOperations) : max_(std::max(1, maxConcurrentOperations)) {
+    // Room for every thread: adding one never throws with a thread in hand.
+    threads_.reserve(static_cast<std::size_t>(max_));
+}
 
 OperationQueue::~OperationQueue() {
     WaitUntilAllOperationsAreFinished();
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
         stopping_ = true;
+        toStart_ = 0;
+        // Threads being started are joined with the others.
+        started_.wait(lock, [this] { return starting_ == 0; });
     }
     work_.notify_all();
     for (std::thread& t : threads_) t.join();
@@ -19,7 +25,8 @@ void OperationQueue::AddOperation(std::function<void()> operation) {
         std::unique_lock lock(mutex_);
         // A new thread only when every one there is busy.
         const std::size_t busy = static_cast<std::size_t>(running_) + operations_.size() + 1;
-        if (threads_.size() < static_cast<std::size_t>(max_) && busy > threads_.size()) {
+        const std::size_t threads = threads_.size() + static_cast<std::size_t>(toStart_ + starting_);
+        if (threads < static_cast<std::size_t>(max_) && busy > threads) {
             try {
                 threads_.emplace_back([this] { Run(); });
             } catch (...) {
@@ -40,6 +47,22 @@ void OperationQueue::AddOperation(std::function<void()> operation) {
     work_.notify_one();
 }
 
+void OperationQueue::StartThreads(int threads) {
+    std::lock_guard lock(mutex_);
+    const int have = static_cast<int>(threads_.size()) + toStart_ + starting_;
+    const int wanted = std::clamp(threads, 0, max_);
+    if (wanted <= have) return;
+    toStart_ += wanted - have;
+    if (threads_.empty()) {
+        try {
+            threads_.emplace_back([this] { Run(); });
+            --toStart_;
+        } catch (...) {
+            toStart_ = 0;  // no thread to be had: operations start them, or run here
+        }
+    }
+}
+
 void OperationQueue::WaitUntilAllOperationsAreFinished() {
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [this] { return operations_.empty() && running_ == 0; });
@@ -47,6 +70,25 @@ void OperationQueue::WaitUntilAllOperationsAreFinished() {
 
 void OperationQueue::Run() {
     std::unique_lock lock(mutex_);
+    // Threads asked for ahead of the work: started here, outside the lock.
+    while (toStart_ > 0 && !stopping_) {
+        --toStart_;
+        ++starting_;
+        lock.unlock();
+        std::thread thread;
+        try {
+            thread = std::thread([this] { Run(); });
+        } catch (...) {
+        }
+        lock.lock();
+        --starting_;
+        if (thread.joinable()) {
+            threads_.push_back(std::move(thread));  // room reserved
+        } else {
+            toStart_ = 0;
+        }
+        started_.notify_all();
+    }
     for (;;) {
         work_.wait(lock, [this] { return stopping_ || !operations_.empty(); });
         if (operations_.empty()) return;

@@ -22,6 +22,11 @@ public:
     // on the calling thread before returning.
     void AddOperation(std::function<void()> operation);
     void WaitUntilAllOperationsAreFinished();
+    // Starts threads now, up to `threads` (and the queue's width), for work about to come: the
+    // operations then find them waiting, rather than each starting one while the earlier ones
+    // run. One is started here; it starts the others (and they more), so that the caller goes
+    // on meanwhile. Those that cannot be had are started with operations later, as usual.
+    void StartThreads(int threads);
 
 private:
     void Run();
@@ -32,6 +37,9 @@ private:
     std::condition_variable idle_;
     std::deque<std::function<void()>> operations_;
     int running_ = 0;
+    int toStart_ = 0;   // threads asked for and not yet being started
+    int starting_ = 0;  // threads being started by the queue's own threads
+    std::condition_variable started_;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Common UI Code/OVXUtil.h"
@@ -35,10 +36,14 @@ struct RenderPageBlock {
     float scale;
     std::filesystem::path url;
     int threads;  // the page's share of the workers
+    std::atomic<long>* unstarted;  // the loop's pages not started yet
 
     void operator()() const {
         platform::ScopedWorkerBudget budget(threads);
+        unstarted->fetch_sub(1);
         converter->RenderPage(page, resizeEnabled, nullptr, index, count, scale, resizeOptions, url);
+        // Once no page is left to start, the readers go here, on the workers side by side.
+        if (unstarted->load() == 0) converter->pdfDocument->DropReaders();
     }
 };
 
@@ -107,14 +112,36 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     // with fewer pages than workers on the queue, each page over its share of them.
     const int threadsPerPage = static_cast<int>(std::max<long>(1, workers / std::min<long>(count, workers)));
     platform::ScopedWorkerBudget budget(synchronous ? workers : 1);
+    if (!synchronous && !multiPageTiff) queue.StartThreads(static_cast<int>(std::min<long>(count, workers)));
 
+    std::atomic<long> unstarted{count};
+    long queued = 0;
     TIFF* tiff = nullptr;
     std::optional<PendingFile> tiffFile;
     const std::string extension = ImageFileExtensionForType(imageType);
-    for (long i = 0; first + i <= last; ++i) {
+    // On the queue the last pages go heaviest first, so that the last ones started are light
+    // and no worker is left with a long page while the others have nothing to do. Those before
+    // them keep the document's order and start at once; the last ones are weighed on this
+    // thread meanwhile.
+    const long lastStretch = !synchronous && !multiPageTiff ? std::min<long>(16L * workers, count - workers) : 0;
+    std::vector<long> order;  // the last stretch's pages (indices into the range), heaviest first
+    for (long k = 0; k < count; ++k) {
         if (IsCancelled()) break;
         // After a failed page nothing more is named or started: the document has failed.
         if (!Succeeded()) break;
+
+        long i = k;
+        if (lastStretch > 0 && k >= count - lastStretch) {
+            if (order.empty()) {
+                std::vector<std::pair<std::size_t, long>> weighed;
+                for (long j = k; j < count; ++j)
+                    weighed.emplace_back(pdfDocument->PageWeight(static_cast<int>(first + j - 1)), j);
+                std::stable_sort(weighed.begin(), weighed.end(),
+                                 [](const auto& a, const auto& b) { return a.first > b.first; });
+                for (const auto& w : weighed) order.push_back(w.second);
+            }
+            i = order[static_cast<std::size_t>(k - (count - lastStretch))];
+        }
 
         const long page = first + i;
         const long number = numberPagesFromRangeStart ? page + static_cast<long>(startPage) - 1 : page;
@@ -152,10 +179,13 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
             }
             RenderPage(page, resizeEnabled, tiff, i, count, scale, resizeOptions, url);
         } else {
-            queue.AddOperation(
-                RenderPageBlock{this, page, i, count, resizeEnabled, resizeOptions, scale, url, threadsPerPage});
+            ++queued;
+            queue.AddOperation(RenderPageBlock{this, page, i, count, resizeEnabled, resizeOptions, scale, url,
+                                               threadsPerPage, &unstarted});
         }
     }
+    // Pages the loop did not queue are never started: the count of the others is what remains.
+    if (queued > 0) unstarted -= count - queued;
     queue.WaitUntilAllOperationsAreFinished();
     // The page buffers kept for the next page go back to the system with the document.
     platform::TrimBufferPool();

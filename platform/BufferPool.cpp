@@ -139,6 +139,34 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
 void LimitHeaps(int heaps) {
     const int processors = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
     mallopt(M_ARENA_MAX, heaps > 0 ? std::min(heaps, processors) : processors);
+    // The readers' working memory (display lists, shading tables, group pixmaps, encoded
+    // pages) comes and goes by the megabyte on every page. Left to its defaults glibc maps each
+    // such block afresh and hands the top of a heap back as soon as it is free, so every page
+    // faults its memory in again, page by page, and the workers queue on the kernel's lock of
+    // the address space. Blocks up to 32 MiB come from the heaps and stay there for the next
+    // page (the most glibc's own adjustment would reach); larger ones are still mapped each.
+    // A heap also grows in steps of 8 MiB rather than 128 KiB: each step changes the address
+    // space under that same lock (some 1500 times a document at 72 dpi), and what a step adds
+    // takes no memory until it is used. Fewer heaps keep the defaults: their memory is shared
+    // by threads that need it at different times.
+    mallopt(M_MMAP_THRESHOLD, heaps > 0 ? 128 * 1024 : 32 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, heaps > 0 ? 128 * 1024 : 64 * 1024 * 1024);
+    mallopt(M_TOP_PAD, heaps > 0 ? 128 * 1024 : 8 * 1024 * 1024);
+}
+
+void PrepareThreadHeap() {
+    thread_local bool prepared = false;
+    if (prepared) return;
+    prepared = true;
+    // About what a page reader's heap reaches at 72 to 150 dpi.
+    constexpr std::size_t kBytes = std::size_t{16} << 20;
+    void* block = std::malloc(kBytes);
+    if (!block) return;
+    const auto at = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t start = (at + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t end = (at + kBytes) & ~(kHugePage - 1);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    std::free(block);
 }
 
 void TrimBufferPool() {

@@ -28,6 +28,13 @@ void TrimBufferPool();
 // than there are, new threads share the existing ones.
 void LimitHeaps(int heaps = 0);
 
+// Grows the calling thread's heap once by some megabytes and gives them back to it at once,
+// asking for huge pages there: the heap then grows by one change of the address space instead
+// of hundreds (each of which holds up every other thread's page faults), and faults its
+// memory in 2 MiB at a time. Nothing is resident until used. Later calls on the same thread
+// do nothing.
+void PrepareThreadHeap();
+
 // What the pool may hold, free and in use together, unless more than that was in use at once
 // since the last trim: then as much as was (the pool follows the size of the pages).
 inline constexpr std::size_t kBufferPoolLimit = std::size_t{32} << 20;

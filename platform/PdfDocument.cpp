@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <cmath>
@@ -142,6 +143,48 @@ int CountPageTree(fz_context* ctx, pdf_document* doc) {
     }
     fz_catch(ctx) { count = -1; }
     return count;
+}
+
+std::size_t StreamBytes(fz_context* ctx, pdf_obj* obj) {
+    if (!pdf_is_stream(ctx, obj)) return 0;
+    const int length = pdf_to_int(ctx, pdf_dict_get(ctx, obj, PDF_NAME(Length)));
+    return length > 0 ? static_cast<std::size_t>(length) : 0;
+}
+
+// What a form's resources draw besides its own content: each entry a share of work, whatever its size.
+std::size_t ResourceEntries(fz_context* ctx, pdf_obj* resources) {
+    return static_cast<std::size_t>(pdf_dict_len(ctx, pdf_dict_get(ctx, resources, PDF_NAME(XObject)))) +
+           static_cast<std::size_t>(pdf_dict_len(ctx, pdf_dict_get(ctx, resources, PDF_NAME(Shading)))) +
+           static_cast<std::size_t>(pdf_dict_len(ctx, pdf_dict_get(ctx, resources, PDF_NAME(Pattern))));
+}
+
+std::size_t ReadPageWeight(fz_context* ctx, pdf_document* doc, int index) {
+    // A form or shading drawn inside a form weighs as much as this many bytes of content.
+    constexpr std::size_t kEntryBytes = 4096;
+    std::size_t weight = 0;
+    fz_var(weight);
+    fz_try(ctx) {
+        pdf_obj* page = pdf_lookup_page_obj(ctx, doc, index);
+        pdf_obj* contents = pdf_dict_get(ctx, page, PDF_NAME(Contents));
+        if (pdf_is_array(ctx, contents)) {
+            for (int i = 0, n = pdf_array_len(ctx, contents); i < n; ++i)
+                weight += StreamBytes(ctx, pdf_array_get(ctx, contents, i));
+        } else {
+            weight += StreamBytes(ctx, contents);
+        }
+        pdf_obj* resources = pdf_dict_get_inheritable(ctx, page, PDF_NAME(Resources));
+        weight += kEntryBytes * (static_cast<std::size_t>(pdf_dict_len(ctx, pdf_dict_get(ctx, resources, PDF_NAME(Shading)))) +
+                                 static_cast<std::size_t>(pdf_dict_len(ctx, pdf_dict_get(ctx, resources, PDF_NAME(Pattern)))));
+        pdf_obj* xobjects = pdf_dict_get(ctx, resources, PDF_NAME(XObject));
+        for (int i = 0, n = pdf_dict_len(ctx, xobjects); i < n; ++i) {
+            pdf_obj* x = pdf_dict_get_val(ctx, xobjects, i);
+            weight += StreamBytes(ctx, x);
+            if (pdf_name_eq(ctx, pdf_dict_get(ctx, x, PDF_NAME(Subtype)), PDF_NAME(Form)))
+                weight += kEntryBytes * ResourceEntries(ctx, pdf_dict_get(ctx, x, PDF_NAME(Resources)));
+        }
+    }
+    fz_catch(ctx) { weight = 0; }
+    return weight;
 }
 
 PdfRect Normalised(fz_rect r) {
@@ -401,7 +444,9 @@ struct BaseContext {
     std::string readerPath;
     std::string path;  // the document's name
     std::mutex idleLock;
+    std::condition_variable givenBack;
     std::vector<std::unique_ptr<Reader>> idle;
+    int inUse = 0;  // readers taken and not given back
 
     BaseContext() { ctx = fz_new_context(nullptr, &lockSet.locks, FZ_STORE_DEFAULT); }
     ~BaseContext() {
@@ -418,9 +463,12 @@ struct BaseContext {
             if (!idle.empty()) {
                 std::unique_ptr<Reader> r = std::move(idle.back());
                 idle.pop_back();
+                ++inUse;
                 return r;
             }
         }
+        // The reader's memory comes from this thread's heap.
+        PrepareThreadHeap();
         auto r = std::make_unique<Reader>();
         r->ctx = fz_new_context(nullptr, &r->lockSet.locks, ReaderStoreBytes());
         if (!r->ctx) return nullptr;
@@ -429,16 +477,41 @@ struct BaseContext {
         if (!r->doc && readerPath != path) r->doc = mupdf::OpenPdf(r->ctx, path.c_str());
         if (!r->doc) return nullptr;
         if (r->doc->crypt && mupdf::AuthenticatePdf(r->ctx, r->doc, password.c_str()) == 0) return nullptr;
+        std::lock_guard guard(idleLock);
+        ++inUse;
         return r;
     }
 
-    void GiveBack(std::unique_ptr<Reader> r) {
-        std::lock_guard guard(idleLock);
-        try {
-            idle.push_back(std::move(r));
-        } catch (...) {
-            // No room to keep it: the reader goes now (r still owns it when push_back threw).
+    // Drops the idle readers one at a time, and those in use as they come back, until none is
+    // in use or none came back for a while.
+    void DropReaders() {
+        std::unique_lock lock(idleLock);
+        for (;;) {
+            if (!idle.empty()) {
+                std::unique_ptr<Reader> r = std::move(idle.back());
+                idle.pop_back();
+                lock.unlock();
+                r.reset();
+                lock.lock();
+                continue;
+            }
+            if (inUse == 0) return;
+            if (givenBack.wait_for(lock, std::chrono::milliseconds(500)) == std::cv_status::timeout && idle.empty())
+                return;
         }
+    }
+
+    void GiveBack(std::unique_ptr<Reader> r) {
+        {
+            std::lock_guard guard(idleLock);
+            --inUse;
+            try {
+                idle.push_back(std::move(r));
+            } catch (...) {
+                // No room to keep it: the reader goes now (r still owns it when push_back threw).
+            }
+        }
+        givenBack.notify_all();
     }
 };
 
@@ -481,12 +554,15 @@ public:
                 return false;
             }
         }
+        const bool idle = entries_.empty();
         try {
             entries_.push_back(entry);
         } catch (...) {
             return false;
         }
-        wake_.notify_one();
+        // A watcher that is polling finds the page at its next look; only an idle one is woken
+        // (waking it for every page made it take the lock the workers need, a page at a time).
+        if (idle) wake_.notify_one();
         return true;
     }
 
@@ -543,6 +619,26 @@ struct PdfDocument::Impl {
     bool unlocked = false;
     std::string password;  // the one that made the document readable
     mutable std::optional<int> pageCount;  // counted once, under the lock
+    // Each page's boxes, read once under the lock: the page loop asks for them twice a page.
+    mutable std::vector<std::optional<PdfPageGeometry>> geometries;
+
+    // Called with the lock held.
+    std::optional<PdfPageGeometry> Geometry(int index) const {
+        const auto at = static_cast<std::size_t>(index);
+        if (at < geometries.size() && geometries[at]) return geometries[at];
+        fz_rect crop = fz_empty_rect, media = fz_empty_rect;
+        int rotate = 0;
+        float userUnit = 1;
+        if (!ReadGeometry(base->ctx, doc, index, &crop, &media, &rotate, &userUnit)) return std::nullopt;
+        const PdfPageGeometry g = GeometryOf(crop, media, rotate, userUnit);
+        try {
+            if (at >= geometries.size()) geometries.resize(std::max(at + 1, static_cast<std::size_t>(pageCount.value_or(0))));
+            geometries[at] = g;
+        } catch (...) {
+            // No room to keep it: read again next time.
+        }
+        return g;
+    }
 
     // The pages both MuPDF and the page tree agree on; -1 when the tree cannot be read at all.
     // Called with the lock held.
@@ -640,11 +736,7 @@ int PdfDocument::PageCount() const { return ReadPageCount().value_or(0); }
 std::optional<PdfPageGeometry> PdfDocument::PageGeometry(int pageIndex) const {
     std::lock_guard guard(impl_->lock);
     if (!impl_->unlocked || pageIndex < 0) return std::nullopt;
-    fz_rect crop = fz_empty_rect, media = fz_empty_rect;
-    int rotate = 0;
-    float userUnit = 1;
-    if (!ReadGeometry(impl_->base->ctx, impl_->doc, pageIndex, &crop, &media, &rotate, &userUnit)) return std::nullopt;
-    return GeometryOf(crop, media, rotate, userUnit);
+    return impl_->Geometry(pageIndex);
 }
 
 struct PreparedPdfPage::Impl {
@@ -875,15 +967,13 @@ std::unique_ptr<PreparedPdfPage> PdfDocument::PreparePage(const RenderRequest& r
             e = {PdfPageError::Locked, ""};
             return nullptr;
         }
-        fz_rect crop = fz_empty_rect, media = fz_empty_rect;
-        int rotate = 0;
-        float userUnit = 1;
-        if (request.pageIndex < 0 ||
-            !ReadGeometry(impl_->base->ctx, impl_->doc, request.pageIndex, &crop, &media, &rotate, &userUnit)) {
+        const std::optional<PdfPageGeometry> g =
+            request.pageIndex < 0 ? std::nullopt : impl_->Geometry(request.pageIndex);
+        if (!g) {
             e = {PdfPageError::NoSuchPage, ""};
             return nullptr;
         }
-        geometry = GeometryOf(crop, media, rotate, userUnit);
+        geometry = *g;
         password = impl_->password;
     }
     // The page is loaded and recorded on the reader, outside the document's lock.
@@ -913,6 +1003,14 @@ std::unique_ptr<PreparedPdfPage> PdfDocument::PreparePage(const RenderRequest& r
     impl->visible = PageToPixels(geometry, pageCtm, request.scale * geometry.userUnit, &impl->ctm);
     return std::unique_ptr<PreparedPdfPage>(new PreparedPdfPage(std::move(impl)));
 }
+
+std::size_t PdfDocument::PageWeight(int pageIndex) const {
+    std::lock_guard guard(impl_->lock);
+    if (!impl_->unlocked || pageIndex < 0) return 0;
+    return ReadPageWeight(impl_->base->ctx, impl_->doc, pageIndex);
+}
+
+void PdfDocument::DropReaders() const { impl_->base->DropReaders(); }
 
 Bitmap PdfDocument::RenderPage(const RenderRequest& request, const std::function<bool()>& cancelled) const {
     if (request.width < 1 || request.height < 1) return {};

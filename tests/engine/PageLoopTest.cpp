@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdio>
 #include <thread>
 
 #include <tiffio.h>
@@ -145,6 +147,53 @@ TEST(PageLoop, NumbersFromTheRangeStartInNamesAndReports) {
     std::vector<long> reports = target.Reports();
     std::sort(reports.begin(), reports.end());
     EXPECT_EQ(reports, (std::vector<long>{5, 6, 7}));
+}
+
+TEST(PageLoop, LastPagesTakenHeaviestFirstKeepTheirNamesAndPixels) {
+    // Pages filled with colours of their own; two of the last ones draw a long stream first.
+    // Queued heaviest first, every page still lands under its own number with its own pixels.
+    const auto colour = [](int page) { return std::array<int, 3>{page * 8, 255 - page * 8, page * 37 % 256}; };
+    testpdf::TempDir dir;
+    testpdf::Options o;
+    o.pages.clear();
+    for (int page = 1; page <= 30; ++page) {
+        testpdf::Page p = PageOf(20, 20);
+        if (page == 25 || page == 28)
+            for (int k = 0; k < 3000; ++k) p.content += "0 0 0 rg 0 0 20 20 re f\n";
+        const auto c = colour(page);
+        char fill[96];
+        std::snprintf(fill, sizeof fill, "%.6f %.6f %.6f rg 0 0 20 20 re f", c[0] / 255.0, c[1] / 255.0, c[2] / 255.0);
+        p.content += fill;
+        o.pages.push_back(p);
+    }
+    const fs::path pdf = testpdf::Write(dir / "doc.pdf", o);
+    fs::create_directory(dir / "out");
+    Target target;
+    ImageConversion r = Record(pdf, dir / "out");
+    r.conversionOptions.pageRangeType = kPageRangeFromTo;
+    r.conversionOptions.startPage = 3;
+    r.conversionOptions.endPage = 30;
+    r.progressCallback = {&target, &ProgressTarget::UpdatePageProgressStatus};
+    EXPECT_EQ(ConvertPDFToImages(&r), 1);
+    platform::DrainDefaultMainQueue();
+    std::vector<std::string> numbers;
+    std::vector<long> expected;
+    for (int page = 3; page <= 30; ++page) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%02d", page);
+        numbers.push_back(number);
+        expected.push_back(page);
+    }
+    EXPECT_EQ(Names(dir / "out"), Numbered("doc", numbers));
+    for (int page = 3; page <= 30; ++page) {
+        const auto d = testimage::DecodeWithPil(dir / "out" / ("doc-" + numbers[static_cast<std::size_t>(page - 3)] + ".png"), "RGB");
+        ASSERT_TRUE(d.ok()) << d.error;
+        const auto c = colour(page);
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(d.pixels[static_cast<std::size_t>(k)], c[static_cast<std::size_t>(k)], 1) << "page " << page;
+    }
+    std::vector<long> reports = target.Reports();
+    std::sort(reports.begin(), reports.end());
+    EXPECT_EQ(reports, expected);
 }
 
 TEST(PageLoop, ReportsEveryPageOnlyWithASelector) {
@@ -355,6 +404,31 @@ TEST(OperationQueue, RunsEveryOperationAtMostWidthAtOnce) {
     EXPECT_EQ(done.load(), 40);
     EXPECT_LE(most.load(), 3);
     EXPECT_GE(most.load(), 1);
+}
+
+TEST(OperationQueue, ThreadsStartedAheadRunTheWorkAndEndWithTheQueue) {
+    // Queues that end while their threads are still starting one another.
+    for (int round = 0; round < 20; ++round) {
+        OperationQueue queue(4);
+        queue.StartThreads(round % 6);
+    }
+    OperationQueue queue(3);
+    queue.StartThreads(8);  // no more than the width
+    std::atomic<int> running{0}, most{0}, done{0};
+    for (int i = 0; i < 40; ++i) {
+        queue.AddOperation([&] {
+            const int now = ++running;
+            int seen = most.load();
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            --running;
+            ++done;
+        });
+    }
+    queue.WaitUntilAllOperationsAreFinished();
+    EXPECT_EQ(done.load(), 40);
+    EXPECT_LE(most.load(), 3);
 }
 
 // Reads the directories of a TIFF: samples, photometric and PageNumber of each.
