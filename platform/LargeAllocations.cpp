@@ -7,15 +7,12 @@
 // stay the C allocator's own, so that any free() releases them, the shared libwebp's included.
 #include <sys/mman.h>
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
 #include "platform/LargeAllocations.h"
-#include "platform/WorkerBudget.h"
 
 extern "C" {
 void* __real_malloc(std::size_t bytes);
@@ -29,17 +26,9 @@ namespace platform {
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
-constexpr std::size_t kPage = 4096;
-// The least a thread is given to fill: fewer threads for smaller blocks.
-constexpr std::size_t kFilledByOne = std::size_t{8} << 20;
 
-std::atomic<bool> populateRefused{false};
-
-// Asks for huge pages on the whole huge pages within [memory, memory + bytes) and, when the
-// calling thread may use others, has the kernel fill the block's pages beforehand on all of
-// them: clearing fresh pages took a twentieth of the lossless encoding on its one thread. The
-// block is not yet the caller's, so nothing else touches it meanwhile.
-void PrepareLargeBlock(void* memory, std::size_t bytes) {
+// Asks for huge pages on the whole huge pages within [memory, memory + bytes).
+void AdviseHugePages(void* memory, std::size_t bytes) {
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizer's allocator keeps its own mappings: they are left as it made them.
     (void)memory;
@@ -50,31 +39,6 @@ void PrepareLargeBlock(void* memory, std::size_t bytes) {
     const std::uintptr_t from = (start + kHugePage - 1) & ~(kHugePage - 1);
     const std::uintptr_t to = (start + bytes) & ~(kHugePage - 1);
     if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-
-    const int budget = platform::WorkerBudget();
-    if (budget < 2 || populateRefused.load(std::memory_order_relaxed)) return;
-    const std::uintptr_t first = (start + kPage - 1) & ~(kPage - 1);
-    const std::uintptr_t last = (start + bytes) & ~(kPage - 1);
-    if (last <= first) return;
-    const std::size_t span = last - first;
-    const int parts = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(budget),
-                                                             std::max<std::size_t>(1, span / kFilledByOne)));
-    // The parts meet on huge-page boundaries, so that no huge page is split between two.
-    const auto cut = [&](int k) -> std::uintptr_t {
-        if (k == 0) return first;
-        if (k == parts) return last;
-        const std::uintptr_t at = (first + span / static_cast<std::size_t>(parts) * static_cast<std::size_t>(k)) &
-                                  ~(kHugePage - 1);
-        return std::clamp(at, first, last);
-    };
-    const int saved = errno;  // the caller sees errno as the allocator left it
-    platform::ParallelFor(parts, [&](int k) {
-        const std::uintptr_t a = cut(k), b = cut(k + 1);
-        // Kernels before 5.14 know no such advice: the pages are then filled as first written.
-        if (b > a && ::madvise(reinterpret_cast<void*>(a), b - a, MADV_POPULATE_WRITE) != 0 && errno == EINVAL)
-            populateRefused.store(true, std::memory_order_relaxed);
-    });
-    errno = saved;
 #endif
 }
 
@@ -92,7 +56,7 @@ extern "C" void* __wrap_malloc(std::size_t bytes) {
         errno = ENOMEM;
         return nullptr;
     }
-    platform::PrepareLargeBlock(memory, bytes);
+    platform::AdviseHugePages(memory, bytes);
     return memory;
 }
 
@@ -101,8 +65,8 @@ extern "C" void* __wrap_calloc(std::size_t count, std::size_t size) {
     if (__builtin_mul_overflow(count, size, &bytes) || !platform::IsLargeAllocation(bytes))
         return __real_calloc(count, size);
     // A block this large is mapped fresh (its pages zero until written), or cleared from the
-    // heap, by the allocator itself; the advice and the filling cover the pages not yet written.
+    // heap, by the allocator itself; the advice covers the pages not yet written.
     void* memory = __real_calloc(count, size);
-    platform::PrepareLargeBlock(memory, bytes);
+    platform::AdviseHugePages(memory, bytes);
     return memory;
 }

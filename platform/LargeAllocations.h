@@ -4,8 +4,7 @@
 
 // The platform library's C allocations (its own code's and those of the copy of libwebp linked
 // into it) of kLargeAllocation bytes and more are made in huge pages where the kernel gives
-// them, and filled beforehand on the calling thread's worker budget when it has more than one
-// thread; they are the C allocator's blocks all the same, released by free().
+// them; they are the C allocator's blocks all the same, released by free().
 namespace platform {
 
 inline constexpr std::size_t kLargeAllocation = std::size_t{4} << 20;
