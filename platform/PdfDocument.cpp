@@ -267,6 +267,29 @@ void CloseAbandonedDevice(fz_context* ctx, fz_device* dev) {
     fz_set_warning_callback(ctx, warning, warningUser);
 }
 
+// Draws the list's commands that touch `area` into `pixmap`. 0 when the cookie's cancel stopped
+// the drawing (the device then closed quietly); MuPDF's own errors are thrown on.
+int RunList(fz_context* ctx, fz_display_list* list, fz_pixmap* pixmap, fz_matrix ctm, fz_rect area,
+            fz_cookie* cookie) {
+    fz_device* dev = nullptr;
+    int ok = 1;
+    fz_var(dev);
+    fz_var(ok);
+    fz_try(ctx) {
+        dev = fz_new_draw_device(ctx, fz_identity, pixmap);
+        fz_run_display_list(ctx, list, dev, ctm, area, cookie);
+        if (cookie && cookie->abort) {
+            ok = 0;
+            CloseAbandonedDevice(ctx, dev);
+        } else {
+            fz_close_device(ctx, dev);
+        }
+    }
+    fz_always(ctx) { fz_drop_device(ctx, dev); }
+    fz_catch(ctx) { fz_rethrow(ctx); }
+    return ok;
+}
+
 // Clears the rows [y0, y1) of a picture `width` pixels wide to white and draws the list into
 // them, through a pixmap over `samples` (row y0 first, `stride` bytes apart). 0 when MuPDF gave
 // up; its message is then in `message`.
@@ -274,10 +297,8 @@ int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned
              int width, int y0, int y1, int alpha, int visible, fz_matrix ctm, fz_cookie* cookie, char* message,
              std::size_t size) {
     fz_pixmap* band = nullptr;
-    fz_device* dev = nullptr;
     int ok = 1;
     fz_var(band);
-    fz_var(dev);
     fz_var(ok);
     fz_try(ctx) {
         band = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, y0, width, y1), nullptr, alpha, samples);
@@ -293,21 +314,9 @@ int DrawBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, unsigned
                 for (int x = 0; x < width; ++x) p[x * n + n - 1] = 255;
             }
         }
-        if (visible) {
-            dev = fz_new_draw_device(ctx, fz_identity, band);
-            fz_run_display_list(ctx, list, dev, ctm, fz_rect_from_irect(fz_pixmap_bbox(ctx, band)), cookie);
-            if (cookie && cookie->abort) {
-                ok = 0;
-                CloseAbandonedDevice(ctx, dev);
-            } else {
-                fz_close_device(ctx, dev);
-            }
-        }
+        if (visible) ok = RunList(ctx, list, band, ctm, fz_rect_from_irect(fz_pixmap_bbox(ctx, band)), cookie);
     }
-    fz_always(ctx) {
-        fz_drop_device(ctx, dev);
-        fz_drop_pixmap(ctx, band);
-    }
+    fz_always(ctx) { fz_drop_pixmap(ctx, band); }
     fz_catch(ctx) {
         ok = 0;
         std::snprintf(message, size, "%s", fz_caught_message(ctx));
@@ -331,10 +340,8 @@ int DrawCulledBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, un
                    std::ptrdiff_t stride, int width, int y0, int y1, int b0, int b1, int alpha, fz_matrix ctm,
                    fz_cookie* cookie, char* message, std::size_t size) {
     fz_pixmap* pixmap = nullptr;
-    fz_device* dev = nullptr;
     int ok = 1;
     fz_var(pixmap);
-    fz_var(dev);
     fz_var(ok);
     fz_try(ctx) {
         pixmap = fz_new_pixmap_with_bbox_and_data(ctx, cs, fz_make_irect(0, y0, width, y1), nullptr, alpha, scratch);
@@ -346,22 +353,12 @@ int DrawCulledBand(fz_context* ctx, fz_display_list* list, fz_colorspace* cs, un
         for (int y = b0; y < b1; ++y)
             std::memset(pixmap->samples + static_cast<std::ptrdiff_t>(y - y0) * stride, white,
                         static_cast<std::size_t>(width) * static_cast<std::size_t>(pixmap->n));
-        dev = fz_new_draw_device(ctx, fz_identity, pixmap);
         // A little beyond the band: a command just outside it is drawn for nothing, never missed.
         const fz_rect area = fz_make_rect(0, static_cast<float>(b0 - 2), static_cast<float>(width),
                                           static_cast<float>(b1 + 2));
-        fz_run_display_list(ctx, list, dev, ctm, area, cookie);
-        if (cookie && cookie->abort) {
-            ok = 0;
-            CloseAbandonedDevice(ctx, dev);
-        } else {
-            fz_close_device(ctx, dev);
-        }
+        ok = RunList(ctx, list, pixmap, ctm, area, cookie);
     }
-    fz_always(ctx) {
-        fz_drop_device(ctx, dev);
-        fz_drop_pixmap(ctx, pixmap);
-    }
+    fz_always(ctx) { fz_drop_pixmap(ctx, pixmap); }
     fz_catch(ctx) {
         ok = 0;
         std::snprintf(message, size, "%s", fz_caught_message(ctx));
