@@ -385,25 +385,34 @@ TEST(PageLoop, QueueWidthIsOneLessThanTheProcessors) {
     EXPECT_EQ(PageQueueWidth(8), 7);
 }
 
+// Operations that count how many of them run at once and how many have run.
+struct WidthProbe {
+    std::atomic<int> running{0}, most{0}, done{0};
+
+    void Add(OperationQueue& queue, int count) {
+        for (int i = 0; i < count; ++i) {
+            queue.AddOperation([this] {
+                const int now = ++running;
+                int seen = most.load();
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                --running;
+                ++done;
+            });
+        }
+    }
+};
+
 TEST(OperationQueue, RunsEveryOperationAtMostWidthAtOnce) {
     OperationQueue queue(3);
-    std::atomic<int> running{0}, most{0}, done{0};
-    for (int i = 0; i < 40; ++i) {
-        queue.AddOperation([&] {
-            const int now = ++running;
-            int seen = most.load();
-            while (now > seen && !most.compare_exchange_weak(seen, now)) {
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            --running;
-            ++done;
-        });
-    }
+    WidthProbe probe;
+    probe.Add(queue, 40);
     queue.AddOperation([] { throw std::runtime_error("an operation that throws ends no thread"); });
     queue.WaitUntilAllOperationsAreFinished();
-    EXPECT_EQ(done.load(), 40);
-    EXPECT_LE(most.load(), 3);
-    EXPECT_GE(most.load(), 1);
+    EXPECT_EQ(probe.done.load(), 40);
+    EXPECT_LE(probe.most.load(), 3);
+    EXPECT_GE(probe.most.load(), 1);
 }
 
 TEST(OperationQueue, ThreadsStartedAheadRunTheWorkAndEndWithTheQueue) {
@@ -414,21 +423,11 @@ TEST(OperationQueue, ThreadsStartedAheadRunTheWorkAndEndWithTheQueue) {
     }
     OperationQueue queue(3);
     queue.StartThreads(8);  // no more than the width
-    std::atomic<int> running{0}, most{0}, done{0};
-    for (int i = 0; i < 40; ++i) {
-        queue.AddOperation([&] {
-            const int now = ++running;
-            int seen = most.load();
-            while (now > seen && !most.compare_exchange_weak(seen, now)) {
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            --running;
-            ++done;
-        });
-    }
+    WidthProbe probe;
+    probe.Add(queue, 40);
     queue.WaitUntilAllOperationsAreFinished();
-    EXPECT_EQ(done.load(), 40);
-    EXPECT_LE(most.load(), 3);
+    EXPECT_EQ(probe.done.load(), 40);
+    EXPECT_LE(probe.most.load(), 3);
 }
 
 // Reads the directories of a TIFF: samples, photometric and PageNumber of each.
