@@ -9,13 +9,14 @@
 #include <thread>
 #include <vector>
 
+#include "platform/LargeAllocations.h"
+
 namespace platform {
 namespace {
 
 // Buffers from this size on are mapped on their own, in whole huge pages where the kernel has
 // them: a 2 MiB page costs one fault where 4 KiB pages cost 512.
 constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 struct Free {
     std::uint8_t* data;
@@ -161,11 +162,7 @@ void PrepareThreadHeap() {
     // About what a page reader's heap reaches at 72 to 150 dpi.
     constexpr std::size_t kBytes = std::size_t{16} << 20;
     void* block = std::malloc(kBytes);
-    if (!block) return;
-    const auto at = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t start = (at + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t end = (at + kBytes) & ~(kHugePage - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+    AdviseHugePages(block, kBytes);
     std::free(block);
 }
 

@@ -23,14 +23,8 @@ void* __wrap_calloc(std::size_t count, std::size_t size);
 
 namespace platform {
 
-namespace {
-
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
-// Asks for huge pages on the whole huge pages within [memory, memory + bytes).
 void AdviseHugePages(void* memory, std::size_t bytes) {
 #if defined(__SANITIZE_ADDRESS__)
-    // The sanitizer's allocator keeps its own mappings: they are left as it made them.
     (void)memory;
     (void)bytes;
 #else
@@ -41,8 +35,6 @@ void AdviseHugePages(void* memory, std::size_t bytes) {
     if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
 #endif
 }
-
-}  // namespace
 
 bool IsLargeAllocation(std::size_t bytes) { return bytes >= kLargeAllocation; }
 

@@ -8,7 +8,12 @@
 namespace platform {
 
 inline constexpr std::size_t kLargeAllocation = std::size_t{4} << 20;
+inline constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 bool IsLargeAllocation(std::size_t bytes);
+
+// Asks for huge pages on the whole huge pages within [memory, memory + bytes); nothing under the
+// address sanitizer, whose allocator keeps its own mappings.
+void AdviseHugePages(void* memory, std::size_t bytes);
 
 }  // namespace platform
