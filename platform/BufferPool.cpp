@@ -95,12 +95,14 @@ std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes) {
     Pool& pool = ThePool();
     {
         std::lock_guard lock(pool.mutex);
-        // The smallest kept buffer that fits and is at most twice as large as asked (pages of A4
-        // and A3 share buffers; a small scratch buffer does not tie up a page's).
+        // The smallest kept buffer that fits and is at most twice as large as a new one would be
+        // (pages of A4 and A3 share buffers, and so do a page and its halves; a small scratch
+        // buffer does not tie up a page's).
+        const std::size_t wanted = CapacityFor(bytes);
         std::size_t best = pool.free.size();
         for (std::size_t i = 0; i < pool.free.size(); ++i) {
             const std::size_t c = pool.free[i].capacity;
-            if (c >= bytes && c / 2 <= bytes && (best == pool.free.size() || c < pool.free[best].capacity)) best = i;
+            if (c >= bytes && c / 2 <= wanted && (best == pool.free.size() || c < pool.free[best].capacity)) best = i;
         }
         if (best != pool.free.size()) {
             data = pool.free[best].data;

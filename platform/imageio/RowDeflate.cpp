@@ -435,6 +435,20 @@ void ReleasePages(std::uint8_t* data, std::size_t size) {
     if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_DONTNEED);
 }
 
+// Room for a band's compressed pieces, each at its own offset and each taking a small part of
+// the room it is given: a mapping of its own in ordinary pages, so that only what the pieces
+// write is ever resident (in huge pages every piece would take at least 2 MiB, cleared by the
+// kernel, for some hundred kilobytes). Small rooms come from the C heap.
+std::shared_ptr<std::uint8_t> PieceBuffer(std::size_t bytes) {
+    constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
+    if (bytes < kMappedFrom) return std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(std::malloc(bytes)), std::free);
+    void* data = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (data == MAP_FAILED) return nullptr;
+    madvise(data, bytes, MADV_NOHUGEPAGE);
+    return std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(data),
+                                         [bytes](std::uint8_t* p) { munmap(p, bytes); });
+}
+
 // One compressor per thread and level, kept: making one allocates its tables.
 libdeflate_compressor* ThreadCompressor(int level) {
     thread_local std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor;
@@ -587,12 +601,9 @@ std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int
         compressedSegments.push_back(static_cast<int>(i));
     }
     // A large picture's compressed pieces give their memory back as they are copied out, so that
-    // the stream is not held twice: their buffer is one of its own, in ordinary pages (a huge
-    // page stays whole while any of it is in use). A page-sized one comes from the pool.
+    // the stream is not held twice.
     const bool releaseScratch = total > kBufferPoolLimit;
-    std::shared_ptr<std::uint8_t> scratch =
-        releaseScratch ? std::shared_ptr<std::uint8_t>(static_cast<std::uint8_t*>(std::malloc(total)), std::free)
-                       : AcquireBuffer(std::max<std::size_t>(total, 1));
+    std::shared_ptr<std::uint8_t> scratch = PieceBuffer(std::max<std::size_t>(total, 1));
     if (!scratch) return 0;
     ParallelFor(static_cast<int>(compressedSegments.size()), [&](int k) {
         const std::size_t i = static_cast<std::size_t>(compressedSegments[static_cast<std::size_t>(k)]);
