@@ -16,4 +16,15 @@ bool IsLargeAllocation(std::size_t bytes);
 // address sanitizer, whose allocator keeps its own mappings.
 void AdviseHugePages(void* memory, std::size_t bytes);
 
+// While one of these is alive, the pages of the large blocks the platform library's code asks
+// for are faulted in by a thread of their own, ahead of their first use: for work on one thread
+// that fills hundreds of megabytes of fresh blocks, such as a lossless WebP encoding.
+class PrefaultedAllocations {
+public:
+    PrefaultedAllocations();
+    ~PrefaultedAllocations();
+    PrefaultedAllocations(const PrefaultedAllocations&) = delete;
+    PrefaultedAllocations& operator=(const PrefaultedAllocations&) = delete;
+};
+
 }  // namespace platform
