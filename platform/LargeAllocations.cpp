@@ -5,7 +5,7 @@
 // order; in 4 KiB pages that is a page fault for every 4 KiB first written, and a TLB miss for
 // most of its reads, which made a 24-megapixel encoding a fifth to a third slower. The blocks
 // stay the C allocator's own, so that any free() releases them, the shared libwebp's included.
-// While a PrefaultedAllocations scope is open, a thread of their own faults the blocks' pages in
+// While a PrefaultedAllocations scope is open, threads of their own fault the blocks' pages in
 // ahead of their first use (the kernel then clears them on another processor, and the encoding,
 // on one thread, does not wait for it).
 #include <sys/mman.h>
@@ -52,6 +52,7 @@ namespace {
 // the C allocator's free memory made resident.
 struct Prefaulter {
     static constexpr int kSlots = 64;
+    static constexpr int kThreads = 3;
     std::mutex lock;
     std::condition_variable wake;
     std::uintptr_t from[kSlots] = {};
@@ -59,30 +60,32 @@ struct Prefaulter {
     int head = 0, count = 0;
     int scopes = 0;  // open PrefaultedAllocations scopes
     bool started = false;
+    int threads = 0;
 };
 
 Prefaulter& ThePrefaulter() {
-    static Prefaulter* prefaulter = new Prefaulter;  // never destroyed: its thread outlives main()
+    static Prefaulter* prefaulter = new Prefaulter;  // never destroyed: its threads outlive main()
     return *prefaulter;
 }
 
+// A few threads take the blocks a huge page at a time, from the end of the oldest block waiting,
+// away from where its owner, filling it from its start, faults pages in itself; a change of the
+// address space (a block freed, a heap grown) then waits for one page at most.
 [[noreturn]] void FaultPagesIn(Prefaulter* p) {
     std::unique_lock lock(p->lock);
     for (;;) {
         p->wake.wait(lock, [p] { return p->count > 0; });
-        const std::uintptr_t from = p->from[p->head];
-        const std::size_t bytes = p->bytes[p->head];
-        p->head = (p->head + 1) % Prefaulter::kSlots;
-        --p->count;
-        lock.unlock();
-        // A huge page at a time, so that a change of the address space (a block freed, a heap
-        // grown) waits for one page at most; from the end, away from where the owner, filling
-        // the block from its start, faults pages in itself.
-        for (std::size_t left = bytes; left > 0;) {
-            const std::size_t piece = left % kHugePage ? left % kHugePage : kHugePage;
-            left -= piece;
-            if (::madvise(reinterpret_cast<void*>(from + left), piece, MADV_POPULATE_WRITE) != 0) break;
+        std::size_t& left = p->bytes[p->head];
+        const std::size_t piece = left % kHugePage ? left % kHugePage : kHugePage;
+        left -= piece;
+        const std::uintptr_t at = p->from[p->head] + left;
+        if (left == 0) {
+            p->head = (p->head + 1) % Prefaulter::kSlots;
+            --p->count;
         }
+        lock.unlock();
+        // An error (the block gone) leaves the rest of it to fail the same way, quickly.
+        ::madvise(reinterpret_cast<void*>(at), piece, MADV_POPULATE_WRITE);
         lock.lock();
     }
 }
@@ -99,19 +102,23 @@ void Prefault(void* memory, std::size_t bytes) {
         std::lock_guard guard(p.lock);
         if (p.scopes == 0 || p.count == Prefaulter::kSlots) return;
         if (!p.started) {
-            try {
-                std::thread(FaultPagesIn, &p).detach();
-            } catch (...) {
-                return;
-            }
             p.started = true;
+            for (int t = 0; t < Prefaulter::kThreads; ++t) {
+                try {
+                    std::thread(FaultPagesIn, &p).detach();
+                    ++p.threads;
+                } catch (...) {
+                    break;
+                }
+            }
         }
+        if (p.threads == 0) return;
         const int slot = (p.head + p.count) % Prefaulter::kSlots;
         p.from[slot] = from;
         p.bytes[slot] = to - from;
         ++p.count;
     }
-    p.wake.notify_one();
+    p.wake.notify_all();
 }
 
 }  // namespace
