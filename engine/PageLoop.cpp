@@ -62,6 +62,44 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
         resizeOptions.targetHeight = LengthToPoints(resizeOptions.sizeUnit, resizeOptions.targetHeight);
     }
 
+    // Page numbers compare unsigned: a negative number is larger than any page count, so a
+    // negative last page means the last page of the document.
+    const auto unsignedPage = [](std::int64_t p) { return static_cast<std::uint64_t>(p); };
+    // The first and last page of the range in a document of `n` pages.
+    const auto rangeOf = [&](long n) {
+        long first, last;
+        if (pageRangeType == kPageRangeFromTo) {
+            const std::int64_t end = endPage == 0 ? 1 : endPage;
+            first = (startPage >= 1 && startPage <= n) ? static_cast<long>(startPage) : 1;
+            last = unsignedPage(end) < static_cast<std::uint64_t>(n) ? static_cast<long>(end) : n;
+            if (first > last) first = last;
+        } else if (pageRangeType == kPageRangeSingle) {
+            first = last = (startPage >= 1 && startPage <= n) ? static_cast<long>(startPage) : 1;
+        } else {
+            first = 1;
+            last = n;
+        }
+        return std::pair<long, long>{first, last};
+    };
+
+    platform::LimitHeaps(imageType == kOutputJPEG2000 ? 2 : 0);
+    OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
+    const int workers = queue.MaxConcurrentOperationCount();
+    // The workers, and a reader each, are made ready while the page tree is walked here: both
+    // take milliseconds, a tenth of a conversion of small pages. The pages the tree's root
+    // claims tell how many workers the range will have.
+    if (pdfDocument && workers > 1 && imageType != kOutputMultiPageTIFF) {
+        if (const int claimed = pdfDocument->ClaimedPageCount(); claimed > 1) {
+            const auto [from, to] = rangeOf(claimed);
+            const long expected = std::min<long>(to - from + 1, workers);
+            if (expected > 1) {
+                queue.StartThreads(static_cast<int>(expected));
+                for (long w = 0; w < expected; ++w)
+                    queue.AddOperation([document = pdfDocument.get()] { document->PrepareReader(); });
+            }
+        }
+    }
+
     const std::optional<int> pages = pdfDocument ? pdfDocument->ReadPageCount() : std::nullopt;
     // A page tree that cannot be read is no document without pages.
     if (!pages) {
@@ -73,21 +111,8 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     if (n < 1) return success.load();
     const long digits = static_cast<long>(std::to_string(n).size());
 
-    // Page numbers compare unsigned: a negative number is larger than any page count, so a
-    // negative last page means the last page of the document.
-    const auto unsignedPage = [](std::int64_t p) { return static_cast<std::uint64_t>(p); };
-    long first, last;
-    if (pageRangeType == kPageRangeFromTo) {
-        first = (startPage >= 1 && startPage <= n) ? static_cast<long>(startPage) : 1;
-        if (endPage == 0) endPage = 1;
-        last = unsignedPage(endPage) < static_cast<std::uint64_t>(n) ? static_cast<long>(endPage) : n;
-        if (first > last) first = last;
-    } else if (pageRangeType == kPageRangeSingle) {
-        first = last = (startPage >= 1 && startPage <= n) ? static_cast<long>(startPage) : 1;
-    } else {
-        first = 1;
-        last = n;
-    }
+    if (pageRangeType == kPageRangeFromTo && endPage == 0) endPage = 1;
+    const auto [first, last] = rangeOf(n);
     const long count = last - first + 1;
 
     if (resolutionX == 0 && resolutionY == 0) {
@@ -103,9 +128,6 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     if (count == 1 && imageType == kOutputMultiPageTIFF) imageType = kOutputTIFF;
     const bool multiPageTiff = imageType == kOutputMultiPageTIFF;
 
-    platform::LimitHeaps(imageType == kOutputJPEG2000 ? 2 : 0);
-    OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
-    const int workers = queue.MaxConcurrentOperationCount();
     // The pages of a multi-page TIFF are drawn ahead on the workers and written here in order.
     const bool synchronous = count < 2 || workers == 1;
     // Pages one after another on this thread may split their encoding over all the workers;

@@ -464,6 +464,11 @@ struct BaseContext {
                 return r;
             }
         }
+        return NewReader(password);
+    }
+
+    // A new reader, counted in use.
+    std::unique_ptr<Reader> NewReader(const std::string& password) {
         // The reader's memory comes from this thread's heap.
         PrepareThreadHeap();
         auto r = std::make_unique<Reader>();
@@ -729,6 +734,25 @@ std::optional<int> PdfDocument::ReadPageCount() const {
 }
 
 int PdfDocument::PageCount() const { return ReadPageCount().value_or(0); }
+
+int PdfDocument::ClaimedPageCount() const {
+    std::lock_guard guard(impl_->lock);
+    return impl_->unlocked ? CountPdfPages(impl_->base->ctx, impl_->doc) : 0;
+}
+
+void PdfDocument::PrepareReader() const {
+    std::string password;
+    {
+        std::lock_guard guard(impl_->lock);
+        if (!impl_->unlocked) return;
+        password = impl_->password;
+    }
+    try {
+        if (std::unique_ptr<Reader> reader = impl_->base->NewReader(password)) impl_->base->GiveBack(std::move(reader));
+    } catch (...) {
+        // No memory for it: the first page opens one.
+    }
+}
 
 std::optional<PdfPageGeometry> PdfDocument::PageGeometry(int pageIndex) const {
     std::lock_guard guard(impl_->lock);

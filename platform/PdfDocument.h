@@ -103,6 +103,12 @@ public:
     // The same, but nothing when the document is locked or its page tree cannot be read at
     // all, which is not the same as a document without pages.
     std::optional<int> ReadPageCount() const;
+    // The count the page tree's root claims, read at once and believed (0 when locked or
+    // unreadable): enough to get readers ready before the tree is walked.
+    int ClaimedPageCount() const;
+    // Opens a reader for the next page to take, so that a page loop's workers can open theirs
+    // side by side while the page tree is read; nothing when locked or when it cannot be opened.
+    void PrepareReader() const;
     // The raw boxes and rotation of a page (0-based); nothing when the page does not exist.
     std::optional<PdfPageGeometry> PageGeometry(int pageIndex) const;
 
