@@ -17,7 +17,7 @@ bool IsLargeAllocation(std::size_t bytes);
 void AdviseHugePages(void* memory, std::size_t bytes);
 
 // While one of these is alive, the pages of the large blocks the platform library's code asks
-// for are faulted in by a thread of their own, ahead of their first use: for work on one thread
+// for are faulted in by threads of their own, ahead of their first use: for work on one thread
 // that fills hundreds of megabytes of fresh blocks, such as a lossless WebP encoding.
 class PrefaultedAllocations {
 public:
