@@ -131,6 +131,10 @@ struct Run {
     std::uintmax_t bytes = 0;
     bool ok = false;
     std::string failure;  // why our conversion failed, as the engine reports it
+    // Our conversion's own wall and processor time, measured in the child around the call:
+    // without the child's start and end. 0 for the peers.
+    double conversionSeconds = 0;
+    double conversionCpu = 0;
     double cpu() const { return user + system; }
 };
 
@@ -169,12 +173,22 @@ Run RunShell(const std::string& what, const std::string& command) {
     });
 }
 
-// Our conversion in a child process; the reason of a failure comes back through a pipe.
+double ProcessorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return TimeOf(usage.ru_utime) + TimeOf(usage.ru_stime);
+}
+
+// Our conversion in a child process; its own times and the reason of a failure come back
+// through pipes.
 Run RunOurs(const Settings& s, int type, long first, long last) {
     int pipeEnds[2] = {-1, -1};
     if (pipe(pipeEnds) != 0) pipeEnds[0] = pipeEnds[1] = -1;
+    int timeEnds[2] = {-1, -1};
+    if (pipe(timeEnds) != 0) timeEnds[0] = timeEnds[1] = -1;
     Run run = RunInChild("ours", s.out, s.keep, [&](const fs::path& folder) {
         if (pipeEnds[0] >= 0) close(pipeEnds[0]);
+        if (timeEnds[0] >= 0) close(timeEnds[0]);
         ImageConversion record{};
         record.sourceURL = s.pdf;
         record.outputFolderURL = folder;
@@ -187,7 +201,11 @@ Run RunOurs(const Settings& s, int type, long first, long last) {
         record.conversionOptions.pageRangeType = kPageRangeFromTo;
         record.conversionOptions.startPage = first;
         record.conversionOptions.endPage = last;
+        const double cpuBefore = ProcessorSeconds();
+        const auto start = std::chrono::steady_clock::now();
         const ConversionReport report = ConvertPDFToImagesWithReport(&record);
+        const double times[2] = {Seconds(start), ProcessorSeconds() - cpuBefore};
+        if (timeEnds[1] >= 0 && write(timeEnds[1], times, sizeof times) != static_cast<ssize_t>(sizeof times)) return 1;
         if (!report.success && pipeEnds[1] >= 0) {
             const std::string why = DescribeConversionReport(report);
             // A short message fits in the pipe's buffer: the parent reads it after the exit.
@@ -196,6 +214,15 @@ Run RunOurs(const Settings& s, int type, long first, long last) {
         return report.success ? 0 : 1;
     });
     if (pipeEnds[1] >= 0) close(pipeEnds[1]);
+    if (timeEnds[1] >= 0) close(timeEnds[1]);
+    if (timeEnds[0] >= 0) {
+        double times[2] = {0, 0};
+        if (read(timeEnds[0], times, sizeof times) == static_cast<ssize_t>(sizeof times)) {
+            run.conversionSeconds = times[0];
+            run.conversionCpu = times[1];
+        }
+        close(timeEnds[0]);
+    }
     if (pipeEnds[0] >= 0) {
         char buffer[4096];
         for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) != 0;) {
@@ -261,9 +288,12 @@ void PrintOurRuns(const std::vector<Run>& runs, long count, double budgetMiB, in
     const std::vector<double> peaks = Field(runs, [](const Run& r) { return r.peakMiB; });
     const std::vector<double> wall = Field(runs, [](const Run& r) { return r.seconds; });
     const std::vector<double> sys = Field(runs, [](const Run& r) { return r.system / std::max(1e-9, r.cpu()); });
-    // How much of the workers' time they were on a processor: the run's processor time over its
-    // wall time on every worker (the machine's other load takes its share too).
-    const std::vector<double> share =
+    // How much of the workers' time they were on a processor: the conversion's processor time
+    // over its wall time on every worker (the machine's other load takes its share too), and
+    // the same for the whole child process, its start and end included.
+    const std::vector<double> share = Field(
+        runs, [](const Run& r) { return r.conversionCpu / std::max(1e-9, r.conversionSeconds); });
+    const std::vector<double> processShare =
         Field(runs, [](const Run& r) { return r.cpu() / std::max(1e-9, r.seconds); });
     int over = 0;
     for (double p : peaks) over += p > budgetMiB;
@@ -272,8 +302,12 @@ void PrintOurRuns(const std::vector<Run>& runs, long count, double budgetMiB, in
                 "runs\n",
                 Min(wall), Median(wall), count / Min(wall), 100 * Median(sys), Min(peaks), Median(peaks), Max(peaks),
                 budgetMiB, over, runs.size());
-    std::printf("vellipse processor time ÷ (wall time × %d workers): min %.0f %%, median %.0f %%, max %.0f %%\n", workers,
-                100 * Min(share) / workers, 100 * Median(share) / workers, 100 * Max(share) / workers);
+    std::printf("vellipse conversion's processor time ÷ (its wall time × %d workers): min %.0f %%, median %.0f %%, "
+                "max %.0f %%\n",
+                workers, 100 * Min(share) / workers, 100 * Median(share) / workers, 100 * Max(share) / workers);
+    std::printf("vellipse process's processor time ÷ (wall time × %d workers): min %.0f %%, median %.0f %%, max %.0f %%\n",
+                workers, 100 * Min(processShare) / workers, 100 * Median(processShare) / workers,
+                100 * Max(processShare) / workers);
 }
 
 }  // namespace

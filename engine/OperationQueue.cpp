@@ -2,99 +2,100 @@
 
 #include <algorithm>
 
-OperationQueue::OperationQueue(int maxConcurrentOperations) : max_(std::max(1, maxConcurrentOperations)) {
-    // Room for every thread: adding one never throws with a thread in hand.
-    threads_.reserve(static_cast<std::size_t>(max_));
-}
+OperationQueue::OperationQueue(int maxConcurrentOperations)
+    : max_(std::max(1, maxConcurrentOperations)), state_(std::make_shared<State>()) {}
 
 OperationQueue::~OperationQueue() {
     WaitUntilAllOperationsAreFinished();
     {
-        std::unique_lock lock(mutex_);
-        stopping_ = true;
-        toStart_ = 0;
-        // Threads being started are joined with the others.
-        started_.wait(lock, [this] { return starting_ == 0; });
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+        state_->toStart = 0;
     }
-    work_.notify_all();
-    for (std::thread& t : threads_) t.join();
+    state_->work.notify_all();
+}
+
+bool OperationQueue::Launch(const std::shared_ptr<State>& state) {
+    try {
+        std::thread([state] { Run(state); }).detach();
+        return true;
+    } catch (...) {
+        return false;
+    }
 }
 
 void OperationQueue::AddOperation(std::function<void()> operation) {
+    State& s = *state_;
     {
-        std::unique_lock lock(mutex_);
+        std::unique_lock lock(s.mutex);
         // A new thread only when every one there is busy.
-        const std::size_t busy = static_cast<std::size_t>(running_) + operations_.size() + 1;
-        const std::size_t threads = threads_.size() + static_cast<std::size_t>(toStart_ + starting_);
-        if (threads < static_cast<std::size_t>(max_) && busy > threads) {
-            try {
-                threads_.emplace_back([this] { Run(); });
-            } catch (...) {
+        const int busy = s.running + static_cast<int>(s.operations.size()) + 1;
+        const int threads = s.threads + s.toStart + s.starting;
+        if (threads < max_ && busy > threads) {
+            if (Launch(state_)) {
+                ++s.threads;
+            } else if (s.threads == 0) {
                 // No thread to be had (the process limit, say). The threads there are take the
                 // operation in their turn; without any, it runs here and now.
-                if (threads_.empty()) {
-                    lock.unlock();
-                    try {
-                        operation();
-                    } catch (...) {
-                    }
-                    return;
+                lock.unlock();
+                try {
+                    operation();
+                } catch (...) {
                 }
+                return;
             }
         }
-        operations_.push_back(std::move(operation));
+        s.operations.push_back(std::move(operation));
     }
-    work_.notify_one();
+    s.work.notify_one();
 }
 
 void OperationQueue::StartThreads(int threads) {
-    std::lock_guard lock(mutex_);
-    const int have = static_cast<int>(threads_.size()) + toStart_ + starting_;
+    State& s = *state_;
+    std::lock_guard lock(s.mutex);
+    const int have = s.threads + s.toStart + s.starting;
     const int wanted = std::clamp(threads, 0, max_);
     if (wanted <= have) return;
-    toStart_ += wanted - have;
-    if (threads_.empty()) {
-        try {
-            threads_.emplace_back([this] { Run(); });
-            --toStart_;
-        } catch (...) {
-            toStart_ = 0;  // no thread to be had: operations start them, or run here
+    s.toStart += wanted - have;
+    if (s.threads == 0) {
+        if (Launch(state_)) {
+            ++s.threads;
+            --s.toStart;
+        } else {
+            s.toStart = 0;  // no thread to be had: operations start them, or run here
         }
     }
 }
 
 void OperationQueue::WaitUntilAllOperationsAreFinished() {
-    std::unique_lock lock(mutex_);
-    idle_.wait(lock, [this] { return operations_.empty() && running_ == 0; });
+    State& s = *state_;
+    std::unique_lock lock(s.mutex);
+    s.idle.wait(lock, [&s] { return s.operations.empty() && s.running == 0; });
 }
 
-void OperationQueue::Run() {
-    std::unique_lock lock(mutex_);
+void OperationQueue::Run(const std::shared_ptr<State>& state) {
+    State& s = *state;
+    std::unique_lock lock(s.mutex);
     // Threads asked for ahead of the work: started here, outside the lock.
-    while (toStart_ > 0 && !stopping_) {
-        --toStart_;
-        ++starting_;
+    while (s.toStart > 0 && !s.stopping) {
+        --s.toStart;
+        ++s.starting;
         lock.unlock();
-        std::thread thread;
-        try {
-            thread = std::thread([this] { Run(); });
-        } catch (...) {
-        }
+        const bool launched = Launch(state);
         lock.lock();
-        --starting_;
-        if (thread.joinable()) {
-            threads_.push_back(std::move(thread));  // room reserved
+        --s.starting;
+        if (launched) {
+            ++s.threads;
         } else {
-            toStart_ = 0;
+            s.toStart = 0;
         }
-        started_.notify_all();
     }
     for (;;) {
-        work_.wait(lock, [this] { return stopping_ || !operations_.empty(); });
-        if (operations_.empty()) return;
-        std::function<void()> operation = std::move(operations_.front());
-        operations_.pop_front();
-        ++running_;
+        s.work.wait(lock, [&s] { return s.stopping || !s.operations.empty(); });
+        if (s.operations.empty()) break;
+        std::function<void()> operation = std::move(s.operations.front());
+        s.operations.pop_front();
+        ++s.running;
         lock.unlock();
         try {
             operation();
@@ -103,9 +104,10 @@ void OperationQueue::Run() {
         }
         operation = nullptr;  // its captures go with the page, not with the next one
         lock.lock();
-        --running_;
-        if (operations_.empty() && running_ == 0) idle_.notify_all();
+        --s.running;
+        if (s.operations.empty() && s.running == 0) s.idle.notify_all();
     }
+    --s.threads;
 }
 
 int PageQueueWidth(unsigned processors) { return processors > 2 ? static_cast<int>(processors) - 1 : 1; }

@@ -4,16 +4,19 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 // A private queue of operations run by at most a given number of threads of its own, started
 // as work arrives. The page loop puts one operation per page on it and waits for them all.
 class OperationQueue {
 public:
     explicit OperationQueue(int maxConcurrentOperations);
-    ~OperationQueue();  // waits for every operation, then ends its threads
+    // Waits for every operation, then tells its threads to end. They end on their own: a
+    // conversion that is done does not wait for each of its threads to be scheduled once more
+    // (milliseconds on a busy machine) and to give back its memory.
+    ~OperationQueue();
     OperationQueue(const OperationQueue&) = delete;
     OperationQueue& operator=(const OperationQueue&) = delete;
 
@@ -29,19 +32,24 @@ public:
     void StartThreads(int threads);
 
 private:
-    void Run();
+    // What the threads share with the queue; each thread keeps it until it has ended.
+    struct State {
+        std::mutex mutex;
+        std::condition_variable work;
+        std::condition_variable idle;
+        std::deque<std::function<void()>> operations;
+        int threads = 0;   // started, not yet ended
+        int running = 0;
+        int toStart = 0;   // threads asked for and not yet being started
+        int starting = 0;  // threads being started by the queue's own threads
+        bool stopping = false;
+    };
+    // A thread of the queue, detached; false when none could be had.
+    static bool Launch(const std::shared_ptr<State>& state);
+    static void Run(const std::shared_ptr<State>& state);
 
     const int max_;
-    std::mutex mutex_;
-    std::condition_variable work_;
-    std::condition_variable idle_;
-    std::deque<std::function<void()>> operations_;
-    int running_ = 0;
-    int toStart_ = 0;   // threads asked for and not yet being started
-    int starting_ = 0;  // threads being started by the queue's own threads
-    std::condition_variable started_;
-    bool stopping_ = false;
-    std::vector<std::thread> threads_;
+    std::shared_ptr<State> state_;
 };
 
 // The width of the page loop's queue on a machine with `processors` processors: one fewer,

@@ -54,6 +54,8 @@ struct Reader {
     LockSet lockSet;
     fz_context* ctx = nullptr;
     pdf_document* doc = nullptr;
+    // The thread that last took it: its memory is mostly in that thread's heap.
+    std::thread::id owner = std::this_thread::get_id();
 
     Reader() = default;
     Reader(const Reader&) = delete;
@@ -161,6 +163,10 @@ std::size_t ResourceEntries(fz_context* ctx, pdf_obj* resources) {
 std::size_t ReadPageWeight(fz_context* ctx, pdf_document* doc, int index) {
     // A form or shading drawn inside a form weighs as much as this many bytes of content.
     constexpr std::size_t kEntryBytes = 4096;
+    // Every annotation is read with the page, a link's destination looked up in the document's
+    // names and page tree: at 72 dpi about as much work as this many bytes of content. A page
+    // of references with a hundred links takes as long as one of dense text.
+    constexpr std::size_t kAnnotationBytes = 64;
     std::size_t weight = 0;
     fz_var(weight);
     fz_try(ctx) {
@@ -172,6 +178,7 @@ std::size_t ReadPageWeight(fz_context* ctx, pdf_document* doc, int index) {
         } else {
             weight += StreamBytes(ctx, contents);
         }
+        weight += kAnnotationBytes * static_cast<std::size_t>(pdf_array_len(ctx, pdf_dict_get(ctx, page, PDF_NAME(Annots))));
         pdf_obj* resources = pdf_dict_get_inheritable(ctx, page, PDF_NAME(Resources));
         weight += kEntryBytes * (static_cast<std::size_t>(pdf_dict_len(ctx, pdf_dict_get(ctx, resources, PDF_NAME(Shading)))) +
                                  static_cast<std::size_t>(pdf_dict_len(ctx, pdf_dict_get(ctx, resources, PDF_NAME(Pattern)))));
@@ -452,19 +459,34 @@ struct BaseContext {
         if (fd >= 0) ::close(fd);
     }
 
-    // An idle reader, or a new one unlocked with `password` when the file is encrypted; null
-    // when none can be had.
+    // The idle reader this thread had last, or another idle one, or a new one unlocked with
+    // `password` when the file is encrypted; null when none can be had. A reader kept on one
+    // thread keeps its memory in that thread's heap and caches: moving between threads, every
+    // reader would end up spread over all the heaps, and the readers dropped side by side at
+    // the end would queue on each other's heap locks.
     std::unique_ptr<Reader> TakeReader(const std::string& password) {
         {
             std::lock_guard guard(idleLock);
             if (!idle.empty()) {
-                std::unique_ptr<Reader> r = std::move(idle.back());
-                idle.pop_back();
+                std::unique_ptr<Reader> r = TakeIdle();
+                r->owner = std::this_thread::get_id();
                 ++inUse;
                 return r;
             }
         }
         return NewReader(password);
+    }
+
+    // Of the idle readers (there is one; idleLock held), the one this thread took last, else
+    // the one given back last.
+    std::unique_ptr<Reader> TakeIdle() {
+        auto it = std::find_if(idle.begin(), idle.end(), [](const std::unique_ptr<Reader>& r) {
+            return r->owner == std::this_thread::get_id();
+        });
+        if (it == idle.end()) it = idle.end() - 1;
+        std::unique_ptr<Reader> r = std::move(*it);
+        idle.erase(it);
+        return r;
     }
 
     // A new reader, counted in use.
@@ -484,14 +506,14 @@ struct BaseContext {
         return r;
     }
 
-    // Drops the idle readers one at a time, and those in use as they come back, until none is
+    // Drops the idle readers one at a time (this thread's own first), and those in use as they
+    // come back, until none is
     // in use or none came back for a while.
     void DropReaders() {
         std::unique_lock lock(idleLock);
         for (;;) {
             if (!idle.empty()) {
-                std::unique_ptr<Reader> r = std::move(idle.back());
-                idle.pop_back();
+                std::unique_ptr<Reader> r = TakeIdle();
                 lock.unlock();
                 r.reset();
                 lock.lock();

@@ -128,13 +128,14 @@ public:
                                                  PdfPageError* error = nullptr) const;
     // A rough measure of the work of drawing a page, for ordering pages heaviest first: the
     // bytes of its content streams and of the pictures and forms it draws, and a share for each
-    // form, picture or shading those forms draw in turn. 0 when it cannot be told.
+    // form, picture or shading those forms draw in turn and for each annotation of the page. 0
+    // when it cannot be told.
     std::size_t PageWeight(int pageIndex) const;
-    // Drops the readers kept for the next page on the calling thread, and those of pages in
-    // progress as their pages give them back (waiting at most half a second for one); a later
-    // page opens a new one. The page loop's workers call it once no page is left to start, so
-    // that the readers go side by side, the last page's while that page is written, instead of
-    // one after another with the document.
+    // Drops the readers kept for the next page on the calling thread (those this thread used
+    // first), and those of pages in progress as their pages give them back (waiting at most
+    // half a second for one); a later page opens a new one. The page loop's workers call it
+    // once no page is left to start, so that the readers go side by side, each on the thread
+    // whose heap holds its memory, instead of one after another with the document.
     void DropReaders() const;
 
     // Draws a whole page. The crop box (the media box when the crop box is empty) turned by the

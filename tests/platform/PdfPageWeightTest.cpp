@@ -31,34 +31,40 @@ std::string Page(const std::string& contents, const std::string& resources = "<<
 
 TEST(PdfPageWeight, FormsAndLongerContentWeighMore) {
     // Page 1: a short content stream. Page 2: a long one. Page 3: a short one drawing a form
-    // that draws 40 forms of its own. Page 4: two content streams whose lengths add up.
+    // that draws 40 forms of its own. Page 4: two content streams whose lengths add up. Page 5:
+    // page 1's content with a hundred links, each read (and its destination looked up) with it.
     std::string longContent;
     while (longContent.size() < 20000) longContent += "0 0 1 rg 1 1 10 10 re f\n";
     std::string manyForms = "<< /XObject << ";
-    for (int i = 0; i < 40; ++i) manyForms += "/F" + std::to_string(i) + " 12 0 R ";
+    for (int i = 0; i < 40; ++i) manyForms += "/F" + std::to_string(i) + " 13 0 R ";
     manyForms += ">> >>";
+    std::string links;
+    for (int i = 0; i < 100; ++i)
+        links += "<< /Type /Annot /Subtype /Link /Rect [0 0 10 10] /Dest [3 0 R /XYZ 0 " + std::to_string(i) + " 0] >> ";
     const std::vector<std::string> objects = Document(
-        {Page("7 0 R"), Page("8 0 R"), Page("9 0 R", "<< /XObject << /X 10 0 R >> >>"), Page("[7 0 R 8 0 R]"),
-         testpdf::RawStream("1 0 0 rg 0 0 50 50 re f"),  // 7
-         testpdf::RawStream(longContent),                // 8
-         testpdf::RawStream("/X Do"),                    // 9
-         testpdf::RawStream("/F0 Do", "/Type /XObject /Subtype /Form /BBox [0 0 50 50] /Resources " + manyForms),  // 10
-         "<< >>",                                                                                                   // 11
-         testpdf::RawStream("0 0 5 5 re f", "/Type /XObject /Subtype /Form /BBox [0 0 50 50]")},                   // 12
-        4);
-    // The page tree lists objects 3 to 6 as its pages.
+        {Page("8 0 R"), Page("9 0 R"), Page("10 0 R", "<< /XObject << /X 11 0 R >> >>"), Page("[8 0 R 9 0 R]"),
+         Page("8 0 R /Annots [" + links + "]"),
+         testpdf::RawStream("1 0 0 rg 0 0 50 50 re f"),  // 8
+         testpdf::RawStream(longContent),                // 9
+         testpdf::RawStream("/X Do"),                    // 10
+         testpdf::RawStream("/F0 Do", "/Type /XObject /Subtype /Form /BBox [0 0 50 50] /Resources " + manyForms),  // 11
+         "<< >>",                                                                                                   // 12
+         testpdf::RawStream("0 0 5 5 re f", "/Type /XObject /Subtype /Form /BBox [0 0 50 50]")},                   // 13
+        5);
+    // The page tree lists objects 3 to 7 as its pages.
     testpdf::TempDir dir;
     const fs::path pdf = testpdf::WriteRaw(dir / "weights.pdf", objects);
     const auto doc = platform::PdfDocument::Open(pdf);
     ASSERT_TRUE(doc);
-    ASSERT_EQ(doc->PageCount(), 4);
+    ASSERT_EQ(doc->PageCount(), 5);
     const std::size_t shortPage = doc->PageWeight(0), longPage = doc->PageWeight(1), formPage = doc->PageWeight(2),
-                      twoStreams = doc->PageWeight(3);
+                      twoStreams = doc->PageWeight(3), linksPage = doc->PageWeight(4);
     EXPECT_GT(shortPage, 0u);
     EXPECT_GT(longPage, 10 * shortPage);
     EXPECT_GT(formPage, longPage);
     EXPECT_EQ(twoStreams, shortPage + longPage);
-    EXPECT_EQ(doc->PageWeight(4), 0u) << "no such page";
+    EXPECT_GT(linksPage, 10 * shortPage);
+    EXPECT_EQ(doc->PageWeight(5), 0u) << "no such page";
     EXPECT_EQ(doc->PageWeight(-1), 0u) << "no such page";
 }
 
