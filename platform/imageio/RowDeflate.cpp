@@ -105,7 +105,7 @@ struct BitReader {
     bool Past() const { return pos > size * 8; }
 };
 
-constexpr int kFastBits = 12;
+constexpr int kFastBits = 10;
 
 struct Decoder {
     std::uint16_t count[16] = {};
