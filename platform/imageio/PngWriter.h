@@ -18,7 +18,7 @@ enum class PngFilter { None, Sub, Up, Paeth, Adaptive };
 
 struct PngTuning {
     PngFilter filter = PngFilter::None;
-    int level = 2;  // libdeflate compression level
+    int level = 2;  // compression level, 1-12 as libdeflate's (1 and 2: our own compressor)
 };
 
 PngTuning DefaultPngTuning();

@@ -417,6 +417,318 @@ void WriteUniformRun(BitWriter& w, const std::uint8_t* row, std::size_t rowBytes
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// Our own compressor for the rows between runs. Rendered rows are mostly made of stretches of
+// one colour and of stretches that repeat the row above: matches a pixel back and a row back
+// find most of what a general compressor finds in them, and a small hash table of recent places
+// finds the repeated shapes (the same letter again). Every block gets Huffman codes made for it,
+// or is stored when that is smaller. The files come out about as large as libdeflate's fast
+// levels make them, in half its time.
+
+// Bits into a buffer with room to spare (8 bytes past the last byte written), 32 or more at a time.
+struct FastBits {
+    std::uint8_t* p;
+    std::uint64_t bits;
+    int count;
+
+    void Put(std::uint64_t value, int n) {  // n <= 32, value < 2^n, count < 32 before
+        bits |= value << count;
+        count += n;
+        if (count >= 32) {
+            std::memcpy(p, &bits, 8);
+            const int bytes = count >> 3;
+            p += bytes;
+            bits >>= bytes * 8;
+            count -= bytes * 8;
+        }
+    }
+    void Flush() {  // the whole bytes out; fewer than 8 bits stay
+        while (count >= 8) {
+            *p++ = static_cast<std::uint8_t>(bits);
+            bits >>= 8;
+            count -= 8;
+        }
+    }
+    void Align() {
+        Flush();
+        if (count > 0) *p++ = static_cast<std::uint8_t>(bits);
+        bits = 0;
+        count = 0;
+    }
+    void EmptyStoredBlock() {  // brings the stream to a byte boundary
+        Put(0, 3);
+        Align();
+        Put(0xFFFF0000u, 32);
+        Flush();
+    }
+};
+
+// How many bytes from `a` equal those from `b`, up to `limit`.
+inline std::size_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit) {
+    std::size_t n = 0;
+    while (n + 8 <= limit) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a + n, 8);
+        std::memcpy(&y, b + n, 8);
+        if (const std::uint64_t d = x ^ y) return n + static_cast<std::size_t>(std::countr_zero(d) >> 3);
+        n += 8;
+    }
+    while (n < limit && a[n] == b[n]) ++n;
+    return n;
+}
+
+inline std::uint32_t Load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+constexpr std::size_t kBlockBytes = std::size_t{1} << 18;  // input per block
+constexpr std::uint32_t kMatch = 1u << 31;                 // a match token: distance << 9 | length
+constexpr int kHashBits = 14;
+constexpr int kHashWays = 2;
+
+inline std::uint32_t Hash(std::uint32_t v) { return (v * 0x9E3779B1u) >> (32 - kHashBits); }
+
+struct SymbolTables {
+    std::uint8_t length[259];     // lengths 3..258: 0..28 (add 257)
+    std::uint8_t nearDistance[257];  // distances 1..256
+    std::uint8_t farDistance[256];   // distances 257..32768, by (distance - 1) >> 7
+    SymbolTables() {
+        for (int len = 3; len <= 258; ++len) length[len] = static_cast<std::uint8_t>(LengthSymbol(len));
+        for (int d = 1; d <= 256; ++d) nearDistance[d] = static_cast<std::uint8_t>(DistanceSymbol(d));
+        for (int k = 2; k < 256; ++k) farDistance[k] = static_cast<std::uint8_t>(DistanceSymbol((k << 7) + 1));
+    }
+    int Distance(std::uint32_t d) const { return d <= 256 ? nearDistance[d] : farDistance[(d - 1) >> 7]; }
+};
+const SymbolTables& Symbols() {
+    static const SymbolTables tables;
+    return tables;
+}
+
+// A dynamic block's header: the code lengths, run-length coded with the code-length alphabet.
+struct DynamicHeader {
+    struct ClToken {
+        std::uint8_t symbol, extra, extraBits;
+    };
+    int nlit = 257, ndist = 1, hclen = 4;
+    std::vector<ClToken> cl;
+    std::vector<std::uint8_t> clLengths;
+    std::vector<std::uint32_t> clCodes;
+    std::size_t bits = 0;  // the header's size
+
+    DynamicHeader(const std::vector<std::uint8_t>& literalLengths, const std::vector<std::uint8_t>& distanceLengths) {
+        for (int i = 0; i < 286; ++i)
+            if (literalLengths[i]) nlit = std::max(nlit, i + 1);
+        for (int i = 0; i < 30; ++i)
+            if (distanceLengths[i]) ndist = std::max(ndist, i + 1);
+        std::vector<std::uint8_t> all(literalLengths.begin(), literalLengths.begin() + nlit);
+        all.insert(all.end(), distanceLengths.begin(), distanceLengths.begin() + ndist);
+        for (std::size_t i = 0; i < all.size();) {
+            if (all[i] != 0) {
+                cl.push_back({all[i], 0, 0});
+                ++i;
+                continue;
+            }
+            std::size_t run = 0;
+            while (i + run < all.size() && all[i + run] == 0) ++run;
+            i += run;
+            while (run >= 11) {
+                const std::size_t take = std::min<std::size_t>(run, 138);
+                cl.push_back({18, static_cast<std::uint8_t>(take - 11), 7});
+                run -= take;
+            }
+            if (run >= 3) {
+                cl.push_back({17, static_cast<std::uint8_t>(run - 3), 3});
+                run = 0;
+            }
+            for (; run > 0; --run) cl.push_back({0, 0, 0});
+        }
+        std::vector<std::uint32_t> clFreq(19, 0);
+        for (const ClToken& t : cl) ++clFreq[t.symbol];
+        clLengths = HuffmanLengths(clFreq, 7);
+        if (std::count_if(clLengths.begin(), clLengths.end(), [](std::uint8_t l) { return l != 0; }) == 1) {
+            // A one-symbol code is incomplete; give it a partner so that decoders accept it.
+            const int other = clLengths[0] ? 1 : 0;
+            clLengths[other] = 1;
+        }
+        clCodes = Codes(clLengths);
+        hclen = 19;
+        while (hclen > 4 && clLengths[kCodeLengthOrder[hclen - 1]] == 0) --hclen;
+        bits = 3 + 5 + 5 + 4 + 3 * static_cast<std::size_t>(hclen);
+        for (const ClToken& t : cl) bits += clLengths[t.symbol] + t.extraBits;
+    }
+
+    template <class Writer>
+    void Put(Writer& w, bool final) const {
+        w.Put(final ? 1 : 0, 1);
+        w.Put(2, 2);  // dynamic Huffman
+        w.Put(static_cast<std::uint32_t>(nlit - 257), 5);
+        w.Put(static_cast<std::uint32_t>(ndist - 1), 5);
+        w.Put(static_cast<std::uint32_t>(hclen - 4), 4);
+        for (int i = 0; i < hclen; ++i) w.Put(clLengths[kCodeLengthOrder[i]], 3);
+        for (const ClToken& t : cl) {
+            w.Put(clCodes[t.symbol], clLengths[t.symbol]);
+            if (t.extraBits) w.Put(t.extra, t.extraBits);
+        }
+    }
+};
+
+// The most FastDeflate writes for `size` bytes (every block stored, at worst), with the room
+// FastBits needs and an empty stored block after.
+std::size_t FastBound(std::size_t size) {
+    const std::size_t blocks = size / kBlockBytes + 1;
+    return size + 6 * (size / 65535 + blocks) + 32;
+}
+
+// The recent places of 4-byte sequences, kept by each thread. Places are numbered on from one
+// call to the next, so that a call sees only its own (the output does not depend on what the
+// thread compressed before) without clearing the table.
+struct HashTable {
+    std::vector<std::uint32_t> slots;
+    std::uint32_t next = 1;  // the number of the next call's first place
+};
+
+// Compresses [data, data + size) as deflate blocks onto `w`, the last of them final if `final`.
+// Matches may reach back to `base`: the bytes from there to `data` are the stream's last ones.
+void FastDeflate(FastBits& w, const std::uint8_t* base, const std::uint8_t* data, std::size_t size,
+                 std::size_t stride, int bpp, bool final) {
+    if (size == 0) {
+        if (final) {  // an empty final block, fixed Huffman: the end code alone
+            w.Put(1, 1);
+            w.Put(1, 2);
+            w.Put(0, 7);
+        }
+        return;
+    }
+    if (static_cast<std::size_t>(data - base) > 32768) base = data - 32768;
+    const SymbolTables& symbols = Symbols();
+    const std::size_t near = static_cast<std::size_t>(bpp);
+    const std::size_t far = stride <= 32768 && stride > near ? stride : 0;
+
+    thread_local std::vector<std::uint32_t> tokens;
+    thread_local HashTable hash;
+    const std::size_t span = static_cast<std::size_t>(data + size - base);
+    if (hash.slots.empty() || hash.next > 0xFFFFFFFFu - span - 1) {
+        hash.slots.assign(std::size_t{kHashWays} << kHashBits, 0);
+        hash.next = 1;
+    }
+    const std::uint32_t origin = hash.next;  // the number of `base`
+    hash.next = static_cast<std::uint32_t>(origin + span + 1);
+    auto remember = [&](std::uint32_t* slot, std::size_t at) {
+        for (int k = kHashWays - 1; k > 0; --k) slot[k] = slot[k - 1];
+        slot[0] = static_cast<std::uint32_t>(origin + at);
+    };
+
+    for (const std::uint8_t* block = data; block < data + size;) {
+        const std::uint8_t* end = block + std::min<std::size_t>(kBlockBytes, static_cast<std::size_t>(data + size - block));
+        const bool last = final && end == data + size;
+        tokens.clear();
+        std::vector<std::uint32_t> literals(286, 0), distances(30, 0);
+        for (const std::uint8_t* p = block; p < end;) {
+            // One token at a time (at most 258 bytes), the longest of the three matches: after
+            // a stretch a row back, a pixel back may go on for less (no extra bits).
+            const std::size_t limit = std::min<std::size_t>(258, static_cast<std::size_t>(end - p));
+            const std::size_t at = static_cast<std::size_t>(p - base);
+            std::size_t n = at >= near ? MatchLength(p, p - near, limit) : 0;
+            std::size_t distance = near;
+            if (n < 32 && far && at >= far && n < limit) {
+                const std::size_t up = MatchLength(p, p - far, limit);
+                if (up > n) {
+                    n = up;
+                    distance = far;
+                }
+            }
+            if (n < 16 && limit >= 4) {
+                const std::uint32_t v = Load32(p);
+                std::uint32_t* slot = &hash.slots[std::size_t{kHashWays} * Hash(v)];
+                for (int k = 0; k < kHashWays; ++k) {
+                    const std::uint32_t place = slot[k];
+                    if (place < origin || place - origin >= at) continue;  // another call's, or none
+                    const std::size_t before = place - origin;
+                    if (at - before > 32768 || Load32(base + before) != v) continue;
+                    const std::size_t m = MatchLength(p, base + before, limit);
+                    if (m > n) {
+                        n = m;
+                        distance = at - before;
+                    }
+                }
+                remember(slot, at);
+            }
+            if (n < 3) {
+                tokens.push_back(*p);
+                ++literals[*p];
+                ++p;
+                continue;
+            }
+            if (n < 16) {
+                // The places inside a short match, for later matches to start from.
+                const std::uint8_t* stop = std::min(p + n, end - 3);
+                for (const std::uint8_t* q = p + 1; q < stop; ++q)
+                    remember(&hash.slots[std::size_t{kHashWays} * Hash(Load32(q))], static_cast<std::size_t>(q - base));
+            }
+            p += n;
+            tokens.push_back(kMatch | static_cast<std::uint32_t>(distance << 9) | static_cast<std::uint32_t>(n));
+            ++literals[257 + symbols.length[n]];
+            ++distances[symbols.Distance(static_cast<std::uint32_t>(distance))];
+        }
+        literals[256] = 1;
+        if (std::all_of(distances.begin(), distances.end(), [](std::uint32_t f) { return f == 0; })) distances[0] = 1;
+        const std::vector<std::uint8_t> literalLengths = HuffmanLengths(literals, 15);
+        const std::vector<std::uint8_t> distanceLengths = HuffmanLengths(distances, 15);
+        const DynamicHeader header(literalLengths, distanceLengths);
+
+        std::size_t bits = header.bits + literalLengths[256];
+        for (int s = 0; s < 286; ++s) {
+            if (s == 256 || !literals[s]) continue;
+            bits += std::size_t{literals[s]} * (literalLengths[s] + (s > 256 ? kLengthExtra[s - 257] : 0));
+        }
+        for (int d = 0; d < 30; ++d) bits += std::size_t{distances[d]} * (distanceLengths[d] + kDistanceExtra[d]);
+        const std::size_t bytes = static_cast<std::size_t>(end - block);
+        const std::size_t storedBits = (bytes / 65535 + 1) * 42 + bytes * 8;
+
+        if (storedBits < bits) {
+            for (const std::uint8_t* chunk = block; chunk < end;) {
+                const std::size_t len = std::min<std::size_t>(65535, static_cast<std::size_t>(end - chunk));
+                w.Put(last && chunk + len == end ? 1 : 0, 1);
+                w.Put(0, 2);
+                w.Align();
+                w.Put(len | (std::uint64_t{len ^ 0xFFFF} << 16), 32);
+                w.Flush();
+                std::memcpy(w.p, chunk, len);
+                w.p += len;
+                chunk += len;
+            }
+        } else {
+            const std::vector<std::uint32_t> literalCodes = Codes(literalLengths);
+            const std::vector<std::uint32_t> distanceCodes = Codes(distanceLengths);
+            // A length's code and extra bits in one go.
+            std::uint32_t lengthBits[259];
+            std::uint8_t lengthCount[259];
+            for (int len = 3; len <= 258; ++len) {
+                const int s = symbols.length[len];
+                lengthBits[len] = literalCodes[257 + s] | (static_cast<std::uint32_t>(len - kLengthBase[s]) << literalLengths[257 + s]);
+                lengthCount[len] = static_cast<std::uint8_t>(literalLengths[257 + s] + kLengthExtra[s]);
+            }
+            header.Put(w, last);
+            for (const std::uint32_t t : tokens) {
+                if (!(t & kMatch)) {
+                    w.Put(literalCodes[t], literalLengths[t]);
+                    continue;
+                }
+                const std::uint32_t len = t & 0x1FF;
+                const std::uint32_t distance = (t & ~kMatch) >> 9;
+                const int d = symbols.Distance(distance);
+                w.Put(lengthBits[len], lengthCount[len]);
+                w.Put(distanceCodes[d] | ((distance - kDistanceBase[d]) << distanceLengths[d]),
+                      distanceLengths[d] + kDistanceExtra[d]);
+            }
+            w.Put(literalCodes[256], literalLengths[256]);
+        }
+        block = end;
+    }
+}
+
 // Every pixel of the row is the same: the samples repeat with the pixel's period.
 bool IsUniform(const std::uint8_t* row, std::size_t rowBytes, int bpp) {
     if (rowBytes <= static_cast<std::size_t>(bpp)) return true;
@@ -532,66 +844,31 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
     return deflater.Add(rows, rowBytes, height, bpp, true, out, releaseRows);
 }
 
-std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, bool last,
-                             std::vector<std::uint8_t>& out, bool releaseRows) {
-    if constexpr (std::endian::native != std::endian::little) return 0;
-    if (ended_ || height < 1 || bpp < 1 || bpp > 8) return 0;
-    const int level = level_;
+namespace {
+
+// Runs of identical rows of one colour, and the rows between them (a stretch of those may be cut
+// into pieces, compressed side by side).
+struct Segment {
+    bool run;
+    int first, count;
+    bool piece = false;
+};
+
+// The rows between runs through libdeflate at `level`: each part compressed on its own (in
+// parallel when the work may use more threads) into its slice of one buffer, its final block
+// found, and the parts joined to our runs' blocks.
+bool WriteWithLibdeflate(const std::uint8_t* rows, std::size_t rowBytes, int bpp, int level,
+                         const std::vector<Segment>& segments, bool last, bool releaseRows, std::vector<std::uint8_t>& out) {
     const std::size_t stride = rowBytes + 1;
-
-    // Runs of identical rows of one colour, and the rows between them.
-    struct Segment {
-        bool run;
-        int first, count;
-    };
-    std::vector<Segment> segments;
-    for (int y = 0; y < height;) {
-        const std::uint8_t* row = rows + static_cast<std::size_t>(y) * stride;
-        int end = y + 1;
-        if (IsUniform(row, rowBytes, bpp)) {
-            while (end < height && std::memcmp(rows + static_cast<std::size_t>(end) * stride, row, stride) == 0) ++end;
-        }
-        const bool run = end - y >= kMinimumRun;
-        if (!run && !segments.empty() && !segments.back().run) {
-            segments.back().count += end - y;
-        } else {
-            segments.push_back({run, y, end - y});
-        }
-        y = end;
-    }
-    // Long stretches of other rows (photographs) in pieces that compress in parallel; each piece
-    // loses only the matches that would have reached back across its start.
-    const int budget = WorkerBudget();
-    const std::size_t pieceRows = std::max<std::size_t>(1, kPieceBytes / stride);
-    if (budget > 1) {
-        std::vector<Segment> split;
-        for (const Segment& s : segments) {
-            if (s.run || static_cast<std::size_t>(s.count) * stride < 2 * kPieceBytes) {
-                split.push_back(s);
-                continue;
-            }
-            for (int first = s.first; first < s.first + s.count;) {
-                const int count = static_cast<int>(std::min<std::size_t>(pieceRows, static_cast<std::size_t>(s.first + s.count - first)));
-                split.push_back({false, first, count});
-                first += count;
-            }
-        }
-        segments.swap(split);
-    }
-
-    // The rows between runs, each part compressed on its own (in parallel when the work may use
-    // more threads) into its slice of one buffer, and its final block found.
     struct Compressed {
         std::size_t offset = 0, bound = 0, size = 0, header = 0, end = 0;
         bool ok = false;
     };
     std::vector<Compressed> parts(segments.size());
-    // Summed before the rows may be given back.
-    const std::uint32_t adler = libdeflate_adler32(adler_, rows, stride * static_cast<std::size_t>(height));
     std::vector<int> compressedSegments;
     std::size_t total = 0;
     libdeflate_compressor* own = ThreadCompressor(level);
-    if (!own) return 0;
+    if (!own) return false;
     for (std::size_t i = 0; i < segments.size(); ++i) {
         if (segments[i].run) continue;
         const std::size_t in = static_cast<std::size_t>(segments[i].count) * stride;
@@ -604,7 +881,7 @@ std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int
     // the stream is not held twice.
     const bool releaseScratch = total > kBufferPoolLimit;
     std::shared_ptr<std::uint8_t> scratch = PieceBuffer(std::max<std::size_t>(total, 1));
-    if (!scratch) return 0;
+    if (!scratch) return false;
     ParallelFor(static_cast<int>(compressedSegments.size()), [&](int k) {
         const std::size_t i = static_cast<std::size_t>(compressedSegments[static_cast<std::size_t>(k)]);
         libdeflate_compressor* c = ThreadCompressor(level);
@@ -618,18 +895,13 @@ std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int
         if (releaseRows) ReleasePages(const_cast<std::uint8_t*>(rows) + static_cast<std::size_t>(segments[i].first) * stride, in);
     });
     for (int k : compressedSegments)
-        if (!parts[static_cast<std::size_t>(k)].ok) return 0;
+        if (!parts[static_cast<std::size_t>(k)].ok) return false;
 
-    const std::size_t start = out.size();
     // Room for the whole band's part at once: growing it piece by piece would copy it over and over.
     std::size_t runBytes = 0;
     for (const Segment& s : segments)
         if (s.run) runBytes += 64 + static_cast<std::size_t>(s.count) * 8 + stride;
     out.reserve(out.size() + total + runBytes + 16);
-    if (!started_) {
-        out.push_back(0x78);  // deflate, 32 KiB window
-        out.push_back(0x5E);  // "fast" level; header check bits
-    }
     BitWriter w{out};
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const Segment& s = segments[i];
@@ -645,10 +917,7 @@ std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int
         // libdeflate's stream joins ours on a byte boundary; its final block is made not final,
         // and our next block starts on the bit where it ends.
         const Compressed& part = parts[i];
-        if (w.count != 0) {
-            out.resize(start);
-            return 0;
-        }
+        if (w.count != 0) return false;
         std::uint8_t* bytes = scratch.get() + part.offset;
         if (!final) bytes[part.header >> 3] = static_cast<std::uint8_t>(bytes[part.header >> 3] & ~(1u << (part.header & 7)));
         out.insert(out.end(), bytes, bytes + (part.end >> 3));
@@ -665,6 +934,162 @@ std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int
             w.Align();
             for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) out.push_back(b);
         }
+    }
+    return true;
+}
+
+// The rows between runs through our own compressor, its blocks following our runs' blocks bit
+// by bit. Pieces of a long stretch are compressed side by side, each into its own slice; one
+// piece ends on a byte boundary where the next begins.
+bool WriteWithOwnCompressor(const std::uint8_t* rows, std::size_t rowBytes, int bpp, const std::vector<Segment>& segments,
+                            bool last, bool releaseRows, std::vector<std::uint8_t>& out) {
+    const std::size_t stride = rowBytes + 1;
+    struct Part {
+        std::size_t offset = 0, size = 0;
+        std::uint64_t bits = 0;  // what is left after the whole bytes
+        int count = 0;
+    };
+    std::vector<Part> parts(segments.size());
+    std::vector<int> pieces;
+    std::size_t total = 0, sequentialRoom = 0;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        if (segments[i].run) continue;
+        const std::size_t room = FastBound(static_cast<std::size_t>(segments[i].count) * stride);
+        if (segments[i].piece) {
+            parts[i].offset = total;
+            total += room;
+            pieces.push_back(static_cast<int>(i));
+        } else {
+            sequentialRoom = std::max(sequentialRoom, room);
+        }
+    }
+    const bool releaseScratch = total > kBufferPoolLimit;
+    std::shared_ptr<std::uint8_t> scratch = PieceBuffer(total + sequentialRoom + 1);
+    if (!scratch) return false;
+    // Matches reach back into the run before a part (runs are kept), never into other parts:
+    // those may be given back meanwhile.
+    auto compress = [&](std::size_t i, FastBits& w) {
+        const std::uint8_t* first = rows + static_cast<std::size_t>(segments[i].first) * stride;
+        const std::uint8_t* base = i > 0 && segments[i - 1].run ? rows + static_cast<std::size_t>(segments[i - 1].first) * stride : first;
+        const std::size_t bytes = static_cast<std::size_t>(segments[i].count) * stride;
+        const bool final = last && i + 1 == segments.size();
+        FastDeflate(w, base, first, bytes, stride, bpp, final);
+        if (final) {
+            w.Align();
+        } else if (i + 1 < segments.size() && segments[i + 1].piece) {
+            w.EmptyStoredBlock();
+        } else {
+            w.Flush();
+        }
+        if (releaseRows) ReleasePages(const_cast<std::uint8_t*>(first), bytes);
+    };
+    ParallelFor(static_cast<int>(pieces.size()), [&](int k) {
+        const std::size_t i = static_cast<std::size_t>(pieces[static_cast<std::size_t>(k)]);
+        Part& part = parts[i];
+        FastBits w{scratch.get() + part.offset, 0, 0};
+        compress(i, w);
+        part.size = static_cast<std::size_t>(w.p - (scratch.get() + part.offset));
+        part.bits = w.bits;
+        part.count = w.count;
+    });
+
+    std::size_t runBytes = 0;
+    for (const Segment& s : segments)
+        if (s.run) runBytes += 64 + static_cast<std::size_t>(s.count) * 8 + stride;
+    out.reserve(out.size() + runBytes + 16);
+    BitWriter w{out};
+    std::uint8_t* sequential = scratch.get() + total;
+    for (std::size_t i = 0; i < segments.size(); ++i) {
+        const Segment& s = segments[i];
+        const bool final = last && i + 1 == segments.size();
+        if (s.run) {
+            WriteUniformRun(w, rows + static_cast<std::size_t>(s.first) * stride, rowBytes, bpp, s.count, final, false);
+            continue;
+        }
+        std::uint8_t* bytes = sequential;
+        Part& part = parts[i];
+        if (s.piece) {
+            if (w.count != 0) {  // the piece starts on a byte boundary
+                w.Put(0, 3);
+                w.Align();
+                for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) out.push_back(b);
+            }
+            bytes = scratch.get() + part.offset;
+        } else {
+            FastBits fast{sequential, w.bits, w.count};
+            compress(i, fast);
+            part.size = static_cast<std::size_t>(fast.p - sequential);
+            part.bits = fast.bits;
+            part.count = fast.count;
+        }
+        out.insert(out.end(), bytes, bytes + part.size);
+        w.bits = part.bits;
+        w.count = part.count;
+        if (releaseScratch && s.piece) ReleasePages(bytes, part.size);
+    }
+    if (!last && w.count != 0) {  // the band ends on a byte boundary
+        w.Put(0, 3);
+        w.Align();
+        for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) out.push_back(b);
+    }
+    return true;
+}
+
+}  // namespace
+
+std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int height, int bpp, bool last,
+                             std::vector<std::uint8_t>& out, bool releaseRows) {
+    if constexpr (std::endian::native != std::endian::little) return 0;
+    if (ended_ || height < 1 || bpp < 1 || bpp > 8) return 0;
+    const std::size_t stride = rowBytes + 1;
+
+    std::vector<Segment> segments;
+    for (int y = 0; y < height;) {
+        const std::uint8_t* row = rows + static_cast<std::size_t>(y) * stride;
+        int end = y + 1;
+        if (IsUniform(row, rowBytes, bpp)) {
+            while (end < height && std::memcmp(rows + static_cast<std::size_t>(end) * stride, row, stride) == 0) ++end;
+        }
+        const bool run = end - y >= kMinimumRun;
+        if (!run && !segments.empty() && !segments.back().run) {
+            segments.back().count += end - y;
+        } else {
+            segments.push_back({run, y, end - y});
+        }
+        y = end;
+    }
+    // Long stretches of other rows (photographs) in pieces that compress in parallel.
+    const int budget = WorkerBudget();
+    const std::size_t pieceRows = std::max<std::size_t>(1, kPieceBytes / stride);
+    if (budget > 1) {
+        std::vector<Segment> split;
+        for (const Segment& s : segments) {
+            if (s.run || static_cast<std::size_t>(s.count) * stride < 2 * kPieceBytes) {
+                split.push_back(s);
+                continue;
+            }
+            for (int first = s.first; first < s.first + s.count;) {
+                const int count = static_cast<int>(std::min<std::size_t>(pieceRows, static_cast<std::size_t>(s.first + s.count - first)));
+                split.push_back({false, first, count, true});
+                first += count;
+            }
+        }
+        segments.swap(split);
+    }
+
+    // Summed before the rows may be given back.
+    const std::uint32_t adler = libdeflate_adler32(adler_, rows, stride * static_cast<std::size_t>(height));
+    const std::size_t start = out.size();
+    if (!started_) {
+        out.push_back(0x78);  // deflate, 32 KiB window
+        out.push_back(0x5E);  // "fast" level; header check bits
+    }
+    const bool ok = level_ == 1 || level_ == 2
+                        ? WriteWithOwnCompressor(rows, rowBytes, bpp, segments, last, releaseRows, out)
+                        : WriteWithLibdeflate(rows, rowBytes, bpp, level_, segments, last, releaseRows, out);
+    if (!ok) {
+        out.resize(start);
+        return 0;
     }
     adler_ = adler;
     started_ = true;

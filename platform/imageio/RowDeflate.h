@@ -7,8 +7,9 @@
 // The zlib stream of PNG-filtered rows, made faster than compressing them in one go: rendered
 // pages are half made of rows of one colour (margins, the space between lines), which a general
 // compressor pays for byte by byte. Runs of such rows are written here as deflate blocks of our
-// own (a few bytes per row); the rows between them are compressed by libdeflate, and its
-// streams are joined to ours. The result is one ordinary zlib stream.
+// own (a few bytes per row). At the fast levels (1 and 2) the rows between them go through a
+// compressor of our own too, made for rendered pixels; at the other levels through libdeflate,
+// whose streams are joined to ours. The result is one ordinary zlib stream.
 namespace platform {
 
 // One zlib stream of rows that arrive a band at a time. Each band's bytes are complete up to

@@ -4,6 +4,7 @@
 #include <libdeflate.h>
 #include <zlib.h>
 
+#include <array>
 #include <atomic>
 #include <random>
 
@@ -93,6 +94,58 @@ TEST(RowDeflate, RunsCostFewBytesPerRow) {
     ASSERT_GT(platform::DeflateRows(rows.data(), width * bpp, height, bpp, 2, stream), 0u);
     EXPECT_LT(stream.size(), static_cast<std::size_t>(height) * 8);
     EXPECT_EQ(Inflate(stream, rows.size()), rows);
+}
+
+// Rows like a rendered page of text: lines of antialiased letters, a few shapes repeated at
+// different places, white between the letters and a few white rows between the lines (too few to be a run).
+static std::vector<std::uint8_t> TextRows(int width, int height, std::mt19937& random) {
+    constexpr int kLetters = 24, kLetterWidth = 7, kLetterHeight = 11;
+    std::vector<std::array<std::uint8_t, kLetterWidth * kLetterHeight>> letters(kLetters);
+    for (auto& letter : letters)
+        for (auto& v : letter) v = random() % 3 ? 255 : static_cast<std::uint8_t>(random() % 256);
+    const std::size_t stride = static_cast<std::size_t>(width) * 4 + 1;
+    std::vector<std::uint8_t> rows(stride * static_cast<std::size_t>(height), 255);
+    for (int y = 0; y < height; ++y) rows[static_cast<std::size_t>(y) * stride] = 0;
+    for (int line = 10; line + kLetterHeight < height; line += kLetterHeight + 5) {
+        for (int x = 20; x + kLetterWidth < width - 20; x += kLetterWidth + (random() % 5 ? 1 : 6)) {
+            const auto& letter = letters[random() % kLetters];
+            for (int dy = 0; dy < kLetterHeight; ++dy)
+                for (int dx = 0; dx < kLetterWidth; ++dx) {
+                    std::uint8_t* px = &rows[static_cast<std::size_t>(line + dy) * stride + 1 + static_cast<std::size_t>(x + dx) * 4];
+                    px[0] = px[1] = px[2] = letter[static_cast<std::size_t>(dy * kLetterWidth + dx)];
+                }
+        }
+    }
+    return rows;
+}
+
+// Our compressor at the fast levels: about as small as libdeflate's stream of the same rows,
+// never much larger than the rows themselves (noise is stored), and the same stream for the
+// same rows whatever the thread compressed before.
+TEST(RowDeflate, OwnCompressorAgainstLibdeflate) {
+    std::mt19937 random(17);
+    const int width = 1240, height = 600;
+    const std::vector<std::uint8_t> text = TextRows(width, height, random);
+    std::vector<std::uint8_t> ours;
+    ASSERT_GT(platform::DeflateRows(text.data(), width * 4, height, 4, 2, ours), 0u);
+    EXPECT_EQ(Inflate(ours, text.size()), text);
+    libdeflate_compressor* c = libdeflate_alloc_compressor(2);
+    std::vector<std::uint8_t> theirs(libdeflate_zlib_compress_bound(c, text.size()));
+    theirs.resize(libdeflate_zlib_compress(c, text.data(), text.size(), theirs.data(), theirs.size()));
+    libdeflate_free_compressor(c);
+    ASSERT_FALSE(theirs.empty());
+    EXPECT_LT(ours.size(), theirs.size() * 105 / 100) << "ours " << ours.size() << ", libdeflate " << theirs.size();
+
+    std::vector<std::uint8_t> noise(601 * 400);
+    for (std::size_t i = 0; i < noise.size(); ++i) noise[i] = i % 601 == 0 ? 0 : static_cast<std::uint8_t>(random());
+    std::vector<std::uint8_t> stored;
+    ASSERT_GT(platform::DeflateRows(noise.data(), 600, 400, 3, 1, stored), 0u);
+    EXPECT_EQ(Inflate(stored, noise.size()), noise);
+    EXPECT_LT(stored.size(), noise.size() + 64);
+
+    std::vector<std::uint8_t> again;
+    ASSERT_GT(platform::DeflateRows(text.data(), width * 4, height, 4, 2, again), 0u);
+    EXPECT_EQ(again, ours);
 }
 
 TEST(RowDeflate, FindsTheFinalBlockOfLibdeflateStreams) {
