@@ -12,6 +12,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/BufferPool.h"
 #include "platform/WorkerBudget.h"
 
@@ -207,53 +211,105 @@ struct BitWriter {
     }
 };
 
-// Code lengths of a Huffman code for `freq`, none above `limit` (frequencies are flattened
-// until the tree is shallow enough). Symbols of frequency 0 get no code.
-std::vector<std::uint8_t> HuffmanLengths(std::vector<std::uint32_t> freq, int limit) {
+// An empty stored block: the stream goes on from the next byte boundary.
+void EmptyStoredBlock(BitWriter& w) {
+    w.Put(0, 3);
+    w.Align();
+    for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) w.out.push_back(b);
+}
+
+}  // namespace
+
+// Code lengths of a Huffman code for `freq`, none above `limit`. Symbols of frequency 0 get no
+// code. The lengths of an optimal code are worked out in place over the frequencies in rising
+// order (Moffat and Katajainen); should some exceed the limit, they are cut to it and the
+// shortest codes that can give way are lengthened until the code is complete again.
+std::vector<std::uint8_t> HuffmanLengths(const std::vector<std::uint32_t>& freq, int limit) {
     const int n = static_cast<int>(freq.size());
     std::vector<std::uint8_t> lengths(freq.size(), 0);
-    std::vector<int> used;
-    for (int i = 0; i < n; ++i)
-        if (freq[i]) used.push_back(i);
-    if (used.empty()) return lengths;
-    if (used.size() == 1) {
-        lengths[used[0]] = 1;
+    std::uint64_t order[320];  // frequency << 16 | symbol
+    int used = 0;
+    for (int i = 0; i < n && used < 320; ++i)
+        if (freq[i]) order[used++] = std::uint64_t{freq[i]} << 16 | static_cast<std::uint64_t>(i);
+    if (used == 0) return lengths;
+    if (used == 1) {
+        lengths[order[0] & 0xFFFF] = 1;
         return lengths;
     }
-    for (;;) {
-        // Nodes: leaves first, then inner nodes; parent links give the depths.
-        std::vector<std::uint64_t> weight;
-        std::vector<int> parent;
-        using Item = std::pair<std::uint64_t, int>;
-        std::priority_queue<Item, std::vector<Item>, std::greater<Item>> heap;
-        for (int s : used) {
-            weight.push_back(freq[s]);
-            parent.push_back(-1);
-            heap.push({freq[s], static_cast<int>(weight.size()) - 1});
+    std::sort(order, order + used);
+    std::uint64_t a[320];
+    for (int i = 0; i < used; ++i) a[i] = order[i] >> 16;
+    // First pass: pair the two lightest of the leaves and the trees made so far; each tree's
+    // slot then names its parent.
+    a[0] += a[1];
+    int root = 0, leaf = 2;
+    for (int next = 1; next < used - 1; ++next) {
+        if (leaf >= used || a[root] < a[leaf]) {
+            a[next] = a[root];
+            a[root++] = static_cast<std::uint64_t>(next);
+        } else {
+            a[next] = a[leaf++];
         }
-        while (heap.size() > 1) {
-            const Item a = heap.top();
-            heap.pop();
-            const Item b = heap.top();
-            heap.pop();
-            weight.push_back(a.first + b.first);
-            parent.push_back(-1);
-            const int node = static_cast<int>(weight.size()) - 1;
-            parent[a.second] = node;
-            parent[b.second] = node;
-            heap.push({a.first + b.first, node});
+        if (leaf >= used || (root < next && a[root] < a[leaf])) {
+            a[next] += a[root];
+            a[root++] = static_cast<std::uint64_t>(next);
+        } else {
+            a[next] += a[leaf++];
         }
-        int deepest = 0;
-        for (std::size_t leaf = 0; leaf < used.size(); ++leaf) {
-            int depth = 0;
-            for (int p = static_cast<int>(leaf); parent[p] >= 0; p = parent[p]) ++depth;
-            lengths[used[leaf]] = static_cast<std::uint8_t>(depth);
-            deepest = std::max(deepest, depth);
-        }
-        if (deepest <= limit) return lengths;
-        for (int s : used) freq[s] = (freq[s] >> 1) | 1;
     }
+    // Second pass: the depth of each tree, from the root down.
+    a[used - 2] = 0;
+    for (int next = used - 3; next >= 0; --next) a[next] = a[a[next]] + 1;
+    // Third pass: the depth of each leaf, the lightest deepest.
+    int available = 1, inner = 0, depth = 0, next = used - 1;
+    root = used - 2;
+    while (available > 0) {
+        while (root >= 0 && a[root] == static_cast<std::uint64_t>(depth)) {
+            ++inner;
+            --root;
+        }
+        while (available > inner) {
+            a[next--] = static_cast<std::uint64_t>(depth);
+            --available;
+        }
+        available = 2 * inner;
+        ++depth;
+        inner = 0;
+    }
+    // The number of codes of each length, cut to the limit.
+    int count[64] = {};
+    for (int i = 0; i < used; ++i) ++count[std::min<int>(static_cast<int>(a[i]), 63)];
+    int longest = 0;
+    for (int len = 1; len < 64; ++len)
+        if (count[len]) longest = len;
+    if (longest > limit) {
+        for (int len = limit + 1; len < 64; ++len) {
+            count[limit] += count[len];
+            count[len] = 0;
+        }
+        // Kraft's sum, in units of the longest code, is now too large: move codes down a level.
+        std::uint64_t total = 0;
+        for (int len = 1; len <= limit; ++len) total += std::uint64_t(count[len]) << (limit - len);
+        while (total > (std::uint64_t{1} << limit)) {
+            --count[limit];
+            for (int len = limit - 1; len > 0; --len) {
+                if (count[len]) {
+                    --count[len];
+                    count[len + 1] += 2;
+                    break;
+                }
+            }
+            --total;
+        }
+    }
+    // The longest codes to the rarest symbols.
+    int at = 0;
+    for (int len = std::min(longest, limit); len > 0; --len)
+        for (int k = 0; k < count[len]; ++k) lengths[order[at++] & 0xFFFF] = static_cast<std::uint8_t>(len);
+    return lengths;
 }
+
+namespace {
 
 // Canonical codes for the lengths, already bit-reversed for writing.
 std::vector<std::uint32_t> Codes(const std::vector<std::uint8_t>& lengths) {
@@ -455,23 +511,33 @@ struct FastBits {
         bits = 0;
         count = 0;
     }
-    void EmptyStoredBlock() {  // brings the stream to a byte boundary
-        Put(0, 3);
-        Align();
-        Put(0xFFFF0000u, 32);
-        Flush();
-    }
 };
 
-// How many bytes from `a` equal those from `b`, up to `limit`.
+// How many bytes from `a` equal those from `b`, up to `limit`: the first 8 bytes at once (most
+// matches end there), then 16 at a time.
 inline std::size_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t limit) {
     std::size_t n = 0;
-    while (n + 8 <= limit) {
+    if (limit >= 8) {
         std::uint64_t x, y;
-        std::memcpy(&x, a + n, 8);
-        std::memcpy(&y, b + n, 8);
-        if (const std::uint64_t d = x ^ y) return n + static_cast<std::size_t>(std::countr_zero(d) >> 3);
-        n += 8;
+        std::memcpy(&x, a, 8);
+        std::memcpy(&y, b, 8);
+        if (const std::uint64_t d = x ^ y) return static_cast<std::size_t>(std::countr_zero(d) >> 3);
+        n = 8;
+#if defined(__SSE2__)
+        while (n + 16 <= limit) {
+            const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + n));
+            const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + n));
+            const unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(va, vb)));
+            if (same != 0xFFFF) return n + static_cast<std::size_t>(std::countr_zero(~same));
+            n += 16;
+        }
+#endif
+        while (n + 8 <= limit) {
+            std::memcpy(&x, a + n, 8);
+            std::memcpy(&y, b + n, 8);
+            if (const std::uint64_t d = x ^ y) return n + static_cast<std::size_t>(std::countr_zero(d) >> 3);
+            n += 8;
+        }
     }
     while (n < limit && a[n] == b[n]) ++n;
     return n;
@@ -574,12 +640,8 @@ struct DynamicHeader {
     }
 };
 
-// The most FastDeflate writes for `size` bytes (every block stored, at worst), with the room
-// FastBits needs and an empty stored block after.
-std::size_t FastBound(std::size_t size) {
-    const std::size_t blocks = size / kBlockBytes + 1;
-    return size + 6 * (size / 65535 + blocks) + 32;
-}
+// The most FastDeflate writes for one block (stored, at worst), with the room FastBits needs.
+constexpr std::size_t kBlockRoom = kBlockBytes + 6 * (kBlockBytes / 65535 + 1) + 32;
 
 // The recent places of 4-byte sequences, kept by each thread. Places are numbered on from one
 // call to the next, so that a call sees only its own (the output does not depend on what the
@@ -589,15 +651,16 @@ struct HashTable {
     std::uint32_t next = 1;  // the number of the next call's first place
 };
 
-// Compresses [data, data + size) as deflate blocks onto `w`, the last of them final if `final`.
-// Matches may reach back to `base`: the bytes from there to `data` are the stream's last ones.
-void FastDeflate(FastBits& w, const std::uint8_t* base, const std::uint8_t* data, std::size_t size,
+// Compresses [data, data + size) as deflate blocks onto `sink`, the last of them final if
+// `final`. Matches may reach back to `base`: the bytes from there to `data` are the stream's
+// last ones. Each block is written into a buffer of the thread's, then appended.
+void FastDeflate(BitWriter& sink, const std::uint8_t* base, const std::uint8_t* data, std::size_t size,
                  std::size_t stride, int bpp, bool final) {
     if (size == 0) {
         if (final) {  // an empty final block, fixed Huffman: the end code alone
-            w.Put(1, 1);
-            w.Put(1, 2);
-            w.Put(0, 7);
+            sink.Put(1, 1);
+            sink.Put(1, 2);
+            sink.Put(0, 7);
         }
         return;
     }
@@ -606,8 +669,19 @@ void FastDeflate(FastBits& w, const std::uint8_t* base, const std::uint8_t* data
     const std::size_t near = static_cast<std::size_t>(bpp);
     const std::size_t far = stride <= 32768 && stride > near ? stride : 0;
 
-    thread_local std::vector<std::uint32_t> tokens;
-    thread_local HashTable hash;
+    thread_local std::vector<std::uint32_t> threadTokens;
+    thread_local HashTable threadHash;
+    thread_local std::unique_ptr<std::uint8_t[]> threadStaging;
+    if (!threadStaging) threadStaging.reset(new std::uint8_t[kBlockRoom]);
+    std::uint8_t* const staging = threadStaging.get();
+    // Locals for the loops: each use of a thread-local is a call in a shared library. The token
+    // buffer goes back to the thread at the end.
+    std::vector<std::uint32_t> tokens = std::move(threadTokens);
+    struct GiveBack {
+        std::vector<std::uint32_t>& from;
+        ~GiveBack() { threadTokens = std::move(from); }
+    } giveBack{tokens};
+    HashTable& hash = threadHash;
     const std::size_t span = static_cast<std::size_t>(data + size - base);
     if (hash.slots.empty() || hash.next > 0xFFFFFFFFu - span - 1) {
         hash.slots.assign(std::size_t{kHashWays} << kHashBits, 0);
@@ -615,6 +689,7 @@ void FastDeflate(FastBits& w, const std::uint8_t* base, const std::uint8_t* data
     }
     const std::uint32_t origin = hash.next;  // the number of `base`
     hash.next = static_cast<std::uint32_t>(origin + span + 1);
+    std::uint32_t* const slots = hash.slots.data();
     auto remember = [&](std::uint32_t* slot, std::size_t at) {
         for (int k = kHashWays - 1; k > 0; --k) slot[k] = slot[k - 1];
         slot[0] = static_cast<std::uint32_t>(origin + at);
@@ -625,6 +700,7 @@ void FastDeflate(FastBits& w, const std::uint8_t* base, const std::uint8_t* data
         const bool last = final && end == data + size;
         tokens.clear();
         std::vector<std::uint32_t> literals(286, 0), distances(30, 0);
+        FastBits w{staging, sink.bits, sink.count};
         for (const std::uint8_t* p = block; p < end;) {
             // One token at a time (at most 258 bytes), the longest of the three matches: after
             // a stretch a row back, a pixel back may go on for less (no extra bits).
@@ -641,7 +717,7 @@ void FastDeflate(FastBits& w, const std::uint8_t* base, const std::uint8_t* data
             }
             if (n < 16 && limit >= 4) {
                 const std::uint32_t v = Load32(p);
-                std::uint32_t* slot = &hash.slots[std::size_t{kHashWays} * Hash(v)];
+                std::uint32_t* slot = &slots[std::size_t{kHashWays} * Hash(v)];
                 for (int k = 0; k < kHashWays; ++k) {
                     const std::uint32_t place = slot[k];
                     if (place < origin || place - origin >= at) continue;  // another call's, or none
@@ -665,7 +741,7 @@ void FastDeflate(FastBits& w, const std::uint8_t* base, const std::uint8_t* data
                 // The places inside a short match, for later matches to start from.
                 const std::uint8_t* stop = std::min(p + n, end - 3);
                 for (const std::uint8_t* q = p + 1; q < stop; ++q)
-                    remember(&hash.slots[std::size_t{kHashWays} * Hash(Load32(q))], static_cast<std::size_t>(q - base));
+                    remember(&slots[std::size_t{kHashWays} * Hash(Load32(q))], static_cast<std::size_t>(q - base));
             }
             p += n;
             tokens.push_back(kMatch | static_cast<std::uint32_t>(distance << 9) | static_cast<std::uint32_t>(n));
@@ -725,6 +801,10 @@ void FastDeflate(FastBits& w, const std::uint8_t* base, const std::uint8_t* data
             }
             w.Put(literalCodes[256], literalLengths[256]);
         }
+        w.Flush();
+        sink.out.insert(sink.out.end(), staging, w.p);
+        sink.bits = w.bits;
+        sink.count = w.count;
         block = end;
     }
 }
@@ -939,36 +1019,14 @@ bool WriteWithLibdeflate(const std::uint8_t* rows, std::size_t rowBytes, int bpp
 }
 
 // The rows between runs through our own compressor, its blocks following our runs' blocks bit
-// by bit. Pieces of a long stretch are compressed side by side, each into its own slice; one
-// piece ends on a byte boundary where the next begins.
+// by bit. Pieces of a long stretch are compressed side by side, each into a buffer of its own;
+// one piece ends on a byte boundary where the next begins.
 bool WriteWithOwnCompressor(const std::uint8_t* rows, std::size_t rowBytes, int bpp, const std::vector<Segment>& segments,
                             bool last, bool releaseRows, std::vector<std::uint8_t>& out) {
     const std::size_t stride = rowBytes + 1;
-    struct Part {
-        std::size_t offset = 0, size = 0;
-        std::uint64_t bits = 0;  // what is left after the whole bytes
-        int count = 0;
-    };
-    std::vector<Part> parts(segments.size());
-    std::vector<int> pieces;
-    std::size_t total = 0, sequentialRoom = 0;
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        if (segments[i].run) continue;
-        const std::size_t room = FastBound(static_cast<std::size_t>(segments[i].count) * stride);
-        if (segments[i].piece) {
-            parts[i].offset = total;
-            total += room;
-            pieces.push_back(static_cast<int>(i));
-        } else {
-            sequentialRoom = std::max(sequentialRoom, room);
-        }
-    }
-    const bool releaseScratch = total > kBufferPoolLimit;
-    std::shared_ptr<std::uint8_t> scratch = PieceBuffer(total + sequentialRoom + 1);
-    if (!scratch) return false;
     // Matches reach back into the run before a part (runs are kept), never into other parts:
     // those may be given back meanwhile.
-    auto compress = [&](std::size_t i, FastBits& w) {
+    auto compress = [&](std::size_t i, BitWriter& w) {
         const std::uint8_t* first = rows + static_cast<std::size_t>(segments[i].first) * stride;
         const std::uint8_t* base = i > 0 && segments[i - 1].run ? rows + static_cast<std::size_t>(segments[i - 1].first) * stride : first;
         const std::size_t bytes = static_cast<std::size_t>(segments[i].count) * stride;
@@ -977,61 +1035,50 @@ bool WriteWithOwnCompressor(const std::uint8_t* rows, std::size_t rowBytes, int 
         if (final) {
             w.Align();
         } else if (i + 1 < segments.size() && segments[i + 1].piece) {
-            w.EmptyStoredBlock();
-        } else {
-            w.Flush();
+            EmptyStoredBlock(w);
         }
         if (releaseRows) ReleasePages(const_cast<std::uint8_t*>(first), bytes);
     };
-    ParallelFor(static_cast<int>(pieces.size()), [&](int k) {
-        const std::size_t i = static_cast<std::size_t>(pieces[static_cast<std::size_t>(k)]);
-        Part& part = parts[i];
-        FastBits w{scratch.get() + part.offset, 0, 0};
+    struct Piece {
+        std::vector<std::uint8_t> bytes;
+        std::uint64_t bits = 0;  // what is left after the whole bytes
+        int count = 0;
+    };
+    std::vector<Piece> pieces(segments.size());
+    std::vector<int> parallel;
+    for (std::size_t i = 0; i < segments.size(); ++i)
+        if (segments[i].piece) parallel.push_back(static_cast<int>(i));
+    ParallelFor(static_cast<int>(parallel.size()), [&](int k) {
+        const std::size_t i = static_cast<std::size_t>(parallel[static_cast<std::size_t>(k)]);
+        Piece& piece = pieces[i];
+        BitWriter w{piece.bytes};
         compress(i, w);
-        part.size = static_cast<std::size_t>(w.p - (scratch.get() + part.offset));
-        part.bits = w.bits;
-        part.count = w.count;
+        piece.bits = w.bits;
+        piece.count = w.count;
     });
 
-    std::size_t runBytes = 0;
-    for (const Segment& s : segments)
-        if (s.run) runBytes += 64 + static_cast<std::size_t>(s.count) * 8 + stride;
-    out.reserve(out.size() + runBytes + 16);
+    std::size_t reserve = 16;
+    for (std::size_t i = 0; i < segments.size(); ++i)
+        reserve += segments[i].run ? 64 + static_cast<std::size_t>(segments[i].count) * 8 + stride : pieces[i].bytes.size();
+    out.reserve(out.size() + reserve);
     BitWriter w{out};
-    std::uint8_t* sequential = scratch.get() + total;
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const Segment& s = segments[i];
-        const bool final = last && i + 1 == segments.size();
         if (s.run) {
+            const bool final = last && i + 1 == segments.size();
             WriteUniformRun(w, rows + static_cast<std::size_t>(s.first) * stride, rowBytes, bpp, s.count, final, false);
-            continue;
-        }
-        std::uint8_t* bytes = sequential;
-        Part& part = parts[i];
-        if (s.piece) {
-            if (w.count != 0) {  // the piece starts on a byte boundary
-                w.Put(0, 3);
-                w.Align();
-                for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) out.push_back(b);
-            }
-            bytes = scratch.get() + part.offset;
+        } else if (!s.piece) {
+            compress(i, w);
         } else {
-            FastBits fast{sequential, w.bits, w.count};
-            compress(i, fast);
-            part.size = static_cast<std::size_t>(fast.p - sequential);
-            part.bits = fast.bits;
-            part.count = fast.count;
+            if (w.count != 0) EmptyStoredBlock(w);  // the piece starts on a byte boundary
+            Piece& piece = pieces[i];
+            out.insert(out.end(), piece.bytes.begin(), piece.bytes.end());
+            w.bits = piece.bits;
+            w.count = piece.count;
+            std::vector<std::uint8_t>().swap(piece.bytes);
         }
-        out.insert(out.end(), bytes, bytes + part.size);
-        w.bits = part.bits;
-        w.count = part.count;
-        if (releaseScratch && s.piece) ReleasePages(bytes, part.size);
     }
-    if (!last && w.count != 0) {  // the band ends on a byte boundary
-        w.Put(0, 3);
-        w.Align();
-        for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) out.push_back(b);
-    }
+    if (!last && w.count != 0) EmptyStoredBlock(w);  // the band ends on a byte boundary
     return true;
 }
 

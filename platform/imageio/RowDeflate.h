@@ -45,4 +45,8 @@ std::size_t DeflateRows(const std::uint8_t* rows, std::size_t rowBytes, int heig
 bool FindFinalDeflateBlock(const std::uint8_t* data, std::size_t size, std::size_t* finalHeaderBit,
                            std::size_t* endBit);
 
+// The code lengths of a Huffman code for the frequencies, none longer than `limit`; symbols of
+// frequency 0 get none. (Exposed for tests.)
+std::vector<std::uint8_t> HuffmanLengths(const std::vector<std::uint32_t>& freq, int limit);
+
 }  // namespace platform

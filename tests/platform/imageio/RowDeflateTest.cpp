@@ -6,6 +6,8 @@
 
 #include <array>
 #include <atomic>
+#include <cmath>
+#include <queue>
 #include <random>
 
 #include "platform/WorkerBudget.h"
@@ -146,6 +148,78 @@ TEST(RowDeflate, OwnCompressorAgainstLibdeflate) {
     std::vector<std::uint8_t> again;
     ASSERT_GT(platform::DeflateRows(text.data(), width * 4, height, 4, 2, again), 0u);
     EXPECT_EQ(again, ours);
+}
+
+// The cost of an optimal Huffman code, without a limit on the lengths: the sum of the merged
+// weights.
+static std::uint64_t OptimalCost(const std::vector<std::uint32_t>& freq) {
+    std::priority_queue<std::uint64_t, std::vector<std::uint64_t>, std::greater<>> heap;
+    for (std::uint32_t f : freq)
+        if (f) heap.push(f);
+    std::uint64_t cost = 0;
+    while (heap.size() > 1) {
+        const std::uint64_t a = heap.top();
+        heap.pop();
+        const std::uint64_t b = heap.top();
+        heap.pop();
+        cost += a + b;
+        heap.push(a + b);
+    }
+    return cost;
+}
+
+// Complete codes of optimal cost when the limit does not bind, and complete codes within the
+// limit when it does (frequencies growing like Fibonacci's numbers make the deepest trees).
+TEST(RowDeflate, HuffmanLengthsAreCompleteOptimalAndWithinTheLimit) {
+    std::mt19937 random(23);
+    std::vector<std::vector<std::uint32_t>> tables;
+    for (int n : {2, 3, 19, 30, 286}) {
+        std::vector<std::uint32_t> freq(static_cast<std::size_t>(n));
+        for (auto& f : freq) f = random() % 4 ? 1 + random() % 5000 : 0;
+        freq[0] = freq[1] = 1;
+        tables.push_back(freq);
+    }
+    std::vector<std::uint32_t> fibonacci(30);
+    fibonacci[0] = fibonacci[1] = 1;
+    for (std::size_t i = 2; i < fibonacci.size(); ++i) fibonacci[i] = fibonacci[i - 1] + fibonacci[i - 2];
+    tables.push_back(fibonacci);
+    tables.push_back(std::vector<std::uint32_t>(19, 0));
+    tables.back()[7] = 9;  // one symbol: one code of one bit
+    for (const auto& freq : tables) {
+        for (int limit : {7, 15}) {
+            if (freq.size() > 128 && limit == 7) continue;  // more symbols than codes of 7 bits
+            const std::vector<std::uint8_t> lengths = platform::HuffmanLengths(freq, limit);
+            ASSERT_EQ(lengths.size(), freq.size());
+            double kraft = 0;
+            std::uint64_t cost = 0;
+            int used = 0, longest = 0;
+            for (std::size_t i = 0; i < freq.size(); ++i) {
+                EXPECT_EQ(freq[i] == 0, lengths[i] == 0) << "symbol " << i;
+                if (!lengths[i]) continue;
+                ++used;
+                longest = std::max<int>(longest, lengths[i]);
+                kraft += std::ldexp(1.0, -lengths[i]);
+                cost += std::uint64_t{freq[i]} * lengths[i];
+            }
+            EXPECT_LE(longest, limit);
+            if (used > 1) {
+                EXPECT_DOUBLE_EQ(kraft, 1.0) << "complete, " << used << " symbols";
+            } else {
+                EXPECT_EQ(longest, 1);
+            }
+            std::uint64_t optimal = OptimalCost(freq);
+            if (used == 1) optimal = freq[static_cast<std::size_t>(std::max_element(freq.begin(), freq.end()) - freq.begin())];
+            // Cut to the limit, a code costs more than the optimum (a little, at deflate's limit of
+            // 15 bits), never less.
+            EXPECT_GE(cost, optimal);
+            if (used > 1 && longest < limit) {
+                EXPECT_EQ(cost, optimal);
+            }
+            if (limit == 15) {
+                EXPECT_LE(cost, optimal + optimal / 100) << freq.size() << " symbols";
+            }
+        }
+    }
 }
 
 TEST(RowDeflate, FindsTheFinalBlockOfLibdeflateStreams) {
