@@ -1,6 +1,9 @@
 #include "platform/imageio/LzwStrip.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 namespace platform {
@@ -52,6 +55,39 @@ private:
     std::uint32_t generation_ = 1;
 };
 
+// The strings of one byte repeated that the table holds: those of every length from 1 up to
+// `length[b]` (a run string enters the table only when the one a byte shorter goes out and the
+// byte follows), with their codes. Inside a run of one byte, the table's answer for each next
+// byte is then known without looking it up: rendered pages are mostly such runs (white).
+struct RunStrings {
+    static constexpr unsigned kLongest = kFull - kFirst + 1;  // one table's worth, at most
+    std::uint16_t length[256];
+    // [byte][length - 2]: the codes of the strings of 2 bytes and more (a single byte is its
+    // own code). Only the rows of bytes that run are ever touched.
+    std::unique_ptr<std::uint16_t[]> codes{new std::uint16_t[256 * kLongest]};
+
+    void Reset() { std::fill(std::begin(length), std::end(length), std::uint16_t{1}); }
+    unsigned Code(unsigned byte, unsigned len) const { return len == 1 ? byte : codes[byte * kLongest + len - 2]; }
+    void Add(unsigned byte, unsigned code) {  // the string one longer than the longest held
+        codes[byte * kLongest + length[byte] - 1] = static_cast<std::uint16_t>(code);
+        ++length[byte];
+    }
+};
+
+// How many bytes from `p` (up to `end`) are `byte`.
+std::size_t RunLength(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t byte) {
+    const std::uint64_t pattern = 0x0101010101010101ull * byte;
+    const std::uint8_t* q = p;
+    while (end - q >= 8) {
+        std::uint64_t v;
+        std::memcpy(&v, q, 8);
+        if (const std::uint64_t d = v ^ pattern) return static_cast<std::size_t>(q - p) + static_cast<std::size_t>(std::countr_zero(d) >> 3);
+        q += 8;
+    }
+    while (q < end && *q == byte) ++q;
+    return static_cast<std::size_t>(q - p);
+}
+
 }  // namespace
 
 void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
@@ -75,32 +111,76 @@ void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<st
     };
 
     auto table = std::make_unique<StringTable>();
+    // Kept by the thread: strip after strip, only the lengths start again.
+    thread_local std::unique_ptr<RunStrings> threadRuns;
+    if (!threadRuns) threadRuns = std::make_unique<RunStrings>();
+    RunStrings* const runs = threadRuns.get();
+    runs->Reset();
     unsigned next = kFirst;
+    // After a code is added: a wider code, or a fresh table once it is full.
+    const auto added = [&] {
+        if (next == kFull) {
+            put(kClear);
+            table->Reset();
+            runs->Reset();
+            next = kFirst;
+            bits = kMinBits;
+            limit = (1u << kMinBits) - 1;
+        } else if (next > limit) {
+            ++bits;
+            limit = (1u << bits) - 1;
+        }
+    };
     put(kClear);
     if (size > 0) {
+        const std::uint8_t* const end = data + size;
         unsigned prefix = data[0];
-        for (std::size_t i = 1; i < size; ++i) {
-            const unsigned byte = data[i];
+        // The string `prefix` stands for is `run` times `runByte`; 0 when it is not one byte repeated.
+        unsigned run = 1, runByte = data[0];
+        for (const std::uint8_t* p = data + 1; p < end;) {
+            const unsigned byte = *p;
+            if (run && byte == runByte) {
+                // Along the run as far as the table's strings of that byte go (looking no
+                // further than one byte past them).
+                const unsigned held = runs->length[byte];
+                const std::uint8_t* stop = std::min<const std::uint8_t*>(end, p + (held - run) + 1);
+                const std::size_t more = RunLength(p, stop, static_cast<std::uint8_t>(byte));
+                if (run + more <= held) {
+                    run += static_cast<unsigned>(more);
+                    prefix = runs->Code(byte, run);
+                    p += more;
+                    continue;
+                }
+                p += held - run;
+                prefix = runs->Code(byte, held);
+                // The string one byte longer is new: out goes the one held, in the longer one.
+                put(prefix);
+                std::uint32_t slot = 0;
+                const std::uint32_t key = prefix << 8 | byte;
+                if (table->Find(key, slot) < 0) table->Put(slot, key, next);
+                runs->Add(byte, next);
+                ++next;
+                added();
+                prefix = byte;
+                run = 1;
+                ++p;
+                continue;
+            }
             const std::uint32_t key = prefix << 8 | byte;
             std::uint32_t slot = 0;
             const int found = table->Find(key, slot);
+            ++p;
             if (found >= 0) {
                 prefix = static_cast<unsigned>(found);
+                run = 0;
                 continue;
             }
             put(prefix);
             table->Put(slot, key, next++);
+            added();
             prefix = byte;
-            if (next == kFull) {
-                put(kClear);
-                table->Reset();
-                next = kFirst;
-                bits = kMinBits;
-                limit = (1u << kMinBits) - 1;
-            } else if (next > limit) {
-                ++bits;
-                limit = (1u << bits) - 1;
-            }
+            run = 1;
+            runByte = byte;
         }
         put(prefix);
         // A reader adds an entry for this code too: End goes out at the width it then reads.

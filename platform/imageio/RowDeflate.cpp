@@ -220,10 +220,11 @@ void EmptyStoredBlock(BitWriter& w) {
 
 }  // namespace
 
-// Code lengths of a Huffman code for `freq`, none above `limit`. Symbols of frequency 0 get no
-// code. The lengths of an optimal code are worked out in place over the frequencies in rising
-// order (Moffat and Katajainen); should some exceed the limit, they are cut to it and the
-// shortest codes that can give way are lengthened until the code is complete again.
+// Code lengths of a Huffman code for `freq` (a deflate alphabet: at most 288 symbols), none
+// above `limit`. Symbols of frequency 0 get no code. The lengths of an optimal code are worked
+// out in place over the frequencies in rising order (Moffat and Katajainen); should some exceed
+// the limit, they are cut to it, and codes just short of the limit are made one bit longer
+// until the code is complete again.
 std::vector<std::uint8_t> HuffmanLengths(const std::vector<std::uint32_t>& freq, int limit) {
     const int n = static_cast<int>(freq.size());
     std::vector<std::uint8_t> lengths(freq.size(), 0);

@@ -91,6 +91,18 @@ TEST(LzwStrip, IndependentReaderDecodesEveryWidthAndTableReset) {
         std::vector<std::uint8_t>(200000, 9),  // long strings: the table fills slowly
         noise,                                  // 12-bit codes and many fresh tables
     };
+    // Runs of one byte of every length, a few bytes over and over, among noise: the strings
+    // of repeated bytes grow across many runs and several fresh tables.
+    std::vector<std::uint8_t> runs;
+    while (runs.size() < 400000) {
+        const std::size_t length = random() % 3 ? 1 + random() % 5000 : 1 + random() % 4;
+        if (random() % 5 == 0) {
+            for (std::size_t i = 0; i < length; ++i) runs.push_back(static_cast<std::uint8_t>(random()));
+        } else {
+            runs.insert(runs.end(), length, random() % 4 ? std::uint8_t{255} : static_cast<std::uint8_t>(random() % 3));
+        }
+    }
+    inputs.push_back(runs);
     std::vector<std::uint8_t> ramp;
     for (int i = 0; i < 100000; ++i) ramp.push_back(static_cast<std::uint8_t>((i / 7) ^ (i % 13)));
     inputs.push_back(ramp);
