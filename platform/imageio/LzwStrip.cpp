@@ -11,10 +11,24 @@ namespace platform {
 namespace {
 
 constexpr unsigned kClear = 256, kEnd = 257, kFirst = 258;
-// The table holds codes up to 4093: adding 4093 makes the next free code 4094, and a Clear
-// code goes out (at 12 bits) instead of a 13-bit width.
-constexpr unsigned kFull = 4094;
 constexpr int kMinBits = 9;
+
+// The two ways of writing the codes. TIFF: most significant bit first, the width growing one
+// code early; the table holds codes up to 4093 (adding 4093 makes the next free code 4094, and
+// a Clear code goes out at 12 bits instead of a 13-bit width). GIF: least significant bit
+// first, the width growing once the reader's table reaches the width's codes; a Clear code
+// goes out when all 4096 codes are taken.
+struct Tiff {
+    static constexpr bool kLowBitFirst = false;
+    static constexpr unsigned kFull = 4094;
+    static constexpr unsigned Limit(int bits) { return (1u << bits) - 1; }  // the next free code may reach this
+};
+struct Gif {
+    static constexpr bool kLowBitFirst = true;
+    static constexpr unsigned kFull = 4096;
+    static constexpr unsigned Limit(int bits) { return bits < 12 ? 1u << bits : 4096; }
+};
+constexpr unsigned kMostCodes = 4096 - kFirst;  // in one table
 
 // The string table: (prefix code, next byte) → code, by open addressing. A slot belongs to the
 // current table when its generation is the table's, so that starting afresh clears nothing.
@@ -60,7 +74,7 @@ private:
 // byte follows), with their codes. Inside a run of one byte, the table's answer for each next
 // byte is then known without looking it up: rendered pages are mostly such runs (white).
 struct RunStrings {
-    static constexpr unsigned kLongest = kFull - kFirst + 1;  // one table's worth, at most
+    static constexpr unsigned kLongest = kMostCodes + 1;  // one table's worth, at most
     std::uint16_t length[256];
     // [byte][length - 2]: the codes of the strings of 2 bytes and more (a single byte is its
     // own code). Only the rows of bytes that run are ever touched.
@@ -88,9 +102,9 @@ std::size_t RunLength(const std::uint8_t* p, const std::uint8_t* end, std::uint8
     return static_cast<std::size_t>(q - p);
 }
 
-}  // namespace
-
-void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+template <class Flavour>
+void CompressLzw(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+    constexpr unsigned kFull = Flavour::kFull;
     // At most one code per byte, a Clear code per table, the first Clear and End: 12 bits each.
     const std::size_t codes = size + size / (kFull - kFirst) + 4;
     const std::size_t most = codes * 3 / 2 + 2;
@@ -100,13 +114,23 @@ void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<st
     std::uint64_t pending = 0;
     int pendingBits = 0;
     int bits = kMinBits;
-    unsigned limit = (1u << kMinBits) - 1;  // the largest code of the current width
+    unsigned limit = Flavour::Limit(kMinBits);  // what the next free code may reach at this width
     const auto put = [&](unsigned code) {
-        pending = pending << bits | code;
-        pendingBits += bits;
-        while (pendingBits >= 8) {
-            pendingBits -= 8;
-            *op++ = static_cast<std::uint8_t>(pending >> pendingBits);
+        if constexpr (Flavour::kLowBitFirst) {
+            pending |= std::uint64_t{code} << pendingBits;
+            pendingBits += bits;
+            while (pendingBits >= 8) {
+                *op++ = static_cast<std::uint8_t>(pending);
+                pending >>= 8;
+                pendingBits -= 8;
+            }
+        } else {
+            pending = pending << bits | code;
+            pendingBits += bits;
+            while (pendingBits >= 8) {
+                pendingBits -= 8;
+                *op++ = static_cast<std::uint8_t>(pending >> pendingBits);
+            }
         }
     };
 
@@ -125,10 +149,10 @@ void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<st
             runs->Reset();
             next = kFirst;
             bits = kMinBits;
-            limit = (1u << kMinBits) - 1;
+            limit = Flavour::Limit(kMinBits);
         } else if (next > limit) {
             ++bits;
-            limit = (1u << bits) - 1;
+            limit = Flavour::Limit(bits);
         }
     };
     put(kClear);
@@ -192,8 +216,19 @@ void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<st
         }
     }
     put(kEnd);
-    if (pendingBits > 0) *op++ = static_cast<std::uint8_t>(pending << (8 - pendingBits));
+    if (pendingBits > 0)
+        *op++ = static_cast<std::uint8_t>(Flavour::kLowBitFirst ? pending : pending << (8 - pendingBits));
     out.resize(static_cast<std::size_t>(op - out.data()));
+}
+
+}  // namespace
+
+void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+    CompressLzw<Tiff>(data, size, out);
+}
+
+void CompressGifLzw(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out) {
+    CompressLzw<Gif>(data, size, out);
 }
 
 }  // namespace platform

@@ -15,4 +15,9 @@ namespace platform {
 // expect, a Clear code whenever the table fills), End of Information, the last byte padded.
 void CompressLzwStrip(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out);
 
+// GIF's LZW of 8-bit colour indices (a minimum code size of 8), likewise in place of what `out`
+// held: the codes least significant bit first, the width growing once the reader's table holds
+// every code of the width, a Clear code when all 4096 are taken. Not yet cut into sub-blocks.
+void CompressGifLzw(const std::uint8_t* indices, std::size_t size, std::vector<std::uint8_t>& out);
+
 }  // namespace platform

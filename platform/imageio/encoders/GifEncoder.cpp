@@ -1,28 +1,21 @@
-// GIF through giflib: grey pages map straight onto a grey palette, colour pages are reduced to
-// a palette by giflib's median cut. A file asked to carry alpha declares a transparent index
+// GIF: grey pages map straight onto a grey palette, colour pages are reduced to a palette by
+// giflib's median cut; the file is written here, its codes by our LZW (giflib's took as long as
+// drawing the page). A file asked to carry alpha declares a transparent index
 // (255, kept out of the palette's colours) that the pixels with alpha below one half take.
 #include <gif_lib.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
+#include <string_view>
 
+#include "platform/BufferPool.h"
 #include "platform/imageio/encoders/Encoders.h"
+#include "platform/imageio/LzwStrip.h"
 #include "platform/imageio/PixelRows.h"
 
 namespace platform {
 namespace {
-
-int WriteToVector(GifFileType* gif, const GifByteType* data, int length) {
-    auto* out = static_cast<std::vector<std::uint8_t>*>(gif->UserData);
-    try {
-        out->insert(out->end(), data, data + length);
-        return length;
-    } catch (...) {
-        return 0;
-    }
-}
 
 struct MapDeleter {
     void operator()(ColorMapObject* map) const { GifFreeMapObject(map); }
@@ -39,8 +32,10 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
     const int colours = transparency ? 255 : 256;
     const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
 
-    std::unique_ptr<GifByteType[]> indices(new (std::nothrow) GifByteType[pixels]);
-    if (!indices) return false;
+    // The page-sized buffers come from the pool: kept for the next page, not faulted in afresh.
+    const std::shared_ptr<std::uint8_t> indexBuffer = AcquireBuffer(pixels);
+    if (!indexBuffer) return false;
+    GifByteType* const indices = indexBuffer.get();
     std::unique_ptr<ColorMapObject, MapDeleter> map(GifMakeMapObject(256, nullptr));
     if (!map) return false;
     std::memset(map->Colors, 0, sizeof(GifColorType) * 256);
@@ -59,7 +54,7 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
         if (image.hasAlpha) alpha.resize(pixels);
         for (int y = 0; y < image.height; ++y) {
             const std::uint8_t* row = rows.Row(y);
-            GifByteType* dest = indices.get() + static_cast<std::size_t>(y) * image.width;
+            GifByteType* dest = indices + static_cast<std::size_t>(y) * image.width;
             for (int x = 0; x < image.width; ++x) {
                 dest[x] = static_cast<GifByteType>((row[x * step] * (colours - 1) + 127) / 255);
                 if (image.hasAlpha) alpha[static_cast<std::size_t>(y) * image.width + x] = row[x * step + 1];
@@ -67,7 +62,7 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
         }
     } else {
         // giflib's quantiser takes the three colour planes apart.
-        std::unique_ptr<GifByteType[]> planes(new (std::nothrow) GifByteType[pixels * 3]);
+        const std::shared_ptr<std::uint8_t> planes = AcquireBuffer(pixels * 3);
         if (!planes) return false;
         GifByteType* red = planes.get();
         GifByteType* green = red + pixels;
@@ -87,18 +82,28 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
         }
         int size = colours;
         if (GifQuantizeBuffer(static_cast<unsigned>(image.width), static_cast<unsigned>(image.height), &size, red,
-                              green, blue, indices.get(), map->Colors) != GIF_OK)
+                              green, blue, indices, map->Colors) != GIF_OK)
             return false;
         // giflib builds its palette from colours cut to 5 bits a primary (white comes out as
         // 248): each entry becomes the mean of the page's own colours that took it, which is
         // the exact colour wherever an entry holds one colour.
+        // Summed a stretch of one index at a time: a page is mostly long stretches of one
+        // entry (white), and adding into one entry pixel after pixel waits on each addition.
         std::vector<std::uint64_t> sums(256 * 4, 0);
-        for (std::size_t i = 0; i < pixels; ++i) {
-            std::uint64_t* s = &sums[indices[i] * 4];
-            s[0] += red[i];
-            s[1] += green[i];
-            s[2] += blue[i];
-            ++s[3];
+        for (std::size_t i = 0; i < pixels;) {
+            const GifByteType index = indices[i];
+            std::uint64_t r = 0, g = 0, b = 0;
+            const std::size_t from = i;
+            for (; i < pixels && indices[i] == index; ++i) {
+                r += red[i];
+                g += green[i];
+                b += blue[i];
+            }
+            std::uint64_t* s = &sums[index * 4];
+            s[0] += r;
+            s[1] += g;
+            s[2] += b;
+            s[3] += i - from;
         }
         for (int i = 0; i < size; ++i) {
             const std::uint64_t* s = &sums[static_cast<std::size_t>(i) * 4];
@@ -112,25 +117,45 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
         for (std::size_t i = 0; i < pixels; ++i)
             if (alpha[i] < 128) indices[i] = 255;
 
-    int error = 0;
-    GifFileType* gif = EGifOpen(&out, WriteToVector, &error);
-    if (!gif) return false;
-    EGifSetGifVersion(gif, true);
-    bool ok = EGifPutScreenDesc(gif, image.width, image.height, 8, 0, map.get()) == GIF_OK;
-    if (ok && transparency) {
-        GraphicsControlBlock gcb{};
-        gcb.DisposalMode = DISPOSAL_UNSPECIFIED;
-        gcb.DelayTime = 0;
-        gcb.TransparentColor = 255;
-        GifByteType extension[4];
-        const size_t length = EGifGCBToExtension(&gcb, extension);
-        ok = EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) == GIF_OK;
+    // The file: header, screen with the palette, the transparent index, the picture's codes
+    // in sub-blocks of up to 255 bytes, trailer.
+    const auto put16 = [&out](unsigned v) {
+        out.push_back(static_cast<std::uint8_t>(v & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    std::vector<std::uint8_t> codes;
+    CompressGifLzw(indices, pixels, codes);
+    out.reserve(800 + codes.size() + codes.size() / 255 + 2);
+    for (char c : std::string_view("GIF89a")) out.push_back(static_cast<std::uint8_t>(c));
+    put16(static_cast<unsigned>(image.width));
+    put16(static_cast<unsigned>(image.height));
+    out.push_back(0xF7);  // a palette of 256 entries follows; 8 bits a primary
+    out.push_back(0);     // background: entry 0
+    out.push_back(0);     // no aspect ratio given
+    for (int i = 0; i < 256; ++i) {
+        out.push_back(map->Colors[i].Red);
+        out.push_back(map->Colors[i].Green);
+        out.push_back(map->Colors[i].Blue);
     }
-    ok = ok && EGifPutImageDesc(gif, 0, 0, image.width, image.height, false, nullptr) == GIF_OK;
-    for (int y = 0; ok && y < image.height; ++y)
-        ok = EGifPutLine(gif, indices.get() + static_cast<std::size_t>(y) * image.width, image.width) == GIF_OK;
-    if (EGifCloseFile(gif, &error) != GIF_OK) ok = false;
-    return ok && !out.empty();
+    if (transparency) {
+        // Graphic control: no disposal, no delay, entry 255 transparent.
+        for (std::uint8_t b : {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0xFF, 0x00}) out.push_back(b);
+    }
+    out.push_back(0x2C);  // the picture: at 0, 0, the screen's size, no palette of its own, not interlaced
+    put16(0);
+    put16(0);
+    put16(static_cast<unsigned>(image.width));
+    put16(static_cast<unsigned>(image.height));
+    out.push_back(0);
+    out.push_back(8);  // the codes' minimum size
+    for (std::size_t at = 0; at < codes.size(); at += 255) {
+        const std::size_t n = std::min<std::size_t>(255, codes.size() - at);
+        out.push_back(static_cast<std::uint8_t>(n));
+        out.insert(out.end(), codes.begin() + static_cast<std::ptrdiff_t>(at), codes.begin() + static_cast<std::ptrdiff_t>(at + n));
+    }
+    out.push_back(0);
+    out.push_back(0x3B);
+    return true;
 }
 
 }  // namespace encoders

@@ -13,6 +13,7 @@
 #include "platform/imageio/LzwStrip.h"
 #include "support/FormatReaders.h"
 #include "support/ImageReader.h"
+#include "support/MagickReader.h"
 #include "support/TestPdf.h"
 
 namespace fs = std::filesystem;
@@ -177,5 +178,49 @@ TEST(LzwStrip, PicturesOfManyStripsReadBackByPillow) {
         for (int y = 0; y < image.height; ++y)
             expected.insert(expected.end(), image.row(y), image.row(y) + image.width * image.components);
         EXPECT_TRUE(d.pixels == expected) << c.asMode;
+    }
+}
+
+// GIF's codes (least significant bit first, no early change of width) in whole files, read
+// back by Pillow and by ImageMagick. Grey pages map each sample straight to its palette entry,
+// so the decoded samples are the codes' indices: long runs, noise, sizes around a fresh table.
+TEST(LzwStrip, GifPicturesReadBackByPillowAndImageMagick) {
+    std::mt19937 random(13);
+    testpdf::TempDir dir;
+    struct Case {
+        int width, height;
+        int noisePercent;  // of the pixels, the rest runs of a few values
+    };
+    std::vector<Case> cases = {{1, 1, 0}, {64, 64, 100}, {1240, 600, 10}, {700, 400, 50}, {3000, 200, 0}};
+    // Noise ending just before, at and after the first table fills (the End code's width).
+    for (int height = 3836; height <= 3842; ++height) cases.push_back({1, height, 100});
+    for (const Case& c : cases) {
+        platform::Bitmap image = platform::Bitmap::Allocate(c.width, c.height, platform::ColorModel::Monochrome, false);
+        ASSERT_TRUE(image);
+        std::uint8_t value = 255;
+        int left = 0;
+        for (int y = 0; y < image.height; ++y) {
+            for (int x = 0; x < image.width; ++x) {
+                if (left-- <= 0) {
+                    left = static_cast<int>(random() % 3000);
+                    value = random() % 4 ? 255 : static_cast<std::uint8_t>(random());
+                }
+                image.row(y)[x] = static_cast<int>(random() % 100) < c.noisePercent ? static_cast<std::uint8_t>(random()) : value;
+            }
+        }
+        std::vector<std::uint8_t> bytes;
+        ASSERT_TRUE(platform::EncodeImageData("com.compuserve.gif", image, platform::DestinationProperties{}, bytes));
+        const fs::path file = dir / ("page" + std::to_string(c.width) + ".gif");
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        std::vector<std::uint8_t> expected;
+        for (int y = 0; y < image.height; ++y) expected.insert(expected.end(), image.row(y), image.row(y) + image.width);
+        const testimage::Decoded pil = testimage::DecodeWithPil(file);
+        ASSERT_TRUE(pil.ok()) << c.width << ": " << pil.error;
+        EXPECT_TRUE(pil.mode == "L" || pil.mode == "P") << pil.mode;  // Pillow shows a grey palette as grey
+        EXPECT_TRUE(pil.pixels == expected) << "Pillow, " << c.width << "x" << c.height;
+        const testimage::MagickDecoded magick = testimage::DecodeWithMagick(file, "GIF", "GRAY");
+        ASSERT_TRUE(magick.ok()) << c.width << ": " << magick.error;
+        EXPECT_TRUE(magick.pixels == expected) << "ImageMagick, " << c.width << "x" << c.height;
     }
 }
