@@ -340,6 +340,74 @@ int DistanceSymbol(int distance) {
     return s;
 }
 
+// A dynamic block's header: the code lengths, run-length coded with the code-length alphabet.
+struct DynamicHeader {
+    struct ClToken {
+        std::uint8_t symbol, extra, extraBits;
+    };
+    int nlit = 257, ndist = 1, hclen = 4;
+    std::vector<ClToken> cl;
+    std::vector<std::uint8_t> clLengths;
+    std::vector<std::uint32_t> clCodes;
+    std::size_t bits = 0;  // the header's size
+
+    DynamicHeader(const std::vector<std::uint8_t>& literalLengths, const std::vector<std::uint8_t>& distanceLengths) {
+        for (int i = 0; i < 286; ++i)
+            if (literalLengths[i]) nlit = std::max(nlit, i + 1);
+        for (int i = 0; i < 30; ++i)
+            if (distanceLengths[i]) ndist = std::max(ndist, i + 1);
+        std::vector<std::uint8_t> all(literalLengths.begin(), literalLengths.begin() + nlit);
+        all.insert(all.end(), distanceLengths.begin(), distanceLengths.begin() + ndist);
+        for (std::size_t i = 0; i < all.size();) {
+            if (all[i] != 0) {
+                cl.push_back({all[i], 0, 0});
+                ++i;
+                continue;
+            }
+            std::size_t run = 0;
+            while (i + run < all.size() && all[i + run] == 0) ++run;
+            i += run;
+            while (run >= 11) {
+                const std::size_t take = std::min<std::size_t>(run, 138);
+                cl.push_back({18, static_cast<std::uint8_t>(take - 11), 7});
+                run -= take;
+            }
+            if (run >= 3) {
+                cl.push_back({17, static_cast<std::uint8_t>(run - 3), 3});
+                run = 0;
+            }
+            for (; run > 0; --run) cl.push_back({0, 0, 0});
+        }
+        std::vector<std::uint32_t> clFreq(19, 0);
+        for (const ClToken& t : cl) ++clFreq[t.symbol];
+        clLengths = HuffmanLengths(clFreq, 7);
+        if (std::count_if(clLengths.begin(), clLengths.end(), [](std::uint8_t l) { return l != 0; }) == 1) {
+            // A one-symbol code is incomplete; give it a partner so that decoders accept it.
+            const int other = clLengths[0] ? 1 : 0;
+            clLengths[other] = 1;
+        }
+        clCodes = Codes(clLengths);
+        hclen = 19;
+        while (hclen > 4 && clLengths[kCodeLengthOrder[hclen - 1]] == 0) --hclen;
+        bits = 3 + 5 + 5 + 4 + 3 * static_cast<std::size_t>(hclen);
+        for (const ClToken& t : cl) bits += clLengths[t.symbol] + t.extraBits;
+    }
+
+    template <class Writer>
+    void Put(Writer& w, bool final) const {
+        w.Put(final ? 1 : 0, 1);
+        w.Put(2, 2);  // dynamic Huffman
+        w.Put(static_cast<std::uint32_t>(nlit - 257), 5);
+        w.Put(static_cast<std::uint32_t>(ndist - 1), 5);
+        w.Put(static_cast<std::uint32_t>(hclen - 4), 4);
+        for (int i = 0; i < hclen; ++i) w.Put(clLengths[kCodeLengthOrder[i]], 3);
+        for (const ClToken& t : cl) {
+            w.Put(clCodes[t.symbol], clLengths[t.symbol]);
+            if (t.extraBits) w.Put(t.extra, t.extraBits);
+        }
+    }
+};
+
 // One row's tokens: literals (value >= 0) or matches (length, at distance `bpp`).
 struct Token {
     int literal;  // -1 for a match
@@ -390,61 +458,7 @@ void WriteUniformRun(BitWriter& w, const std::uint8_t* row, std::size_t rowBytes
     const std::vector<std::uint32_t> literalCodes = Codes(literalLengths);
     const std::vector<std::uint32_t> distanceCodes = Codes(distanceLengths);
 
-    int nlit = 257, ndist = 1;
-    for (int i = 0; i < 286; ++i)
-        if (literalLengths[i]) nlit = std::max(nlit, i + 1);
-    for (int i = 0; i < 30; ++i)
-        if (distanceLengths[i]) ndist = std::max(ndist, i + 1);
-
-    // The code lengths, run-length coded with the code-length alphabet.
-    std::vector<std::uint8_t> all(literalLengths.begin(), literalLengths.begin() + nlit);
-    all.insert(all.end(), distanceLengths.begin(), distanceLengths.begin() + ndist);
-    struct ClToken {
-        int symbol, extra, extraBits;
-    };
-    std::vector<ClToken> cl;
-    for (std::size_t i = 0; i < all.size();) {
-        if (all[i] != 0) {
-            cl.push_back({all[i], 0, 0});
-            ++i;
-            continue;
-        }
-        std::size_t run = 0;
-        while (i + run < all.size() && all[i + run] == 0) ++run;
-        i += run;
-        while (run >= 11) {
-            const std::size_t take = std::min<std::size_t>(run, 138);
-            cl.push_back({18, static_cast<int>(take - 11), 7});
-            run -= take;
-        }
-        if (run >= 3) {
-            cl.push_back({17, static_cast<int>(run - 3), 3});
-            run = 0;
-        }
-        for (; run > 0; --run) cl.push_back({0, 0, 0});
-    }
-    std::vector<std::uint32_t> clFreq(19, 0);
-    for (const ClToken& t : cl) ++clFreq[t.symbol];
-    std::vector<std::uint8_t> clLengths = HuffmanLengths(clFreq, 7);
-    if (std::count_if(clLengths.begin(), clLengths.end(), [](std::uint8_t l) { return l != 0; }) == 1) {
-        // A one-symbol code is incomplete; give it a partner so that decoders accept it.
-        const int other = clLengths[0] ? 1 : 0;
-        clLengths[other] = 1;
-    }
-    const std::vector<std::uint32_t> clCodes = Codes(clLengths);
-    int hclen = 19;
-    while (hclen > 4 && clLengths[kCodeLengthOrder[hclen - 1]] == 0) --hclen;
-
-    w.Put(final ? 1 : 0, 1);
-    w.Put(2, 2);  // dynamic Huffman
-    w.Put(static_cast<std::uint32_t>(nlit - 257), 5);
-    w.Put(static_cast<std::uint32_t>(ndist - 1), 5);
-    w.Put(static_cast<std::uint32_t>(hclen - 4), 4);
-    for (int i = 0; i < hclen; ++i) w.Put(clLengths[kCodeLengthOrder[i]], 3);
-    for (const ClToken& t : cl) {
-        w.Put(clCodes[t.symbol], clLengths[t.symbol]);
-        if (t.extraBits) w.Put(static_cast<std::uint32_t>(t.extra), t.extraBits);
-    }
+    DynamicHeader(literalLengths, distanceLengths).Put(w, final);
 
     // One row's bits, then the row again for every row of the run.
     std::vector<std::pair<std::uint32_t, int>> rowBits;
@@ -572,74 +586,6 @@ const SymbolTables& Symbols() {
     static const SymbolTables tables;
     return tables;
 }
-
-// A dynamic block's header: the code lengths, run-length coded with the code-length alphabet.
-struct DynamicHeader {
-    struct ClToken {
-        std::uint8_t symbol, extra, extraBits;
-    };
-    int nlit = 257, ndist = 1, hclen = 4;
-    std::vector<ClToken> cl;
-    std::vector<std::uint8_t> clLengths;
-    std::vector<std::uint32_t> clCodes;
-    std::size_t bits = 0;  // the header's size
-
-    DynamicHeader(const std::vector<std::uint8_t>& literalLengths, const std::vector<std::uint8_t>& distanceLengths) {
-        for (int i = 0; i < 286; ++i)
-            if (literalLengths[i]) nlit = std::max(nlit, i + 1);
-        for (int i = 0; i < 30; ++i)
-            if (distanceLengths[i]) ndist = std::max(ndist, i + 1);
-        std::vector<std::uint8_t> all(literalLengths.begin(), literalLengths.begin() + nlit);
-        all.insert(all.end(), distanceLengths.begin(), distanceLengths.begin() + ndist);
-        for (std::size_t i = 0; i < all.size();) {
-            if (all[i] != 0) {
-                cl.push_back({all[i], 0, 0});
-                ++i;
-                continue;
-            }
-            std::size_t run = 0;
-            while (i + run < all.size() && all[i + run] == 0) ++run;
-            i += run;
-            while (run >= 11) {
-                const std::size_t take = std::min<std::size_t>(run, 138);
-                cl.push_back({18, static_cast<std::uint8_t>(take - 11), 7});
-                run -= take;
-            }
-            if (run >= 3) {
-                cl.push_back({17, static_cast<std::uint8_t>(run - 3), 3});
-                run = 0;
-            }
-            for (; run > 0; --run) cl.push_back({0, 0, 0});
-        }
-        std::vector<std::uint32_t> clFreq(19, 0);
-        for (const ClToken& t : cl) ++clFreq[t.symbol];
-        clLengths = HuffmanLengths(clFreq, 7);
-        if (std::count_if(clLengths.begin(), clLengths.end(), [](std::uint8_t l) { return l != 0; }) == 1) {
-            // A one-symbol code is incomplete; give it a partner so that decoders accept it.
-            const int other = clLengths[0] ? 1 : 0;
-            clLengths[other] = 1;
-        }
-        clCodes = Codes(clLengths);
-        hclen = 19;
-        while (hclen > 4 && clLengths[kCodeLengthOrder[hclen - 1]] == 0) --hclen;
-        bits = 3 + 5 + 5 + 4 + 3 * static_cast<std::size_t>(hclen);
-        for (const ClToken& t : cl) bits += clLengths[t.symbol] + t.extraBits;
-    }
-
-    template <class Writer>
-    void Put(Writer& w, bool final) const {
-        w.Put(final ? 1 : 0, 1);
-        w.Put(2, 2);  // dynamic Huffman
-        w.Put(static_cast<std::uint32_t>(nlit - 257), 5);
-        w.Put(static_cast<std::uint32_t>(ndist - 1), 5);
-        w.Put(static_cast<std::uint32_t>(hclen - 4), 4);
-        for (int i = 0; i < hclen; ++i) w.Put(clLengths[kCodeLengthOrder[i]], 3);
-        for (const ClToken& t : cl) {
-            w.Put(clCodes[t.symbol], clLengths[t.symbol]);
-            if (t.extraBits) w.Put(t.extra, t.extraBits);
-        }
-    }
-};
 
 // The most FastDeflate writes for one block (stored, at worst), with the room FastBits needs.
 constexpr std::size_t kBlockRoom = kBlockBytes + 6 * (kBlockBytes / 65535 + 1) + 32;
