@@ -68,6 +68,8 @@ TEST(RowDeflate, StreamsInflateToTheRowsGiven) {
         {8300, 4, {10, 10}, 3, 0},              // rows longer than the match window
         {100, 1, {0, 9}, 25, 0},                // starts with noise, ends with a run
         {100, 3, {9}, 0, 0},
+        {300, 6, {10, 3}, 9, 0},                // 16-bit samples: RGB, RGBA
+        {4100, 8, {9}, 4, 0},                   // rows longer than the match window
     };
     for (const Case& c : cases) {
         int height = 0;
