@@ -482,9 +482,7 @@ void WriteUniformRun(BitWriter& w, const std::uint8_t* row, std::size_t rowBytes
     if (final) {
         w.Align();
     } else if (align) {
-        w.Put(0, 3);  // an empty stored block: header, then to the byte boundary
-        w.Align();
-        for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) w.out.push_back(b);
+        EmptyStoredBlock(w);
     }
 }
 
@@ -493,8 +491,8 @@ void WriteUniformRun(BitWriter& w, const std::uint8_t* row, std::size_t rowBytes
 // one colour and of stretches that repeat the row above: matches a pixel back and a row back
 // find most of what a general compressor finds in them, and a small hash table of recent places
 // finds the repeated shapes (the same letter again). Every block gets Huffman codes made for it,
-// or is stored when that is smaller. The files come out about as large as libdeflate's fast
-// levels make them, in half its time.
+// or is stored when that is smaller. Rendered pages come out some 0.5 % larger than libdeflate's
+// fast levels make them, in less than half its time.
 
 // Bits into a buffer with room to spare (8 bytes past the last byte written), 32 or more at a time.
 struct FastBits {
@@ -957,9 +955,7 @@ bool WriteWithLibdeflate(const std::uint8_t* rows, std::size_t rowBytes, int bpp
             w.Align();
         } else if (endOfBand ? w.count != 0 : !segments[i + 1].run) {
             // An empty stored block brings the next piece, or the band's end, to a byte boundary.
-            w.Put(0, 3);
-            w.Align();
-            for (std::uint8_t b : {0x00, 0x00, 0xFF, 0xFF}) out.push_back(b);
+            EmptyStoredBlock(w);
         }
     }
     return true;
