@@ -2,8 +2,11 @@
 // Format: Adobe Photoshop File Formats Specification (header, colour mode data, image resources,
 // layer and mask information, image data). Pages wider or taller than 30000 pixels are written as
 // the large document variant (version 2), which allows 300000.
+#include <algorithm>
 #include <iterator>
+#include <memory>
 
+#include "platform/BufferPool.h"
 #include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
@@ -17,11 +20,12 @@ using bytes::PutBE32;
 constexpr int kPsdLimit = 30000;
 constexpr int kPsbLimit = 300000;
 
-// Planar channels of the document, 8 bits each, straight alpha last.
+// Planar channels of the document, 8 bits each, straight alpha last. The planes are page-sized
+// buffers from the pool: kept for the next page rather than faulted in afresh.
 struct Planes {
     int width = 0, height = 0;
     int mode = 0;  // 1 grey, 3 RGB, 4 CMYK
-    std::vector<std::vector<std::uint8_t>> channel;
+    std::vector<std::shared_ptr<std::uint8_t>> channel;
 };
 
 bool MakePlanes(const Bitmap& image, Planes& p) {
@@ -32,12 +36,19 @@ bool MakePlanes(const Bitmap& image, Planes& p) {
     p.mode = image.model == ColorModel::Monochrome ? 1 : image.model == ColorModel::CMYK ? 4 : 3;
     const int inks = p.mode == 4 ? 4 : 0;
     const std::size_t count = static_cast<std::size_t>(px.width) * px.height;
-    p.channel.assign(px.channels, std::vector<std::uint8_t>(count));
-    for (std::size_t i = 0; i < count; ++i)
-        for (int c = 0; c < px.channels; ++c) {
-            const std::uint8_t v = px.data[i * px.channels + c];
-            p.channel[c][i] = c < inks ? static_cast<std::uint8_t>(255 - v) : v;  // ink stored as 255 = none
+    const std::size_t step = static_cast<std::size_t>(px.channels);
+    for (int c = 0; c < px.channels; ++c) {
+        std::shared_ptr<std::uint8_t> plane = AcquireBuffer(std::max<std::size_t>(count, 1));
+        if (!plane) return false;
+        std::uint8_t* to = plane.get();
+        const std::uint8_t* from = px.data.data() + c;
+        if (c < inks) {
+            for (std::size_t i = 0; i < count; ++i) to[i] = static_cast<std::uint8_t>(255 - from[i * step]);  // ink stored as 255 = none
+        } else {
+            for (std::size_t i = 0; i < count; ++i) to[i] = from[i * step];
         }
+        p.channel.push_back(std::move(plane));
+    }
     return true;
 }
 
@@ -89,7 +100,7 @@ bool EncodePhotoshop(const Bitmap& image, const DestinationProperties& propertie
     for (const auto& channel : planes.channel) {
         for (int y = 0; y < image.height; ++y, ++row) {
             const std::size_t before = out.size();
-            raster::PackBits(channel.data() + static_cast<std::size_t>(y) * image.width, image.width, out);
+            raster::PackBits(channel.get() + static_cast<std::size_t>(y) * image.width, image.width, out);
             const std::size_t length = out.size() - before;
             const std::size_t at = countsAt + row * countSize;
             for (std::size_t b = 0; b < countSize; ++b)
