@@ -964,7 +964,7 @@ bool WriteWithLibdeflate(const std::uint8_t* rows, std::size_t rowBytes, int bpp
 // The rows between runs through our own compressor, its blocks following our runs' blocks bit
 // by bit. Pieces of a long stretch are compressed side by side, each into a buffer of its own;
 // one piece ends on a byte boundary where the next begins.
-bool WriteWithOwnCompressor(const std::uint8_t* rows, std::size_t rowBytes, int bpp, const std::vector<Segment>& segments,
+void WriteWithOwnCompressor(const std::uint8_t* rows, std::size_t rowBytes, int bpp, const std::vector<Segment>& segments,
                             bool last, bool releaseRows, std::vector<std::uint8_t>& out) {
     const std::size_t stride = rowBytes + 1;
     // Matches reach back into the run before a part (runs are kept), never into other parts:
@@ -1022,7 +1022,6 @@ bool WriteWithOwnCompressor(const std::uint8_t* rows, std::size_t rowBytes, int 
         }
     }
     if (!last && w.count != 0) EmptyStoredBlock(w);  // the band ends on a byte boundary
-    return true;
 }
 
 }  // namespace
@@ -1074,10 +1073,9 @@ std::size_t RowDeflater::Add(const std::uint8_t* rows, std::size_t rowBytes, int
         out.push_back(0x78);  // deflate, 32 KiB window
         out.push_back(0x5E);  // "fast" level; header check bits
     }
-    const bool ok = level_ == 1 || level_ == 2
-                        ? WriteWithOwnCompressor(rows, rowBytes, bpp, segments, last, releaseRows, out)
-                        : WriteWithLibdeflate(rows, rowBytes, bpp, level_, segments, last, releaseRows, out);
-    if (!ok) {
+    if (level_ == 1 || level_ == 2) {
+        WriteWithOwnCompressor(rows, rowBytes, bpp, segments, last, releaseRows, out);
+    } else if (!WriteWithLibdeflate(rows, rowBytes, bpp, level_, segments, last, releaseRows, out)) {
         out.resize(start);
         return 0;
     }

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/BufferPool.h"
+#include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/LzwStrip.h"
 #include "platform/imageio/PixelRows.h"
@@ -33,7 +34,7 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
     const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
 
     // The page-sized buffers come from the pool: kept for the next page, not faulted in afresh.
-    const std::shared_ptr<std::uint8_t> indexBuffer = AcquireBuffer(pixels);
+    const std::shared_ptr<std::uint8_t> indexBuffer = AcquireBuffer(std::max<std::size_t>(pixels, 1));
     if (!indexBuffer) return false;
     GifByteType* const indices = indexBuffer.get();
     std::unique_ptr<ColorMapObject, MapDeleter> map(GifMakeMapObject(256, nullptr));
@@ -62,7 +63,7 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
         }
     } else {
         // giflib's quantiser takes the three colour planes apart.
-        const std::shared_ptr<std::uint8_t> planes = AcquireBuffer(pixels * 3);
+        const std::shared_ptr<std::uint8_t> planes = AcquireBuffer(std::max<std::size_t>(pixels * 3, 1));
         if (!planes) return false;
         GifByteType* red = planes.get();
         GifByteType* green = red + pixels;
@@ -119,16 +120,12 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
 
     // The file: header, screen with the palette, the transparent index, the picture's codes
     // in sub-blocks of up to 255 bytes, trailer.
-    const auto put16 = [&out](unsigned v) {
-        out.push_back(static_cast<std::uint8_t>(v & 0xFF));
-        out.push_back(static_cast<std::uint8_t>(v >> 8));
-    };
     std::vector<std::uint8_t> codes;
     CompressGifLzw(indices, pixels, codes);
     out.reserve(800 + codes.size() + codes.size() / 255 + 2);
     for (char c : std::string_view("GIF89a")) out.push_back(static_cast<std::uint8_t>(c));
-    put16(static_cast<unsigned>(image.width));
-    put16(static_cast<unsigned>(image.height));
+    bytes::PutLE16(out, static_cast<unsigned>(image.width));
+    bytes::PutLE16(out, static_cast<unsigned>(image.height));
     out.push_back(0xF7);  // a palette of 256 entries follows; 8 bits a primary
     out.push_back(0);     // background: entry 0
     out.push_back(0);     // no aspect ratio given
@@ -142,10 +139,10 @@ bool EncodeGIF(const Bitmap& image, const DestinationProperties& properties, std
         for (std::uint8_t b : {0x21, 0xF9, 0x04, 0x01, 0x00, 0x00, 0xFF, 0x00}) out.push_back(b);
     }
     out.push_back(0x2C);  // the picture: at 0, 0, the screen's size, no palette of its own, not interlaced
-    put16(0);
-    put16(0);
-    put16(static_cast<unsigned>(image.width));
-    put16(static_cast<unsigned>(image.height));
+    bytes::PutLE16(out, 0);
+    bytes::PutLE16(out, 0);
+    bytes::PutLE16(out, static_cast<unsigned>(image.width));
+    bytes::PutLE16(out, static_cast<unsigned>(image.height));
     out.push_back(0);
     out.push_back(8);  // the codes' minimum size
     for (std::size_t at = 0; at < codes.size(); at += 255) {

@@ -1,6 +1,7 @@
-// PNG: rows filtered by us and compressed by libdeflate (with runs of one-colour rows written
-// directly, RowDeflate.h), several times faster than zlib at a smaller size; the container is
-// simple enough to write here.
+// PNG: rows filtered by us and compressed by the row compressor (RowDeflate.h: runs of
+// one-colour rows written directly, the rows between them by our own compressor at the fast
+// levels, by libdeflate at the others), several times faster than zlib at a smaller size; the
+// container is simple enough to write here.
 #include <libdeflate.h>
 
 #include <cmath>
@@ -124,7 +125,7 @@ PngRowCompressor::PngRowCompressor(PixelLayout layout, int width, const PngTunin
 
 std::size_t PngRowCompressor::Add(const Bitmap& band, bool last, std::vector<std::uint8_t>& out) {
     const std::size_t filteredSize = (rowBytes_ + 1) * static_cast<std::size_t>(band.height);
-    // Filter every row of the band into one buffer: libdeflate compresses a whole buffer at once.
+    // Filter every row of the band into one buffer: the row compressor takes a whole band at once.
     std::shared_ptr<std::uint8_t> filtered = AcquireBuffer(filteredSize);
     if (!filtered) return 0;
     PixelRows rows(band, layout_);
@@ -159,8 +160,8 @@ std::size_t PngRowCompressor::Add(const Bitmap& band, bool last, std::vector<std
         prev = previous_.data();
     }
 
-    // Runs of one-colour rows written directly, the rest by libdeflate; should that ever fail
-    // on a stream of one band, the whole buffer by libdeflate. The filtered rows of a band larger
+    // The band through the row compressor; should that ever fail on a stream of one band, the
+    // whole buffer by libdeflate. The filtered rows of a band larger
     // than the pool keeps give their memory back as they are compressed (there is then nothing
     // to retry from).
     const bool first = !deflater_.started();
