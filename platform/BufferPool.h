@@ -7,7 +7,8 @@
 // Page-sized buffers kept for reuse between pages. A fresh buffer of several megabytes costs a
 // page fault and a cleared page from the kernel for every 4 KiB the first time it is written;
 // a page loop that takes its pixel and scratch buffers from here pays that once per worker.
-// Buffers of a megabyte and more are mapped in whole huge pages where the kernel gives them.
+// Buffers of a megabyte and more are mapped on their own, from 4 MiB on in huge pages where the
+// kernel gives them.
 namespace platform {
 
 // A buffer of at least `bytes` bytes (contents undefined); it goes back to the pool when the
@@ -28,11 +29,12 @@ void TrimBufferPool();
 // than there are, new threads share the existing ones.
 void LimitHeaps(int heaps = 0);
 
-// Grows the calling thread's heap once by some megabytes and gives them back to it at once,
-// asking for huge pages there: the heap then grows by one change of the address space instead
-// of hundreds (each of which holds up every other thread's page faults), and faults its
-// memory in 2 MiB at a time. Nothing is resident until used. Later calls on the same thread
-// do nothing.
+// Grows the calling thread's heap once by some megabytes and gives them back to it at once:
+// the heap then grows by one change of the address space instead of hundreds (each of which
+// holds up every other thread's page faults). Nothing is resident until used. No huge pages
+// there: the heaps are written sparsely and trimmed at their tops, and with huge pages they
+// cost several times the system time (600 dpi pages took a third longer). Later calls on the
+// same thread do nothing.
 void PrepareThreadHeap();
 
 // What the pool may hold, free and in use together, unless more than that was in use at once
