@@ -163,16 +163,6 @@ void LimitHeaps(int heaps) {
     mallopt(M_TOP_PAD, heaps > 0 ? 128 * 1024 : 8 * 1024 * 1024);
 }
 
-void PrepareThreadHeap() {
-    thread_local bool prepared = false;
-    if (prepared) return;
-    prepared = true;
-    // About what a page reader's heap reaches at 72 to 150 dpi.
-    constexpr std::size_t kBytes = std::size_t{16} << 20;
-    void* volatile block = std::malloc(kBytes);  // volatile: the pair is not optimised away
-    std::free(block);
-}
-
 void TrimBufferPool() {
     Pool& pool = ThePool();
     std::vector<Free> freed;

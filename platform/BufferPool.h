@@ -26,16 +26,9 @@ void TrimBufferPool();
 // suit work whose freed memory is better shared: OpenJPEG's working memory (some 20 bytes a
 // pixel) stayed resident once a heap, 2.7 times the peak of two heaps for JPEG 2000 pages.
 // Process-wide; called before the page workers start. Heaps once made stay: with fewer allowed
-// than there are, new threads share the existing ones.
+// than there are, new threads share the existing ones. The heaps are not given huge pages: they
+// are written sparsely, and with huge pages pages at 600 dpi took a third longer.
 void LimitHeaps(int heaps = 0);
-
-// Grows the calling thread's heap once by some megabytes and gives them back to it at once:
-// the heap then grows by one change of the address space instead of hundreds (each of which
-// holds up every other thread's page faults). Nothing is resident until used. No huge pages
-// there: the heaps are written sparsely and trimmed at their tops, and with huge pages they
-// cost several times the system time (600 dpi pages took a third longer). Later calls on the
-// same thread do nothing.
-void PrepareThreadHeap();
 
 // What the pool may hold, free and in use together, unless more than that was in use at once
 // since the last trim: then as much as was (the pool follows the size of the pages).

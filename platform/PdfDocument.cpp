@@ -491,8 +491,6 @@ struct BaseContext {
 
     // A new reader, counted in use.
     std::unique_ptr<Reader> NewReader(const std::string& password) {
-        // The reader's memory comes from this thread's heap.
-        PrepareThreadHeap();
         auto r = std::make_unique<Reader>();
         r->ctx = fz_new_context(nullptr, &r->lockSet.locks, ReaderStoreBytes());
         if (!r->ctx) return nullptr;
