@@ -4,7 +4,9 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -165,14 +167,71 @@ void LimitHeaps(int heaps) {
 
 void TrimBufferPool() {
     Pool& pool = ThePool();
-    std::vector<Free> freed;
+    auto freed = std::make_shared<std::vector<Free>>();
     {
         std::lock_guard lock(pool.mutex);
-        freed.swap(pool.free);
+        freed->swap(pool.free);
         pool.kept = 0;
         pool.peak = pool.inUse;
     }
-    for (const Free& f : freed) Release(f.data, f.capacity);
+    if (freed->empty()) return;
+    ReleaseInBackground([freed] {
+        for (const Free& f : *freed) Release(f.data, f.capacity);
+    });
+}
+
+namespace {
+
+struct Releaser {
+    std::mutex mutex;
+    std::condition_variable work;
+    std::deque<std::function<void()>> jobs;
+    bool started = false;
+};
+
+// Never destroyed: its thread may still be giving memory back while the program exits.
+Releaser& TheReleaser() {
+    static Releaser* releaser = new Releaser;
+    return *releaser;
+}
+
+void RunReleaser(Releaser& r) {
+    std::unique_lock lock(r.mutex);
+    for (;;) {
+        r.work.wait(lock, [&r] { return !r.jobs.empty(); });
+        std::function<void()> job = std::move(r.jobs.front());
+        r.jobs.pop_front();
+        lock.unlock();
+        job();
+        job = nullptr;  // what it holds goes here too
+        lock.lock();
+    }
+}
+
+}  // namespace
+
+void ReleaseInBackground(std::function<void()> job) {
+    if (!job) return;
+    Releaser& r = TheReleaser();
+    {
+        std::unique_lock lock(r.mutex);
+        bool queued = false;
+        try {
+            if (!r.started) {
+                std::thread([&r] { RunReleaser(r); }).detach();
+                r.started = true;
+            }
+            r.jobs.push_back(job);
+            queued = true;
+        } catch (...) {
+        }
+        if (!queued) {
+            lock.unlock();
+            job();
+            return;
+        }
+    }
+    r.work.notify_one();
 }
 
 }  // namespace platform

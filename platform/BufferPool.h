@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 // Page-sized buffers kept for reuse between pages. A fresh buffer of several megabytes costs a
@@ -16,8 +17,15 @@ namespace platform {
 std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes);
 
 // Frees every buffer the pool keeps (buffers in use return later and are kept again), and
-// forgets how much was in use at once.
+// forgets how much was in use at once. The buffers leave the pool at once and go back to the
+// system in the background (ReleaseInBackground).
 void TrimBufferPool();
+
+// Runs `job`, work that only gives memory back, on a thread kept for it, after the jobs given
+// before; the caller goes on at once. Giving back a conversion's memory takes milliseconds (a
+// page buffer of 4 KiB pages is hundreds of pages to unmap, a reader thousands of blocks to
+// free) that nobody needs to wait for. Without a thread to be had, the job runs here.
+void ReleaseInBackground(std::function<void()> job);
 
 // Bounds the heaps glibc keeps: it gives each new thread a heap of its own (up to 8 a processor)
 // and keeps what is freed there for that heap alone. `heaps` 0 means one a processor: the page

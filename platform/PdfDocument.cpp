@@ -448,13 +448,13 @@ struct BaseContext {
     std::string readerPath;
     std::string path;  // the document's name
     std::mutex idleLock;
-    std::condition_variable givenBack;
     std::vector<std::unique_ptr<Reader>> idle;
     int inUse = 0;  // readers taken and not given back
+    int dropOnReturn = 0;  // of those, how many go as they come back (DropReaders)
 
     BaseContext() { ctx = fz_new_context(nullptr, &lockSet.locks, FZ_STORE_DEFAULT); }
     ~BaseContext() {
-        idle.clear();
+        Drop(std::move(idle));
         if (ctx) fz_drop_context(ctx);
         if (fd >= 0) ::close(fd);
     }
@@ -504,36 +504,43 @@ struct BaseContext {
         return r;
     }
 
-    // Drops the idle readers one at a time (this thread's own first), and those in use as they
-    // come back, until none is
-    // in use or none came back for a while.
+    // Hands the idle readers to the background releaser, and the readers in use now as they
+    // come back.
     void DropReaders() {
-        std::unique_lock lock(idleLock);
-        for (;;) {
-            if (!idle.empty()) {
-                std::unique_ptr<Reader> r = TakeIdle();
-                lock.unlock();
-                r.reset();
-                lock.lock();
-                continue;
-            }
-            if (inUse == 0) return;
-            if (givenBack.wait_for(lock, std::chrono::milliseconds(500)) == std::cv_status::timeout && idle.empty())
-                return;
+        std::vector<std::unique_ptr<Reader>> dropped;
+        {
+            std::lock_guard guard(idleLock);
+            dropped.swap(idle);
+            dropOnReturn = inUse;
         }
+        Drop(std::move(dropped));
     }
 
     void GiveBack(std::unique_ptr<Reader> r) {
+        std::vector<std::unique_ptr<Reader>> dropped;
         {
             std::lock_guard guard(idleLock);
             --inUse;
             try {
-                idle.push_back(std::move(r));
+                if (dropOnReturn > 0) {
+                    --dropOnReturn;
+                    dropped.push_back(std::move(r));
+                } else {
+                    idle.push_back(std::move(r));
+                }
             } catch (...) {
                 // No room to keep it: the reader goes now (r still owns it when push_back threw).
             }
         }
-        givenBack.notify_all();
+        Drop(std::move(dropped));
+    }
+
+    // Readers own their contexts, files and locks: they can go on any thread, after the
+    // document too.
+    static void Drop(std::vector<std::unique_ptr<Reader>> readers) {
+        if (readers.empty()) return;
+        auto held = std::make_shared<std::vector<std::unique_ptr<Reader>>>(std::move(readers));
+        ReleaseInBackground([held] { held->clear(); });
     }
 };
 
@@ -638,8 +645,17 @@ struct PdfDocument::Impl {
     pdf_document* doc = nullptr;
     mutable std::mutex lock;  // everything that touches `doc` or the base context
     bool encrypted = false;
+    // Written with both locks held, read with either: the workers opening readers take only
+    // `credentialsLock`, and so need not wait while the page tree is walked under `lock`.
+    mutable std::mutex credentialsLock;
     bool unlocked = false;
     std::string password;  // the one that made the document readable
+
+    void SetUnlocked(const std::string& with) {  // `lock` held
+        std::lock_guard guard(credentialsLock);
+        unlocked = true;
+        password = with;
+    }
     mutable std::optional<int> pageCount;  // counted once, under the lock
     // Each page's boxes, read once under the lock: the page loop asks for them twice a page.
     mutable std::vector<std::optional<PdfPageGeometry>> geometries;
@@ -716,8 +732,7 @@ bool PdfDocument::Unlock(const std::string& password) {
     // wrong password after a right one would spoil the key.
     if (!impl_->encrypted || impl_->unlocked) return true;
     if (mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, password.c_str()) == 0) return false;
-    impl_->unlocked = true;
-    impl_->password = password;
+    impl_->SetUnlocked(password);
     return true;
 }
 
@@ -725,8 +740,7 @@ bool PdfDocument::AcceptsPassword(const std::string& candidate) {
     std::lock_guard guard(impl_->lock);
     if (!impl_->encrypted) return true;
     if (mupdf::AuthenticatePdf(impl_->base->ctx, impl_->doc, candidate.c_str()) != 0) {
-        impl_->unlocked = true;
-        impl_->password = candidate;
+        impl_->SetUnlocked(candidate);
         return true;
     }
     // A wrong password overwrites the key that the right one computed: compute it again.
@@ -763,7 +777,7 @@ int PdfDocument::ClaimedPageCount() const {
 void PdfDocument::PrepareReader() const {
     std::string password;
     {
-        std::lock_guard guard(impl_->lock);
+        std::lock_guard guard(impl_->credentialsLock);
         if (!impl_->unlocked) return;
         password = impl_->password;
     }

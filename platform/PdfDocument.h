@@ -131,11 +131,10 @@ public:
     // form, picture or shading those forms draw in turn and for each annotation of the page. 0
     // when it cannot be told.
     std::size_t PageWeight(int pageIndex) const;
-    // Drops the readers kept for the next page on the calling thread (first those this thread
-    // used), and those of pages in progress as their pages give them back (waiting at most
-    // half a second for one); a later page opens a new one. The page loop's workers call it
-    // once no page is left to start, so that the readers go side by side, each on the thread
-    // whose heap holds its memory, instead of one after another with the document.
+    // Drops the readers kept for the next page, and those of the pages in progress as their
+    // pages give them back, in the background (ReleaseInBackground); a later page opens a new
+    // one. The page loop's workers call it once no page is left to start, so that neither they
+    // nor the conversion wait for the readers to go.
     void DropReaders() const;
 
     // Draws a whole page. The crop box (the media box when the crop box is empty) turned by the

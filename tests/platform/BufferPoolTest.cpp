@@ -1,8 +1,16 @@
 // The page-buffer pool: a buffer given back is handed out again for a page of its size, buffers
-// in use are never shared, and every size, small or mapped in huge pages, is usable to its end.
+// in use are never shared, every size, small or mapped in huge pages, is usable to its end, and
+// a trim gives the buffers back to the system behind the caller's back, in order with the other
+// work given to the background.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
+#include <chrono>
 #include <cstring>
+#include <future>
 #include <vector>
 
 #include "platform/BufferPool.h"
@@ -54,6 +62,45 @@ TEST(BufferPool, AMuchSmallerRequestDoesNotTieUpALargeBuffer) {
     std::shared_ptr<std::uint8_t> next = platform::AcquireBuffer(std::size_t{20} << 20);
     ASSERT_TRUE(next);
     EXPECT_EQ(next.get(), large);
+    platform::TrimBufferPool();
+}
+
+// Whether the page at `address` is mapped: mincore refuses a range that is not.
+bool Mapped(const void* address) {
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    void* start = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(address) & ~(page - 1));
+    unsigned char resident = 0;
+    return ::mincore(start, page, &resident) == 0 || errno != ENOMEM;
+}
+
+TEST(BufferPool, TrimmedBuffersGoBackInTheBackgroundInOrder) {
+    platform::TrimBufferPool();
+    std::uint8_t* kept = nullptr;
+    {
+        std::shared_ptr<std::uint8_t> a = platform::AcquireBuffer(std::size_t{6} << 20);
+        ASSERT_TRUE(a);
+        kept = a.get();
+        kept[0] = 1;
+    }
+    ASSERT_TRUE(Mapped(kept));
+    // The background is held up: the trim returns all the same, and the buffer is still there.
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    platform::ReleaseInBackground([opened] { opened.wait(); });
+    platform::TrimBufferPool();
+    EXPECT_TRUE(Mapped(kept));
+    // A new buffer of that size is fresh: the trimmed one has left the pool.
+    std::shared_ptr<std::uint8_t> fresh = platform::AcquireBuffer(std::size_t{6} << 20);
+    ASSERT_TRUE(fresh);
+    EXPECT_NE(fresh.get(), kept);
+    fresh.reset();
+    // Once the background goes on, the trim's work is done before the job given after it.
+    std::promise<bool> after;
+    std::future<bool> seen = after.get_future();
+    platform::ReleaseInBackground([&after, kept] { after.set_value(Mapped(kept)); });
+    gate.set_value();
+    ASSERT_EQ(seen.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_FALSE(seen.get()) << "the trimmed buffer is still mapped";
     platform::TrimBufferPool();
 }
 

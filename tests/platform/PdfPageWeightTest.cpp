@@ -80,11 +80,10 @@ TEST(PdfPageWeight, PagesDrawAfterTheirReadersWereDropped) {
     request.scale = 0.1f;
     for (int round = 0; round < 2; ++round) {
         EXPECT_TRUE(doc->RenderPage(request)) << "round " << round;
-        // Returns at once: every reader is idle.
         doc->DropReaders();
     }
-    // A page in progress keeps its reader while the drop on another thread waits for it; the
-    // page draws, and its reader goes when the page gives it back.
+    // A page in progress keeps its reader through a drop on another thread; the page draws,
+    // and its reader goes when the page gives it back.
     auto page = doc->PreparePage(request);
     ASSERT_TRUE(page);
     std::thread dropping([&doc] { doc->DropReaders(); });
