@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -25,6 +26,9 @@ constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
 // ordinary pages at 1.8 to 2.5 GB/s. The smaller buffers (a 72 dpi page's) are written over
 // too few times for the fewer faults to make up for that.
 constexpr std::size_t kHugeFrom = kLargeAllocation;
+
+// The ScopedBuffersUsedOnce alive that ask for no huge pages.
+std::atomic<int> usedOnceScopes{0};
 
 struct Free {
     std::uint8_t* data;
@@ -60,7 +64,8 @@ std::uint8_t* Allocate(std::size_t capacity) {
     if (aligned > start) munmap(raw, aligned - start);
     const std::size_t tail = span - (aligned - start) - capacity;
     if (tail) munmap(reinterpret_cast<void*>(aligned + capacity), tail);
-    if (capacity >= kHugeFrom) madvise(reinterpret_cast<void*>(aligned), capacity, MADV_HUGEPAGE);
+    if (capacity >= kHugeFrom && usedOnceScopes.load(std::memory_order_relaxed) == 0)
+        madvise(reinterpret_cast<void*>(aligned), capacity, MADV_HUGEPAGE);
     return reinterpret_cast<std::uint8_t*>(aligned);
 }
 
@@ -163,6 +168,14 @@ void LimitHeaps(int heaps) {
     mallopt(M_MMAP_THRESHOLD, heaps > 0 ? 128 * 1024 : 32 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, heaps > 0 ? 128 * 1024 : 64 * 1024 * 1024);
     mallopt(M_TOP_PAD, heaps > 0 ? 128 * 1024 : 8 * 1024 * 1024);
+}
+
+ScopedBuffersUsedOnce::ScopedBuffersUsedOnce(bool once) : once_(once) {
+    if (once_) usedOnceScopes.fetch_add(1, std::memory_order_relaxed);
+}
+
+ScopedBuffersUsedOnce::~ScopedBuffersUsedOnce() {
+    if (once_) usedOnceScopes.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void TrimBufferPool() {
