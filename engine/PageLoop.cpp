@@ -114,8 +114,6 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
     if (pageRangeType == kPageRangeFromTo && endPage == 0) endPage = 1;
     const auto [first, last] = rangeOf(n);
     const long count = last - first + 1;
-    // With no more pages than workers, no page buffer serves a second page.
-    const platform::ScopedBuffersUsedOnce buffersUsedOnce(count <= workers);
 
     if (resolutionX == 0 && resolutionY == 0) {
         resolutionX = resolutionY = 72;

@@ -4,7 +4,6 @@
 #include <sys/mman.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -17,18 +16,17 @@
 namespace platform {
 namespace {
 
-// Buffers from this size on are mapped on their own, sized in whole huge pages.
+// Buffers from this size on are mapped on their own, sized in whole huge pages (so that pages of
+// nearly one size share them) but in ordinary pages: a fresh huge page costs more to write first
+// than its 512 ordinary ones on some machines, and the pool's buffers are each written fresh only
+// once. On a virtual machine that hands freed memory back to its host, a fresh huge page was
+// first written at 0.3 to 0.8 GB/s, an ordinary one at 1.8 to 2.5 GB/s: with huge pages, 40
+// pages at 600 dpi took 1.12 s instead of 0.86 s (medians, the two alternating), 3.4 s of it
+// the kernel's instead of 0.95 s; one page at 300 dpi 0.13 to 0.18 s instead of 0.09 to 0.11 s
+// when the host had to supply the memory; 72 dpi's 2 MiB buffers doubled the system time. Only
+// right after another conversion of ours had freed its huge pages were they faster (600 dpi
+// 0.62 s).
 constexpr std::size_t kMappedFrom = std::size_t{1} << 20;
-
-// Mapped buffers from this size on ask for huge pages: a 2 MiB page costs one fault where 4 KiB
-// pages cost 512. A fresh huge page can cost more than the 512 faults, though: on a virtual
-// machine that hands freed memory back to its host it was first written at 0.3 to 0.8 GB/s,
-// ordinary pages at 1.8 to 2.5 GB/s. The smaller buffers (a 72 dpi page's) are written over
-// too few times for the fewer faults to make up for that.
-constexpr std::size_t kHugeFrom = kLargeAllocation;
-
-// The ScopedBuffersUsedOnce alive that ask for no huge pages.
-std::atomic<int> usedOnceScopes{0};
 
 struct Free {
     std::uint8_t* data;
@@ -55,7 +53,9 @@ Pool& ThePool() {
 
 std::uint8_t* Allocate(std::size_t capacity) {
     if (capacity < kMappedFrom) return static_cast<std::uint8_t*>(std::malloc(capacity));
-    // Mapped a huge page larger and trimmed to a huge-page boundary at both ends.
+    // Mapped a huge page larger and trimmed to a huge-page boundary at both ends, where the
+    // kernel may still back it with huge pages of its own accord (transparent huge pages set to
+    // "always").
     const std::size_t span = capacity + kHugePage;
     void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
@@ -64,8 +64,6 @@ std::uint8_t* Allocate(std::size_t capacity) {
     if (aligned > start) munmap(raw, aligned - start);
     const std::size_t tail = span - (aligned - start) - capacity;
     if (tail) munmap(reinterpret_cast<void*>(aligned + capacity), tail);
-    if (capacity >= kHugeFrom && usedOnceScopes.load(std::memory_order_relaxed) == 0)
-        madvise(reinterpret_cast<void*>(aligned), capacity, MADV_HUGEPAGE);
     return reinterpret_cast<std::uint8_t*>(aligned);
 }
 
@@ -168,14 +166,6 @@ void LimitHeaps(int heaps) {
     mallopt(M_MMAP_THRESHOLD, heaps > 0 ? 128 * 1024 : 32 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, heaps > 0 ? 128 * 1024 : 64 * 1024 * 1024);
     mallopt(M_TOP_PAD, heaps > 0 ? 128 * 1024 : 8 * 1024 * 1024);
-}
-
-ScopedBuffersUsedOnce::ScopedBuffersUsedOnce(bool once) : once_(once) {
-    if (once_) usedOnceScopes.fetch_add(1, std::memory_order_relaxed);
-}
-
-ScopedBuffersUsedOnce::~ScopedBuffersUsedOnce() {
-    if (once_) usedOnceScopes.fetch_sub(1, std::memory_order_relaxed);
 }
 
 void TrimBufferPool() {

@@ -8,30 +8,12 @@
 // Page-sized buffers kept for reuse between pages. A fresh buffer of several megabytes costs a
 // page fault and a cleared page from the kernel for every 4 KiB the first time it is written;
 // a page loop that takes its pixel and scratch buffers from here pays that once per worker.
-// Buffers of a megabyte and more are mapped on their own, from 4 MiB on in huge pages where the
-// kernel gives them.
+// Buffers of a megabyte and more are mapped on their own.
 namespace platform {
 
 // A buffer of at least `bytes` bytes (contents undefined); it goes back to the pool when the
 // last reference is dropped. Empty on allocation failure.
 std::shared_ptr<std::uint8_t> AcquireBuffer(std::size_t bytes);
-
-// While one of these is alive with `once` true, buffers newly mapped are not asked to be in huge
-// pages: for work whose buffers are each used once (a conversion with no more pages than
-// workers). Huge pages pay off over reuse; a fresh one can cost more to write first than its 512
-// ordinary pages (on a virtual machine that hands freed memory back to its host, 0.3 to 0.8 GB/s
-// against 1.8 to 2.5 GB/s: one page at 300 dpi took 0.15 s instead of 0.11 s there). Scopes may
-// nest and overlap across threads: huge pages are left out while any asks for it.
-class ScopedBuffersUsedOnce {
-public:
-    explicit ScopedBuffersUsedOnce(bool once);
-    ~ScopedBuffersUsedOnce();
-    ScopedBuffersUsedOnce(const ScopedBuffersUsedOnce&) = delete;
-    ScopedBuffersUsedOnce& operator=(const ScopedBuffersUsedOnce&) = delete;
-
-private:
-    bool once_;
-};
 
 // Frees every buffer the pool keeps (buffers in use return later and are kept again), and
 // forgets how much was in use at once. The buffers leave the pool at once and go back to the

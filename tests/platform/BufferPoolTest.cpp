@@ -1,7 +1,7 @@
 // The page-buffer pool: a buffer given back is handed out again for a page of its size, buffers
 // in use are never shared, every size, small or mapped in huge pages, is usable to its end, and
 // a trim gives the buffers back to the system behind the caller's back, in order with the other
-// work given to the background. Large buffers ask for huge pages, unless they are to be used once.
+// work given to the background.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -10,12 +10,10 @@
 #include <cstdint>
 #include <chrono>
 #include <cstring>
-#include <fstream>
 #include <future>
 #include <vector>
 
 #include "platform/BufferPool.h"
-#include "support/Mappings.h"
 
 namespace {
 
@@ -103,31 +101,6 @@ TEST(BufferPool, TrimmedBuffersGoBackInTheBackgroundInOrder) {
     gate.set_value();
     ASSERT_EQ(seen.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_FALSE(seen.get()) << "the trimmed buffer is still mapped";
-    platform::TrimBufferPool();
-}
-
-TEST(BufferPool, HugePagesOnlyForLargeBuffersThatAreReused) {
-#if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the sanitizer's allocator keeps its own mappings";
-#endif
-    if (!std::ifstream("/sys/kernel/mm/transparent_hugepage/enabled")) GTEST_SKIP() << "no transparent huge pages";
-    platform::TrimBufferPool();
-    {
-        // A page's buffer at 72 dpi (2 MiB) is written too few times to make up for them.
-        std::shared_ptr<std::uint8_t> small = platform::AcquireBuffer(std::size_t{2} << 20);
-        std::shared_ptr<std::uint8_t> large = platform::AcquireBuffer(std::size_t{8} << 20);
-        ASSERT_TRUE(small && large);
-        EXPECT_FALSE(testmaps::InHugePages(small.get() + (1 << 20))) << testmaps::MappingFlags(small.get());
-        EXPECT_TRUE(testmaps::InHugePages(large.get() + (4 << 20))) << testmaps::MappingFlags(large.get());
-    }
-    platform::TrimBufferPool();
-    {
-        const platform::ScopedBuffersUsedOnce once(true);
-        const platform::ScopedBuffersUsedOnce reused(false);  // does not undo the other
-        std::shared_ptr<std::uint8_t> large = platform::AcquireBuffer(std::size_t{8} << 20);
-        ASSERT_TRUE(large);
-        EXPECT_FALSE(testmaps::InHugePages(large.get() + (4 << 20))) << testmaps::MappingFlags(large.get());
-    }
     platform::TrimBufferPool();
 }
 
