@@ -34,7 +34,7 @@ void ReleaseInBackground(std::function<void()> job);
 // pixel) stayed resident once a heap, 2.7 times the peak of two heaps for JPEG 2000 pages.
 // Process-wide; called before the page workers start. Heaps once made stay: with fewer allowed
 // than there are, new threads share the existing ones. The heaps are not given huge pages: they
-// are written sparsely, and with huge pages pages at 600 dpi took a third longer.
+// are written sparsely, and with huge pages 600 dpi pages took a third longer.
 void LimitHeaps(int heaps = 0);
 
 // What the pool may hold, free and in use together, unless more than that was in use at once

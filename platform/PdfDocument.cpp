@@ -462,8 +462,7 @@ struct BaseContext {
     // The idle reader this thread had last, or another idle one, or a new one unlocked with
     // `password` when the file is encrypted; null when none can be had. A reader kept on one
     // thread keeps its memory in that thread's heap and caches: moving between threads, every
-    // reader would end up spread over all the heaps, and the readers dropped side by side at
-    // the end would queue on each other's heap locks.
+    // reader would end up spread over all the heaps.
     std::unique_ptr<Reader> TakeReader(const std::string& password) {
         {
             std::lock_guard guard(idleLock);

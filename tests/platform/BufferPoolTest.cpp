@@ -1,5 +1,5 @@
 // The page-buffer pool: a buffer given back is handed out again for a page of its size, buffers
-// in use are never shared, every size, small or mapped in huge pages, is usable to its end, and
+// in use are never shared, every size, small or mapped on its own, is usable to its end, and
 // a trim gives the buffers back to the system behind the caller's back, in order with the other
 // work given to the background.
 #include <gtest/gtest.h>
