@@ -1,9 +1,11 @@
 #include "platform/BufferPool.h"
 
 #include <malloc.h>
+#include <pthread.h>
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -188,15 +190,25 @@ namespace {
 struct Releaser {
     std::mutex mutex;
     std::condition_variable work;
+    std::condition_variable done;  // no job left, none running
     std::deque<std::function<void()>> jobs;
     bool started = false;
+    bool busy = false;
 };
 
-// Never destroyed: its thread may still be giving memory back while the program exits.
-Releaser& TheReleaser() {
-    static Releaser* releaser = new Releaser;
-    return *releaser;
+// Never destroyed: its thread may still be giving memory back while the program exits. A child
+// made by fork has no releasing thread, whatever the parent had: it starts with a releaser of
+// its own (the parent's jobs stay the parent's).
+Releaser*& ReleaserSlot();
+void NewReleaserInChild() { ReleaserSlot() = new Releaser; }
+Releaser*& ReleaserSlot() {
+    static Releaser* releaser = [] {
+        pthread_atfork(nullptr, nullptr, NewReleaserInChild);
+        return new Releaser;
+    }();
+    return releaser;
 }
+Releaser& TheReleaser() { return *ReleaserSlot(); }
 
 void RunReleaser(Releaser& r) {
     std::unique_lock lock(r.mutex);
@@ -204,11 +216,22 @@ void RunReleaser(Releaser& r) {
         r.work.wait(lock, [&r] { return !r.jobs.empty(); });
         std::function<void()> job = std::move(r.jobs.front());
         r.jobs.pop_front();
+        r.busy = true;
         lock.unlock();
         job();
         job = nullptr;  // what it holds goes here too
         lock.lock();
+        r.busy = false;
+        if (r.jobs.empty()) r.done.notify_all();
     }
+}
+
+// At exit, the jobs given finish first (for a second at most): the libraries whose memory they
+// give back may tear down their own state meanwhile.
+void FinishReleasing() {
+    Releaser& r = TheReleaser();
+    std::unique_lock lock(r.mutex);
+    r.done.wait_for(lock, std::chrono::seconds(1), [&r] { return r.jobs.empty() && !r.busy; });
 }
 
 }  // namespace
@@ -223,6 +246,7 @@ void ReleaseInBackground(std::function<void()> job) {
             if (!r.started) {
                 std::thread([&r] { RunReleaser(r); }).detach();
                 r.started = true;
+                std::atexit(FinishReleasing);
             }
             r.jobs.push_back(job);
             queued = true;

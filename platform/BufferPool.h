@@ -23,7 +23,8 @@ void TrimBufferPool();
 // Runs `job`, work that only gives memory back, on a thread kept for it, after the jobs given
 // before; the caller goes on at once. Giving back a conversion's memory takes milliseconds (a
 // page buffer of 4 KiB pages is hundreds of pages to unmap, a reader thousands of blocks to
-// free) that nobody needs to wait for. Without a thread to be had, the job runs here.
+// free) that nobody needs to wait for. Without a thread to be had, the job runs here. A program
+// that exits waits for the jobs given (a second at most).
 void ReleaseInBackground(std::function<void()> job);
 
 // Bounds the heaps glibc keeps: it gives each new thread a heap of its own (up to 8 a processor)

@@ -4,13 +4,18 @@
 // work given to the background.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <future>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/BufferPool.h"
@@ -102,6 +107,37 @@ TEST(BufferPool, TrimmedBuffersGoBackInTheBackgroundInOrder) {
     ASSERT_EQ(seen.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_FALSE(seen.get()) << "the trimmed buffer is still mapped";
     platform::TrimBufferPool();
+}
+
+TEST(BufferPool, BackgroundWorkFinishesBeforeTheProgramExitsAndRunsInAForkedChild) {
+    // The background thread is running here already.
+    std::promise<void> ran;
+    std::future<void> seen = ran.get_future();
+    platform::ReleaseInBackground([&ran] { ran.set_value(); });
+    ASSERT_EQ(seen.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    char pattern[] = "/tmp/vellipse-release-XXXXXX";
+    const int fd = ::mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    ::unlink(pattern);
+    const std::string marker = pattern;
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(60);
+        // A slow job given just before a plain exit: the exit waits for it.
+        platform::ReleaseInBackground([marker] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            std::FILE* f = std::fopen(marker.c_str(), "w");
+            if (f) std::fclose(f);
+        });
+        std::exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(::access(marker.c_str(), F_OK), 0) << "the job did not run before the child exited";
+    ::unlink(marker.c_str());
 }
 
 }  // namespace
