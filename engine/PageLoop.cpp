@@ -82,6 +82,8 @@ std::uint8_t ImageConverter::ConvertPages(std::uint8_t resizeEnabled, ImageResiz
         return std::pair<long, long>{first, last};
     };
 
+    // What the conversion before gave back in the background is gone before this one takes more.
+    platform::WaitForBackgroundRelease(std::chrono::seconds(10));
     platform::LimitHeaps(imageType == kOutputJPEG2000 ? 2 : 0);
     OperationQueue queue(PageQueueWidth(std::thread::hardware_concurrency()));
     const int workers = queue.MaxConcurrentOperationCount();

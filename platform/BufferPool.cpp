@@ -228,13 +228,16 @@ void RunReleaser(Releaser& r) {
 
 // At exit, the jobs given finish first (for a second at most): the libraries whose memory they
 // give back may tear down their own state meanwhile.
-void FinishReleasing() {
-    Releaser& r = TheReleaser();
-    std::unique_lock lock(r.mutex);
-    r.done.wait_for(lock, std::chrono::seconds(1), [&r] { return r.jobs.empty() && !r.busy; });
-}
+void FinishReleasing() { WaitForBackgroundRelease(std::chrono::seconds(1)); }
 
 }  // namespace
+
+void WaitForBackgroundRelease(std::chrono::milliseconds limit) {
+    Releaser& r = TheReleaser();
+    std::unique_lock lock(r.mutex);
+    if (!r.started) return;
+    r.done.wait_for(lock, limit, [&r] { return r.jobs.empty() && !r.busy; });
+}
 
 void ReleaseInBackground(std::function<void()> job) {
     if (!job) return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,11 @@ void TrimBufferPool();
 // free) that nobody needs to wait for. Without a thread to be had, the job runs here. A program
 // that exits waits for the jobs given (a second at most).
 void ReleaseInBackground(std::function<void()> job);
+
+// Returns once the jobs given so far are done, or after `limit`. A conversion calls it before its
+// pages start, so that the memory of the one before is back with the system first and the two
+// never add up.
+void WaitForBackgroundRelease(std::chrono::milliseconds limit);
 
 // Bounds the heaps glibc keeps: it gives each new thread a heap of its own (up to 8 a processor)
 // and keeps what is freed there for that heap alone. `heaps` 0 means one a processor: the page

@@ -7,13 +7,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,43 +103,107 @@ TEST(BufferPool, TrimmedBuffersGoBackInTheBackgroundInOrder) {
     EXPECT_NE(fresh.get(), kept);
     fresh.reset();
     // Once the background goes on, the trim's work is done before the job given after it.
-    std::promise<bool> after;
-    std::future<bool> seen = after.get_future();
-    platform::ReleaseInBackground([&after, kept] { after.set_value(Mapped(kept)); });
+    // Held by the job too: the promise must outlive its set_value, which may still be running
+    // when the test has its answer.
+    auto after = std::make_shared<std::promise<bool>>();
+    std::future<bool> seen = after->get_future();
+    platform::ReleaseInBackground([after, kept] { after->set_value(Mapped(kept)); });
     gate.set_value();
     ASSERT_EQ(seen.wait_for(std::chrono::seconds(30)), std::future_status::ready);
     EXPECT_FALSE(seen.get()) << "the trimmed buffer is still mapped";
     platform::TrimBufferPool();
 }
 
-TEST(BufferPool, BackgroundWorkFinishesBeforeTheProgramExitsAndRunsInAForkedChild) {
-    // The background thread is running here already.
-    std::promise<void> ran;
-    std::future<void> seen = ran.get_future();
-    platform::ReleaseInBackground([&ran] { ran.set_value(); });
-    ASSERT_EQ(seen.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+TEST(BufferPool, WaitingForTheBackgroundReturnsWhenItsJobsAreDoneOrAtTheLimit) {
+    std::atomic<bool> done{false};
+    platform::ReleaseInBackground([&done] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        done = true;
+    });
+    platform::WaitForBackgroundRelease(std::chrono::seconds(30));
+    EXPECT_TRUE(done);
+    // A job held up: the wait ends at its limit, and the job goes on afterwards.
+    std::promise<void> gate;
+    std::shared_future<void> opened = gate.get_future().share();
+    std::atomic<bool> finished{false};
+    platform::ReleaseInBackground([opened, &finished] {
+        opened.wait();
+        finished = true;
+    });
+    platform::WaitForBackgroundRelease(std::chrono::milliseconds(100));
+    EXPECT_FALSE(finished);
+    gate.set_value();
+    platform::WaitForBackgroundRelease(std::chrono::seconds(30));
+    EXPECT_TRUE(finished);
+}
+
+// A file name of our own under /tmp, not yet made.
+std::string FreshMarker() {
     char pattern[] = "/tmp/vellipse-release-XXXXXX";
     const int fd = ::mkstemp(pattern);
-    ASSERT_GE(fd, 0);
+    if (fd < 0) return {};
     ::close(fd);
     ::unlink(pattern);
-    const std::string marker = pattern;
+    return pattern;
+}
+
+// A job that leaves `marker` behind, slowly.
+std::function<void()> SlowMarkerJob(const std::string& marker) {
+    return [marker] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (std::FILE* f = std::fopen(marker.c_str(), "w")) std::fclose(f);
+    };
+}
+
+TEST(BufferPool, AForkedChildRunsItsOwnBackgroundJobs) {
+    // The background thread is running here already; the child has none of it.
+    auto ran = std::make_shared<std::promise<void>>();
+    std::future<void> seen = ran->get_future();
+    platform::ReleaseInBackground([ran] { ran->set_value(); });
+    ASSERT_EQ(seen.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const std::string marker = FreshMarker();
+    ASSERT_FALSE(marker.empty());
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::alarm(60);
-        // A slow job given just before a plain exit: the exit waits for it.
-        platform::ReleaseInBackground([marker] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            std::FILE* f = std::fopen(marker.c_str(), "w");
-            if (f) std::fclose(f);
-        });
-        std::exit(0);
+        platform::ReleaseInBackground(SlowMarkerJob(marker));
+        platform::WaitForBackgroundRelease(std::chrono::seconds(10));
+        ::_exit(0);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(::access(marker.c_str(), F_OK), 0) << "the job did not run before the child exited";
+    EXPECT_EQ(::access(marker.c_str(), F_OK), 0) << "the child's job never ran";
+    ::unlink(marker.c_str());
+}
+
+// Run as a program of its own by the next test: gives a slow job and exits at once.
+TEST(BufferPool, ExitingProgramHelper) {
+    const char* marker = std::getenv("VELLIPSE_RELEASE_MARKER");
+    if (!marker) GTEST_SKIP() << "run by BufferPool.AProgramThatExitsWaitsForItsBackgroundJobs";
+    platform::ReleaseInBackground(SlowMarkerJob(marker));
+    std::exit(0);
+}
+
+TEST(BufferPool, AProgramThatExitsWaitsForItsBackgroundJobs) {
+    const std::string marker = FreshMarker();
+    ASSERT_FALSE(marker.empty());
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::alarm(60);
+        ::setenv("VELLIPSE_RELEASE_MARKER", marker.c_str(), 1);
+        char self[] = "/proc/self/exe";
+        char filter[] = "--gtest_filter=BufferPool.ExitingProgramHelper";
+        char* const argv[] = {self, filter, nullptr};
+        ::execv(self, argv);
+        ::_exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(::access(marker.c_str(), F_OK), 0) << "the program exited before its job was done";
     ::unlink(marker.c_str());
 }
 
