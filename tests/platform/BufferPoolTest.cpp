@@ -54,14 +54,18 @@ TEST(BufferPool, ReusesReturnedBuffersAndNeverSharesOnesInUse) {
     platform::TrimBufferPool();
 }
 
+// The address of a buffer of `bytes` taken from the pool, written and given back to it (null
+// when none could be had).
+std::uint8_t* ReturnedBuffer(std::size_t bytes) {
+    std::shared_ptr<std::uint8_t> a = platform::AcquireBuffer(bytes);
+    if (a) a.get()[0] = 1;
+    return a.get();
+}
+
 TEST(BufferPool, AMuchSmallerRequestDoesNotTieUpALargeBuffer) {
     platform::TrimBufferPool();
-    std::uint8_t* large = nullptr;
-    {
-        std::shared_ptr<std::uint8_t> a = platform::AcquireBuffer(std::size_t{20} << 20);
-        ASSERT_TRUE(a);
-        large = a.get();
-    }
+    std::uint8_t* large = ReturnedBuffer(std::size_t{20} << 20);
+    ASSERT_TRUE(large);
     // A buffer of a tenth of the size is not served from the large one, which stays for the
     // next large page.
     std::shared_ptr<std::uint8_t> small = platform::AcquireBuffer(std::size_t{2} << 20);
@@ -83,13 +87,8 @@ bool Mapped(const void* address) {
 
 TEST(BufferPool, TrimmedBuffersGoBackInTheBackgroundInOrder) {
     platform::TrimBufferPool();
-    std::uint8_t* kept = nullptr;
-    {
-        std::shared_ptr<std::uint8_t> a = platform::AcquireBuffer(std::size_t{6} << 20);
-        ASSERT_TRUE(a);
-        kept = a.get();
-        kept[0] = 1;
-    }
+    std::uint8_t* kept = ReturnedBuffer(std::size_t{6} << 20);
+    ASSERT_TRUE(kept);
     ASSERT_TRUE(Mapped(kept));
     // The background is held up: the trim returns all the same, and the buffer is still there.
     std::promise<void> gate;
@@ -155,27 +154,38 @@ std::function<void()> SlowMarkerJob(const std::string& marker) {
     };
 }
 
-TEST(BufferPool, AForkedChildRunsItsOwnBackgroundJobs) {
-    // The background thread is running here already; the child has none of it.
-    auto ran = std::make_shared<std::promise<void>>();
-    std::future<void> seen = ran->get_future();
-    platform::ReleaseInBackground([ran] { ran->set_value(); });
-    ASSERT_EQ(seen.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+// Runs `body` with a fresh marker's name in a forked child, which ends the process itself, and
+// expects the child to exit with 0 having left the marker behind (removed here).
+void ExpectChildLeavesMarker(const std::function<void(const std::string&)>& body, const char* otherwise) {
     const std::string marker = FreshMarker();
     ASSERT_FALSE(marker.empty());
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::alarm(60);
-        platform::ReleaseInBackground(SlowMarkerJob(marker));
-        platform::WaitForBackgroundRelease(std::chrono::seconds(10));
-        ::_exit(0);
+        body(marker);
+        ::_exit(126);
     }
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(::access(marker.c_str(), F_OK), 0) << "the child's job never ran";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(::access(marker.c_str(), F_OK), 0) << otherwise;
     ::unlink(marker.c_str());
+}
+
+TEST(BufferPool, AForkedChildRunsItsOwnBackgroundJobs) {
+    // The background thread is running here already; the child has none of it.
+    auto ran = std::make_shared<std::promise<void>>();
+    std::future<void> seen = ran->get_future();
+    platform::ReleaseInBackground([ran] { ran->set_value(); });
+    ASSERT_EQ(seen.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    ExpectChildLeavesMarker(
+        [](const std::string& marker) {
+            platform::ReleaseInBackground(SlowMarkerJob(marker));
+            platform::WaitForBackgroundRelease(std::chrono::seconds(10));
+            ::_exit(0);
+        },
+        "the child's job never ran");
 }
 
 // Run as a program of its own by the next test: gives a slow job and exits at once.
@@ -187,24 +197,16 @@ TEST(BufferPool, ExitingProgramHelper) {
 }
 
 TEST(BufferPool, AProgramThatExitsWaitsForItsBackgroundJobs) {
-    const std::string marker = FreshMarker();
-    ASSERT_FALSE(marker.empty());
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::alarm(60);
-        ::setenv("VELLIPSE_RELEASE_MARKER", marker.c_str(), 1);
-        char self[] = "/proc/self/exe";
-        char filter[] = "--gtest_filter=BufferPool.ExitingProgramHelper";
-        char* const argv[] = {self, filter, nullptr};
-        ::execv(self, argv);
-        ::_exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    EXPECT_EQ(::access(marker.c_str(), F_OK), 0) << "the program exited before its job was done";
-    ::unlink(marker.c_str());
+    ExpectChildLeavesMarker(
+        [](const std::string& marker) {
+            ::setenv("VELLIPSE_RELEASE_MARKER", marker.c_str(), 1);
+            char self[] = "/proc/self/exe";
+            char filter[] = "--gtest_filter=BufferPool.ExitingProgramHelper";
+            char* const argv[] = {self, filter, nullptr};
+            ::execv(self, argv);
+            ::_exit(127);
+        },
+        "the program exited before its job was done");
 }
 
 }  // namespace
