@@ -218,7 +218,11 @@ void RunReleaser(Releaser& r) {
         r.jobs.pop_front();
         r.busy = true;
         lock.unlock();
-        job();
+        try {
+            job();
+        } catch (...) {
+            // Memory that could not be given back stays; the thread goes on.
+        }
         job = nullptr;  // what it holds goes here too
         lock.lock();
         r.busy = false;
