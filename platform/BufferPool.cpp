@@ -172,17 +172,25 @@ void LimitHeaps(int heaps) {
 
 void TrimBufferPool() {
     Pool& pool = ThePool();
-    auto freed = std::make_shared<std::vector<Free>>();
+    std::vector<Free> freed;
     {
         std::lock_guard lock(pool.mutex);
-        freed->swap(pool.free);
+        freed.swap(pool.free);
         pool.kept = 0;
         pool.peak = pool.inUse;
     }
-    if (freed->empty()) return;
-    ReleaseInBackground([freed] {
-        for (const Free& f : *freed) Release(f.data, f.capacity);
-    });
+    if (freed.empty()) return;
+    std::shared_ptr<std::vector<Free>> held;
+    try {
+        held = std::make_shared<std::vector<Free>>(std::move(freed));
+        ReleaseInBackground([held] {
+            for (const Free& f : *held) Release(f.data, f.capacity);
+        });
+        return;
+    } catch (...) {
+        // No memory to hand them over: they go here.
+    }
+    for (const Free& f : held ? *held : freed) Release(f.data, f.capacity);
 }
 
 namespace {

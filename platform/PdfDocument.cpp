@@ -535,11 +535,14 @@ struct BaseContext {
     }
 
     // Readers own their contexts, files and locks: they can go on any thread, after the
-    // document too.
-    static void Drop(std::vector<std::unique_ptr<Reader>> readers) {
+    // document too. Called from destructors: without the memory to hand them over, they go here.
+    static void Drop(std::vector<std::unique_ptr<Reader>> readers) noexcept {
         if (readers.empty()) return;
-        auto held = std::make_shared<std::vector<std::unique_ptr<Reader>>>(std::move(readers));
-        ReleaseInBackground([held] { held->clear(); });
+        try {
+            auto held = std::make_shared<std::vector<std::unique_ptr<Reader>>>(std::move(readers));
+            ReleaseInBackground([held] { held->clear(); });
+        } catch (...) {
+        }
     }
 };
 
