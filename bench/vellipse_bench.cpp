@@ -284,9 +284,10 @@ std::vector<double> Field(const std::vector<Run>& runs, double (*get)(const Run&
 
 void PrintOurRuns(const std::vector<Run>& runs, long count, double budgetMiB, int workers) {
     for (const Run& r : runs)
-        std::printf("vellipse: %s, %.3f s wall, %.1f pages/s, %ju output bytes, %.2f s processor time "
-                    "(%.2f user, %.2f system), peak %.1f MiB\n",
-                    r.ok ? "ok" : ("FAILED: " + r.failure).c_str(), r.seconds, count / r.seconds, r.bytes, r.cpu(), r.user, r.system, r.peakMiB);
+        std::printf("vellipse: %s, %.3f s wall (%.3f s in the conversion), %.1f pages/s, %ju output bytes, %.2f s "
+                    "processor time (%.2f user, %.2f system), peak %.1f MiB\n",
+                    r.ok ? "ok" : ("FAILED: " + r.failure).c_str(), r.seconds, r.conversionSeconds, count / r.seconds,
+                    r.bytes, r.cpu(), r.user, r.system, r.peakMiB);
     const std::vector<double> peaks = Field(runs, [](const Run& r) { return r.peakMiB; });
     const std::vector<double> wall = Field(runs, [](const Run& r) { return r.seconds; });
     const std::vector<double> sys = Field(runs, [](const Run& r) { return r.system / std::max(1e-9, r.cpu()); });
