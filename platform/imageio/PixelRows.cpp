@@ -129,6 +129,29 @@ void ConvertRow(const Bitmap& image, const std::uint8_t* in, int width, PixelLay
         }
         return;
     }
+    // An opaque page to grey (the grey and one-bit formats).
+    if (!srcAlpha && image.model == ColorModel::RGB && n == 3 && layout == PixelLayout::Gray) {
+        for (int x = 0; x < width; ++x, in += 3) out[x] = static_cast<std::uint8_t>(GreyOfRgb(in[0], in[1], in[2]));
+        return;
+    }
+    // Premultiplied RGBA made straight (pictures with transparent margins, such as icons): most
+    // pixels are opaque or empty, and only the others are divided.
+    if (srcAlpha && image.model == ColorModel::RGB && n == 4 && layout == PixelLayout::RGBA) {
+        for (int x = 0; x < width; ++x, in += 4, out += 4) {
+            const unsigned a = in[3];
+            if (a == 255) {
+                std::memcpy(out, in, 4);
+            } else if (a == 0) {
+                std::memset(out, 0, 4);
+            } else {
+                out[0] = Unpremultiply(in[0], a);
+                out[1] = Unpremultiply(in[1], a);
+                out[2] = Unpremultiply(in[2], a);
+                out[3] = static_cast<std::uint8_t>(a);
+            }
+        }
+        return;
+    }
     if (!srcAlpha && image.model == ColorModel::Monochrome && layout == PixelLayout::GrayAlpha) {
         for (int x = 0; x < width; ++x, ++in, out += 2) {
             out[0] = in[0];

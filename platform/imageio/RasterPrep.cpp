@@ -193,22 +193,47 @@ Pixels FitCentred(const Pixels& image, int boxWidth, int boxHeight, bool enlarge
 std::vector<std::uint8_t> DitherToBilevel(const Pixels& grey, std::size_t rowBytes) {
     std::vector<std::uint8_t> bits(rowBytes * grey.height, 0);
     const int w = grey.width;
-    // Errors of this row and the next, one spare entry on each side.
+    const int step = grey.channels;
+    constexpr float k7 = 7.0f / 16, k3 = 3.0f / 16, k5 = 5.0f / 16, k1 = 1.0f / 16;
+    // The errors carried into this row and into the next by column, entry x + 1 for column x,
+    // with a spare entry on each side.
     std::vector<float> cur(w + 2, 0.0f), nxt(w + 2, 0.0f);
     for (int y = 0; y < grey.height; ++y) {
         const std::uint8_t* src = grey.row(y);
         std::uint8_t* dst = bits.data() + rowBytes * y;
-        std::fill(nxt.begin(), nxt.end(), 0.0f);
-        for (int x = 0; x < w; ++x) {
-            const float v = src[x * grey.channels] + cur[x + 1];
+        float* const carried = cur.data();
+        float* const below = nxt.data();
+        // The errors of the two pixels before this one: the right neighbour's share comes from
+        // the one just before, and an entry of the row below is complete once the pixel above
+        // and right of it is done. Every sum is formed in the order the errors arise, so the
+        // bits do not depend on how the loop is arranged.
+        float e1 = 0.0f, e2 = 0.0f;
+        int x = 0;
+        while (x < w) {
+            // White with no error to carry, eight pixels at a time: nothing changes but the
+            // row below's entries, which stay zero.
+            if (step == 1 && x + 8 <= w && e1 == 0.0f && e2 == 0.0f) {
+                std::uint64_t white;
+                std::memcpy(&white, src + x, 8);
+                std::uint32_t c[8];
+                std::memcpy(c, carried + x + 1, sizeof c);
+                if (white == ~std::uint64_t{0} && (c[0] | c[1] | c[2] | c[3] | c[4] | c[5] | c[6] | c[7]) == 0) {
+                    std::memset(below + x, 0, 8 * sizeof(float));
+                    x += 8;
+                    continue;
+                }
+            }
+            const float v = src[x * step] + (carried[x + 1] + e1 * k7);
             const bool black = v < 128.0f;
             const float e = v - (black ? 0.0f : 255.0f);
             if (black) dst[x >> 3] |= static_cast<std::uint8_t>(0x80 >> (x & 7));
-            cur[x + 2] += e * (7.0f / 16);
-            nxt[x] += e * (3.0f / 16);
-            nxt[x + 1] += e * (5.0f / 16);
-            nxt[x + 2] += e * (1.0f / 16);
+            below[x] = (e2 * k1 + e1 * k5) + e * k3;
+            e2 = e1;
+            e1 = e;
+            ++x;
         }
+        below[w] = e2 * k1 + e1 * k5;
+        below[w + 1] = e1 * k1;
         std::swap(cur, nxt);
     }
     return bits;
