@@ -63,11 +63,15 @@ public:
 
     bool WriteRows(const Bitmap& band) override {
         if (band.height < 1 || rows_ + band.height > height_) return Fail("rows beyond the picture");
-        // The band's rows in file order: its last row first.
-        buffer_.assign(padded_ * static_cast<std::size_t>(band.height), 0);
+        // The band's rows in file order, its last row first, converted straight into place;
+        // only the padding is cleared.
+        buffer_.resize(padded_ * static_cast<std::size_t>(band.height));
         PixelRows rows(band, layout_);
-        for (int y = 0; y < band.height; ++y)
-            std::memcpy(buffer_.data() + padded_ * static_cast<std::size_t>(band.height - 1 - y), rows.Row(y), rowBytes_);
+        for (int y = 0; y < band.height; ++y) {
+            std::uint8_t* dest = buffer_.data() + padded_ * static_cast<std::size_t>(band.height - 1 - y);
+            rows.RowInto(y, dest);
+            std::memset(dest + rowBytes_, 0, padded_ - rowBytes_);
+        }
         const std::uint64_t at = offset_ + padded_ * static_cast<std::uint64_t>(height_ - rows_ - band.height);
         rows_ += band.height;
         return sink_.WriteAt(at, buffer_.data(), buffer_.size()) || Fail("the file could not be written");

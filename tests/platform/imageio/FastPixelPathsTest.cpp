@@ -161,8 +161,8 @@ std::uint8_t Straight(int v, int a) {
 
 TEST(FastPixelPaths, ConvertedRowsFollowTheDeviceFormulas) {
     std::mt19937 random(7);
-    for (int width : {1, 2, 3, 5, 17, 64, 301}) {
-        // An opaque RGB row to grey: every sample drawn at random, with white and black among them.
+    for (int width : {1, 2, 3, 5, 6, 11, 17, 64, 301}) {
+        // An opaque RGB row to grey: samples drawn at random, with white among them.
         Bitmap rgb = Bitmap::Allocate(width, 1, ColorModel::RGB, false);
         for (int i = 0; i < width * 3; ++i) rgb.row(0)[i] = static_cast<std::uint8_t>(i % 11 == 0 ? 255 : random());
         std::vector<std::uint8_t> grey(static_cast<std::size_t>(width) + 1, 0xA5);  // one guard byte
@@ -172,6 +172,20 @@ TEST(FastPixelPaths, ConvertedRowsFollowTheDeviceFormulas) {
             ASSERT_EQ(grey[x], GreyOf(p[0], p[1], p[2])) << "width " << width << ", pixel " << x;
         }
         EXPECT_EQ(grey[width], 0xA5) << "written past the row, width " << width;
+
+        // The same row as RGB: as it is.
+        std::vector<std::uint8_t> same(static_cast<std::size_t>(width) * 3 + 1, 0xA5);
+        platform::ConvertRow(rgb, rgb.row(0), width, PixelLayout::RGB, same.data());
+        EXPECT_TRUE(std::equal(rgb.row(0), rgb.row(0) + 3 * width, same.begin())) << "width " << width;
+        EXPECT_EQ(same[3 * width], 0xA5) << "written past the row, width " << width;
+
+        // The same row as BGR.
+        std::vector<std::uint8_t> bgr(static_cast<std::size_t>(width) * 3 + 1, 0xA5);
+        platform::ConvertRow(rgb, rgb.row(0), width, PixelLayout::BGR, bgr.data());
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(bgr[3 * x + c], rgb.row(0)[3 * x + 2 - c]) << "width " << width << ", pixel " << x;
+        EXPECT_EQ(bgr[3 * width], 0xA5) << "written past the row, width " << width;
 
         // Premultiplied RGBA made straight: opaque, empty and partly covered pixels mixed.
         Bitmap rgba = Bitmap::Allocate(width, 1, ColorModel::RGB, true);
