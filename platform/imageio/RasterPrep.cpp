@@ -122,6 +122,50 @@ bool ToPremultipliedRgba(const Bitmap& image, Pixels& out) {
     return true;
 }
 
+namespace {
+
+// The taps of every output sample along an axis in flat arrays: sample i takes count[i]
+// weights from weights[start[i]], for source samples first[i] onwards.
+struct FlatTaps {
+    std::vector<int> first, count, start;
+    std::vector<float> weights;
+    explicit FlatTaps(const std::vector<Taps>& taps) {
+        for (const Taps& t : taps) {
+            first.push_back(t.first);
+            count.push_back(static_cast<int>(t.weights.size()));
+            start.push_back(static_cast<int>(weights.size()));
+            weights.insert(weights.end(), t.weights.begin(), t.weights.end());
+        }
+    }
+};
+
+// One source row resampled across into `out`. Each sum starts at zero and takes its terms in
+// the order of the taps, as the general loop below does for any number of channels.
+template <int Channels>
+void AcrossRow(const std::uint8_t* src, const FlatTaps& taps, int width, float* out) {
+    for (int x = 0; x < width; ++x) {
+        const float* w = taps.weights.data() + taps.start[static_cast<std::size_t>(x)];
+        const std::uint8_t* s = src + static_cast<std::size_t>(taps.first[static_cast<std::size_t>(x)]) * Channels;
+        float sum[Channels] = {};
+        for (int k = 0, n = taps.count[static_cast<std::size_t>(x)]; k < n; ++k, s += Channels)
+            for (int c = 0; c < Channels; ++c) sum[c] += w[k] * s[c];
+        for (int c = 0; c < Channels; ++c) out[x * Channels + c] = sum[c];
+    }
+}
+
+void AcrossRowAny(const std::uint8_t* src, const FlatTaps& taps, int width, int channels, float* out) {
+    for (int x = 0; x < width; ++x) {
+        const float* w = taps.weights.data() + taps.start[static_cast<std::size_t>(x)];
+        const std::uint8_t* s = src + static_cast<std::size_t>(taps.first[static_cast<std::size_t>(x)]) * channels;
+        float* o = out + static_cast<std::size_t>(x) * channels;
+        for (int c = 0; c < channels; ++c) o[c] = 0.0f;
+        for (int k = 0, n = taps.count[static_cast<std::size_t>(x)]; k < n; ++k, s += channels)
+            for (int c = 0; c < channels; ++c) o[c] += w[k] * s[c];
+    }
+}
+
+}  // namespace
+
 Pixels Resize(const Pixels& image, int width, int height) {
     Pixels out;
     out.width = width;
@@ -129,41 +173,42 @@ Pixels Resize(const Pixels& image, int width, int height) {
     out.channels = image.channels;
     out.data.assign(out.rowBytes() * height, 0);
     const int ch = image.channels;
-    const std::vector<Taps> across = AxisWeights(image.width, width);
+    const FlatTaps across(AxisWeights(image.width, width));
     const std::vector<Taps> down = AxisWeights(image.height, height);
+    const std::size_t samples = static_cast<std::size_t>(width) * ch;
 
     // Source rows resampled across, two kept: neighbouring output rows share their edge rows.
     int cachedRow[2] = {-1, -1};
-    std::vector<float> cache[2];
+    std::vector<float> cache[2] = {std::vector<float>(samples), std::vector<float>(samples)};
     int next = 0;
-    auto across_row = [&](int sy) -> const std::vector<float>& {
+    auto across_row = [&](int sy) -> const float* {
         for (int i = 0; i < 2; ++i)
-            if (cachedRow[i] == sy) return cache[i];
-        std::vector<float>& r = cache[next];
+            if (cachedRow[i] == sy) return cache[i].data();
+        float* r = cache[next].data();
         cachedRow[next] = sy;
         next ^= 1;
-        r.assign(static_cast<std::size_t>(width) * ch, 0.0f);
         const std::uint8_t* src = image.row(sy);
-        for (int x = 0; x < width; ++x) {
-            const Taps& t = across[x];
-            for (std::size_t k = 0; k < t.weights.size(); ++k) {
-                const std::uint8_t* s = src + static_cast<std::size_t>(t.first + k) * ch;
-                for (int c = 0; c < ch; ++c) r[x * ch + c] += t.weights[k] * s[c];
-            }
+        switch (ch) {
+            case 1: AcrossRow<1>(src, across, width, r); break;
+            case 3: AcrossRow<3>(src, across, width, r); break;
+            case 4: AcrossRow<4>(src, across, width, r); break;
+            default: AcrossRowAny(src, across, width, ch, r); break;
         }
         return r;
     };
 
-    std::vector<float> acc(static_cast<std::size_t>(width) * ch);
+    std::vector<float> acc(samples);
     for (int y = 0; y < height; ++y) {
         std::fill(acc.begin(), acc.end(), 0.0f);
         const Taps& t = down[y];
         for (std::size_t k = 0; k < t.weights.size(); ++k) {
-            const std::vector<float>& r = across_row(t.first + static_cast<int>(k));
-            for (std::size_t i = 0; i < acc.size(); ++i) acc[i] += t.weights[k] * r[i];
+            const float* r = across_row(t.first + static_cast<int>(k));
+            const float wk = t.weights[k];
+            float* a = acc.data();
+            for (std::size_t i = 0; i < samples; ++i) a[i] += wk * r[i];
         }
         std::uint8_t* dst = out.row(y);
-        for (std::size_t i = 0; i < acc.size(); ++i) dst[i] = Clamp8(acc[i]);
+        for (std::size_t i = 0; i < samples; ++i) dst[i] = Clamp8(acc[i]);
     }
     return out;
 }
@@ -175,14 +220,17 @@ Pixels FitCentred(const Pixels& image, int boxWidth, int boxHeight, bool enlarge
     if (!enlarge) scale = std::min(scale, 1.0);
     const int w = std::clamp(static_cast<int>(std::lround(image.width * scale)), 1, boxWidth);
     const int h = std::clamp(static_cast<int>(std::lround(image.height * scale)), 1, boxHeight);
-    const Pixels scaled = (w == image.width && h == image.height) ? image : Resize(image, w, h);
+    Pixels scaled = (w == image.width && h == image.height) ? image : Resize(image, w, h);
+    if (w == boxWidth && h == boxHeight) return scaled;  // nothing of the background shows
 
     Pixels box;
     box.width = boxWidth;
     box.height = boxHeight;
     box.channels = image.channels;
     box.data.resize(box.rowBytes() * boxHeight);
-    for (std::size_t i = 0; i < box.data.size(); ++i) box.data[i] = background[i % box.channels];
+    // The background: one row of it, then that row again.
+    for (std::size_t i = 0; i < box.rowBytes(); ++i) box.data[i] = background[i % box.channels];
+    for (int y = 1; y < boxHeight; ++y) std::memcpy(box.row(y), box.row(0), box.rowBytes());
     const int left = (boxWidth - w) / 2, top = (boxHeight - h) / 2;
     for (int y = 0; y < h; ++y)
         std::memcpy(box.row(top + y) + static_cast<std::size_t>(left) * box.channels, scaled.row(y),

@@ -44,11 +44,13 @@ double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 
 bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
     raster::Pixels page;
     if (!raster::ToRgb(image, raster::Alpha::Flatten, page)) return false;
-    raster::Pixels preview = page;
+    raster::Pixels shrunk;
+    raster::Pixels* preview = &page;
     if (page.width > kPreviewSide || page.height > kPreviewSide) {
         const std::uint8_t white[3] = {255, 255, 255};
         const double s = static_cast<double>(kPreviewSide) / std::max(page.width, page.height);
-        preview = raster::FitCentred(page, std::max(1, static_cast<int>(std::lround(page.width * s))),
+        preview = &shrunk;
+        shrunk = raster::FitCentred(page, std::max(1, static_cast<int>(std::lround(page.width * s))),
                                      std::max(1, static_cast<int>(std::lround(page.height * s))), false, white);
     }
 
@@ -65,7 +67,7 @@ bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std
     static const float kNeutral[3] = {1.0f, 1.0f, 1.0f};
     std::uint64_t subIfd[1] = {0};
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
-    SetCommon(tif, preview, properties);
+    SetCommon(tif, *preview, properties);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_MAKE, "Vellipse");
     TIFFSetField(tif, TIFFTAG_MODEL, "Vellipse page");
@@ -76,7 +78,7 @@ bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std
     TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21);  // D65
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, kNeutral);
     TIFFSetField(tif, TIFFTAG_SUBIFD, 1, subIfd);
-    if (!WriteRows(tif, preview)) return false;
+    if (!WriteRows(tif, *preview)) return false;
 
     // The raw image.
     std::uint16_t table[256];

@@ -155,12 +155,16 @@ bool WriteLevel(GsfOutfile* store, int number, const raster::Pixels& px) {
             PutLE32(header, tileBytes);
             PutLE32(header, 0);  // uncompressed
             PutLE32(header, 0);
+            // Rows and columns past the picture's edge repeat its last row and column.
+            const int inside = std::min(kTile, px.width - tx * kTile);
+            const std::size_t pixel = static_cast<std::size_t>(px.channels);
             for (int y = 0; y < kTile; ++y) {
-                const std::uint8_t* row = px.row(std::min(ty * kTile + y, px.height - 1));
-                for (int x = 0; x < kTile; ++x) {
-                    const std::uint8_t* p = row + static_cast<std::size_t>(std::min(tx * kTile + x, px.width - 1)) * px.channels;
-                    data.insert(data.end(), p, p + px.channels);
-                }
+                const std::uint8_t* row = px.row(std::min(ty * kTile + y, px.height - 1)) + tx * kTile * pixel;
+                const std::size_t at = data.size();
+                data.resize(at + kTile * pixel);
+                std::uint8_t* dest = data.data() + at;
+                std::memcpy(dest, row, inside * pixel);
+                for (int x = inside; x < kTile; ++x) std::memcpy(dest + x * pixel, row + (inside - 1) * pixel, pixel);
             }
         }
     bool ok = WriteStream(GSF_OUTFILE(dir), "Subimage 0000 Header", header) &&

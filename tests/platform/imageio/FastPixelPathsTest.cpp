@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -150,6 +151,86 @@ TEST(FastPixelPaths, DitheringWhiteAndBlackStayExact) {
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 70; ++x)
             EXPECT_EQ((bits[y * 9 + x / 8] >> (7 - x % 8)) & 1, grey.row(y)[x] == 0 ? 1 : 0) << x << "," << y;
+}
+
+// Resampling written out plainly: every output sample from the taps of both axes, the across
+// sums first, each sum in the order of its taps (area average when shrinking, linear between
+// sample centres when growing).
+struct PlainTaps {
+    int first = 0;
+    std::vector<float> weights;
+};
+
+std::vector<PlainTaps> PlainAxis(int source, int target) {
+    std::vector<PlainTaps> taps(target);
+    const double scale = static_cast<double>(source) / target;
+    for (int i = 0; i < target; ++i) {
+        PlainTaps& t = taps[i];
+        if (target < source) {
+            const double x0 = i * scale, x1 = (i + 1) * scale;
+            t.first = static_cast<int>(std::floor(x0));
+            const int last = std::min(source - 1, static_cast<int>(std::ceil(x1)) - 1);
+            for (int j = t.first; j <= last; ++j)
+                t.weights.push_back(static_cast<float>(
+                    std::max(0.0, std::min(x1, j + 1.0) - std::max(x0, static_cast<double>(j))) / scale));
+        } else {
+            const double x = std::clamp((i + 0.5) * scale - 0.5, 0.0, static_cast<double>(source - 1));
+            t.first = static_cast<int>(std::floor(x));
+            const float f = static_cast<float>(x - t.first);
+            t.weights.push_back(1.0f - f);
+            if (f > 0.0f && t.first + 1 < source) t.weights.push_back(f);
+        }
+    }
+    return taps;
+}
+
+raster::Pixels PlainResize(const raster::Pixels& image, int width, int height) {
+    raster::Pixels out;
+    out.width = width;
+    out.height = height;
+    out.channels = image.channels;
+    out.data.assign(out.rowBytes() * height, 0);
+    const int ch = image.channels;
+    const std::vector<PlainTaps> across = PlainAxis(image.width, width), down = PlainAxis(image.height, height);
+    for (int y = 0; y < height; ++y)
+        for (int i = 0; i < width * ch; ++i) {
+            const int x = i / ch, c = i % ch;
+            float sum = 0.0f;
+            for (std::size_t k = 0; k < down[y].weights.size(); ++k) {
+                const std::uint8_t* src = image.row(down[y].first + static_cast<int>(k));
+                float row = 0.0f;
+                for (std::size_t j = 0; j < across[x].weights.size(); ++j)
+                    row += across[x].weights[j] * src[(across[x].first + j) * ch + c];
+                sum += down[y].weights[k] * row;
+            }
+            out.row(y)[i] = sum <= 0.0f ? 0 : sum >= 255.0f ? 255 : static_cast<std::uint8_t>(sum + 0.5f);
+        }
+    return out;
+}
+
+TEST(FastPixelPaths, ResizingGivesTheSamplesOfThePlainComputation) {
+    std::mt19937 random(3);
+    struct Case {
+        int fromW, fromH, toW, toH;
+    };
+    // Halving odd and even sides (the FlashPix levels), a preview fit, growing, one pixel.
+    const Case cases[] = {{101, 77, 51, 39}, {64, 48, 32, 24}, {300, 200, 97, 65}, {13, 9, 40, 31}, {5, 5, 1, 1}, {1, 1, 3, 2}};
+    for (const Case& k : cases)
+        for (int channels = 1; channels <= 5; ++channels) {
+            raster::Pixels image;
+            image.width = k.fromW;
+            image.height = k.fromH;
+            image.channels = channels;
+            image.data.resize(image.rowBytes() * k.fromH);
+            for (std::uint8_t& v : image.data) v = static_cast<std::uint8_t>(random() % 3 ? random() : 255);
+            const raster::Pixels got = raster::Resize(image, k.toW, k.toH);
+            const raster::Pixels want = PlainResize(image, k.toW, k.toH);
+            ASSERT_EQ(got.width, k.toW);
+            ASSERT_EQ(got.height, k.toH);
+            ASSERT_EQ(got.channels, channels);
+            EXPECT_EQ(got.data, want.data) << k.fromW << "x" << k.fromH << " to " << k.toW << "x" << k.toH << ", "
+                                           << channels << " channels";
+        }
 }
 
 // The per-pixel formulas the converter documents.
