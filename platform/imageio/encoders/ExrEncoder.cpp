@@ -55,12 +55,28 @@ bool EncodeOpenExr(const Bitmap& image, const DestinationProperties& properties,
     } catch (const std::exception&) {
         return false;
     }
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint8_t* p = &px.data[i * px.channels];
-        const float a = alpha ? p[colours] / 255.0f : 1.0f;
-        float rgb[3];
-        for (int c = 0; c < 3; ++c) rgb[c] = linear[p[grey ? 0 : c]] * a;  // premultiplied, linear
-        pixels[i] = Imf::Rgba(rgb[0], rgb[1], rgb[2], a);
+    if (!alpha) {
+        // Opaque: each sample's half straight from a table of the 256 codes.
+        half table[256];
+        for (int i = 0; i < 256; ++i) table[i] = half(linear[i]);
+        const half one(1.0f);
+        const int step = px.channels;
+        const std::uint8_t* p = px.data.data();
+        for (std::size_t i = 0; i < count; ++i, p += step) {
+            Imf::Rgba& o = pixels[i];
+            o.r = table[p[0]];
+            o.g = table[p[grey ? 0 : 1]];
+            o.b = table[p[grey ? 0 : 2]];
+            o.a = one;
+        }
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint8_t* p = &px.data[i * px.channels];
+            const float a = p[colours] / 255.0f;
+            float rgb[3];
+            for (int c = 0; c < 3; ++c) rgb[c] = linear[p[grey ? 0 : c]] * a;  // premultiplied, linear
+            pixels[i] = Imf::Rgba(rgb[0], rgb[1], rgb[2], a);
+        }
     }
 
     out.clear();
