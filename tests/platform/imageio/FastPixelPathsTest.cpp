@@ -1,6 +1,7 @@
-// The converter's and the ditherer's fast paths against the plain per-pixel computation they
-// stand in for: the same samples and the same bits, at every row width and at the edges of their
-// shortcuts (runs of white that end inside a group of eight, errors that vanish or do not).
+// The fast loops of the converter, the ditherer and the resampler against the plain per-pixel
+// computation they stand in for: the same samples and the same bits, at row widths around their
+// steps and at the edges of their shortcuts (white that ends inside a group of eight, errors that
+// vanish or do not).
 #include <gtest/gtest.h>
 
 #include <algorithm>
