@@ -147,28 +147,37 @@ bool WriteLevel(GsfOutfile* store, int number, const raster::Pixels& px) {
     PutLE32(header, static_cast<std::uint32_t>(px.channels));
     PutLE32(header, 36);  // tile header table offset
     PutLE32(header, 16);  // tile header entry length
-    std::vector<std::uint8_t> data = StreamHeader(kSubimageData);
-    data.reserve(data.size() + static_cast<std::size_t>(tiles) * tileBytes);
-    for (int ty = 0; ty < down; ++ty)
-        for (int tx = 0; tx < across; ++tx) {
-            PutLE32(header, static_cast<std::uint32_t>(data.size() - 28));  // offset of the tile
-            PutLE32(header, tileBytes);
-            PutLE32(header, 0);  // uncompressed
-            PutLE32(header, 0);
-            // Rows and columns past the picture's edge repeat its last row and column.
-            const int inside = std::min(kTile, px.width - tx * kTile);
-            const std::size_t pixel = static_cast<std::size_t>(px.channels);
-            for (int y = 0; y < kTile; ++y) {
-                const std::uint8_t* row = px.row(std::min(ty * kTile + y, px.height - 1)) + tx * kTile * pixel;
-                const std::size_t at = data.size();
-                data.resize(at + kTile * pixel);
-                std::uint8_t* dest = data.data() + at;
-                std::memcpy(dest, row, inside * pixel);
-                for (int x = inside; x < kTile; ++x) std::memcpy(dest + x * pixel, row + (inside - 1) * pixel, pixel);
+    for (std::uint32_t t = 0; t < tiles; ++t) {
+        PutLE32(header, t * tileBytes);  // offset of the tile in the data, after its stream header
+        PutLE32(header, tileBytes);
+        PutLE32(header, 0);  // uncompressed
+        PutLE32(header, 0);
+    }
+    bool ok = WriteStream(GSF_OUTFILE(dir), "Subimage 0000 Header", header);
+
+    // The tiles one after another, each gathered into a buffer of its own and written on.
+    if (GsfOutput* data = ok ? gsf_outfile_new_child(GSF_OUTFILE(dir), "Subimage 0000 Data", FALSE) : nullptr) {
+        const std::vector<std::uint8_t> head = StreamHeader(kSubimageData);
+        ok = gsf_output_write(data, head.size(), head.data()) != FALSE;
+        std::vector<std::uint8_t> tile(tileBytes);
+        const std::size_t pixel = static_cast<std::size_t>(px.channels);
+        for (int ty = 0; ok && ty < down; ++ty)
+            for (int tx = 0; ok && tx < across; ++tx) {
+                // Rows and columns past the picture's edge repeat its last row and column.
+                const int inside = std::min(kTile, px.width - tx * kTile);
+                for (int y = 0; y < kTile; ++y) {
+                    const std::uint8_t* row = px.row(std::min(ty * kTile + y, px.height - 1)) + tx * kTile * pixel;
+                    std::uint8_t* dest = tile.data() + y * kTile * pixel;
+                    std::memcpy(dest, row, inside * pixel);
+                    for (int x = inside; x < kTile; ++x) std::memcpy(dest + x * pixel, row + (inside - 1) * pixel, pixel);
+                }
+                ok = gsf_output_write(data, tile.size(), tile.data()) != FALSE;
             }
-        }
-    bool ok = WriteStream(GSF_OUTFILE(dir), "Subimage 0000 Header", header) &&
-              WriteStream(GSF_OUTFILE(dir), "Subimage 0000 Data", data);
+        ok = gsf_output_close(data) != FALSE && ok;
+        g_object_unref(data);
+    } else {
+        ok = false;
+    }
     ok = gsf_output_close(dir) != FALSE && ok;
     g_object_unref(dir);
     return ok;
