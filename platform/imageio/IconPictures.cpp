@@ -6,43 +6,14 @@
 
 #include "platform/BufferPool.h"
 #include "platform/imageio/encoders/Encoders.h"
+#include "platform/imageio/PixelRows.h"
 #include "platform/imageio/RasterPrep.h"
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace platform {
 namespace {
 
-// One RGB row as 32-bit 0xFFRRGGBB words (Qt's RGB32): the plain loop, four pixels at a time
-// where the processor has SSSE3.
-#if defined(__x86_64__)
-__attribute__((target("ssse3"))) int RgbToRgb32Ssse3(const std::uint8_t* in, int width, std::uint32_t* out) {
-    // Little-endian words: blue, green, red, then the opaque alpha in memory.
-    const __m128i spread = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
-    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    int x = 0;
-    for (; 3 * x + 16 <= 3 * width; x += 4) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 3 * x));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_or_si128(_mm_shuffle_epi8(v, spread), opaque));
-    }
-    return x;
-}
-#endif
-
-void RgbToRgb32(const std::uint8_t* in, int width, std::uint32_t* out) {
-    int x = 0;
-#if defined(__x86_64__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) x = RgbToRgb32Ssse3(in, width, out);
-#endif
-    for (in += 3 * x; x < width; ++x, in += 3)
-        out[x] = 0xFF000000u | std::uint32_t{in[0]} << 16 | std::uint32_t{in[1]} << 8 | in[2];
-}
-
 // The page as a QImage in a form Qt's scaler takes as it is: opaque grey and RGB pages as
-// 32-bit RGB in a pooled buffer (a fresh page-sized one costs more in page faults than the
+// 32-bit RGBX in a pooled buffer (a fresh page-sized one costs more in page faults than the
 // conversion), the rest as premultiplied RGBA.
 QImage PageImage(const Bitmap& page, std::shared_ptr<std::uint8_t>& memory) {
     if (!page.hasAlpha && (page.model == ColorModel::RGB || page.model == ColorModel::Monochrome)) {
@@ -51,13 +22,17 @@ QImage PageImage(const Bitmap& page, std::shared_ptr<std::uint8_t>& memory) {
         if (!memory) return {};
         for (int y = 0; y < page.height; ++y) {
             const std::uint8_t* in = page.row(y);
-            auto* out = reinterpret_cast<std::uint32_t*>(memory.get() + rowBytes * static_cast<std::size_t>(y));
-            if (page.model == ColorModel::RGB)
-                RgbToRgb32(in, page.width, out);
-            else
-                for (int x = 0; x < page.width; ++x) out[x] = 0xFF000000u | std::uint32_t{in[x]} * 0x010101u;
+            std::uint8_t* out = memory.get() + rowBytes * static_cast<std::size_t>(y);
+            if (page.model == ColorModel::RGB) {
+                ConvertRow(page, in, page.width, PixelLayout::RGBA, out);  // opaque: the fourth byte 255
+            } else {
+                for (int x = 0; x < page.width; ++x, out += 4) {
+                    out[0] = out[1] = out[2] = in[x];
+                    out[3] = 255;
+                }
+            }
         }
-        return QImage(memory.get(), page.width, page.height, static_cast<qsizetype>(rowBytes), QImage::Format_RGB32);
+        return QImage(memory.get(), page.width, page.height, static_cast<qsizetype>(rowBytes), QImage::Format_RGBX8888);
     }
     if (page.model == ColorModel::RGB && page.hasAlpha)
         return QImage(page.data, page.width, page.height, static_cast<qsizetype>(page.stride),
