@@ -38,7 +38,8 @@ void WaitForBackgroundRelease(std::chrono::milliseconds limit);
 // readers allocate all the time, and with two heaps for seven workers they spent most of their
 // waits on the heaps' locks (at 72 dpi the pages took a quarter to twice as long). Fewer heaps
 // suit work whose freed memory is better shared: OpenJPEG's working memory (some 20 bytes a
-// pixel) stayed resident once a heap, 2.7 times the peak of two heaps for JPEG 2000 pages.
+// pixel of what it holds) stayed resident once a heap when it held whole pages, 2.7 times the
+// peak of two heaps; a tile at a time, the two measure alike.
 // Process-wide; called before the page workers start. Heaps once made stay: with fewer allowed
 // than there are, new threads share the existing ones. The heaps are not given huge pages: they
 // are written sparsely, and with huge pages 600 dpi pages took a third longer.

@@ -1,15 +1,13 @@
-// JPEG 2000 (JP2 file) through OpenJPEG. Quality 1 is lossless (5/3 wavelet); below it the
-// 9/7 wavelet aims at a peak signal-to-noise ratio rising with the quality. OpenJPEG writes no
-// resolution box, so one is added to the header box afterwards.
+// JPEG 2000 (JP2 file) through OpenJPEG, in tiles of 512 pixels a side. Quality 1 is lossless
+// (5/3 wavelet); below it the 9/7 wavelet aims at a peak signal-to-noise ratio rising with the
+// quality. OpenJPEG writes no resolution box, so one is added to the header box afterwards.
 #include <openjpeg.h>
 
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
+#include "platform/WorkerBudget.h"
 #include "platform/imageio/ByteWriter.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/PixelRows.h"
@@ -51,40 +49,13 @@ OPJ_BOOL SinkSeek(OPJ_OFF_T offset, void* user) {
 void Quiet(const char*, void*) {}
 
 using bytes::StoreBE32;
-// OpenJPEG needs some 20 bytes a pixel while it encodes, several page buffers: pages are encoded
-// one at a time (two from 16 processors on), each on its share of the processors, so that the
-// memory stays within a few pages while the processors stay busy. Measured against one page per
-// worker on one thread each: a little slower, and well under half the peak.
-struct EncodeGate {
-    int concurrent = 1;
-    int threads = 1;
-    std::mutex mutex;
-    std::condition_variable freed;
-    int running = 0;
-
-    EncodeGate() {
-        const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
-        concurrent = std::max(1, static_cast<int>(processors) / 8);
-        threads = std::max(1, (static_cast<int>(processors) - 1) / concurrent);
-    }
-    void Enter() {
-        std::unique_lock lock(mutex);
-        freed.wait(lock, [this] { return running < concurrent; });
-        ++running;
-    }
-    void Leave() {
-        {
-            std::lock_guard lock(mutex);
-            --running;
-        }
-        freed.notify_one();
-    }
-};
-
-EncodeGate& Gate() {
-    static EncodeGate* gate = new EncodeGate;
-    return *gate;
-}
+// The picture goes to OpenJPEG a tile at a time: its working memory (some 20 bytes a pixel of
+// what it holds at once) is then that of one tile whatever the page's size, and every worker
+// encodes a page of its own. Against tiles of 768 and 1024 pixels and one tile for the whole
+// picture, 512 measured fastest and smallest in memory; each tile reaches the quality's
+// signal-to-noise ratio on its own, so lossy files come out some 10 % larger than one tile's
+// and some 1 dB closer to the page. Lossless files hardly change.
+constexpr int kTileSide = 512;
 
 std::uint32_t GetBE32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
@@ -143,13 +114,6 @@ bool EncodeJPEG2000(const Bitmap& image, const DestinationProperties& properties
     const bool alpha = layout == PixelLayout::GrayAlpha || layout == PixelLayout::RGBA;
     const bool grey = layout == PixelLayout::Gray || layout == PixelLayout::GrayAlpha;
 
-    EncodeGate& gate = Gate();
-    gate.Enter();
-    struct Leave {
-        EncodeGate& gate;
-        ~Leave() { gate.Leave(); }
-    } leave{gate};
-
     opj_image_cmptparm_t parms[4];
     std::memset(parms, 0, sizeof parms);
     for (int i = 0; i < components; ++i) {
@@ -159,24 +123,14 @@ bool EncodeJPEG2000(const Bitmap& image, const DestinationProperties& properties
         parms[i].prec = 8;
         parms[i].sgnd = 0;
     }
-    opj_image_t* j2k = opj_image_create(static_cast<OPJ_UINT32>(components), parms,
-                                        grey ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
+    // The image without samples of its own: they come a tile at a time.
+    opj_image_t* j2k = opj_image_tile_create(static_cast<OPJ_UINT32>(components), parms,
+                                             grey ? OPJ_CLRSPC_GRAY : OPJ_CLRSPC_SRGB);
     if (!j2k) return false;
     j2k->x0 = j2k->y0 = 0;
     j2k->x1 = static_cast<OPJ_UINT32>(image.width);
     j2k->y1 = static_cast<OPJ_UINT32>(image.height);
     if (alpha) j2k->comps[components - 1].alpha = 1;
-    {
-        PixelRows rows(image, layout);
-        for (int y = 0; y < image.height; ++y) {
-            const std::uint8_t* row = rows.Row(y);
-            const std::size_t base = static_cast<std::size_t>(y) * image.width;
-            for (int c = 0; c < components; ++c) {
-                OPJ_INT32* plane = j2k->comps[c].data + base;
-                for (int x = 0; x < image.width; ++x) plane[x] = row[x * components + c];
-            }
-        }
-    }
 
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
@@ -191,9 +145,13 @@ bool EncodeJPEG2000(const Bitmap& image, const DestinationProperties& properties
         parameters.tcp_distoratio[0] = 20.0f + 30.0f * std::max(0.0f, quality);
     }
     parameters.tcp_mct = components >= 3 ? 1 : 0;
-    // Fewer wavelet levels for small pictures: each level halves the smallest side.
+    parameters.tile_size_on = OPJ_TRUE;
+    parameters.cp_tx0 = parameters.cp_ty0 = 0;
+    parameters.cp_tdx = parameters.cp_tdy = kTileSide;
+    const int tileWidth = std::min(image.width, kTileSide), tileHeight = std::min(image.height, kTileSide);
+    // Fewer wavelet levels for small tiles: each level halves the smallest side.
     int levels = 6;
-    while (levels > 1 && ((image.width >> (levels - 1)) < 1 || (image.height >> (levels - 1)) < 1)) --levels;
+    while (levels > 1 && ((tileWidth >> (levels - 1)) < 1 || (tileHeight >> (levels - 1)) < 1)) --levels;
     parameters.numresolution = levels;
 
     opj_codec_t* codec = opj_create_compress(OPJ_CODEC_JP2);
@@ -205,7 +163,7 @@ bool EncodeJPEG2000(const Bitmap& image, const DestinationProperties& properties
         opj_set_warning_handler(codec, Quiet, nullptr);
         opj_set_error_handler(codec, Quiet, nullptr);
         ok = opj_setup_encoder(codec, &parameters, j2k) != 0;
-        if (ok && gate.threads > 1) opj_codec_set_threads(codec, gate.threads);
+        if (ok && WorkerBudget() > 1) opj_codec_set_threads(codec, WorkerBudget());
     }
     if (ok) {
         stream = opj_stream_create(1 << 20, OPJ_FALSE);
@@ -216,7 +174,32 @@ bool EncodeJPEG2000(const Bitmap& image, const DestinationProperties& properties
         opj_stream_set_write_function(stream, SinkWrite);
         opj_stream_set_skip_function(stream, SinkSkip);
         opj_stream_set_seek_function(stream, SinkSeek);
-        ok = opj_start_compress(codec, j2k, stream) && opj_encode(codec, stream) && opj_end_compress(codec, stream);
+        ok = opj_start_compress(codec, j2k, stream) != 0;
+    }
+    if (ok) {
+        // The tiles in order, left to right and top to bottom, each as its planes one after
+        // another, a byte a sample.
+        const int across = (image.width + kTileSide - 1) / kTileSide;
+        const int down = (image.height + kTileSide - 1) / kTileSide;
+        std::vector<std::uint8_t> tile;
+        PixelRows rows(image, layout);
+        for (int ty = 0; ok && ty < down; ++ty)
+            for (int tx = 0; ok && tx < across; ++tx) {
+                const int x0 = tx * kTileSide, y0 = ty * kTileSide;
+                const int w = std::min(kTileSide, image.width - x0), h = std::min(kTileSide, image.height - y0);
+                const std::size_t plane = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+                tile.resize(plane * static_cast<std::size_t>(components));
+                for (int y = 0; y < h; ++y) {
+                    const std::uint8_t* row = rows.Row(y0 + y) + static_cast<std::size_t>(x0) * components;
+                    for (int c = 0; c < components; ++c) {
+                        std::uint8_t* dest = tile.data() + plane * static_cast<std::size_t>(c) + static_cast<std::size_t>(y) * w;
+                        for (int x = 0; x < w; ++x) dest[x] = row[x * components + c];
+                    }
+                }
+                ok = opj_write_tile(codec, static_cast<OPJ_UINT32>(ty * across + tx), tile.data(),
+                                    static_cast<OPJ_UINT32>(tile.size()), stream) != 0;
+            }
+        ok = ok && opj_end_compress(codec, stream) != 0;
     }
     if (stream) opj_stream_destroy(stream);
     if (codec) opj_destroy_codec(codec);

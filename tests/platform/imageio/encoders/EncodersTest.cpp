@@ -284,6 +284,48 @@ TEST(Encoders, CmykJpegIsStoredInvertedAsReadersExpect) {
     EXPECT_NEAR(rgb.pixels[2], 255, 3);
 }
 
+// A JPEG 2000 picture larger than a tile is written in several, the last ones across and down
+// cut short: losslessly, every sample comes back, alpha included; lossy, the picture stays close
+// on both sides of the tiles' edges.
+TEST(Encoders, Jpeg2000InSeveralTilesComesBackWhole) {
+    testpdf::TempDir dir;
+    for (const bool alpha : {false, true}) {
+        for (const ColorModel model : {ColorModel::RGB, ColorModel::Monochrome}) {
+            Bitmap image = Picture(model, 1100, 530);
+            if (alpha) {
+                // The same colours, opaque, with an alpha channel: the alpha plane is a tile's too.
+                Bitmap withAlpha = Bitmap::Allocate(image.width, image.height, model, true);
+                for (int y = 0; y < image.height; ++y)
+                    for (int x = 0; x < image.width; ++x) {
+                        std::memcpy(withAlpha.row(y) + x * withAlpha.components, image.row(y) + x * image.components,
+                                    static_cast<std::size_t>(image.components));
+                        withAlpha.row(y)[x * withAlpha.components + image.components] = 255;
+                    }
+                image = withAlpha;
+            }
+            const std::string name = std::string(alpha ? "a" : "o") + (model == ColorModel::RGB ? "rgb" : "grey");
+            DestinationProperties lossless = Properties(150, alpha);
+            lossless.lossyQuality = 1.0f;
+            const fs::path exact = Encode(dir, "public.jpeg-2000", image, lossless, name + ".jp2");
+            ASSERT_FALSE(exact.empty()) << name;
+            const auto d = testimage::DecodeWithPil(exact, "RGB");
+            ASSERT_TRUE(d.ok()) << name << ": " << d.error;
+            EXPECT_EQ(d.mode, model == ColorModel::RGB ? (alpha ? "RGBA" : "RGB") : (alpha ? "LA" : "L")) << name;
+            ASSERT_EQ(d.width, 1100) << name;
+            ASSERT_EQ(d.height, 530) << name;
+            EXPECT_EQ(MaxDifference(d.pixels, AsRgb(image)), 0) << name;
+
+            DestinationProperties lossy = Properties(150, alpha);
+            lossy.lossyQuality = 0.8f;
+            const fs::path close = Encode(dir, "public.jpeg-2000", image, lossy, name + "-lossy.jp2");
+            ASSERT_FALSE(close.empty()) << name;
+            const auto l = testimage::DecodeWithPil(close, "RGB");
+            ASSERT_TRUE(l.ok()) << name << ": " << l.error;
+            EXPECT_LT(MeanDifference(l.pixels, AsRgb(image)), 3.0) << name;
+        }
+    }
+}
+
 TEST(Encoders, LossyJpeg2000AndPalettedGifStayClose) {
     testpdf::TempDir dir;
     const Bitmap image = Picture(ColorModel::RGB, 64, 48);
