@@ -8,11 +8,14 @@
 #include <OpenEXR/ImfRgbaFile.h>
 #include <OpenEXR/ImfStandardAttributes.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 
 #include "platform/imageio/encoders/Encoders.h"
+#include "platform/imageio/PixelRows.h"
 #include "platform/imageio/RasterPrep.h"
 
 namespace platform::encoders {
@@ -39,49 +42,35 @@ float SrgbToLinear(float v) { return v <= 0.04045f ? v / 12.92f : std::pow((v + 
 }  // namespace
 
 bool EncodeOpenExr(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    raster::Pixels px;
+    if (!raster::IsUsable(image)) return false;
     const bool grey = image.model == ColorModel::Monochrome;
-    if (!(grey ? raster::ToGrey(image, raster::Alpha::Straight, px) : raster::ToRgb(image, raster::Alpha::Straight, px)))
-        return false;
     const bool alpha = image.hasAlpha;
     const int colours = grey ? 1 : 3;
+    // The rows as grey or RGB, alpha straight, as they are read a band at a time below.
+    const PixelLayout layout = grey ? (alpha ? PixelLayout::GrayAlpha : PixelLayout::Gray)
+                                    : (alpha ? PixelLayout::RGBA : PixelLayout::RGB);
+    const int step = BytesPerPixel(layout);
 
     float linear[256];
     for (int i = 0; i < 256; ++i) linear[i] = SrgbToLinear(i / 255.0f);
-    const std::size_t count = static_cast<std::size_t>(px.width) * px.height;
-    std::vector<Imf::Rgba> pixels;
+    half table[256];  // an opaque sample's half, straight from its code
+    for (int i = 0; i < 256; ++i) table[i] = half(linear[i]);
+    const half one(1.0f);
+
+    // A band of rows at a time goes to the library (a multiple of the 16 rows it compresses
+    // together): the half-float picture, 8 bytes a pixel, is never whole in memory.
+    constexpr int kBandRows = 64;
+    const std::size_t width = static_cast<std::size_t>(image.width);
+    std::vector<Imf::Rgba> band;
     try {
-        pixels.resize(count);
+        band.resize(width * static_cast<std::size_t>(std::min(kBandRows, image.height)));
     } catch (const std::exception&) {
         return false;
-    }
-    if (!alpha) {
-        // Opaque: each sample's half straight from a table of the 256 codes.
-        half table[256];
-        for (int i = 0; i < 256; ++i) table[i] = half(linear[i]);
-        const half one(1.0f);
-        const int step = px.channels;
-        const std::uint8_t* p = px.data.data();
-        for (std::size_t i = 0; i < count; ++i, p += step) {
-            Imf::Rgba& o = pixels[i];
-            o.r = table[p[0]];
-            o.g = table[p[grey ? 0 : 1]];
-            o.b = table[p[grey ? 0 : 2]];
-            o.a = one;
-        }
-    } else {
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint8_t* p = &px.data[i * px.channels];
-            const float a = p[colours] / 255.0f;
-            float rgb[3];
-            for (int c = 0; c < 3; ++c) rgb[c] = linear[p[grey ? 0 : c]] * a;  // premultiplied, linear
-            pixels[i] = Imf::Rgba(rgb[0], rgb[1], rgb[2], a);
-        }
     }
 
     out.clear();
     try {
-        Imf::Header header(px.width, px.height);
+        Imf::Header header(image.width, image.height);
         header.compression() = Imf::ZIP_COMPRESSION;
         const float dpiX = raster::DpiOr72(properties.dpiWidth), dpiY = raster::DpiOr72(properties.dpiHeight);
         Imf::addXDensity(header, dpiX);
@@ -90,8 +79,34 @@ bool EncodeOpenExr(const Bitmap& image, const DestinationProperties& properties,
                                                 : (alpha ? Imf::WRITE_RGBA : Imf::WRITE_RGB);
         MemoryStream stream(out);
         Imf::RgbaOutputFile file(stream, header, channels);
-        file.setFrameBuffer(pixels.data(), 1, static_cast<std::size_t>(px.width));
-        file.writePixels(px.height);
+        PixelRows rows(image, layout);
+        for (int y0 = 0; y0 < image.height; y0 += kBandRows) {
+            const int n = std::min(kBandRows, image.height - y0);
+            for (int y = 0; y < n; ++y) {
+                const std::uint8_t* p = rows.Row(y0 + y);
+                Imf::Rgba* o = band.data() + static_cast<std::size_t>(y) * width;
+                if (!alpha) {
+                    for (std::size_t x = 0; x < width; ++x, p += step, ++o) {
+                        o->r = table[p[0]];
+                        o->g = table[p[grey ? 0 : 1]];
+                        o->b = table[p[grey ? 0 : 2]];
+                        o->a = one;
+                    }
+                } else {
+                    for (std::size_t x = 0; x < width; ++x, p += step, ++o) {
+                        const float a = p[colours] / 255.0f;
+                        float rgb[3];
+                        for (int c = 0; c < 3; ++c) rgb[c] = linear[p[grey ? 0 : c]] * a;  // premultiplied, linear
+                        *o = Imf::Rgba(rgb[0], rgb[1], rgb[2], a);
+                    }
+                }
+            }
+            // The library finds pixel (x, y) at base + x + y * width: the band's first row is y0.
+            const auto base = reinterpret_cast<Imf::Rgba*>(reinterpret_cast<std::uintptr_t>(band.data()) -
+                                                           static_cast<std::uintptr_t>(y0) * width * sizeof(Imf::Rgba));
+            file.setFrameBuffer(base, 1, width);
+            file.writePixels(n);
+        }
     } catch (const std::exception&) {
         out.clear();
         return false;

@@ -296,6 +296,15 @@ TEST(OtherEncoderLimits, FittedIntoFixedSizes) {
     }
 }
 
+// OpenEXR takes its rows a band of 64 at a time: pages of two bands and a short third come
+// back whole in every model, translucent ones too.
+TEST(OtherEncoderLimits, OpenExrInBands) {
+    for (const Variant& v : kVariants) {
+        SCOPED_TRACE(v.name);
+        CheckEncoding(Type("OpenExr"), v, Geometry{37, 150, 5});
+    }
+}
+
 // Icons carry the standard sizes; FlashPix its whole resolution pyramid.
 TEST(OtherEncoderLimits, IconSizesAndFlashPixPyramid) {
     testpdf::TempDir dir;
