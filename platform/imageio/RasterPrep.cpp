@@ -166,7 +166,7 @@ void AcrossRowAny(const std::uint8_t* src, const FlatTaps& taps, int width, int 
 
 }  // namespace
 
-Pixels Resize(const Pixels& image, int width, int height) {
+Pixels Resize(const PixelsView& image, int width, int height) {
     Pixels out;
     out.width = width;
     out.height = height;

@@ -25,6 +25,20 @@ struct Pixels {
     const std::uint8_t* row(int y) const { return data.data() + rowBytes() * y; }
 };
 
+// Packed rows that belong to someone else, `stride` bytes apart: a Pixels' rows, or a page's
+// own when they already are what a format takes.
+struct PixelsView {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    const std::uint8_t* data = nullptr;
+    std::size_t stride = 0;
+
+    const std::uint8_t* row(int y) const { return data + stride * static_cast<std::size_t>(y); }
+};
+
+inline PixelsView ViewOf(const Pixels& p) { return {p.width, p.height, p.channels, p.data.data(), p.rowBytes()}; }
+
 // What becomes of a bitmap's alpha.
 enum class Alpha {
     Flatten,        // composited over white (CMYK: over no ink); no alpha channel in the result
@@ -58,7 +72,8 @@ Pixels FitCentred(const Pixels& image, int boxWidth, int boxHeight, bool enlarge
                   const std::uint8_t* background);
 
 // Resamples to exactly width × height (area average when shrinking, linear when growing).
-Pixels Resize(const Pixels& image, int width, int height);
+Pixels Resize(const PixelsView& image, int width, int height);
+inline Pixels Resize(const Pixels& image, int width, int height) { return Resize(ViewOf(image), width, height); }
 
 // Floyd–Steinberg dithering of a grey image to one bit per pixel: rows of `rowBytes` bytes,
 // most significant bit first, bit set = black. Pure black and white stay exact.

@@ -7,7 +7,6 @@
 // "\005Image Contents", "Subimage 0000 Header", "Subimage 0000 Data".
 #include <gsf/gsf-outfile-msole.h>
 #include <gsf/gsf-outfile.h>
-#include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-output.h>
 
 #include <algorithm>
@@ -117,6 +116,56 @@ std::vector<std::uint8_t> StreamHeader(const Clsid& id) {
     return o;
 }
 
+// The compound file written straight into the caller's bytes, instead of into a buffer of the
+// library's that would then be copied out: a page-sized copy less in memory at once.
+struct VectorOutput {
+    GsfOutput output;
+    std::vector<std::uint8_t>* bytes;
+};
+
+struct VectorOutputClass {
+    GsfOutputClass output_class;
+};
+
+GsfOutputClass* vectorOutputParent = nullptr;
+
+gboolean VectorOutputWrite(GsfOutput* output, size_t n, const guint8* data) {
+    auto* self = reinterpret_cast<VectorOutput*>(output);
+    try {
+        const auto at = static_cast<std::size_t>(output->cur_offset);
+        if (at + n > self->bytes->size()) self->bytes->resize(at + n);
+        std::memcpy(self->bytes->data() + at, data, n);
+        return TRUE;
+    } catch (...) {
+        return FALSE;
+    }
+}
+
+// The library moves the offset itself; any offset can be written at.
+gboolean VectorOutputSeek(GsfOutput*, gsf_off_t, GSeekType) { return TRUE; }
+
+gboolean VectorOutputClose(GsfOutput* output) {
+    return vectorOutputParent->Close == nullptr || vectorOutputParent->Close(output);
+}
+
+void VectorOutputClassInit(gpointer klass, gpointer) {
+    auto* output = static_cast<GsfOutputClass*>(klass);
+    output->Write = VectorOutputWrite;
+    output->Seek = VectorOutputSeek;
+    output->Close = VectorOutputClose;
+    vectorOutputParent = static_cast<GsfOutputClass*>(g_type_class_peek_parent(klass));
+}
+
+GsfOutput* NewVectorOutput(std::vector<std::uint8_t>& bytes) {
+    static const GType type = g_type_register_static_simple(GSF_OUTPUT_TYPE, "VellipseVectorOutput",
+                                                            sizeof(VectorOutputClass), VectorOutputClassInit,
+                                                            sizeof(VectorOutput), nullptr, GTypeFlags(0));
+    auto* output = static_cast<VectorOutput*>(g_object_new(type, nullptr));
+    if (!output) return nullptr;
+    output->bytes = &bytes;
+    return &output->output;
+}
+
 bool WriteStream(GsfOutfile* parent, const char* name, const std::vector<std::uint8_t>& data) {
     GsfOutput* child = gsf_outfile_new_child(parent, name, FALSE);
     if (!child) return false;
@@ -127,7 +176,7 @@ bool WriteStream(GsfOutfile* parent, const char* name, const std::vector<std::ui
 }
 
 // One resolution level: its header and its tiles.
-bool WriteLevel(GsfOutfile* store, int number, const raster::Pixels& px) {
+bool WriteLevel(GsfOutfile* store, int number, const raster::PixelsView& px) {
     char name[32];
     std::snprintf(name, sizeof name, "Resolution %04d", number);
     GsfOutput* dir = gsf_outfile_new_child(store, name, TRUE);
@@ -186,20 +235,29 @@ bool WriteLevel(GsfOutfile* store, int number, const raster::Pixels& px) {
 }  // namespace
 
 bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    raster::Pixels px;
+    if (!raster::IsUsable(image)) return false;
     const bool grey = image.model == ColorModel::Monochrome;
-    if (!(grey ? raster::ToGrey(image, raster::Alpha::Premultiplied, px)
-               : raster::ToRgb(image, raster::Alpha::Premultiplied, px)))
-        return false;
     const bool alpha = image.hasAlpha;
+    // The full size: an opaque grey or RGB page as its rows lie, any other converted.
+    raster::Pixels converted;
+    raster::PixelsView full;
+    if (!alpha && (image.model == ColorModel::RGB || grey)) {
+        full = {image.width, image.height, image.components, image.data, static_cast<std::size_t>(image.stride)};
+    } else {
+        if (!(grey ? raster::ToGrey(image, raster::Alpha::Premultiplied, converted)
+                   : raster::ToRgb(image, raster::Alpha::Premultiplied, converted)))
+            return false;
+        full = raster::ViewOf(converted);
+    }
 
     // Levels: the full size, then halves (rounded up) until the picture fits one tile.
-    std::vector<raster::Pixels> levels;
-    levels.push_back(std::move(px));
-    while (std::max(levels.back().width, levels.back().height) > kTile) {
-        const raster::Pixels& above = levels.back();
-        levels.push_back(raster::Resize(above, (above.width + 1) / 2, (above.height + 1) / 2));
+    std::vector<raster::Pixels> halves;
+    for (raster::PixelsView above = full; std::max(above.width, above.height) > kTile;) {
+        halves.push_back(raster::Resize(above, (above.width + 1) / 2, (above.height + 1) / 2));
+        above = raster::ViewOf(halves.back());
     }
+    std::vector<raster::PixelsView> levels = {full};
+    for (const raster::Pixels& half : halves) levels.push_back(raster::ViewOf(half));
     const int count = static_cast<int>(levels.size());
 
     // Channel colours: space in the high half, channel in the low; 0x8000 marks colour
@@ -218,7 +276,7 @@ bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties
                                    R4(0x01000005, levels[0].width / raster::DpiOr72(properties.dpiWidth)),
                                    Ui4(0x01000006, 0)};  // display size in inches
     for (int n = 0; n < count; ++n) {
-        const raster::Pixels& level = levels[count - 1 - n];  // number 0 is the smallest
+        const raster::PixelsView& level = levels[count - 1 - n];  // number 0 is the smallest
         const std::uint32_t base = 0x02000000u | (static_cast<std::uint32_t>(n) << 16);
         props.push_back(Ui4(base, static_cast<std::uint32_t>(level.width)));
         props.push_back(Ui4(base | 1, static_cast<std::uint32_t>(level.height)));
@@ -236,7 +294,21 @@ bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties
     }
 
     InitialiseGsf();
-    GsfOutput* sink = gsf_output_memory_new();
+    // Room for the whole file at once: the tiles, some 1 % for the file's own tables, and the
+    // small streams.
+    std::size_t expected = 64 * 1024;
+    for (const raster::PixelsView& level : levels) {
+        const std::size_t tiles = static_cast<std::size_t>((level.width + kTile - 1) / kTile) *
+                                  static_cast<std::size_t>((level.height + kTile - 1) / kTile);
+        expected += tiles * (kTile * kTile * static_cast<std::size_t>(level.channels) + 16);
+    }
+    out.clear();
+    try {
+        out.reserve(expected + expected / 64);
+    } catch (...) {
+        return false;
+    }
+    GsfOutput* sink = NewVectorOutput(out);
     if (!sink) return false;
     GsfOutfile* root = gsf_outfile_msole_new(sink);
     bool ok = root != nullptr;
@@ -254,12 +326,8 @@ bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties
         ok = gsf_output_close(GSF_OUTPUT(root)) != FALSE && ok;
         g_object_unref(root);
     }
-    if (ok) {
-        const guint8* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink));
-        const gsf_off_t size = gsf_output_size(sink);
-        ok = bytes && size > 0;
-        if (ok) out.assign(bytes, bytes + size);
-    }
+    ok = ok && !out.empty();
+    if (!ok) out.clear();
     // Closing the compound file closes its sink too; a second close is a GLib critical.
     if (!gsf_output_is_closed(sink)) gsf_output_close(sink);
     g_object_unref(sink);

@@ -341,6 +341,27 @@ TEST(OtherEncoderLimits, IconSizesAndFlashPixPyramid) {
     }
 }
 
+// Rows that lie further apart than their width (a page cut from a larger bitmap) make the same
+// file as the same rows packed, in every model: encoders that read a page's rows where they lie
+// go by its stride.
+TEST(OtherEncoderLimits, PaddedRowsMakeTheFileOfPackedOnes) {
+    for (const TypeCase& type : kTypes)
+        for (const Variant& v : kVariants) {
+            SCOPED_TRACE(std::string(type.name) + " " + v.name);
+            const platform::Bitmap packed = testpage::MakePage(v.model, 150, 100, v.alpha, 3);
+            std::vector<std::uint8_t> storage(static_cast<std::size_t>(packed.stride + 40) * packed.height);
+            platform::Bitmap padded = packed;
+            padded.stride = packed.stride + 40;
+            padded.data = storage.data();
+            for (int y = 0; y < packed.height; ++y)
+                std::memcpy(padded.row(y), packed.row(y), static_cast<std::size_t>(packed.stride));
+            std::vector<std::uint8_t> fromPacked, fromPadded;
+            ASSERT_TRUE(platform::EncodeImageData(type.uti, packed, {}, fromPacked));
+            ASSERT_TRUE(platform::EncodeImageData(type.uti, padded, {}, fromPadded));
+            EXPECT_TRUE(fromPacked == fromPadded);
+        }
+}
+
 // libgsf reports a misuse of its streams (closing one twice, say) as a GLib critical, and writes
 // on: the FlashPix writer must give it none.
 TEST(OtherEncoderLimits, FlashPixWithoutLibraryComplaints) {
