@@ -213,14 +213,23 @@ Pixels Resize(const PixelsView& image, int width, int height) {
     return out;
 }
 
-Pixels FitCentred(const Pixels& image, int boxWidth, int boxHeight, bool enlarge,
+Pixels FitCentred(const PixelsView& image, int boxWidth, int boxHeight, bool enlarge,
                   const std::uint8_t* background) {
     double scale = std::min(static_cast<double>(boxWidth) / image.width,
                             static_cast<double>(boxHeight) / image.height);
     if (!enlarge) scale = std::min(scale, 1.0);
     const int w = std::clamp(static_cast<int>(std::lround(image.width * scale)), 1, boxWidth);
     const int h = std::clamp(static_cast<int>(std::lround(image.height * scale)), 1, boxHeight);
-    Pixels scaled = (w == image.width && h == image.height) ? image : Resize(image, w, h);
+    Pixels scaled;
+    if (w == image.width && h == image.height) {
+        scaled.width = w;
+        scaled.height = h;
+        scaled.channels = image.channels;
+        scaled.data.resize(scaled.rowBytes() * static_cast<std::size_t>(h));
+        for (int y = 0; y < h; ++y) std::memcpy(scaled.row(y), image.row(y), scaled.rowBytes());
+    } else {
+        scaled = Resize(image, w, h);
+    }
     if (w == boxWidth && h == boxHeight) return scaled;  // nothing of the background shows
 
     Pixels box;

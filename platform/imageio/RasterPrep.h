@@ -68,8 +68,12 @@ bool ToPremultipliedRgba(const Bitmap& image, Pixels& out);
 // Scales `image` to fit inside boxWidth × boxHeight, keeping its aspect ratio, and centres it
 // on `background` (one value per channel). Samples are filtered as they are, so pass
 // premultiplied colour when there is alpha. `enlarge` lets a smaller image grow to the box.
-Pixels FitCentred(const Pixels& image, int boxWidth, int boxHeight, bool enlarge,
+Pixels FitCentred(const PixelsView& image, int boxWidth, int boxHeight, bool enlarge,
                   const std::uint8_t* background);
+inline Pixels FitCentred(const Pixels& image, int boxWidth, int boxHeight, bool enlarge,
+                         const std::uint8_t* background) {
+    return FitCentred(ViewOf(image), boxWidth, boxHeight, enlarge, background);
+}
 
 // Resamples to exactly width × height (area average when shrinking, linear when growing).
 Pixels Resize(const PixelsView& image, int width, int height);

@@ -6,6 +6,8 @@
 // Format: Adobe, "Digital Negative (DNG) Specification", version 1.4.0.0.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
@@ -17,7 +19,7 @@ namespace {
 constexpr std::uint16_t kPhotometricLinearRaw = 34892;
 constexpr int kPreviewSide = 1024;
 
-void SetCommon(TIFF* tif, const raster::Pixels& px, const DestinationProperties& properties) {
+void SetCommon(TIFF* tif, const raster::PixelsView& px, const DestinationProperties& properties) {
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(px.width));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(px.height));
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, 8);
@@ -31,9 +33,13 @@ void SetCommon(TIFF* tif, const raster::Pixels& px, const DestinationProperties&
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
 }
 
-bool WriteRows(TIFF* tif, raster::Pixels& px) {
-    for (int y = 0; y < px.height; ++y)
-        if (TIFFWriteScanline(tif, px.row(y), static_cast<std::uint32_t>(y), 0) < 0) return false;
+// Each row through a buffer of its own: libtiff may rewrite what it is given.
+bool WriteRows(TIFF* tif, const raster::PixelsView& px) {
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(px.width) * px.channels);
+    for (int y = 0; y < px.height; ++y) {
+        std::memcpy(row.data(), px.row(y), row.size());
+        if (TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0) < 0) return false;
+    }
     return TIFFWriteDirectory(tif) != 0;
 }
 
@@ -42,18 +48,34 @@ double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 
 }  // namespace
 
 bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    raster::Pixels page;
-    if (!raster::ToRgb(image, raster::Alpha::Flatten, page)) return false;
+    // The page as RGB: an opaque RGB page as its rows lie, any other converted.
+    if (!raster::IsUsable(image)) return false;
+    raster::Pixels converted;
+    raster::PixelsView page;
+    if (image.model == ColorModel::RGB && !image.hasAlpha) {
+        page = {image.width, image.height, 3, image.data, static_cast<std::size_t>(image.stride)};
+    } else {
+        if (!raster::ToRgb(image, raster::Alpha::Flatten, converted)) return false;
+        page = raster::ViewOf(converted);
+    }
     raster::Pixels shrunk;
-    raster::Pixels* preview = &page;
+    raster::PixelsView preview = page;
     if (page.width > kPreviewSide || page.height > kPreviewSide) {
         const std::uint8_t white[3] = {255, 255, 255};
         const double s = static_cast<double>(kPreviewSide) / std::max(page.width, page.height);
-        preview = &shrunk;
         shrunk = raster::FitCentred(page, std::max(1, static_cast<int>(std::lround(page.width * s))),
                                      std::max(1, static_cast<int>(std::lround(page.height * s))), false, white);
+        preview = raster::ViewOf(shrunk);
     }
 
+    // Room for the whole file at once: both pictures and the directories.
+    out.clear();
+    try {
+        out.reserve(static_cast<std::size_t>(page.width) * page.height * 3 +
+                    static_cast<std::size_t>(preview.width) * preview.height * 3 + 64 * 1024);
+    } catch (...) {
+        return false;
+    }
     raster::TiffSink sink(out);
     TIFF* tif = sink.tiff();
     if (!tif) return false;
@@ -67,7 +89,7 @@ bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std
     static const float kNeutral[3] = {1.0f, 1.0f, 1.0f};
     std::uint64_t subIfd[1] = {0};
     TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_REDUCEDIMAGE);
-    SetCommon(tif, *preview, properties);
+    SetCommon(tif, preview, properties);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_MAKE, "Vellipse");
     TIFFSetField(tif, TIFFTAG_MODEL, "Vellipse page");
@@ -78,7 +100,7 @@ bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std
     TIFFSetField(tif, TIFFTAG_CALIBRATIONILLUMINANT1, 21);  // D65
     TIFFSetField(tif, TIFFTAG_ASSHOTNEUTRAL, 3, kNeutral);
     TIFFSetField(tif, TIFFTAG_SUBIFD, 1, subIfd);
-    if (!WriteRows(tif, *preview)) return false;
+    if (!WriteRows(tif, preview)) return false;
 
     // The raw image.
     std::uint16_t table[256];
