@@ -181,24 +181,28 @@ bool EncodeJPEG2000(const Bitmap& image, const DestinationProperties& properties
         // another, a byte a sample.
         const int across = (image.width + kTileSide - 1) / kTileSide;
         const int down = (image.height + kTileSide - 1) / kTileSide;
-        std::vector<std::uint8_t> tile;
-        PixelRows rows(image, layout);
-        for (int ty = 0; ok && ty < down; ++ty)
-            for (int tx = 0; ok && tx < across; ++tx) {
-                const int x0 = tx * kTileSide, y0 = ty * kTileSide;
-                const int w = std::min(kTileSide, image.width - x0), h = std::min(kTileSide, image.height - y0);
-                const std::size_t plane = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-                tile.resize(plane * static_cast<std::size_t>(components));
-                for (int y = 0; y < h; ++y) {
-                    const std::uint8_t* row = rows.Row(y0 + y) + static_cast<std::size_t>(x0) * components;
-                    for (int c = 0; c < components; ++c) {
-                        std::uint8_t* dest = tile.data() + plane * static_cast<std::size_t>(c) + static_cast<std::size_t>(y) * w;
-                        for (int x = 0; x < w; ++x) dest[x] = row[x * components + c];
+        try {
+            std::vector<std::uint8_t> tile;
+            PixelRows rows(image, layout);
+            for (int ty = 0; ok && ty < down; ++ty)
+                for (int tx = 0; ok && tx < across; ++tx) {
+                    const int x0 = tx * kTileSide, y0 = ty * kTileSide;
+                    const int w = std::min(kTileSide, image.width - x0), h = std::min(kTileSide, image.height - y0);
+                    const std::size_t plane = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+                    tile.resize(plane * static_cast<std::size_t>(components));
+                    for (int y = 0; y < h; ++y) {
+                        const std::uint8_t* row = rows.Row(y0 + y) + static_cast<std::size_t>(x0) * components;
+                        for (int c = 0; c < components; ++c) {
+                            std::uint8_t* dest = tile.data() + plane * static_cast<std::size_t>(c) + static_cast<std::size_t>(y) * w;
+                            for (int x = 0; x < w; ++x) dest[x] = row[x * components + c];
+                        }
                     }
+                    ok = opj_write_tile(codec, static_cast<OPJ_UINT32>(ty * across + tx), tile.data(),
+                                        static_cast<OPJ_UINT32>(tile.size()), stream) != 0;
                 }
-                ok = opj_write_tile(codec, static_cast<OPJ_UINT32>(ty * across + tx), tile.data(),
-                                    static_cast<OPJ_UINT32>(tile.size()), stream) != 0;
-            }
+        } catch (...) {
+            ok = false;  // no memory for a tile: the codec and the image still go below
+        }
         ok = ok && opj_end_compress(codec, stream) != 0;
     }
     if (stream) opj_stream_destroy(stream);
