@@ -182,24 +182,35 @@ bool EncodeJPEG2000(const Bitmap& image, const DestinationProperties& properties
         const int across = (image.width + kTileSide - 1) / kTileSide;
         const int down = (image.height + kTileSide - 1) / kTileSide;
         try {
-            std::vector<std::uint8_t> tile;
+            // A row of tiles at a time: each row of the picture is converted once and laid into
+            // the tiles across.
+            std::vector<std::vector<std::uint8_t>> tiles(static_cast<std::size_t>(across));
             PixelRows rows(image, layout);
-            for (int ty = 0; ok && ty < down; ++ty)
-                for (int tx = 0; ok && tx < across; ++tx) {
-                    const int x0 = tx * kTileSide, y0 = ty * kTileSide;
-                    const int w = std::min(kTileSide, image.width - x0), h = std::min(kTileSide, image.height - y0);
-                    const std::size_t plane = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-                    tile.resize(plane * static_cast<std::size_t>(components));
-                    for (int y = 0; y < h; ++y) {
-                        const std::uint8_t* row = rows.Row(y0 + y) + static_cast<std::size_t>(x0) * components;
+            for (int ty = 0; ok && ty < down; ++ty) {
+                const int y0 = ty * kTileSide, h = std::min(kTileSide, image.height - y0);
+                for (int tx = 0; tx < across; ++tx) {
+                    const int w = std::min(kTileSide, image.width - tx * kTileSide);
+                    tiles[static_cast<std::size_t>(tx)].resize(static_cast<std::size_t>(w) * h * components);
+                }
+                for (int y = 0; y < h; ++y) {
+                    const std::uint8_t* row = rows.Row(y0 + y);
+                    for (int tx = 0; tx < across; ++tx) {
+                        const int x0 = tx * kTileSide, w = std::min(kTileSide, image.width - x0);
+                        const std::size_t plane = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+                        const std::uint8_t* in = row + static_cast<std::size_t>(x0) * components;
                         for (int c = 0; c < components; ++c) {
-                            std::uint8_t* dest = tile.data() + plane * static_cast<std::size_t>(c) + static_cast<std::size_t>(y) * w;
-                            for (int x = 0; x < w; ++x) dest[x] = row[x * components + c];
+                            std::uint8_t* dest = tiles[static_cast<std::size_t>(tx)].data() +
+                                                 plane * static_cast<std::size_t>(c) + static_cast<std::size_t>(y) * w;
+                            for (int x = 0; x < w; ++x) dest[x] = in[x * components + c];
                         }
                     }
+                }
+                for (int tx = 0; ok && tx < across; ++tx) {
+                    std::vector<std::uint8_t>& tile = tiles[static_cast<std::size_t>(tx)];
                     ok = opj_write_tile(codec, static_cast<OPJ_UINT32>(ty * across + tx), tile.data(),
                                         static_cast<OPJ_UINT32>(tile.size()), stream) != 0;
                 }
+            }
         } catch (...) {
             ok = false;  // no memory for a tile: the codec and the image still go below
         }
