@@ -33,11 +33,17 @@ void SetCommon(TIFF* tif, const raster::PixelsView& px, const DestinationPropert
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
 }
 
-// Each row through a buffer of its own: libtiff may rewrite what it is given.
+// RGB rows, or grey ones made RGB, each through a buffer of its own: libtiff may rewrite what
+// it is given.
 bool WriteRows(TIFF* tif, const raster::PixelsView& px) {
-    std::vector<std::uint8_t> row(static_cast<std::size_t>(px.width) * px.channels);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(px.width) * 3);
     for (int y = 0; y < px.height; ++y) {
-        std::memcpy(row.data(), px.row(y), row.size());
+        const std::uint8_t* in = px.row(y);
+        if (px.channels == 1) {
+            for (int x = 0; x < px.width; ++x) row[3 * x] = row[3 * x + 1] = row[3 * x + 2] = in[x];
+        } else {
+            std::memcpy(row.data(), in, row.size());
+        }
         if (TIFFWriteScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0) < 0) return false;
     }
     return TIFFWriteDirectory(tif) != 0;
@@ -48,12 +54,13 @@ double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 
 }  // namespace
 
 bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    // The page as RGB: an opaque RGB page as its rows lie, any other converted.
+    // The page as RGB: an opaque RGB or grey page as its rows lie (grey made RGB a row at a
+    // time as it is written, and its preview shrunk in grey), any other converted.
     if (!raster::IsUsable(image)) return false;
     raster::Pixels converted;
     raster::PixelsView page;
-    if (image.model == ColorModel::RGB && !image.hasAlpha) {
-        page = {image.width, image.height, 3, image.data, static_cast<std::size_t>(image.stride)};
+    if ((image.model == ColorModel::RGB || image.model == ColorModel::Monochrome) && !image.hasAlpha) {
+        page = {image.width, image.height, image.components, image.data, static_cast<std::size_t>(image.stride)};
     } else {
         if (!raster::ToRgb(image, raster::Alpha::Flatten, converted)) return false;
         page = raster::ViewOf(converted);
