@@ -30,8 +30,9 @@ void PutRect(std::vector<std::uint8_t>& o, int width, int height, int left = 0) 
     PutBE16(o, static_cast<std::uint32_t>(left + width));
 }
 
-// One DirectBitsRect opcode for the columns [left, left + width) of the page.
-void PutStrip(const raster::Pixels& px, int left, int width, std::uint32_t hRes, std::uint32_t vRes,
+// One DirectBitsRect opcode for the columns [left, left + width) of the page (RGB, or grey
+// written as RGB).
+void PutStrip(const raster::PixelsView& px, int left, int width, std::uint32_t hRes, std::uint32_t vRes,
               std::vector<std::uint8_t>& out) {
     const int h = px.height;
     const int pixmapWidth = std::max(width, kMinPixMapWidth);
@@ -59,10 +60,11 @@ void PutStrip(const raster::Pixels& px, int left, int width, std::uint32_t hRes,
     std::vector<std::uint8_t> planes(static_cast<std::size_t>(pixmapWidth) * 3);
     std::vector<std::uint8_t> packed;
     for (int y = 0; y < h; ++y) {
-        const std::uint8_t* src = px.row(y) + static_cast<std::size_t>(left) * 3;
+        const int n = px.channels;
+        const std::uint8_t* src = px.row(y) + static_cast<std::size_t>(left) * n;
         for (int x = 0; x < pixmapWidth; ++x)
             for (int c = 0; c < 3; ++c)
-                planes[static_cast<std::size_t>(c) * pixmapWidth + x] = src[std::min(x, width - 1) * 3 + c];
+                planes[static_cast<std::size_t>(c) * pixmapWidth + x] = src[std::min(x, width - 1) * n + (n == 1 ? 0 : c)];
         packed.clear();
         raster::PackBits(planes.data(), planes.size(), packed);
         if (rowBytes > 250)
@@ -78,8 +80,16 @@ void PutStrip(const raster::Pixels& px, int left, int width, std::uint32_t hRes,
 
 bool EncodePict(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
     if (image.width > 32767 || image.height > 32767) return false;
-    raster::Pixels px;
-    if (!raster::ToRgb(image, raster::Alpha::Flatten, px)) return false;
+    // An opaque RGB or grey page as its rows lie, any other converted to RGB.
+    if (!raster::IsUsable(image)) return false;
+    raster::Pixels converted;
+    raster::PixelsView px;
+    if ((image.model == ColorModel::RGB || image.model == ColorModel::Monochrome) && !image.hasAlpha) {
+        px = {image.width, image.height, image.components, image.data, static_cast<std::size_t>(image.stride)};
+    } else {
+        if (!raster::ToRgb(image, raster::Alpha::Flatten, converted)) return false;
+        px = raster::ViewOf(converted);
+    }
     const int w = px.width, h = px.height;
     const std::uint32_t hRes = bytes::Fixed16(raster::DpiOr72(properties.dpiWidth));
     const std::uint32_t vRes = bytes::Fixed16(raster::DpiOr72(properties.dpiHeight));
