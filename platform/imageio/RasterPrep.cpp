@@ -122,6 +122,15 @@ bool ToPremultipliedRgba(const Bitmap& image, Pixels& out) {
     return true;
 }
 
+PixelsView RowsAsTheyLieOr(const Bitmap& image, Alpha alpha, bool greyKept, Pixels& storage) {
+    if (!IsUsable(image)) return {};
+    if (!image.hasAlpha && (image.model == ColorModel::RGB || image.model == ColorModel::Monochrome))
+        return {image.width, image.height, image.components, image.data, static_cast<std::size_t>(image.stride)};
+    const bool converted = greyKept && image.model == ColorModel::Monochrome ? ToGrey(image, alpha, storage)
+                                                                             : ToRgb(image, alpha, storage);
+    return converted ? ViewOf(storage) : PixelsView{};
+}
+
 namespace {
 
 // The taps of every output sample along an axis in flat arrays: sample i takes count[i]

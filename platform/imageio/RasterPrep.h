@@ -65,6 +65,11 @@ bool ToNative(const Bitmap& image, Alpha alpha, Pixels& out);
 // form to scale an icon in.
 bool ToPremultipliedRgba(const Bitmap& image, Pixels& out);
 
+// The bitmap's own rows when they already are opaque grey or RGB, without a copy; any other
+// bitmap converted into `storage` with `alpha` as asked: to grey when it is grey and
+// `greyKept`, to RGB otherwise. An empty view (no data) when the bitmap is not usable.
+PixelsView RowsAsTheyLieOr(const Bitmap& image, Alpha alpha, bool greyKept, Pixels& storage);
+
 // Scales `image` to fit inside boxWidth × boxHeight, keeping its aspect ratio, and centres it
 // on `background` (one value per channel). Samples are filtered as they are, so pass
 // premultiplied colour when there is alpha. `enlarge` lets a smaller image grow to the box.

@@ -54,17 +54,11 @@ double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 
 }  // namespace
 
 bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    // The page as RGB: an opaque RGB or grey page as its rows lie (grey made RGB a row at a
-    // time as it is written, and its preview shrunk in grey), any other converted.
-    if (!raster::IsUsable(image)) return false;
+    // The page: an opaque RGB or grey page as its rows lie (grey made RGB a row at a time as it
+    // is written, and its preview shrunk in grey), any other converted to RGB.
     raster::Pixels converted;
-    raster::PixelsView page;
-    if ((image.model == ColorModel::RGB || image.model == ColorModel::Monochrome) && !image.hasAlpha) {
-        page = {image.width, image.height, image.components, image.data, static_cast<std::size_t>(image.stride)};
-    } else {
-        if (!raster::ToRgb(image, raster::Alpha::Flatten, converted)) return false;
-        page = raster::ViewOf(converted);
-    }
+    const raster::PixelsView page = raster::RowsAsTheyLieOr(image, raster::Alpha::Flatten, false, converted);
+    if (!page.data) return false;
     raster::Pixels shrunk;
     raster::PixelsView preview = page;
     if (page.width > kPreviewSide || page.height > kPreviewSide) {

@@ -235,20 +235,12 @@ bool WriteLevel(GsfOutfile* store, int number, const raster::PixelsView& px) {
 }  // namespace
 
 bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    if (!raster::IsUsable(image)) return false;
     const bool grey = image.model == ColorModel::Monochrome;
     const bool alpha = image.hasAlpha;
     // The full size: an opaque grey or RGB page as its rows lie, any other converted.
     raster::Pixels converted;
-    raster::PixelsView full;
-    if (!alpha && (image.model == ColorModel::RGB || grey)) {
-        full = {image.width, image.height, image.components, image.data, static_cast<std::size_t>(image.stride)};
-    } else {
-        if (!(grey ? raster::ToGrey(image, raster::Alpha::Premultiplied, converted)
-                   : raster::ToRgb(image, raster::Alpha::Premultiplied, converted)))
-            return false;
-        full = raster::ViewOf(converted);
-    }
+    const raster::PixelsView full = raster::RowsAsTheyLieOr(image, raster::Alpha::Premultiplied, true, converted);
+    if (!full.data) return false;
 
     // Levels: the full size, then halves (rounded up) until the picture fits one tile.
     std::vector<raster::Pixels> halves;

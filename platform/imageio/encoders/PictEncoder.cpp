@@ -81,15 +81,9 @@ void PutStrip(const raster::PixelsView& px, int left, int width, std::uint32_t h
 bool EncodePict(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
     if (image.width > 32767 || image.height > 32767) return false;
     // An opaque RGB or grey page as its rows lie, any other converted to RGB.
-    if (!raster::IsUsable(image)) return false;
     raster::Pixels converted;
-    raster::PixelsView px;
-    if ((image.model == ColorModel::RGB || image.model == ColorModel::Monochrome) && !image.hasAlpha) {
-        px = {image.width, image.height, image.components, image.data, static_cast<std::size_t>(image.stride)};
-    } else {
-        if (!raster::ToRgb(image, raster::Alpha::Flatten, converted)) return false;
-        px = raster::ViewOf(converted);
-    }
+    const raster::PixelsView px = raster::RowsAsTheyLieOr(image, raster::Alpha::Flatten, false, converted);
+    if (!px.data) return false;
     const int w = px.width, h = px.height;
     const std::uint32_t hRes = bytes::Fixed16(raster::DpiOr72(properties.dpiWidth));
     const std::uint32_t vRes = bytes::Fixed16(raster::DpiOr72(properties.dpiHeight));
