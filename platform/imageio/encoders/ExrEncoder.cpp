@@ -46,9 +46,8 @@ bool EncodeOpenExr(const Bitmap& image, const DestinationProperties& properties,
     const bool grey = image.model == ColorModel::Monochrome;
     const bool alpha = image.hasAlpha;
     const int colours = grey ? 1 : 3;
-    // The rows as grey or RGB, alpha straight, as they are read a band at a time below.
-    const PixelLayout layout = grey ? (alpha ? PixelLayout::GrayAlpha : PixelLayout::Gray)
-                                    : (alpha ? PixelLayout::RGBA : PixelLayout::RGB);
+    // The rows as grey or RGB (CMYK made RGB), alpha straight, read a band at a time below.
+    const PixelLayout layout = LayoutFor(image, false, false);
     const int step = BytesPerPixel(layout);
 
     float linear[256];
