@@ -7,6 +7,7 @@
 #include "engine/OutputFile.h"
 #include "engine/OutputTypes.h"
 #include "platform/imageio/ImageDestination.h"
+#include "platform/imageio/RowEncoder.h"
 
 std::string ImageConverter::CreateUTIForOutputType() const { return TypeIdentifierForOutputType(imageType); }
 
@@ -41,17 +42,30 @@ PageOutcome ImageConverter::WriteImageFile(const platform::Bitmap& image, const 
         outputImage = std::make_shared<platform::Bitmap>(image);
         return PageOutcome::Written();
     }
+    const std::string identifier = CreateUTIForOutputType();
+    const PageOutcome refused = PageOutcome::Failed(ConversionFailure::WriterError,
+                                                    "the " + std::string(platform::FactsOfEncoder(identifier).name) +
+                                                        " encoder failed");
+    const std::filesystem::path& path = url.empty() ? destinationURL : url;
+    if (!keepEncodedData && platform::EncodesIntoSink(identifier)) {
+        // Straight into the file: an uncompressed picture's bytes are not held in memory too.
+        std::optional<PendingFile> file = PendingFile::Create(path);
+        if (!file) return FileOutcome(errno);
+        platform::FileSink fileSink(file->descriptor());
+        platform::BufferedSink sink(fileSink);
+        const bool encoded = platform::EncodeImageInto(identifier, image, CreateDestinationProperties(), sink);
+        if (!sink.Flush() && sink.error) return FileOutcome(sink.error);
+        if (!encoded) return refused;
+        if (!file->Commit(true, outputFileAttributes)) return FileOutcome(file->error());
+        return PageOutcome::Written();
+    }
     std::vector<std::uint8_t> data;
     const bool encoded = EncodeImage(image, data);
-    const PageOutcome refused = PageOutcome::Failed(ConversionFailure::WriterError,
-                                                    "the " + std::string(platform::FactsOfEncoder(CreateUTIForOutputType()).name) +
-                                                        " encoder failed");
     if (keepEncodedData) {
         encodedData = std::move(data);
         return encoded ? PageOutcome::Written() : refused;
     }
     if (!encoded) return refused;
-    const std::filesystem::path& path = url.empty() ? destinationURL : url;
     std::optional<PendingFile> file = PendingFile::Create(path);
     if (!file) return FileOutcome(errno);
     if (!file->Write(data.data(), data.size())) return FileOutcome(file->error());

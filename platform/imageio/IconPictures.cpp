@@ -44,15 +44,55 @@ QImage PageImage(const Bitmap& page, std::shared_ptr<std::uint8_t>& memory) {
     return wrapped.copy();  // its own memory, since `rgba` goes
 }
 
+// The size of a picture of width × height fitted into a square of `side`, keeping its aspect ratio.
+QSize FittedSize(int width, int height, int side) {
+    const double scale = std::min(static_cast<double>(side) / width, static_cast<double>(side) / height);
+    return {std::clamp(static_cast<int>(std::lround(width * scale)), 1, side),
+            std::clamp(static_cast<int>(std::lround(height * scale)), 1, side)};
+}
+
+// An opaque grey page shrunk to w × h in grey, then widened to 32-bit RGBX for Qt.
+QImage ShrunkGreyImage(const Bitmap& page, int w, int h) {
+    raster::Pixels unused;
+    const raster::PixelsView rows = raster::RowsAsTheyLieOr(page, raster::Alpha::Flatten, true, unused);
+    if (!rows.data || rows.channels != 1) return {};
+    const raster::Pixels shrunk = raster::Resize(rows, w, h);
+    QImage image(w, h, QImage::Format_RGBX8888);
+    if (image.isNull()) return {};
+    for (int y = 0; y < h; ++y) {
+        const std::uint8_t* in = shrunk.row(y);
+        std::uint8_t* out = image.scanLine(y);
+        for (int x = 0; x < w; ++x, out += 4) {
+            out[0] = out[1] = out[2] = in[x];
+            out[3] = 255;
+        }
+    }
+    return image;
+}
+
 }  // namespace
 
-IconPictures::IconPictures(const Bitmap& page) : source_(PageImage(page, memory_)) {}
+IconPictures::IconPictures(const Bitmap& page) {
+    if (!page.hasAlpha && page.model == ColorModel::Monochrome && raster::IsUsable(page))
+        grey_ = &page;
+    else
+        source_ = PageImage(page, memory_);
+}
 
 bool IconPictures::Png(int side, std::vector<std::uint8_t>& out) {
-    if (source_.isNull() || side < 1) return false;
-    const double scale = std::min(static_cast<double>(side) / source_.width(), static_cast<double>(side) / source_.height());
-    const int w = std::clamp(static_cast<int>(std::lround(source_.width() * scale)), 1, side);
-    const int h = std::clamp(static_cast<int>(std::lround(source_.height() * scale)), 1, side);
+    if (side < 1) return false;
+    if (grey_) {
+        // The first square: a grey page larger than it is shrunk in grey, any other taken whole.
+        const Bitmap& page = *grey_;
+        grey_ = nullptr;
+        const QSize fit = FittedSize(page.width, page.height, side);
+        const bool shrinks = fit.width() <= page.width && fit.height() <= page.height &&
+                             (fit.width() < page.width || fit.height() < page.height);
+        source_ = shrinks ? ShrunkGreyImage(page, fit.width(), fit.height()) : PageImage(page, memory_);
+    }
+    if (source_.isNull()) return false;
+    const QSize fit = FittedSize(source_.width(), source_.height(), side);
+    const int w = fit.width(), h = fit.height();
     QImage scaled;
     if (w == source_.width() && h == source_.height()) {
         scaled = source_;

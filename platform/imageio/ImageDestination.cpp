@@ -19,6 +19,7 @@ struct EncoderRow {
     ImageEncoder encoder;
     EncoderFacts facts;
     RowEncoderOpener rows = nullptr;
+    SinkEncoder into = nullptr;
 };
 constexpr EncoderRow kEncoders[] = {
     {"", nullptr, {}},
@@ -42,7 +43,7 @@ constexpr EncoderRow kEncoders[] = {
     {"public.xbitmap-image", encoders::EncodeXbm, {"XBM", 0}},
     {"com.kodak.flashpix.image", encoders::EncodeFlashPix, {"FlashPix", 0}},
     {"public.fax", encoders::EncodeFax, {"fax", 0}},
-    {"public.camera-raw-image", encoders::EncodeDng, {"DNG", 0}},
+    {"public.camera-raw-image", encoders::EncodeDng, {"DNG", 0}, nullptr, encoders::EncodeDngInto},
 };
 
 const EncoderRow* FindRow(std::string_view typeIdentifier) {
@@ -74,6 +75,17 @@ std::vector<std::string_view> EncoderTypeIdentifiers() {
     for (const EncoderRow& row : kEncoders)
         if (!row.uti.empty()) identifiers.push_back(row.uti);
     return identifiers;
+}
+
+bool EncodesIntoSink(std::string_view typeIdentifier) {
+    const EncoderRow* row = FindRow(typeIdentifier);
+    return row && row->into;
+}
+
+bool EncodeImageInto(std::string_view typeIdentifier, const Bitmap& image, const DestinationProperties& properties,
+                     ByteSink& sink) {
+    const EncoderRow* row = FindRow(typeIdentifier);
+    return row && row->into && image && row->into(image, properties, sink);
 }
 
 bool EncodeImageData(std::string_view typeIdentifier, const Bitmap& image,

@@ -58,6 +58,51 @@ std::size_t FileSink::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size
     return done;
 }
 
+BufferedSink::BufferedSink(ByteSink& sink, std::size_t capacity) : sink_(sink) {
+    try {
+        gathered_.reserve(capacity);
+    } catch (...) {
+        // without room every write goes straight through
+    }
+}
+
+BufferedSink::~BufferedSink() { Flush(); }
+
+bool BufferedSink::Flush() {
+    if (gathered_.empty()) return error == 0;
+    const bool written = sink_.WriteAt(start_, gathered_.data(), gathered_.size());
+    if (!written && error == 0) error = sink_.error ? sink_.error : EIO;
+    start_ += gathered_.size();
+    gathered_.clear();
+    return written && error == 0;
+}
+
+bool BufferedSink::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) {
+    if (error) return false;
+    const bool follows = offset == start_ + gathered_.size();
+    if (!follows || gathered_.size() + size > gathered_.capacity()) {
+        if (!Flush()) return false;
+        start_ = offset;
+    }
+    if (size > gathered_.capacity()) {
+        if (sink_.WriteAt(offset, data, size)) {
+            start_ = offset + size;
+            return true;
+        }
+        error = sink_.error ? sink_.error : EIO;
+        return false;
+    }
+    gathered_.insert(gathered_.end(), data, data + size);
+    return true;
+}
+
+std::size_t BufferedSink::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size) {
+    if (!Flush()) return 0;
+    return sink_.ReadAt(offset, data, size);
+}
+
+std::uint64_t BufferedSink::Size() const { return std::max(sink_.Size(), start_ + gathered_.size()); }
+
 bool EncodeInOneBand(RowEncoderOpener open, const Bitmap& image, const DestinationProperties& properties,
                      std::vector<std::uint8_t>& out) {
     out.clear();

@@ -53,6 +53,24 @@ private:
     std::uint64_t size_ = 0;
 };
 
+// Gathers small writes that follow each other into large ones for another sink (libtiff writes
+// an uncompressed file a strip at a time, each strip a row or two). Reads and writes elsewhere
+// first flush what is gathered. Flush() before the sink is used on its own.
+class BufferedSink final : public ByteSink {
+public:
+    explicit BufferedSink(ByteSink& sink, std::size_t capacity = std::size_t{1} << 20);
+    ~BufferedSink() override;
+    bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override;
+    std::size_t ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size) override;
+    std::uint64_t Size() const override;
+    bool Flush();
+
+private:
+    ByteSink& sink_;
+    std::vector<std::uint8_t> gathered_;
+    std::uint64_t start_ = 0;  // where the gathered bytes go
+};
+
 class RowEncoder {
 public:
     virtual ~RowEncoder() = default;
@@ -81,12 +99,25 @@ std::unique_ptr<RowEncoder> OpenRowEncoder(std::string_view typeIdentifier, cons
 bool EncodeInOneBand(RowEncoderOpener open, const Bitmap& image, const DestinationProperties& properties,
                      std::vector<std::uint8_t>& out);
 
+// Whole-picture encoders that write straight into a sink: a file's bytes then need no copy in
+// memory, which for an uncompressed format is several times the page.
+using SinkEncoder = bool (*)(const Bitmap& image, const DestinationProperties& properties, ByteSink& sink);
+
+// True when the type identifier's whole-picture encoder writes into a sink.
+bool EncodesIntoSink(std::string_view typeIdentifier);
+
+// Encodes the whole `image` straight into `sink`; false when the encoder fails or the type has
+// no such encoder. On failure the sink may hold part of a file.
+bool EncodeImageInto(std::string_view typeIdentifier, const Bitmap& image, const DestinationProperties& properties,
+                     ByteSink& sink);
+
 // Row encoders of the formats that stream.
 namespace encoders {
 std::unique_ptr<RowEncoder> OpenPNGRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink);
 std::unique_ptr<RowEncoder> OpenJPEGRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink);
 std::unique_ptr<RowEncoder> OpenTIFFRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink);
 std::unique_ptr<RowEncoder> OpenBMPRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink);
+bool EncodeDngInto(const Bitmap& image, const DestinationProperties& properties, ByteSink& sink);
 }  // namespace encoders
 
 }  // namespace platform

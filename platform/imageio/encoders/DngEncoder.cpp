@@ -53,7 +53,7 @@ double SrgbToLinear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 
 
 }  // namespace
 
-bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
+bool EncodeDngInto(const Bitmap& image, const DestinationProperties& properties, ByteSink& out) {
     // The page: an opaque RGB or grey page as its rows lie (grey made RGB a row at a time as it
     // is written, and its preview shrunk in grey), any other converted to RGB.
     raster::Pixels converted;
@@ -69,14 +69,6 @@ bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std
         preview = raster::ViewOf(shrunk);
     }
 
-    // Room for the whole file at once: both pictures and the directories.
-    out.clear();
-    try {
-        out.reserve(static_cast<std::size_t>(page.width) * page.height * 3 +
-                    static_cast<std::size_t>(preview.width) * preview.height * 3 + 64 * 1024);
-    } catch (...) {
-        return false;
-    }
     raster::TiffSink sink(out);
     TIFF* tif = sink.tiff();
     if (!tif) return false;
@@ -116,6 +108,22 @@ bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std
     TIFFSetField(tif, TIFFTAG_WHITELEVEL, 3, kWhite);
     if (!WriteRows(tif, page)) return false;
     return sink.Close();
+}
+
+bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
+    // Room for the whole file at once: both pictures (the preview the page itself, or at most
+    // 1024 pixels square) and the directories.
+    out.clear();
+    const std::size_t pageBytes = static_cast<std::size_t>(std::max(image.width, 0)) * std::max(image.height, 0) * 3;
+    const bool shrunk = image.width > kPreviewSide || image.height > kPreviewSide;
+    try {
+        out.reserve(pageBytes * 2 - (shrunk ? pageBytes - std::size_t{kPreviewSide} * kPreviewSide * 3 : 0) +
+                    64 * 1024);
+    } catch (...) {
+        return false;
+    }
+    MemorySink sink(out);
+    return EncodeDngInto(image, properties, sink);
 }
 
 }  // namespace platform::encoders

@@ -269,7 +269,7 @@ TEST(OtherEncoderLimits, WidePhotoshopAsLargeDocument) {
 }
 
 // Fixed-size formats: a page larger than MacPaint's sheet is shrunk into it and centred; tall
-// pages fit an icon's height.
+// pages fit an icon's height, and wide grey ones its width.
 TEST(OtherEncoderLimits, FittedIntoFixedSizes) {
     testpdf::TempDir dir;
     std::vector<std::uint8_t> bytes;
@@ -293,6 +293,8 @@ TEST(OtherEncoderLimits, FittedIntoFixedSizes) {
     for (const char* icon : {"Ico", "Icns"}) {
         SCOPED_TRACE(icon);
         CheckEncoding(Type(icon), kVariants[0], Geometry{13, 300, 1});
+        // A grey page wider than the largest square is shrunk to it in grey.
+        CheckEncoding(Type(icon), kVariants[0], Geometry{1300, 90, 2});
     }
 }
 
