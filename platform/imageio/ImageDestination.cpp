@@ -41,7 +41,7 @@ constexpr EncoderRow kEncoders[] = {
     {"com.apple.quicktime-image", encoders::EncodeQuickTimeImage, {"QuickTime image", 65535}},
     {"com.microsoft.ico", encoders::EncodeIco, {"ICO", 0}},
     {"public.xbitmap-image", encoders::EncodeXbm, {"XBM", 0}},
-    {"com.kodak.flashpix.image", encoders::EncodeFlashPix, {"FlashPix", 0}},
+    {"com.kodak.flashpix.image", encoders::EncodeFlashPix, {"FlashPix", 0}, nullptr, encoders::EncodeFlashPixInto},
     {"public.fax", encoders::EncodeFax, {"fax", 0}},
     {"public.camera-raw-image", encoders::EncodeDng, {"DNG", 0}, nullptr, encoders::EncodeDngInto},
 };

@@ -23,6 +23,16 @@ bool MemorySink::WriteAt(std::uint64_t offset, const std::uint8_t* data, std::si
     return true;
 }
 
+bool MemorySink::Reserve(std::uint64_t total) {
+    try {
+        if (total > out_.max_size()) return false;
+        out_.reserve(static_cast<std::size_t>(total));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::size_t MemorySink::ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size) {
     if (offset >= out_.size()) return 0;
     const std::size_t n = std::min<std::uint64_t>(size, out_.size() - offset);

@@ -25,6 +25,9 @@ public:
     virtual std::size_t ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size) = 0;
     // How far the output reaches.
     virtual std::uint64_t Size() const = 0;
+    // Makes room at once for an output of `total` bytes, where the sink keeps it in memory;
+    // false when there is no memory for it.
+    virtual bool Reserve(std::uint64_t) { return true; }
     bool Append(const std::uint8_t* data, std::size_t size) { return WriteAt(Size(), data, size); }
     int error = 0;  // the errno of a failed file operation; 0 otherwise
 };
@@ -35,6 +38,7 @@ public:
     bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override;
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size) override;
     std::uint64_t Size() const override { return out_.size(); }
+    bool Reserve(std::uint64_t total) override;
 
 private:
     std::vector<std::uint8_t>& out_;
@@ -63,6 +67,7 @@ public:
     bool WriteAt(std::uint64_t offset, const std::uint8_t* data, std::size_t size) override;
     std::size_t ReadAt(std::uint64_t offset, std::uint8_t* data, std::size_t size) override;
     std::uint64_t Size() const override;
+    bool Reserve(std::uint64_t total) override { return sink_.Reserve(total); }
     bool Flush();
 
 private:
@@ -118,6 +123,7 @@ std::unique_ptr<RowEncoder> OpenJPEGRows(const Bitmap& shape, const DestinationP
 std::unique_ptr<RowEncoder> OpenTIFFRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink);
 std::unique_ptr<RowEncoder> OpenBMPRows(const Bitmap& shape, const DestinationProperties& properties, ByteSink& sink);
 bool EncodeDngInto(const Bitmap& image, const DestinationProperties& properties, ByteSink& sink);
+bool EncodeFlashPixInto(const Bitmap& image, const DestinationProperties& properties, ByteSink& sink);
 }  // namespace encoders
 
 }  // namespace platform

@@ -69,6 +69,10 @@ bool EncodeDngInto(const Bitmap& image, const DestinationProperties& properties,
         preview = raster::ViewOf(shrunk);
     }
 
+    // Room for the whole file at once: both pictures and the directories.
+    if (!out.Reserve(static_cast<std::uint64_t>(page.width) * page.height * 3 +
+                     static_cast<std::uint64_t>(preview.width) * preview.height * 3 + 64 * 1024))
+        return false;
     raster::TiffSink sink(out);
     TIFF* tif = sink.tiff();
     if (!tif) return false;
@@ -111,17 +115,7 @@ bool EncodeDngInto(const Bitmap& image, const DestinationProperties& properties,
 }
 
 bool EncodeDng(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
-    // Room for the whole file at once: both pictures (the preview the page itself, or at most
-    // 1024 pixels square) and the directories.
     out.clear();
-    const std::size_t pageBytes = static_cast<std::size_t>(std::max(image.width, 0)) * std::max(image.height, 0) * 3;
-    const bool shrunk = image.width > kPreviewSide || image.height > kPreviewSide;
-    try {
-        out.reserve(pageBytes * 2 - (shrunk ? pageBytes - std::size_t{kPreviewSide} * kPreviewSide * 3 : 0) +
-                    64 * 1024);
-    } catch (...) {
-        return false;
-    }
     MemorySink sink(out);
     return EncodeDngInto(image, properties, sink);
 }

@@ -16,6 +16,7 @@
 
 #include "platform/ArchiveFiles.h"
 #include "platform/imageio/ByteWriter.h"
+#include "platform/imageio/RowEncoder.h"
 #include "platform/imageio/encoders/Encoders.h"
 #include "platform/imageio/RasterPrep.h"
 
@@ -116,53 +117,47 @@ std::vector<std::uint8_t> StreamHeader(const Clsid& id) {
     return o;
 }
 
-// The compound file written straight into the caller's bytes, instead of into a buffer of the
-// library's that would then be copied out: a page-sized copy less in memory at once.
-struct VectorOutput {
+// The compound file written straight into the encoder's sink (the caller's bytes, or the file),
+// instead of into a buffer of the library's that would then be copied out: a page-sized copy
+// less in memory at once.
+struct SinkOutput {
     GsfOutput output;
-    std::vector<std::uint8_t>* bytes;
+    ByteSink* sink;
 };
 
-struct VectorOutputClass {
+struct SinkOutputClass {
     GsfOutputClass output_class;
 };
 
-GsfOutputClass* vectorOutputParent = nullptr;
+GsfOutputClass* sinkOutputParent = nullptr;
 
-gboolean VectorOutputWrite(GsfOutput* output, size_t n, const guint8* data) {
-    auto* self = reinterpret_cast<VectorOutput*>(output);
-    try {
-        const auto at = static_cast<std::size_t>(output->cur_offset);
-        if (at + n > self->bytes->size()) self->bytes->resize(at + n);
-        std::memcpy(self->bytes->data() + at, data, n);
-        return TRUE;
-    } catch (...) {
-        return FALSE;
-    }
+gboolean SinkOutputWrite(GsfOutput* output, size_t n, const guint8* data) {
+    auto* self = reinterpret_cast<SinkOutput*>(output);
+    return self->sink->WriteAt(static_cast<std::uint64_t>(output->cur_offset), data, n) ? TRUE : FALSE;
 }
 
 // The library moves the offset itself; any offset can be written at.
-gboolean VectorOutputSeek(GsfOutput*, gsf_off_t, GSeekType) { return TRUE; }
+gboolean SinkOutputSeek(GsfOutput*, gsf_off_t, GSeekType) { return TRUE; }
 
-gboolean VectorOutputClose(GsfOutput* output) {
-    return vectorOutputParent->Close == nullptr || vectorOutputParent->Close(output);
+gboolean SinkOutputClose(GsfOutput* output) {
+    return sinkOutputParent->Close == nullptr || sinkOutputParent->Close(output);
 }
 
-void VectorOutputClassInit(gpointer klass, gpointer) {
+void SinkOutputClassInit(gpointer klass, gpointer) {
     auto* output = static_cast<GsfOutputClass*>(klass);
-    output->Write = VectorOutputWrite;
-    output->Seek = VectorOutputSeek;
-    output->Close = VectorOutputClose;
-    vectorOutputParent = static_cast<GsfOutputClass*>(g_type_class_peek_parent(klass));
+    output->Write = SinkOutputWrite;
+    output->Seek = SinkOutputSeek;
+    output->Close = SinkOutputClose;
+    sinkOutputParent = static_cast<GsfOutputClass*>(g_type_class_peek_parent(klass));
 }
 
-GsfOutput* NewVectorOutput(std::vector<std::uint8_t>& bytes) {
-    static const GType type = g_type_register_static_simple(GSF_OUTPUT_TYPE, "VellipseVectorOutput",
-                                                            sizeof(VectorOutputClass), VectorOutputClassInit,
-                                                            sizeof(VectorOutput), nullptr, GTypeFlags(0));
-    auto* output = static_cast<VectorOutput*>(g_object_new(type, nullptr));
+GsfOutput* NewSinkOutput(ByteSink& sink) {
+    static const GType type = g_type_register_static_simple(GSF_OUTPUT_TYPE, "VellipseSinkOutput",
+                                                            sizeof(SinkOutputClass), SinkOutputClassInit,
+                                                            sizeof(SinkOutput), nullptr, GTypeFlags(0));
+    auto* output = static_cast<SinkOutput*>(g_object_new(type, nullptr));
     if (!output) return nullptr;
-    output->bytes = &bytes;
+    output->sink = &sink;
     return &output->output;
 }
 
@@ -234,7 +229,7 @@ bool WriteLevel(GsfOutfile* store, int number, const raster::PixelsView& px) {
 
 }  // namespace
 
-bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
+bool EncodeFlashPixInto(const Bitmap& image, const DestinationProperties& properties, ByteSink& out) {
     const bool grey = image.model == ColorModel::Monochrome;
     const bool alpha = image.hasAlpha;
     // The full size: an opaque grey or RGB page as its rows lie, any other converted.
@@ -294,13 +289,8 @@ bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties
                                   static_cast<std::size_t>((level.height + kTile - 1) / kTile);
         expected += tiles * (kTile * kTile * static_cast<std::size_t>(level.channels) + 16);
     }
-    out.clear();
-    try {
-        out.reserve(expected + expected / 64);
-    } catch (...) {
-        return false;
-    }
-    GsfOutput* sink = NewVectorOutput(out);
+    if (!out.Reserve(expected + expected / 64)) return false;
+    GsfOutput* sink = NewSinkOutput(out);
     if (!sink) return false;
     GsfOutfile* root = gsf_outfile_msole_new(sink);
     bool ok = root != nullptr;
@@ -318,12 +308,19 @@ bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties
         ok = gsf_output_close(GSF_OUTPUT(root)) != FALSE && ok;
         g_object_unref(root);
     }
-    ok = ok && !out.empty();
-    if (!ok) out.clear();
+    ok = ok && out.Size() > 0;
     // Closing the compound file closes its sink too; a second close is a GLib critical.
     if (!gsf_output_is_closed(sink)) gsf_output_close(sink);
     g_object_unref(sink);
     return ok;
+}
+
+bool EncodeFlashPix(const Bitmap& image, const DestinationProperties& properties, std::vector<std::uint8_t>& out) {
+    out.clear();
+    MemorySink sink(out);
+    if (EncodeFlashPixInto(image, properties, sink)) return true;
+    out.clear();
+    return false;
 }
 
 }  // namespace platform::encoders

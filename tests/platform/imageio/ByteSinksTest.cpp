@@ -119,30 +119,33 @@ TEST(ByteSinks, BufferedWritesReportTheFailureOfTheirSink) {
     }
 }
 
-// Camera raw writes its file straight into a sink: through a file, grey and RGB pages large
-// enough for a shrunk preview and many flushes give the bytes of the encoder into memory.
-TEST(ByteSinks, CameraRawIntoAFileIsTheFileInMemory) {
-    for (const platform::ColorModel model : {platform::ColorModel::Monochrome, platform::ColorModel::RGB}) {
-        SCOPED_TRACE(static_cast<int>(model));
-        const platform::Bitmap page = testpage::MakePage(model, 1500, 700, false);
-        platform::DestinationProperties props;
-        props.dpiWidth = props.dpiHeight = 300;
-        std::vector<std::uint8_t> memory;
-        ASSERT_TRUE(platform::EncodeImageData("public.camera-raw-image", page, props, memory));
-        ASSERT_TRUE(platform::EncodesIntoSink("public.camera-raw-image"));
+// Camera raw and FlashPix write their files straight into a sink: through a file, grey and RGB
+// pages large enough for a shrunk preview, several pyramid levels and many flushes give the
+// bytes of the encoder into memory.
+TEST(ByteSinks, UncompressedTypesIntoAFileAreTheirFilesInMemory) {
+    for (const char* type : {"public.camera-raw-image", "com.kodak.flashpix.image"}) {
+        for (const platform::ColorModel model : {platform::ColorModel::Monochrome, platform::ColorModel::RGB}) {
+            SCOPED_TRACE(std::string(type) + " " + std::to_string(static_cast<int>(model)));
+            const platform::Bitmap page = testpage::MakePage(model, 1500, 700, false);
+            platform::DestinationProperties props;
+            props.dpiWidth = props.dpiHeight = 300;
+            std::vector<std::uint8_t> memory;
+            ASSERT_TRUE(platform::EncodeImageData(type, page, props, memory));
+            ASSERT_TRUE(platform::EncodesIntoSink(type));
 
-        testpdf::TempDir dir;
-        const fs::path path = dir / "page.dng";
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        ASSERT_GE(fd, 0);
-        {
-            platform::FileSink file(fd);
-            platform::BufferedSink buffered(file);
-            ASSERT_TRUE(platform::EncodeImageInto("public.camera-raw-image", page, props, buffered));
-            ASSERT_TRUE(buffered.Flush());
+            testpdf::TempDir dir;
+            const fs::path path = dir / "page";
+            const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+            ASSERT_GE(fd, 0);
+            {
+                platform::FileSink file(fd);
+                platform::BufferedSink buffered(file);
+                ASSERT_TRUE(platform::EncodeImageInto(type, page, props, buffered));
+                ASSERT_TRUE(buffered.Flush());
+            }
+            ::close(fd);
+            EXPECT_EQ(FileBytes(path), memory);
         }
-        ::close(fd);
-        EXPECT_EQ(FileBytes(path), memory);
     }
     // Types whose encoders need memory do not claim to write into a sink.
     EXPECT_FALSE(platform::EncodesIntoSink("public.png"));
