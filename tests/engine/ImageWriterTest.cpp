@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <tiffio.h>
@@ -143,6 +144,30 @@ TEST(ImageWriter, AFailedEncodingOrAnUnwritableFolderFailsAndLeavesNothing) {
         EXPECT_TRUE(Names(dir / "locked").empty());
     }
     EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"locked", "x.tga"}));
+}
+
+// FlashPix and camera raw write their files as they encode them: a file that cannot be
+// completed (here the process may not write a file past 64 KiB) fails the page and leaves the
+// file it was to replace as it was, and nothing else.
+TEST(ImageWriterDeathTest, AFileWrittenAsItIsEncodedFailsWholeOrNotAtAll) {
+    for (const int type : {kOutputCameraRaw, kOutputFlashPix}) {
+        SCOPED_TRACE(type);
+        testpdf::TempDir dir;
+        WriteAll(dir / "x.out", "old");
+        const auto writeWithinTheLimit = [&] {
+            ::signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{};
+            limit.rlim_cur = limit.rlim_max = 64 * 1024;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ImageConverter c;
+            c.imageType = type;
+            const bool written = c.WriteImage(Grey(400, 400, 90), dir / "x.out");
+            const std::vector<std::string> only{"x.out"};
+            const bool untouched = ReadAll(dir / "x.out") == "old" && Names(dir.path()) == only;
+            return !written && untouched ? 0 : 1;
+        };
+        EXPECT_EXIT(std::exit(writeWithinTheLimit()), testing::ExitedWithCode(0), "");
+    }
 }
 
 TEST(ImageWriter, WrittenFilesGetTheUsualPermissions) {
