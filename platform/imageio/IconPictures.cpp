@@ -12,6 +12,14 @@
 namespace platform {
 namespace {
 
+// Opaque grey samples as 32-bit RGBX.
+void WidenGreyRow(const std::uint8_t* in, int width, std::uint8_t* out) {
+    for (int x = 0; x < width; ++x, out += 4) {
+        out[0] = out[1] = out[2] = in[x];
+        out[3] = 255;
+    }
+}
+
 // The page as a QImage in a form Qt's scaler takes as it is: opaque grey and RGB pages as
 // 32-bit RGBX in a pooled buffer (a fresh page-sized one costs more in page faults than the
 // conversion), the rest as premultiplied RGBA.
@@ -26,10 +34,7 @@ QImage PageImage(const Bitmap& page, std::shared_ptr<std::uint8_t>& memory) {
             if (page.model == ColorModel::RGB) {
                 ConvertRow(page, in, page.width, PixelLayout::RGBA, out);  // opaque: the fourth byte 255
             } else {
-                for (int x = 0; x < page.width; ++x, out += 4) {
-                    out[0] = out[1] = out[2] = in[x];
-                    out[3] = 255;
-                }
+                WidenGreyRow(in, page.width, out);
             }
         }
         return QImage(memory.get(), page.width, page.height, static_cast<qsizetype>(rowBytes), QImage::Format_RGBX8888);
@@ -59,14 +64,7 @@ QImage ShrunkGreyImage(const Bitmap& page, int w, int h) {
     const raster::Pixels shrunk = raster::Resize(rows, w, h);
     QImage image(w, h, QImage::Format_RGBX8888);
     if (image.isNull()) return {};
-    for (int y = 0; y < h; ++y) {
-        const std::uint8_t* in = shrunk.row(y);
-        std::uint8_t* out = image.scanLine(y);
-        for (int x = 0; x < w; ++x, out += 4) {
-            out[0] = out[1] = out[2] = in[x];
-            out[3] = 255;
-        }
-    }
+    for (int y = 0; y < h; ++y) WidenGreyRow(shrunk.row(y), w, image.scanLine(y));
     return image;
 }
 
